@@ -1,0 +1,107 @@
+/* The virtual coupler's state file: one fixed binary layout shared by the
+ * daemon (host C++, mmap), the preload library (32-bit Linux C, mmap) and the
+ * Windows test client (plain file I/O through Wine's Z: drive). All three see
+ * the same page cache, so a write by one is visible to the others at once.
+ *
+ * Every field sits at its natural offset with explicit padding: the 32-bit
+ * Linux ABI aligns 64-bit integers to 4 bytes inside structures, the Windows
+ * ABI to 8, and the layout must not depend on that. */
+#ifndef VIRTUAL_COUPLER_STATE_H
+#define VIRTUAL_COUPLER_STATE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define COUPLER_MAGIC 0x31504356u /* "VCP1" */
+#define COUPLER_VERSION 1u
+#define COUPLER_MAX_PORTS 32      /* COM1 .. COM32, slot = number - 1 */
+#define COUPLER_DATA_MAX 4096     /* bytes carried by one request or answer */
+#define COUPLER_PTS_MAX 32
+
+/* Requests a client places in the request area (op, com, args, data). */
+enum CouplerOp {
+    COUPLER_OP_NONE = 0,
+    COUPLER_OP_RESET = 1,        /* every port absent, every fault and model input off */
+    COUPLER_OP_PRESENT = 2,      /* arg0: 1 maps COMn to its pty, 0 makes it absent */
+    COUPLER_OP_BUSY = 3,         /* arg0: 1 locks the pty so that new opens fail */
+    COUPLER_OP_VANISH = 4,       /* arg0: 1 pulls the adapter: line requests fail, opens fail */
+    COUPLER_OP_HOLD_SDA = 5,     /* arg0: 1 a slave holds SDA at ground */
+    COUPLER_OP_PULL_INT = 6,     /* arg0: 1 INT pulled to ground */
+    COUPLER_OP_SET_INPUTS = 7,   /* arg0..2: DSR, CTS, DCD set directly (override) */
+    COUPLER_OP_CLEAR_INPUTS = 8, /* inputs follow the coupler model again */
+    COUPLER_OP_WRITE = 9,        /* data: bytes that arrive at the program */
+    COUPLER_OP_READ = 10,        /* answer data: bytes the program wrote since the last read */
+    COUPLER_OP_LINE_SETTINGS = 11 /* answer data: a CouplerTermios of the pty */
+};
+
+/* The pty's line settings as the program left them (termios of the pty). */
+struct CouplerTermios {
+    uint32_t baud;       /* bits per second, 0 when the speed has no number */
+    uint32_t dataBits;   /* 5 .. 8 */
+    uint32_t parity;     /* 'n', 'e', 'o' (mark and space read as 'e'/'o' with CMSPAR set) */
+    uint32_t stopBits;   /* 1 or 2 */
+    uint32_t rtsCts;     /* CRTSCTS */
+    uint32_t xonOutput;  /* IXON: output stops on XOFF */
+    uint32_t xonInput;   /* IXOFF: input sends XOFF */
+    uint32_t cflag, iflag, lflag, oflag;
+    uint32_t reserved;
+};
+
+/* One virtual port. The preload library writes the output lines and the
+ * change stamp; the daemon writes everything else. */
+struct CouplerPort {
+    uint32_t exists;       /* the daemon made a pty for this COM number */
+    uint32_t present;      /* COMn points at the pty */
+    uint32_t busy;         /* pty locked: new opens fail */
+    uint32_t vanished;     /* adapter pulled: line requests fail with EIO */
+    uint32_t dtr;          /* output lines as the program last set them */
+    uint32_t rts;
+    uint32_t sdaHeld;      /* a slave holds SDA at ground: DSR reads off */
+    uint32_t intPulled;    /* INT at ground: CTS reads on */
+    uint32_t overrideOn;   /* inputs come from the three fields below */
+    uint32_t overrideDsr;
+    uint32_t overrideCts;
+    uint32_t overrideDcd;
+    uint32_t lineChanges;  /* DTR/RTS changes since the daemon started */
+    uint32_t pad0;
+    int64_t lastChange;    /* time of the last DTR/RTS change, in 100 ns units of
+                              CLOCK_MONOTONIC_RAW: Wine's QueryPerformanceCounter */
+    char pts[COUPLER_PTS_MAX]; /* "/dev/pts/K" of the slave side */
+    uint32_t reserved[8];
+};
+
+struct CouplerState {
+    uint32_t magic;        /* COUPLER_MAGIC once the daemon is ready */
+    uint32_t version;
+    uint32_t daemonPid;
+    uint32_t portCount;    /* COUPLER_MAX_PORTS */
+    /* Request channel, one client at a time: the client fills op .. data,
+     * then sets requestSeq to ackSeq + 1; the daemon answers in result and
+     * data and then sets ackSeq to requestSeq. */
+    uint32_t requestSeq;
+    uint32_t ackSeq;
+    uint32_t op;
+    uint32_t com;
+    int32_t arg[4];
+    int32_t result;        /* 1 done, 0 refused (unknown port, bad request) */
+    uint32_t dataLength;
+    uint8_t data[COUPLER_DATA_MAX];
+    struct CouplerPort ports[COUPLER_MAX_PORTS];
+};
+
+#define COUPLER_PORT_SIZE 128
+#define COUPLER_PORTS_OFFSET (56 + COUPLER_DATA_MAX)
+
+#ifdef __cplusplus
+static_assert(sizeof(CouplerPort) == COUPLER_PORT_SIZE, "port record layout");
+static_assert(sizeof(CouplerTermios) == 48, "line settings layout");
+static_assert(offsetof(CouplerState, ports) == COUPLER_PORTS_OFFSET, "state layout");
+static_assert(offsetof(CouplerPort, lastChange) == 56, "port record layout");
+#else
+_Static_assert(sizeof(struct CouplerPort) == COUPLER_PORT_SIZE, "port record layout");
+_Static_assert(sizeof(struct CouplerTermios) == 48, "line settings layout");
+_Static_assert(offsetof(struct CouplerState, ports) == COUPLER_PORTS_OFFSET, "state layout");
+_Static_assert(offsetof(struct CouplerPort, lastChange) == 56, "port record layout");
+#endif
+
+#endif
