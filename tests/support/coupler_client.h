@@ -1,0 +1,62 @@
+// Client of the virtual coupler for tests under Wine.
+//
+// The bench runs a daemon on the Linux side that makes pseudo-terminals look
+// like serial ports COM1 to COM20 with a coupler attached (SDA on DTR and read
+// back on DSR, SCL on RTS, INT on CTS). This client reaches it through its
+// state file, whose Linux path the bench puts in COUPLER_STATE. Every port
+// starts absent; a test makes the ports it needs present.
+//
+// One client at a time: the requests share one channel in the state file.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+
+// Opens the state file; false when no virtual coupler runs (then every other
+// call fails or answers -1/empty). Safe to call again.
+bool CouplerAttach();
+void CouplerDetach();
+
+// Every port absent, every fault and model input off, pending bytes dropped.
+bool CouplerReset();
+
+// Port faults and presence. A busy port refuses new opens (held elsewhere); a
+// vanished one fails every line request on handles already open and refuses
+// new opens, until it comes back.
+bool CouplerPortPresent(int com, bool present);
+bool CouplerPortBusy(int com, bool busy);
+bool CouplerPortVanish(int com, bool vanished);
+
+// The coupler model: a slave holding SDA at ground makes DSR read off whatever
+// DTR is; INT pulled to ground makes CTS read on.
+bool CouplerHoldSda(int com, bool held);
+bool CouplerPullInt(int com, bool pulled);
+// Sets DSR, CTS and DCD directly, past the model, until CouplerClearInputs.
+bool CouplerSetInputs(int com, bool dsr, bool cts, bool dcd);
+bool CouplerClearInputs(int com);
+
+// The output lines as the program last set them: 1 on, 0 off, -1 unknown.
+int CouplerDtr(int com);
+int CouplerRts(int com);
+// DTR/RTS changes so far, and the time of the last one in
+// QueryPerformanceCounter ticks (the same clock under Wine); -1 when unknown.
+int64_t CouplerLineChangeCount(int com);
+int64_t CouplerLastLineChange(int com);
+
+// The port's line settings as the program configured them.
+struct CouplerLine {
+    uint32_t baud;
+    uint32_t dataBits;
+    char parity;         // 'n', 'e' or 'o'
+    uint32_t stopBits;
+    bool rtsCts;         // hardware handshake
+    bool xonOutput;      // output stops on XOFF
+    bool xonInput;       // XOFF sent when input fills
+};
+bool CouplerLineSettings(int com, CouplerLine* line);
+
+// Bytes that arrive at the program reading the port, and the bytes the
+// program wrote since the last call.
+bool CouplerWriteToProgram(int com, const std::string& bytes);
+std::string CouplerReadFromProgram(int com);

@@ -1,0 +1,334 @@
+// The serial layer on virtual ports: what the tester and other users of the
+// layer rely on, checked from both ends (the platform's view of the open port
+// and the virtual coupler's view of the line).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <string.h>
+
+#include <string>
+
+#include "serial/serial.h"
+#include "tests/support/coupler_client.h"
+
+namespace {
+
+constexpr int COM = 3;
+const char* const SETTINGS = "com3:9600,n,8,1";
+
+// Waits until the coupler has seen the program's bytes, at most a second.
+std::string ReadFromProgram(int com, size_t expected) {
+    std::string bytes;
+    for (int i = 0; i < 100 && bytes.size() < expected; i++) {
+        bytes += CouplerReadFromProgram(com);
+        if (bytes.size() < expected) Sleep(10);
+    }
+    return bytes;
+}
+
+DCB PortState(int32_t handle) {
+    DCB dcb;
+    memset(&dcb, 0, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    EXPECT_TRUE(GetCommState(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)), &dcb));
+    return dcb;
+}
+
+class SerialTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ASSERT_TRUE(CouplerAttach()) << "no virtual coupler: run the suite through scripts/test";
+    }
+    void SetUp() override {
+        ASSERT_TRUE(CouplerReset());
+        ASSERT_TRUE(CouplerPortPresent(COM, true));
+    }
+    void TearDown() override {
+        Close();
+        CouplerReset();
+    }
+    // Opens com3 with the tester's own arguments.
+    int32_t Open(const char* settings = SETTINGS, int32_t handshake = 0) {
+        handle = SerialOpen(settings, handshake, 1024, 1024);
+        return handle;
+    }
+    void Close() {
+        if (handle > 0) SerialClose(handle);
+        handle = -1;
+    }
+    int32_t handle = -1;
+};
+
+// ---------------------------------------------------------------------------
+// Open and configuration
+
+TEST_F(SerialTest, OpenAppliesTheLineParametersAndTimeouts) {
+    ASSERT_GT(Open(), 0);
+    DCB dcb = PortState(handle);
+    EXPECT_EQ(dcb.BaudRate, 9600u);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+
+    COMMTIMEOUTS timeouts;
+    ASSERT_TRUE(GetCommTimeouts(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)), &timeouts));
+    EXPECT_EQ(timeouts.ReadIntervalTimeout, 100u);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier, 10u);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 100u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 0u);
+
+    CouplerLine line;
+    ASSERT_TRUE(CouplerLineSettings(COM, &line));
+    EXPECT_EQ(line.baud, 9600u);
+    EXPECT_EQ(line.parity, 'n');
+    EXPECT_EQ(line.dataBits, 8u);
+    EXPECT_EQ(line.stopBits, 1u);
+}
+
+TEST_F(SerialTest, OtherLineParametersReachTheLine) {
+    // A pseudo-terminal always runs 8 data bits without parity (the kernel
+    // forces them), so only speed and stop bits can differ here.
+    ASSERT_GT(Open("com3:4800,e,7,2"), 0);
+    DCB dcb = PortState(handle);
+    EXPECT_EQ(dcb.BaudRate, 4800u);
+    EXPECT_EQ(dcb.StopBits, TWOSTOPBITS);
+    CouplerLine line;
+    ASSERT_TRUE(CouplerLineSettings(COM, &line));
+    EXPECT_EQ(line.baud, 4800u);
+    EXPECT_EQ(line.stopBits, 2u);
+}
+
+TEST_F(SerialTest, SkippedQueueSizesStillConfigureThePort) {
+    handle = SerialOpen("com3:2400,n,8,1", 0, 1024, 0);
+    ASSERT_GT(handle, 0);
+    EXPECT_EQ(PortState(handle).BaudRate, 2400u);
+}
+
+// Flow-control fields after an open in each handshake mode, against what the
+// settings string builds by itself.
+struct Handshake {
+    int32_t mode;
+    DWORD rtsControl;   // the expected fields; BUILT keeps the built value
+    DWORD outxCtsFlow;
+    DWORD outX;
+    DWORD inX;
+};
+constexpr DWORD BUILT = 0xFF;
+
+class SerialHandshakeTest : public SerialTest, public ::testing::WithParamInterface<Handshake> {};
+
+TEST_P(SerialHandshakeTest, SetsOnlyItsFlowControlFields) {
+    const Handshake& expected = GetParam();
+    // What the settings string alone makes of the port's record.
+    ASSERT_GT(Open(SETTINGS, -1), 0);
+    DCB built = PortState(handle);
+    ASSERT_TRUE(BuildCommDCBA(SETTINGS, &built));
+    Close();
+
+    ASSERT_GT(Open(SETTINGS, expected.mode), 0);
+    DCB dcb = PortState(handle);
+    auto want = [](DWORD value, DWORD builtValue) { return value == BUILT ? builtValue : value; };
+    // Wine reads RTS handshake back as "RTS on"; the line shows it instead.
+    if (expected.rtsControl != RTS_CONTROL_HANDSHAKE) {
+        EXPECT_EQ(dcb.fRtsControl, want(expected.rtsControl, built.fRtsControl));
+    }
+    EXPECT_EQ(dcb.fOutxCtsFlow, want(expected.outxCtsFlow, built.fOutxCtsFlow));
+    EXPECT_EQ(dcb.fOutX, want(expected.outX, built.fOutX));
+    EXPECT_EQ(dcb.fInX, want(expected.inX, built.fInX));
+
+    // The same seen from the line.
+    CouplerLine line;
+    ASSERT_TRUE(CouplerLineSettings(COM, &line));
+    EXPECT_EQ(line.rtsCts, want(expected.rtsControl, built.fRtsControl) == RTS_CONTROL_HANDSHAKE);
+    EXPECT_EQ(line.xonOutput, dcb.fOutX != 0);
+    EXPECT_EQ(line.xonInput, dcb.fInX != 0);
+    if (dcb.fRtsControl == RTS_CONTROL_DISABLE) {
+        EXPECT_EQ(CouplerRts(COM), 0);
+    } else if (dcb.fRtsControl == RTS_CONTROL_ENABLE) {
+        EXPECT_EQ(CouplerRts(COM), 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SerialHandshakeTest,
+    ::testing::Values(Handshake{0, RTS_CONTROL_DISABLE, 0, BUILT, BUILT},
+                      Handshake{1, RTS_CONTROL_ENABLE, 0, BUILT, BUILT},
+                      Handshake{2, RTS_CONTROL_HANDSHAKE, 1, BUILT, BUILT},
+                      Handshake{3, BUILT, BUILT, 1, 1}, Handshake{4, BUILT, BUILT, BUILT, BUILT},
+                      Handshake{-1, BUILT, BUILT, BUILT, BUILT}),
+    [](const ::testing::TestParamInfo<Handshake>& info) {
+        return info.param.mode < 0 ? std::string("Minus1") : "Mode" + std::to_string(info.param.mode);
+    });
+
+TEST_F(SerialTest, RejectedSettingsKeepTheHandleAndThePreviousParameters) {
+    ASSERT_GT(Open("com3:4800,n,8,1"), 0);
+    Close();
+    ASSERT_GT(Open("com3:fast,n,8,1"), 0);
+    EXPECT_EQ(PortState(handle).BaudRate, 4800u);
+    CouplerLine line;
+    ASSERT_TRUE(CouplerLineSettings(COM, &line));
+    EXPECT_EQ(line.baud, 4800u);
+    EXPECT_NE(SerialSetDtr(handle, 1), 0) << "the handle is open and usable";
+}
+
+// ---------------------------------------------------------------------------
+// Ports that cannot be opened, and which port a string names
+
+TEST_F(SerialTest, AbsentBusyAndVanishedPortsDoNotOpen) {
+    EXPECT_EQ(SerialOpen("com4:9600,n,8,1", 0, 1024, 1024), -1) << "absent";
+
+    ASSERT_GT(Open(), 0);
+    ASSERT_TRUE(CouplerPortBusy(COM, true));
+    EXPECT_EQ(SerialOpen(SETTINGS, 0, 1024, 1024), -1) << "busy while the first handle is open";
+    EXPECT_NE(SerialSetRts(handle, 1), 0) << "the first handle keeps working";
+    ASSERT_TRUE(CouplerPortBusy(COM, false));
+    Close();
+
+    ASSERT_TRUE(CouplerPortVanish(COM, true));
+    EXPECT_EQ(SerialOpen(SETTINGS, 0, 1024, 1024), -1) << "vanished";
+    ASSERT_TRUE(CouplerPortVanish(COM, false));
+    EXPECT_GT(Open(), 0) << "back again";
+}
+
+TEST_F(SerialTest, TwoDigitPortNamesOpenThatPort) {
+    ASSERT_TRUE(CouplerPortPresent(12, true));
+    handle = SerialOpen("com12:9600,n,8,1", 0, 1024, 1024);
+    ASSERT_GT(handle, 0);
+    ASSERT_NE(SerialSetRts(handle, 1), 0);
+    EXPECT_EQ(CouplerRts(12), 1);
+    Close();
+
+    // With com12 gone, the string must not fall back to com1.
+    ASSERT_TRUE(CouplerPortPresent(12, false));
+    ASSERT_TRUE(CouplerPortPresent(1, true));
+    EXPECT_EQ(SerialOpen("com12:9600,n,8,1", 0, 1024, 1024), -1);
+    handle = SerialOpen("com1:9600,n,8,1", 0, 1024, 1024);
+    EXPECT_GT(handle, 0);
+}
+
+TEST_F(SerialTest, FourCharacterStringWithoutParametersOpensThePort) {
+    // The whole string names the device; the parser refuses it, the open stands.
+    ASSERT_GT(Open("com3"), 0);
+    EXPECT_NE(SerialSetDtr(handle, 0), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Modem lines
+
+TEST_F(SerialTest, OnlyZeroClearsDtrAndRts) {
+    ASSERT_GT(Open(), 0);
+    for (int32_t on : {1, 2, -1}) {
+        ASSERT_NE(SerialSetDtr(handle, 0), 0);
+        ASSERT_NE(SerialSetRts(handle, 0), 0);
+        EXPECT_EQ(CouplerDtr(COM), 0);
+        EXPECT_EQ(CouplerRts(COM), 0);
+        ASSERT_NE(SerialSetDtr(handle, on), 0);
+        EXPECT_EQ(CouplerDtr(COM), 1) << "state " << on;
+        EXPECT_EQ(CouplerRts(COM), 0) << "DTR alone";
+        ASSERT_NE(SerialSetRts(handle, on), 0);
+        EXPECT_EQ(CouplerRts(COM), 1) << "state " << on;
+        EXPECT_EQ(CouplerDtr(COM), 1);
+    }
+}
+
+TEST_F(SerialTest, SamplersReadTheInputLinesApart) {
+    ASSERT_GT(Open(), 0);
+    ASSERT_TRUE(CouplerSetInputs(COM, true, false, false));
+    EXPECT_EQ(SerialGetDsr(handle), 1);
+    EXPECT_EQ(SerialGetCts(handle), 0);
+    EXPECT_EQ(SerialGetDcd(handle), 0);
+    ASSERT_TRUE(CouplerSetInputs(COM, false, true, true));
+    EXPECT_EQ(SerialGetDsr(handle), 0);
+    EXPECT_EQ(SerialGetCts(handle), 1);
+    EXPECT_EQ(SerialGetDcd(handle), 1);
+}
+
+TEST_F(SerialTest, CouplerReadsSdaBackAndReportsInt) {
+    ASSERT_GT(Open(), 0);
+    ASSERT_NE(SerialSetDtr(handle, 1), 0);
+    EXPECT_EQ(SerialGetDsr(handle), 1) << "SDA follows DTR";
+    ASSERT_TRUE(CouplerHoldSda(COM, true));
+    EXPECT_EQ(SerialGetDsr(handle), 0) << "a slave holds SDA low";
+    ASSERT_TRUE(CouplerHoldSda(COM, false));
+    ASSERT_NE(SerialSetDtr(handle, 0), 0);
+    EXPECT_EQ(SerialGetDsr(handle), 0);
+
+    EXPECT_EQ(SerialGetCts(handle), 0);
+    ASSERT_TRUE(CouplerPullInt(COM, true));
+    EXPECT_EQ(SerialGetCts(handle), 1) << "INT at ground";
+    EXPECT_EQ(SerialGetDcd(handle), 0);
+}
+
+TEST_F(SerialTest, ClosedOrVanishedPortsAnswerZero) {
+    ASSERT_GT(Open(), 0);
+    ASSERT_TRUE(CouplerSetInputs(COM, true, true, true));
+    ASSERT_EQ(SerialGetDsr(handle), 1) << "precondition: all inputs on";
+
+    ASSERT_TRUE(CouplerPortVanish(COM, true));
+    EXPECT_EQ(SerialGetDsr(handle), 0);
+    EXPECT_EQ(SerialGetCts(handle), 0);
+    EXPECT_EQ(SerialGetDcd(handle), 0);
+    EXPECT_EQ(SerialSetDtr(handle, 1), 0);
+    ASSERT_TRUE(CouplerPortVanish(COM, false));
+
+    int32_t closed = handle;
+    ASSERT_NE(SerialClose(handle), 0);
+    handle = -1;
+    EXPECT_EQ(SerialGetDsr(closed), 0);
+    EXPECT_EQ(SerialGetCts(closed), 0);
+    EXPECT_EQ(SerialGetDcd(closed), 0);
+    EXPECT_EQ(SerialSetRts(closed, 1), 0);
+    EXPECT_EQ(SerialInputCount(closed), 0u);
+    EXPECT_EQ(SerialOutputCount(closed), 0u);
+    EXPECT_EQ(SerialClose(closed), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Bytes
+
+TEST_F(SerialTest, ReadWithoutDataEndsByTimeOut) {
+    ASSERT_GT(Open(), 0);
+    unsigned char buffer = 0xA5;
+    LARGE_INTEGER frequency, before, after;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&before);
+    int32_t ok = SerialReadByte(handle, &buffer);
+    QueryPerformanceCounter(&after);
+    double ms = (after.QuadPart - before.QuadPart) * 1000.0 / frequency.QuadPart;
+    EXPECT_NE(ok, 0);
+    EXPECT_EQ(buffer, 0xA5);
+    EXPECT_GE(ms, 80.0);
+    EXPECT_LE(ms, 600.0);
+}
+
+TEST_F(SerialTest, TextsArriveWholeAndEmptyTextsSendNothing) {
+    ASSERT_GT(Open(), 0);
+    EXPECT_NE(SerialWriteString(handle, ""), 0);
+    const std::string text = "SDA=1 SCL=0 \xe4\xf6\xfc\r\n";
+    EXPECT_NE(SerialWriteString(handle, text.c_str()), 0);
+    EXPECT_EQ(ReadFromProgram(COM, text.size()), text) << "nothing before it, nothing lost";
+
+    const char block[4] = {'a', '\0', 'b', '\xff'};
+    EXPECT_NE(SerialWriteBlock(handle, block, sizeof block), 0);
+    EXPECT_EQ(ReadFromProgram(COM, sizeof block), std::string(block, sizeof block));
+    EXPECT_EQ(SerialOutputCount(handle), 0u) << "writes are complete on return";
+}
+
+TEST_F(SerialTest, ArrivedBytesAreCountedAndRead) {
+    ASSERT_GT(Open(), 0);
+    ASSERT_TRUE(CouplerWriteToProgram(COM, "xyz"));
+    uint32_t count = 0;
+    for (int i = 0; i < 100 && count < 3; i++, Sleep(10)) count = SerialInputCount(handle);
+    EXPECT_EQ(count, 3u);
+
+    char bytes[8];
+    memset(bytes, 0, sizeof bytes);
+    EXPECT_NE(SerialReadBytes(handle, bytes, 2), 0);
+    EXPECT_STREQ(bytes, "xy");
+    EXPECT_EQ(SerialInputCount(handle), 1u);
+    EXPECT_NE(SerialReadBlock(handle, bytes + 2, 5), 0);
+    EXPECT_STREQ(bytes, "xyz") << "a short read ends after the last byte";
+}
+
+}  // namespace
