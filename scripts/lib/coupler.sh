@@ -3,7 +3,8 @@
 # Sourced by the bench scripts (needs BENCH_ROOT and BENCH_BUILD).
 #
 # coupler_build   builds the daemon and the preload library into build/coupler/
-#                 with the host compiler; does nothing when they are up to date
+#                 with the host compiler, and the toggle-lines.exe try-out
+#                 program with MinGW; does nothing when they are up to date
 # coupler_start   starts the daemon for $WINEPREFIX, exports COUPLER_STATE (the
 #                 state file the tests' client and the preload library use) and
 #                 LD_PRELOAD, and prints the LD_PRELOAD value
@@ -44,6 +45,10 @@ coupler_build() {
         "$COUPLER_SOURCE/preload.c" -ldl -pthread || return 1
     fi
   done
+  if _coupler_stale "$COUPLER_DIR/toggle-lines.exe" "$COUPLER_SOURCE/toggle_lines.c"; then
+    i686-w64-mingw32-gcc-posix $flags -static -o "$COUPLER_DIR/toggle-lines.exe" \
+      "$COUPLER_SOURCE/toggle_lines.c" || return 1
+  fi
 }
 
 coupler_start() {
