@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "tests/support/toolkit_fixture.h"
 #include "toolkit/colours.h"
 #include "toolkit/controls.h"
 #include "toolkit/registry.h"
@@ -43,14 +44,11 @@ void PumpMessages()
     }
 }
 
-class ColoursTest : public ::testing::Test {
+class ColoursTest : public ToolkitTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(RuntimeHeapCreate());
-        ASSERT_TRUE(CreateListHeap());
-        InitControlModule();
-        InitControlLists();
+        ToolkitTest::SetUp();
         InitControlColours();
         WNDCLASSA windowClass = {};
         windowClass.lpfnWndProc = ParentProc;
@@ -73,9 +71,7 @@ protected:
             DestroyWindow(parent);
         CloseControlList();
         UnregisterClassA(PARENT_CLASS, GetModuleHandleA(0));
-        ShutdownControlModule();
-        DestroyListHeap();
-        RuntimeHeapDestroy();
+        ToolkitTest::TearDown();
     }
 
     // What the parent answers when the control asks for its colours.

@@ -4,24 +4,23 @@
 #include <windows.h>
 #include <string.h>
 
+#include "tests/support/toolkit_fixture.h"
 #include "toolkit/fonts.h"
 #include "toolkit/registry.h"
 
 namespace {
 
-class FontsTest : public ::testing::Test {
+class FontsTest : public ToolkitTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(RuntimeHeapCreate());
-        ASSERT_TRUE(CreateListHeap());
+        ToolkitTest::SetUp();
         ASSERT_TRUE(FontTableInit());
     }
     void TearDown() override
     {
         FontTableShutdown();
-        DestroyListHeap();
-        RuntimeHeapDestroy();
+        ToolkitTest::TearDown();
     }
 };
 

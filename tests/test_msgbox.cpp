@@ -8,6 +8,7 @@
 #include <functional>
 #include <vector>
 
+#include "tests/support/toolkit_fixture.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/registry.h"
 
@@ -75,12 +76,11 @@ int32_t ShowDriven(const char* title, std::function<void(HWND)> whileUp, uint32_
     return result;
 }
 
-class MsgboxTest : public ::testing::Test {
+class MsgboxTest : public ToolkitTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(RuntimeHeapCreate());
-        ASSERT_TRUE(CreateListHeap());
+        ToolkitTest::SetUp();
         WNDCLASSA windowClass = {};
         windowClass.lpfnWndProc = DefWindowProcA;
         windowClass.hInstance = GetModuleHandleA(0);
@@ -92,8 +92,7 @@ protected:
         for (HWND window : windows)
             DestroyWindow(window);
         UnregisterClassA(WINDOW_CLASS, GetModuleHandleA(0));
-        DestroyListHeap();
-        RuntimeHeapDestroy();
+        ToolkitTest::TearDown();
     }
 
     HWND MakeWindow(const char* title, bool visible = true, bool enabled = true)
