@@ -1,0 +1,107 @@
+// Start-up, main window, event loop and shutdown of the coupler tester.
+#include "app/tester.h"
+
+#include "app/state.h"
+#include "toolkit/registry.h"
+#include "toolkit/window.h"
+
+const char* const MAIN_WINDOW_TITLE = "RS232   I2C  Koppler    (Testprogramm)";
+
+namespace {
+
+// Background brush of the main window's class; created by BuildMainWindow,
+// deleted at shutdown after the window is gone.
+HBRUSH mainWindowBrush = 0;
+
+void ReleaseBrush(HBRUSH& brush)
+{
+    if (brush)
+        DeleteObject(brush);
+    brush = 0;
+}
+
+// Brings the toolkit up, in its fixed order.
+void StartToolkit(HINSTANCE instance)
+{
+    SetToolkitInstance(instance);
+    RuntimeHeapCreate();
+    CreateListHeap();
+    InitWindowModule();
+    InitControlModule();
+}
+
+// Releases everything in the reverse order of its making.
+void StopToolkit()
+{
+    CloseAllWindows();
+    ReleaseBrush(mainWindowBrush);
+    ShutdownWindowModule();
+    ShutdownControlModule();
+    DestroyListHeap();
+    RuntimeHeapDestroy();
+}
+
+void RunEventLoop()
+{
+    TesterState& state = Tester();
+    for (;;) {
+        state.lastEvent = WaitEvent();
+        if (state.lastEvent == EV_CONTROL) {
+            ButtonHandler handler = HandlerForControl(GetEventControl());
+            if (handler)
+                handler();
+        }
+        if (state.lastEvent == EV_CLOSE_REQUEST)
+            break;
+    }
+}
+
+}  // namespace
+
+ButtonHandler HandlerForControl(int32_t)
+{
+    return 0;
+}
+
+int32_t BuildMainWindow()
+{
+    int32_t result = CreateNumberedWindow(MAIN_WINDOW, 219, 58, MAIN_CLIENT_WIDTH, MAIN_CLIENT_HEIGHT,
+                                          MAIN_WINDOW_FLAGS, MAIN_WINDOW_TITLE);
+    HWND window = GetNumberedWindowHandle(MAIN_WINDOW);
+    if (result <= 0 || !window)
+        return 0;
+    // Every toolkit window has a class of its own: this colours the main window only.
+    ReleaseBrush(mainWindowBrush);
+    mainWindowBrush = CreateSolidBrush(PANEL_COLOUR);
+    SetClassLongA(window, GCL_HBRBACKGROUND, reinterpret_cast<LONG>(mainWindowBrush));
+    InvalidateRect(window, 0, TRUE);
+    return 0;
+}
+
+LRESULT CALLBACK MainWindowCallback(HWND, UINT, WPARAM, LPARAM)
+{
+    return CALLBACK_DEFAULT;
+}
+
+void TesterStart(HINSTANCE instance, const char*, HINSTANCE, int)
+{
+    ResetTesterState();
+    StartToolkit(instance);
+
+    TesterState& state = Tester();
+    state.portOpen = 0;
+    state.sdaOn = 0;
+    state.sclOn = 0;
+    BuildMainWindow();
+    if (!GetNumberedWindowHandle(MAIN_WINDOW)) {
+        // Without its window the program could never be closed: end at once.
+        StopToolkit();
+        ExitProcess(1);
+    }
+    SetWindowCallback(MainWindowCallback);
+
+    RunEventLoop();
+
+    StopToolkit();
+    ExitProcess(0);
+}

@@ -1,0 +1,104 @@
+# The Wine bench: a private prefix per build folder, one X server and one
+# wineserver per run. Sourced by scripts/test and scripts/run.
+#
+# bench_prefix   creates build/wineprefix once (and keeps it)
+# bench_start    starts Xvfb (unless told to use $DISPLAY) and a persistent wineserver
+# bench_stop     stops only what bench_start started; safe to call twice
+
+BENCH_ROOT=${BENCH_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+BENCH_BUILD=${BENCH_BUILD:-$BENCH_ROOT/build}
+
+export WINEPREFIX="$BENCH_BUILD/wineprefix"
+export WINEARCH=win64
+export WINEDEBUG=-all
+# Mono and Gecko are not needed; this also keeps wineboot from asking for them.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+BENCH_XVFB_PID=""
+BENCH_STARTED_SERVER=0
+
+# Every serial port a prefix knows is set explicitly: COM1..COM20 point at an
+# existing directory, which makes CreateFileA fail as for a missing port on
+# Windows (an empty value would still give a handle). The host's own ports are
+# so pushed above COM20, and no test or run ever opens a device of the host.
+bench_port_settings() {
+  local absent="$WINEPREFIX/absent-port" n
+  mkdir -p "$absent"
+  {
+    printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
+    for n in $(seq 1 20); do
+      printf '"COM%d"="%s"\n' "$n" "$absent"
+    done
+    # Without a window manager Wine waits about 2 s whenever a managed window
+    # hides (every closed message box); unmanaged windows do not.
+    printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n'
+  } > "$WINEPREFIX/bench-settings.reg"
+  wine regedit /S "$WINEPREFIX/bench-settings.reg" >/dev/null 2>&1
+}
+
+bench_prefix() {
+  if [[ -f "$WINEPREFIX/.bench-ready" ]]; then
+    return 0
+  fi
+  echo "bench: creating the Wine prefix $WINEPREFIX (once, about 20 s)" >&2
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  DISPLAY= wineboot -i >/dev/null 2>&1
+  bench_port_settings
+  wineserver -w
+  touch "$WINEPREFIX/.bench-ready"
+}
+
+# bench_start [--use-display]: with --use-display and a $DISPLAY, windows open
+# there; otherwise a private Xvfb is started.
+bench_start() {
+  bench_prefix
+  if [[ "${1:-}" == "--use-display" && -n "${DISPLAY:-}" ]]; then
+    :
+  else
+    local fifo
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    BENCH_XVFB_PID=$!
+    local number
+    read -r -t 20 number <"$fifo" || true
+    rm -f "$fifo"
+    if [[ -z "$number" ]]; then
+      echo "bench: Xvfb did not start" >&2
+      return 1
+    fi
+    export DISPLAY=":$number"
+  fi
+  # Serial port mappings are read when the prefix's server starts; the
+  # virtual coupler (if built) maps its ports before that.
+  if declare -F coupler_start >/dev/null; then
+    coupler_start >/dev/null
+  fi
+  wineserver -p
+  BENCH_STARTED_SERVER=1
+  # Start the prefix's services once, so the first test does not pay for them.
+  wine cmd /c exit 0 >/dev/null 2>&1 || true
+}
+
+bench_stop() {
+  if [[ $BENCH_STARTED_SERVER -eq 1 ]]; then
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    BENCH_STARTED_SERVER=0
+  fi
+  if declare -F coupler_stop >/dev/null; then
+    coupler_stop
+  fi
+  if [[ -n "$BENCH_XVFB_PID" ]]; then
+    kill "$BENCH_XVFB_PID" 2>/dev/null || true
+    wait "$BENCH_XVFB_PID" 2>/dev/null || true
+    BENCH_XVFB_PID=""
+  fi
+}
+
+# The coupler's bench functions, when the virtual coupler is part of the tree.
+if [[ -f "$BENCH_ROOT/scripts/lib/coupler.sh" ]]; then
+  # shellcheck source=/dev/null
+  source "$BENCH_ROOT/scripts/lib/coupler.sh"
+fi

@@ -1,0 +1,25 @@
+# Configures (once) and builds the project into $BENCH_BUILD (default build/).
+BENCH_ROOT=${BENCH_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+BENCH_BUILD=${BENCH_BUILD:-$BENCH_ROOT/build}
+
+if [[ -f "$BENCH_ROOT/scripts/lib/coupler.sh" ]]; then
+  # shellcheck source=/dev/null
+  source "$BENCH_ROOT/scripts/lib/coupler.sh"
+fi
+
+build_all() {
+  if [[ ! -f "$BENCH_BUILD/build.ninja" ]]; then
+    cmake -S "$BENCH_ROOT" -B "$BENCH_BUILD" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$BENCH_ROOT/cmake/mingw-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  fi
+  mkdir -p "$BENCH_BUILD"
+  # Builds from several shells of one checkout take turns.
+  (
+    flock 8
+    cmake --build "$BENCH_BUILD" -- -j2
+  ) 8>"$BENCH_BUILD/.build.lock"
+  if declare -F coupler_build >/dev/null; then
+    coupler_build
+  fi
+}

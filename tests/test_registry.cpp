@@ -1,0 +1,184 @@
+// Object tables, object lists and the toolkit heaps.
+#include <gtest/gtest.h>
+
+#include "toolkit/registry.h"
+
+namespace {
+
+struct Record {
+    uint32_t handle;
+    uint32_t payload;
+};
+
+class Registry : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(RuntimeHeapCreate(), nullptr);
+        ASSERT_NE(CreateListHeap(), nullptr);
+        ASSERT_TRUE(TableCreate(&table, 30, sizeof(Record)));
+    }
+    void TearDown() override
+    {
+        TableForget(&table);
+        DestroyListHeap();
+        RuntimeHeapDestroy();
+    }
+    Record* Obtain(int32_t number, int32_t* used = nullptr)
+    {
+        return static_cast<Record*>(RegistryObtain(&table, number, used));
+    }
+    Record* Fill(int32_t number, uint32_t handle, int32_t* used = nullptr)
+    {
+        Record* record = Obtain(number, used);
+        if (record) {
+            record->handle = handle;
+            record->payload = handle * 3;
+        }
+        return record;
+    }
+    ObjectTable table = {};
+};
+
+TEST_F(Registry, GrowingKeepsRecordsAndZeroesNewOnes)
+{
+    for (int32_t n = 0; n < 30; ++n)
+        Fill(n, 100 + n);
+    // Number 30 is the first spare record of a table of 30: it names nothing.
+    EXPECT_EQ(RegistryLookup(&table, 30), nullptr);
+
+    ASSERT_NE(Fill(30, 999), nullptr);
+    EXPECT_EQ(table.nominalSize, 60);
+    for (int32_t n = 0; n < 30; ++n) {
+        Record* record = static_cast<Record*>(RegistryLookup(&table, n));
+        ASSERT_NE(record, nullptr) << n;
+        EXPECT_EQ(record->handle, 100u + n);
+        EXPECT_EQ(record->payload, 3u * (100 + n));
+    }
+    // The records beyond the old size, spares included, start zeroed.
+    for (int32_t n = 31; n < 62; ++n) {
+        const Record* raw = reinterpret_cast<const Record*>(table.block) + n;
+        EXPECT_EQ(raw->handle, 0u) << n;
+        EXPECT_EQ(raw->payload, 0u) << n;
+    }
+    EXPECT_EQ(RegistryLookup(&table, 60), nullptr);
+}
+
+TEST_F(Registry, FirstNumberFarBeyondGrowsAtOnce)
+{
+    ASSERT_NE(Fill(100, 7), nullptr);
+    EXPECT_EQ(table.nominalSize, 130);
+    EXPECT_NE(RegistryLookup(&table, 100), nullptr);
+    EXPECT_EQ(RegistryLookup(&table, 99), nullptr);
+}
+
+TEST_F(Registry, ReleaseEmptiesATableNumber)
+{
+    Fill(5, 55);
+    RegistryRelease(&table, 5);
+    EXPECT_EQ(RegistryLookup(&table, 5), nullptr);
+    // Releasing again, or an empty number, changes nothing.
+    RegistryRelease(&table, 5);
+    RegistryRelease(&table, 6);
+    EXPECT_EQ(RegistryLookup(&table, 6), nullptr);
+}
+
+TEST_F(Registry, AnyNumberIdentitiesLieOutsideTheTable)
+{
+    int32_t first = 0, second = 0;
+    ASSERT_NE(Fill(ANY_NUMBER, 11, &first), nullptr);
+    ASSERT_NE(Fill(ANY_NUMBER, 12, &second), nullptr);
+    for (int32_t id : {first, second}) {
+        EXPECT_FALSE(id >= 0 && id <= table.nominalSize) << id;
+        EXPECT_NE(id, ANY_NUMBER);
+    }
+    EXPECT_NE(first, second);
+    Record* found = static_cast<Record*>(RegistryLookup(&table, first));
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->handle, 11u);
+    EXPECT_EQ(static_cast<Record*>(RegistryLookup(&table, second))->handle, 12u);
+
+    RegistryRelease(&table, first);
+    EXPECT_EQ(RegistryLookup(&table, first), nullptr);
+    EXPECT_NE(RegistryLookup(&table, second), nullptr);
+    // A released identity stays dead; releasing it again is harmless.
+    RegistryRelease(&table, first);
+    EXPECT_NE(RegistryLookup(&table, second), nullptr);
+}
+
+TEST_F(Registry, InvalidNumbersNameNothing)
+{
+    Fill(0, 1);
+    for (int32_t bad : {-2, -30, INT32_MIN})
+        EXPECT_EQ(RegistryLookup(&table, bad), nullptr) << bad;
+    EXPECT_EQ(Obtain(-2), nullptr);
+    EXPECT_EQ(RegistryLookup(&table, ANY_NUMBER), nullptr);
+    // Identities that were never handed out, even ones that look like
+    // addresses inside the list heap, find nothing.
+    int32_t id = 0;
+    Fill(ANY_NUMBER, 5, &id);
+    EXPECT_EQ(RegistryLookup(&table, id + 4), nullptr);
+    EXPECT_EQ(RegistryLookup(&table, 0x7FFFFFF0), nullptr);
+    RegistryRelease(&table, id + 4);   // must not disturb the real record
+    EXPECT_NE(RegistryLookup(&table, id), nullptr);
+}
+
+TEST_F(Registry, ObtainWithoutTableOrMemoryFails)
+{
+    ObjectTable none = {};
+    EXPECT_EQ(RegistryObtain(&none, 3, nullptr), nullptr);
+    EXPECT_EQ(RegistryLookup(&none, 3), nullptr);
+    // A number so large that the table cannot grow to it leaves it as it was.
+    Fill(2, 22);
+    EXPECT_EQ(Obtain(INT32_MAX - 1), nullptr);
+    EXPECT_EQ(table.nominalSize, 30);
+    EXPECT_EQ(static_cast<Record*>(RegistryLookup(&table, 2))->handle, 22u);
+}
+
+TEST_F(Registry, ListAddRemoveFindAtHeadMiddleAndTail)
+{
+    ObjectList list = {};
+    int32_t a = ListAdd(&list, 8);
+    int32_t b = ListAdd(&list, 8);
+    int32_t c = ListAdd(&list, 8);
+    ASSERT_TRUE(a && b && c);
+    // New records go to the head: a walk meets them newest first.
+    EXPECT_EQ(ListFirst(&list), c);
+    EXPECT_EQ(ListNext(c), b);
+    EXPECT_EQ(ListNext(b), a);
+    EXPECT_EQ(ListNext(a), 0);
+    for (int32_t id : {a, b, c})
+        EXPECT_EQ(ListFind(&list, id), id);
+    EXPECT_EQ(static_cast<uint32_t*>(ListRecord(b))[0], 0u);   // zeroed
+
+    ListRemove(&list, b);   // middle
+    EXPECT_EQ(ListFind(&list, b), 0);
+    EXPECT_EQ(ListNext(c), a);
+    EXPECT_EQ(ListFind(&list, a), a);
+
+    ListRemove(&list, c);   // head
+    EXPECT_EQ(ListFirst(&list), a);
+    int32_t d = ListAdd(&list, 8);
+    ListRemove(&list, a);   // tail
+    EXPECT_EQ(ListFirst(&list), d);
+    EXPECT_EQ(ListNext(d), 0);
+    ListRemove(&list, d);
+    EXPECT_EQ(ListFirst(&list), 0);
+    EXPECT_EQ(ListFind(&list, d), 0);
+}
+
+TEST(Heaps, ReleaseTwiceIsSafeAndListsNeedTheirHeap)
+{
+    ASSERT_NE(RuntimeHeapCreate(), nullptr);
+    RuntimeHeapDestroy();
+    RuntimeHeapDestroy();
+    EXPECT_EQ(RuntimeHeap(), nullptr);
+    DestroyListHeap();
+    ObjectList list = {};
+    EXPECT_EQ(ListAdd(&list, 8), 0);   // no list heap: no node, nothing added
+    EXPECT_EQ(ListFirst(&list), 0);
+    ObjectTable table = {};
+    EXPECT_FALSE(TableCreate(&table, 10, 4));   // no runtime heap
+}
+
+}  // namespace

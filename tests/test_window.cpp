@@ -1,0 +1,319 @@
+// Numbered windows, placement, events and focus movement.
+#include <gtest/gtest.h>
+
+#include "toolkit/registry.h"
+#include "toolkit/window.h"
+
+namespace {
+
+constexpr DWORD kStyleBits = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MAXIMIZE | WS_THICKFRAME |
+                             WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+
+class Windows : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetToolkitInstance(GetModuleHandleA(nullptr));
+        ASSERT_NE(RuntimeHeapCreate(), nullptr);
+        ASSERT_NE(CreateListHeap(), nullptr);
+        ASSERT_TRUE(InitWindowModule());
+        InitControlModule();
+    }
+    void TearDown() override
+    {
+        ShutdownWindowModule();
+        ShutdownControlModule();
+        DestroyListHeap();
+        RuntimeHeapDestroy();
+    }
+    static HWND Window(int32_t number) { return GetNumberedWindowHandle(number); }
+    static DWORD Style(HWND window) { return GetWindowLongA(window, GWL_STYLE) & kStyleBits; }
+    // Waits until WaitEvent returns the wanted code; fails after a bound.
+    static bool WaitFor(int32_t wanted)
+    {
+        for (int i = 0; i < 200; ++i) {
+            if (WaitEvent() == wanted)
+                return true;
+        }
+        return false;
+    }
+    static HWND Button(HWND parent, int id, DWORD extra = WS_TABSTOP)
+    {
+        return CreateWindowExA(0, "BUTTON", "b", WS_CHILD | WS_VISIBLE | extra, 10, 10 + 30 * id, 60, 25,
+                               parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                               GetModuleHandleA(nullptr), nullptr);
+    }
+};
+
+TEST_F(Windows, TesterFlagsGiveAFixedCentredWindowWithExactClientArea)
+{
+    ASSERT_GT(CreateNumberedWindow(0, 219, 58, 630, 499, 0xC80001, "title"), 0);
+    HWND window = Window(0);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(GetCurrentWindowHandle(), window);
+    EXPECT_EQ(Style(window), static_cast<DWORD>(WS_VISIBLE | WS_CAPTION | WS_SYSMENU));
+    RECT client, outer;
+    GetClientRect(window, &client);
+    GetWindowRect(window, &outer);
+    EXPECT_EQ(client.right - client.left, 630);
+    EXPECT_EQ(client.bottom - client.top, 499);
+    int screenW = GetSystemMetrics(SM_CXSCREEN), screenH = GetSystemMetrics(SM_CYSCREEN);
+    EXPECT_EQ(outer.left, CentreOnScreen(screenW, outer.right - outer.left));
+    EXPECT_EQ(outer.top, CentreOnScreen(screenH, outer.bottom - outer.top));
+    char className[64] = "";
+    GetClassNameA(window, className, sizeof className);
+    EXPECT_STREQ(className, "WindowClass_0");
+    WNDCLASSA info;
+    ASSERT_TRUE(GetClassInfoA(GetModuleHandleA(nullptr), "WindowClass_0", &info));
+    EXPECT_EQ(info.hbrBackground, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+    EXPECT_EQ(info.style, static_cast<UINT>(CS_DBLCLKS));
+
+    CloseNumberedWindow(0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(Window(0), nullptr);
+    // The per-window class goes with its window.
+    EXPECT_FALSE(GetClassInfoA(GetModuleHandleA(nullptr), "WindowClass_0", &info));
+}
+
+TEST_F(Windows, FlagTableDecidesStyleVisibilityAndPlacement)
+{
+    ASSERT_GT(CreateNumberedWindow(1, 40, 50, 500, 400, 0, "plain"), 0);
+    EXPECT_EQ(Style(Window(1)), static_cast<DWORD>(WS_VISIBLE | WS_CAPTION));
+    RECT outer;
+    GetWindowRect(Window(1), &outer);
+    EXPECT_EQ(outer.left, 40);   // no placement mode: x and y are the outer corner
+    EXPECT_EQ(outer.top, 50);
+
+    ASSERT_GT(CreateNumberedWindow(2, 0, 0, 200, 100, WF_HIDDEN, "hidden"), 0);
+    EXPECT_EQ(Style(Window(2)), static_cast<DWORD>(WS_CAPTION));
+    EXPECT_FALSE(IsWindowVisible(Window(2)));
+
+    ASSERT_GT(CreateNumberedWindow(3, 0, 0, 200, 100, WS_MAXIMIZE, "max"), 0);
+    EXPECT_TRUE(IsWindowVisible(Window(3)));
+    EXPECT_TRUE(IsZoomed(Window(3)));
+
+    // Centred on the active window.
+    HWND owner = Window(1);
+    SetActiveWindow(owner);
+    ASSERT_EQ(GetActiveWindow(), owner);
+    ASSERT_GT(CreateNumberedWindow(4, 0, 0, 300, 160, 3, "centred"), 0);
+    RECT r, o;
+    GetWindowRect(owner, &o);
+    GetWindowRect(Window(4), &r);
+    RECT c;
+    GetClientRect(Window(4), &c);
+    EXPECT_EQ(c.right, 300);
+    EXPECT_EQ(c.bottom, 160);
+    RECT asked = {0, 0, 300, 160};
+    AdjustWindowRect(&asked, WS_CAPTION, FALSE);
+    EXPECT_EQ(r.left, CentreOnWindow(o.left, o.right, asked.right - asked.left));
+    EXPECT_EQ(r.top, CentreOnWindow(o.top, o.bottom, asked.bottom - asked.top));
+}
+
+TEST(WindowFlags, StyleAskedOfThePlatform)
+{
+    int placement = -1;
+    EXPECT_EQ(WindowStyleFromFlags(0, &placement), static_cast<DWORD>(WS_VISIBLE | WS_CAPTION));
+    EXPECT_EQ(placement, 0);
+    EXPECT_EQ(WindowStyleFromFlags(WF_HIDDEN, &placement), static_cast<DWORD>(WS_CAPTION));
+    // A style bit remains, so no caption is added.
+    EXPECT_EQ(WindowStyleFromFlags(WS_MAXIMIZE, &placement), static_cast<DWORD>(WS_VISIBLE | WS_MAXIMIZE));
+    EXPECT_EQ(WindowStyleFromFlags(3, &placement), static_cast<DWORD>(WS_VISIBLE | WS_CAPTION));
+    EXPECT_EQ(placement, 2);   // both placement bits: the active window wins
+    EXPECT_EQ(WindowStyleFromFlags(0xC80001, &placement), 0x10C80000u);
+    EXPECT_EQ(placement, 1);
+    EXPECT_EQ(WindowStyleFromFlags(WF_HIDDEN | WF_CENTER_SCREEN | WS_SYSMENU, &placement),
+              static_cast<DWORD>(WS_SYSMENU));
+}
+
+TEST(Placement, CentringArithmetic)
+{
+    EXPECT_EQ(CentreOnScreen(1024, 636), 194);
+    EXPECT_EQ(CentreOnScreen(1024, 1100), 0);   // wider than the screen: at the left edge
+    EXPECT_EQ(CentreOnScreen(768, 525), 384 - 262);
+    EXPECT_EQ(CentreOnWindow(100, 500, 200), 200);
+    EXPECT_EQ(CentreOnWindow(0, 100, 400), 0);   // never negative
+}
+
+TEST_F(Windows, ReusingANumberClosesTheOldWindowFirst)
+{
+    ASSERT_GT(CreateNumberedWindow(0, 0, 0, 100, 100, 0, "first"), 0);
+    HWND first = Window(0);
+    HWND child = Button(first, 1);
+    ASSERT_GT(CreateNumberedWindow(0, 0, 0, 100, 100, 0, "second"), 0);
+    EXPECT_FALSE(IsWindow(first));
+    EXPECT_FALSE(IsWindow(child));
+    EXPECT_TRUE(IsWindow(Window(0)));
+    EXPECT_NE(Window(0), first);
+}
+
+TEST_F(Windows, AnyNumberWindowsAndFailedCreation)
+{
+    int32_t number = CreateNumberedWindow(ANY_NUMBER, 0, 0, 100, 100, 0, "any");
+    ASSERT_NE(number, 0);
+    EXPECT_FALSE(number >= 0 && number <= 10);
+    HWND window = Window(number);
+    ASSERT_TRUE(IsWindow(window));
+    CloseNumberedWindow(number);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(Window(number), nullptr);
+
+    // An owner that is no window makes the platform refuse: 0, number empty.
+    HWND bogus = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x7FFF1234));
+    EXPECT_EQ(CreateNumberedWindowEx(5, 0, 0, 100, 100, WS_CHILD, "x", bogus), 0);
+    EXPECT_EQ(Window(5), nullptr);
+    CloseNumberedWindow(5);   // an empty number: nothing happens
+}
+
+TEST_F(Windows, WaitEventTranslatesMessages)
+{
+    ASSERT_GT(CreateNumberedWindow(0, 0, 0, 200, 200, 0xC80001, "events"), 0);
+    HWND window = Window(0);
+    HWND button = Button(window, 42);
+    FlushMessages();
+
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);   // the close box
+    EXPECT_TRUE(WaitFor(EV_CLOSE_REQUEST));
+    EXPECT_TRUE(IsWindow(window));   // closing is the application's decision
+
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(42, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    EXPECT_EQ(WaitEvent(), EV_CONTROL);
+    EXPECT_EQ(GetEventControl(), 42);
+
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(77, 0), 0);   // a menu command
+    EXPECT_EQ(WaitEvent(), EV_MENU);
+    EXPECT_EQ(GetEventControl(), 77);
+
+    PostMessageA(window, WM_USER + 5, 0, 0);   // no event: the message number
+    EXPECT_EQ(WaitEvent(), WM_USER + 5);
+
+    // An event raised outside a wait comes with the next wait.
+    SendMessageA(window, WM_SIZE, 0, MAKELPARAM(10, 10));
+    PostMessageA(window, WM_USER + 6, 0, 0);
+    EXPECT_EQ(WaitEvent(), EV_RESIZED);
+    PostMessageA(window, WM_USER + 7, 0, 0);
+    EXPECT_EQ(WaitEvent(), WM_USER + 7);
+    // ... unless FlushMessages drops it.
+    SendMessageA(window, WM_MOVE, 0, 0);
+    FlushMessages();
+    PostMessageA(window, WM_USER + 8, 0, 0);
+    EXPECT_EQ(WaitEvent(), WM_USER + 8);
+}
+
+LRESULT CALLBACK SwallowClose(HWND, UINT message, WPARAM, LPARAM)
+{
+    return message == WM_CLOSE ? 0 : CALLBACK_DEFAULT;
+}
+
+int callbackCalls = 0;
+LRESULT CALLBACK CountingCallback(HWND, UINT, WPARAM, LPARAM)
+{
+    ++callbackCalls;
+    return CALLBACK_DEFAULT;
+}
+
+TEST_F(Windows, ACallbackThatAnswersSuppressesTheEvent)
+{
+    ASSERT_GT(CreateNumberedWindow(0, 0, 0, 200, 200, 0xC80001, "callback"), 0);
+    HWND window = Window(0);
+    FlushMessages();
+    SetWindowCallback(SwallowClose);
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(WaitEvent(), WM_SYSCOMMAND);   // WM_CLOSE was answered: no event
+    SetWindowCallback(CountingCallback);
+    callbackCalls = 0;
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(WaitEvent(), EV_CLOSE_REQUEST);
+    EXPECT_GT(callbackCalls, 0);
+    SetWindowCallback(nullptr);
+}
+
+class Focus : public Windows {
+protected:
+    void SetUp() override
+    {
+        Windows::SetUp();
+        ASSERT_GT(CreateNumberedWindow(0, 0, 0, 300, 300, 0xC80001, "focus"), 0);
+        window = Window(0);
+        SetForegroundWindow(window);
+        SetActiveWindow(window);
+        first = Button(window, 1);
+        plain = Button(window, 2, 0);   // not a tab stop
+        second = Button(window, 3);
+        third = Button(window, 4);
+        FlushMessages();
+    }
+    HWND window = nullptr, first = nullptr, plain = nullptr, second = nullptr, third = nullptr;
+};
+
+TEST_F(Focus, TabAndShiftTabWrapAround)
+{
+    SetFocus(first);
+    FocusNextControl();
+    EXPECT_EQ(GetFocus(), second);   // the button that is no tab stop is passed over
+    SetFocus(third);
+    FocusNextControl();
+    EXPECT_EQ(GetFocus(), first);    // wrap to the first
+    FocusPreviousControl();
+    EXPECT_EQ(GetFocus(), third);    // and back to the last
+    FocusPreviousControl();
+    EXPECT_EQ(GetFocus(), second);
+}
+
+TEST_F(Focus, WithoutAFocusedTabStop)
+{
+    SetFocus(window);   // nothing inside has the focus
+    FocusNextControl();
+    EXPECT_EQ(GetFocus(), first);
+    SetFocus(window);
+    FocusPreviousControl();
+    EXPECT_EQ(GetFocus(), third);
+
+    SetFocus(plain);    // focus on a window that is no tab stop
+    FocusNextControl();
+    EXPECT_EQ(GetFocus(), plain);
+    FocusPreviousControl();
+    EXPECT_EQ(GetFocus(), third);
+}
+
+TEST_F(Focus, TabKeysArriveThroughTheAccelerators)
+{
+    SetFocus(first);
+    auto press = [](bool shift) {
+        INPUT keys[4] = {};
+        int n = 0;
+        auto key = [&](WORD vk, bool up) {
+            keys[n].type = INPUT_KEYBOARD;
+            keys[n].ki.wVk = vk;
+            keys[n].ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+            ++n;
+        };
+        if (shift)
+            key(VK_SHIFT, false);
+        key(VK_TAB, false);
+        key(VK_TAB, true);
+        if (shift)
+            key(VK_SHIFT, true);
+        SendInput(n, keys, sizeof(INPUT));
+    };
+    auto pump = [] {
+        // Handle what the keys produced, without blocking on an empty queue.
+        for (int i = 0; i < 50; ++i) {
+            MSG m;
+            if (!PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE)) {
+                Sleep(10);
+                if (!PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE))
+                    break;
+            }
+            WaitEvent();
+        }
+    };
+    press(false);
+    pump();
+    EXPECT_EQ(GetFocus(), second);
+    press(true);
+    pump();
+    EXPECT_EQ(GetFocus(), first);
+}
+
+}  // namespace
