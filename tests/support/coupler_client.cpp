@@ -20,22 +20,22 @@ HANDLE stateFile = INVALID_HANDLE_VALUE;
 // A request is answered within a few milliseconds; this bounds a dead daemon.
 constexpr DWORD ANSWER_TIMEOUT_MS = 3000;
 
-bool ReadAt(size_t offset, void* buffer, DWORD size) {
+// Reads or writes size bytes at offset of the state file.
+bool Transfer(size_t offset, void* buffer, DWORD size, bool write) {
     if (stateFile == INVALID_HANDLE_VALUE) return false;
     OVERLAPPED position;
     memset(&position, 0, sizeof position);
     position.Offset = static_cast<DWORD>(offset);
     DWORD done = 0;
-    return ReadFile(stateFile, buffer, size, &done, &position) && done == size;
+    BOOL ok = write ? WriteFile(stateFile, buffer, size, &done, &position)
+                    : ReadFile(stateFile, buffer, size, &done, &position);
+    return ok && done == size;
 }
 
+bool ReadAt(size_t offset, void* buffer, DWORD size) { return Transfer(offset, buffer, size, false); }
+
 bool WriteAt(size_t offset, const void* buffer, DWORD size) {
-    if (stateFile == INVALID_HANDLE_VALUE) return false;
-    OVERLAPPED position;
-    memset(&position, 0, sizeof position);
-    position.Offset = static_cast<DWORD>(offset);
-    DWORD done = 0;
-    return WriteFile(stateFile, buffer, size, &done, &position) && done == size;
+    return Transfer(offset, const_cast<void*>(buffer), size, true);
 }
 
 uint32_t ReadWord(size_t offset) {
