@@ -28,8 +28,9 @@ struct BoxDriver {
     bool seen;
 };
 
-// Boxes being driven, innermost last; only the timer procedure and ShowDriven use it.
-std::vector<BoxDriver*> drivers;
+// Boxes being driven by this thread, innermost last (thread timers and boxes
+// belong to one thread each).
+thread_local std::vector<BoxDriver*> drivers;
 
 HWND FindBox(const char* title)
 {
@@ -246,6 +247,75 @@ TEST_F(MsgboxTest, InnerBoxEnablesEveryWindowOfTheThread)
     EXPECT_EQ(IDOK, outer);
     EXPECT_TRUE(IsWindowEnabled(main));
     EXPECT_TRUE(IsWindowEnabled(other));
+}
+
+// What a second thread saw of its own box, shown while the test thread's box is up.
+struct WorkerReport {
+    HWND mainsWindow;            // listed by the test thread's box
+    bool sawOwnBox = false;
+    int32_t listedDuring = -1;   // the worker's entries while its box was up
+    int32_t listedAfter = -1;
+    bool ownEnabledAfter = false;
+    bool mainsDisabledAfter = false;
+};
+
+DWORD WINAPI ShowBoxOnWorker(void* parameter)
+{
+    WorkerReport* report = static_cast<WorkerReport*>(parameter);
+    HWND own[2];
+    for (int i = 0; i < 2; ++i)
+        own[i] = CreateWindowExA(0, WINDOW_CLASS, "Arbeiter", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                 300 + 40 * i, 200, 150, 100, 0, 0, GetModuleHandleA(0), 0);
+    report->sawOwnBox = ShowDriven("T H R E A D", [&](HWND) {
+        report->listedDuring = DisabledWindowCount();
+    }) == IDOK;
+    report->listedAfter = DisabledWindowCount();
+    report->ownEnabledAfter = IsWindowEnabled(own[0]) && IsWindowEnabled(own[1]);
+    report->mainsDisabledAfter = !IsWindowEnabled(report->mainsWindow);
+    for (HWND window : own)
+        DestroyWindow(window);
+    return 0;
+}
+
+// Waits for a thread while this thread's messages keep flowing (the worker's
+// box may send to windows of this thread).
+void WaitPumping(HANDLE thread)
+{
+    DWORD start = GetTickCount();
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_ALLINPUT) != WAIT_OBJECT_0 &&
+           GetTickCount() - start < 10000) {
+        MSG message;
+        while (PeekMessageA(&message, 0, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+}
+
+TEST_F(MsgboxTest, ABoxEnablesOnlyItsOwnThreadsWindows)
+{
+    HWND main = MakeWindow("Haupt");
+    HWND other = MakeWindow("Andere");
+    SetForegroundWindow(main);
+    WorkerReport report;
+    report.mainsWindow = other;
+    ShowDriven("H A U P T", [&](HWND) {
+        ASSERT_EQ(1, DisabledWindowCount());
+        HANDLE worker = CreateThread(0, 0, ShowBoxOnWorker, &report, 0, 0);
+        ASSERT_NE(HANDLE(0), worker);
+        WaitPumping(worker);
+        CloseHandle(worker);
+        // The worker's box left this thread's entry alone.
+        EXPECT_FALSE(IsWindowEnabled(other));
+        EXPECT_EQ(1, DisabledWindowCount());
+    });
+    EXPECT_TRUE(report.sawOwnBox);
+    EXPECT_GE(report.listedDuring, 1);
+    EXPECT_EQ(0, report.listedAfter);
+    EXPECT_TRUE(report.ownEnabledAfter);
+    EXPECT_TRUE(report.mainsDisabledAfter);
+    EXPECT_TRUE(IsWindowEnabled(other));
+    EXPECT_EQ(0, DisabledWindowCount());
 }
 
 TEST_F(MsgboxTest, FlagsAndResultPassThrough)
