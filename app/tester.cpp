@@ -1,7 +1,12 @@
 // Start-up, main window, event loop and shutdown of the coupler tester.
 #include "app/tester.h"
 
+#include "app/handlers.h"
+#include "app/layout.h"
 #include "app/state.h"
+#include "toolkit/colours.h"
+#include "toolkit/controls.h"
+#include "toolkit/fonts.h"
 #include "toolkit/registry.h"
 #include "toolkit/window.h"
 
@@ -26,15 +31,22 @@ void StartToolkit(HINSTANCE instance)
     SetToolkitInstance(instance);
     RuntimeHeapCreate();
     CreateListHeap();
+    FontTableInit();
     InitWindowModule();
-    InitControlModule();
+    InitControlModule();   // also initialises the common controls
+    InitControlLists();
+    InitControlColours();
 }
 
-// Releases everything in the reverse order of its making.
+// Releases everything: brushes of the colour list first, then the windows
+// (and with them every control), the fonts, and the heaps last.
 void StopToolkit()
 {
+    FreeControlColours();
     CloseAllWindows();
     ReleaseBrush(mainWindowBrush);
+    ReleaseLayoutBrushes();
+    FontTableShutdown();
     ShutdownWindowModule();
     ShutdownControlModule();
     DestroyListHeap();
@@ -58,8 +70,23 @@ void RunEventLoop()
 
 }  // namespace
 
-ButtonHandler HandlerForControl(int32_t)
+ButtonHandler HandlerForControl(int32_t control)
 {
+    // Any notification of these controls calls their handler once.
+    static const struct {
+        int32_t control;
+        ButtonHandler handler;
+    } dispatch[] = {
+        {OPEN_BUTTON, TogglePort},       // "öffnen" / "schliessen"
+        {SDA_SWITCH_BUTTON, ToggleSda},  // "SDA   on/off"
+        {SDA_READ_BUTTON, ReadSda},      // "SDA  ?"
+        {SCL_SWITCH_BUTTON, ToggleScl},  // "SCL   on/off"
+        {INT_READ_BUTTON, ReadInt},      // "INT  ?"
+    };
+    for (const auto& entry : dispatch) {
+        if (entry.control == control)
+            return entry.handler;
+    }
     return 0;
 }
 
@@ -75,18 +102,20 @@ int32_t BuildMainWindow()
     mainWindowBrush = CreateSolidBrush(PANEL_COLOUR);
     SetClassLongA(window, GCL_HBRBACKGROUND, reinterpret_cast<LONG>(mainWindowBrush));
     InvalidateRect(window, 0, TRUE);
+    BuildContent(GetCurrentWindowHandle());
     return 0;
 }
 
-LRESULT CALLBACK MainWindowCallback(HWND, UINT, WPARAM, LPARAM)
+LRESULT CALLBACK MainWindowCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return CALLBACK_DEFAULT;
+    return HandleColourMessage(window, message, wParam, lParam, CALLBACK_DEFAULT);
 }
 
 void TesterStart(HINSTANCE instance, const char*, HINSTANCE, int)
 {
     ResetTesterState();
     StartToolkit(instance);
+    LoadFonts();
 
     TesterState& state = Tester();
     state.portOpen = 0;
@@ -98,7 +127,10 @@ void TesterStart(HINSTANCE instance, const char*, HINSTANCE, int)
         StopToolkit();
         ExitProcess(1);
     }
+    // Installed after the controls exist: their creation messages do not reach it.
     SetWindowCallback(MainWindowCallback);
+    ApplyInitialState();
+    DiscoverPorts();
 
     RunEventLoop();
 

@@ -75,7 +75,7 @@ bench_start() {
   if declare -F coupler_start >/dev/null; then
     coupler_start >/dev/null
   fi
-  wineserver -p
+  wineserver -p >/dev/null 2>&1
   BENCH_STARTED_SERVER=1
   # Start the prefix's services once, so the first test does not pay for them.
   wine cmd /c exit 0 >/dev/null 2>&1 || true
