@@ -111,7 +111,7 @@ LRESULT CALLBACK MainWindowCallback(HWND window, UINT message, WPARAM wParam, LP
     return HandleColourMessage(window, message, wParam, lParam, CALLBACK_DEFAULT);
 }
 
-void TesterStart(HINSTANCE instance, const char*, HINSTANCE, int)
+bool TesterBegin(HINSTANCE instance)
 {
     ResetTesterState();
     StartToolkit(instance);
@@ -123,17 +123,32 @@ void TesterStart(HINSTANCE instance, const char*, HINSTANCE, int)
     state.sclOn = 0;
     BuildMainWindow();
     if (!GetNumberedWindowHandle(MAIN_WINDOW)) {
-        // Without its window the program could never be closed: end at once.
         StopToolkit();
-        ExitProcess(1);
+        return false;
     }
     // Installed after the controls exist: their creation messages do not reach it.
     SetWindowCallback(MainWindowCallback);
     ApplyInitialState();
     DiscoverPorts();
+    return true;
+}
 
+void TesterRunLoop()
+{
     RunEventLoop();
+}
 
+void TesterEnd()
+{
     StopToolkit();
+}
+
+void TesterStart(HINSTANCE instance, const char*, HINSTANCE, int)
+{
+    // Without its window the program could never be closed: end at once.
+    if (!TesterBegin(instance))
+        ExitProcess(1);
+    TesterRunLoop();
+    TesterEnd();
     ExitProcess(0);
 }

@@ -19,6 +19,14 @@ constexpr COLORREF PANEL_COLOUR = RGB(168, 176, 200);
 [[noreturn]] void TesterStart(HINSTANCE instance, const char* commandLine, HINSTANCE previous,
                               int showCommand);
 
+// The three stages of TesterStart, for tests that run the tester inside their
+// own process: start-up and main body (false, with everything released, when
+// the main window cannot be opened), the event loop until the close request,
+// and the shutdown (without ending the process).
+bool TesterBegin(HINSTANCE instance);
+void TesterRunLoop();
+void TesterEnd();
+
 // Opens the main window and builds its content; returns 0.
 int32_t BuildMainWindow();
 
