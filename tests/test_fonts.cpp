@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <string.h>
 
 #include "tests/support/toolkit_fixture.h"
 #include "toolkit/fonts.h"
@@ -24,10 +23,7 @@ protected:
     }
 };
 
-HFONT AsFont(int32_t handle)
-{
-    return reinterpret_cast<HFONT>(static_cast<uintptr_t>(static_cast<uint32_t>(handle)));
-}
+HFONT AsFont(int32_t handle) { return reinterpret_cast<HFONT>(static_cast<uintptr_t>(static_cast<uint32_t>(handle))); }
 
 // The font the platform was asked for, read back from the handle.
 LOGFONTA Described(HFONT font)
@@ -45,9 +41,9 @@ int DisplayDotsPerInch()
     return dpi;
 }
 
-bool FontAlive(HFONT font) { return GetObjectType(font) == OBJ_FONT; }
-
-TEST_F(FontsTest, StyleFlagsReachThePlatform)
+// Every case is created under the same number, one after the other, so a
+// style that carried over from the case before would show as well.
+TEST_F(FontsTest, StyleFlagsReachThePlatformAndNeverCarryOver)
 {
     struct Case {
         uint32_t flags;
@@ -55,136 +51,85 @@ TEST_F(FontsTest, StyleFlagsReachThePlatform)
         BYTE italic, underline, strikeOut, quality;
     };
     const Case cases[] = {
+        {FONT_STYLE_BOLD | FONT_STYLE_ITALIC | FONT_STYLE_HIGH_QUALITY, FW_BOLD, 1, 0, 0, PROOF_QUALITY},
         {0, FW_NORMAL, 0, 0, 0, DEFAULT_QUALITY},
+        {FONT_STYLE_UNDERLINE | FONT_STYLE_STRIKEOUT, FW_NORMAL, 0, 1, 1, DEFAULT_QUALITY},
         {FONT_STYLE_BOLD, FW_BOLD, 0, 0, 0, DEFAULT_QUALITY},
         {FONT_STYLE_ITALIC, FW_NORMAL, 1, 0, 0, DEFAULT_QUALITY},
-        {FONT_STYLE_UNDERLINE, FW_NORMAL, 0, 1, 0, DEFAULT_QUALITY},
-        {FONT_STYLE_STRIKEOUT, FW_NORMAL, 0, 0, 1, DEFAULT_QUALITY},
         {FONT_STYLE_HIGH_QUALITY, FW_NORMAL, 0, 0, 0, PROOF_QUALITY},
-        {FONT_STYLE_BOLD | FONT_STYLE_ITALIC | FONT_STYLE_HIGH_QUALITY, FW_BOLD, 1, 0, 0, PROOF_QUALITY},
-        {FONT_STYLE_UNDERLINE | FONT_STYLE_STRIKEOUT, FW_NORMAL, 0, 1, 1, DEFAULT_QUALITY},
-        {0x1, FW_NORMAL, 0, 0, 0, DEFAULT_QUALITY},   // not a style bit
         {0xFFFFF8E3u, FW_NORMAL, 0, 0, 0, DEFAULT_QUALITY},   // every bit but the styles
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "flags 0x" << std::hex << c.flags);
-        int32_t handle = FontCreateStyled(1, "Arial", 10, c.flags);
-        ASSERT_NE(0, handle);
-        EXPECT_EQ(AsFont(handle), FontHandle(1));
-        LOGFONTA font = Described(AsFont(handle));
-        EXPECT_STREQ("Arial", font.lfFaceName);
-        EXPECT_EQ(-MulDiv(10, DisplayDotsPerInch(), 72), font.lfHeight);
-        EXPECT_EQ(0, font.lfWidth);
-        EXPECT_EQ(0, font.lfEscapement);
-        EXPECT_EQ(0, font.lfOrientation);
-        EXPECT_EQ(c.weight, font.lfWeight);
-        EXPECT_EQ(c.italic, font.lfItalic);
-        EXPECT_EQ(c.underline, font.lfUnderline);
-        EXPECT_EQ(c.strikeOut, font.lfStrikeOut);
-        EXPECT_EQ(DEFAULT_CHARSET, font.lfCharSet);
-        EXPECT_EQ(OUT_DEFAULT_PRECIS, font.lfOutPrecision);
-        EXPECT_EQ(CLIP_DEFAULT_PRECIS, font.lfClipPrecision);
-        EXPECT_EQ(c.quality, font.lfQuality);
-        EXPECT_EQ(DEFAULT_PITCH | FF_DONTCARE, font.lfPitchAndFamily);
+        HFONT font = AsFont(FontCreateStyled(1, "Arial", 10, c.flags));
+        ASSERT_NE(HFONT(0), font);
+        EXPECT_EQ(font, FontHandle(1));
+        LOGFONTA f = Described(font);
+        EXPECT_STREQ("Arial", f.lfFaceName);
+        EXPECT_EQ(-MulDiv(10, DisplayDotsPerInch(), 72), f.lfHeight);
+        EXPECT_EQ(0, f.lfWidth | f.lfEscapement | f.lfOrientation);
+        EXPECT_EQ(c.weight, f.lfWeight);
+        EXPECT_EQ(c.italic, f.lfItalic);
+        EXPECT_EQ(c.underline, f.lfUnderline);
+        EXPECT_EQ(c.strikeOut, f.lfStrikeOut);
+        EXPECT_EQ(c.quality, f.lfQuality);
+        EXPECT_EQ(DEFAULT_CHARSET, f.lfCharSet);
+        EXPECT_EQ(OUT_DEFAULT_PRECIS | CLIP_DEFAULT_PRECIS | DEFAULT_PITCH | FF_DONTCARE,
+                  f.lfOutPrecision | f.lfClipPrecision | f.lfPitchAndFamily);
     }
 }
 
 TEST_F(FontsTest, PointSizesBecomeCharacterHeightsOfTheDisplay)
 {
+    const int32_t points[] = {8, 9, 10, 12};
+    const LONG at96[] = {-11, -12, -13, -16};
+    const LONG at120[] = {-13, -15, -17, -20};
     int dpi = DisplayDotsPerInch();
-    struct Row {
-        int dpi;
-        int32_t points[4];
-        LONG heights[4];
-    };
-    const Row rows[] = {
-        {96, {8, 9, 10, 12}, {-11, -12, -13, -16}},
-        {120, {8, 9, 10, 12}, {-13, -15, -17, -20}},
-    };
-    const Row* row = 0;
-    for (const Row& r : rows) {
-        if (r.dpi == dpi)
-            row = &r;
-    }
-    if (!row)
+    if (dpi != 96 && dpi != 120)
         GTEST_SKIP() << "no known heights for " << dpi << " dots per inch";
-    for (int i = 0; i < 4; ++i) {
-        int32_t handle = FontCreate(i + 1, "Arial", row->points[i]);
-        ASSERT_NE(0, handle);
-        EXPECT_EQ(row->heights[i], Described(AsFont(handle)).lfHeight) << row->points[i] << " points";
-    }
-}
-
-TEST_F(FontsTest, StyleNeverCarriesOver)
-{
-    FontCreateStyled(1, "Arial", 10,
-                     FONT_STYLE_BOLD | FONT_STYLE_ITALIC | FONT_STYLE_UNDERLINE |
-                         FONT_STYLE_STRIKEOUT | FONT_STYLE_HIGH_QUALITY);
-    LOGFONTA plain = Described(AsFont(FontCreate(2, "Arial", 10)));
-    EXPECT_EQ(FW_NORMAL, plain.lfWeight);
-    EXPECT_EQ(0, plain.lfItalic);
-    EXPECT_EQ(0, plain.lfUnderline);
-    EXPECT_EQ(0, plain.lfStrikeOut);
-    EXPECT_EQ(DEFAULT_QUALITY, plain.lfQuality);
-
-    FontCreateStyled(3, "Arial", 10, FONT_STYLE_ITALIC);
-    LOGFONTA bold = Described(AsFont(FontCreateStyled(4, "Arial", 10, FONT_STYLE_BOLD)));
-    EXPECT_EQ(FW_BOLD, bold.lfWeight);
-    EXPECT_EQ(0, bold.lfItalic);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(dpi == 96 ? at96[i] : at120[i],
+                  Described(AsFont(FontCreate(i + 1, "Arial", points[i]))).lfHeight) << points[i];
 }
 
 TEST_F(FontsTest, ReusedNumberDeletesItsOldFont)
 {
     HFONT first = AsFont(FontCreate(5, "Arial", 9));
-    ASSERT_TRUE(FontAlive(first));
+    ASSERT_EQ(static_cast<DWORD>(OBJ_FONT), GetObjectType(first));
     HFONT second = AsFont(FontCreateStyled(5, "Arial", 12, FONT_STYLE_BOLD));
-    ASSERT_NE(HFONT(0), second);
     EXPECT_EQ(0u, GetObjectType(first));
-    EXPECT_TRUE(FontAlive(second));
     EXPECT_EQ(second, FontHandle(5));
-    EXPECT_EQ(FW_BOLD, Described(FontHandle(5)).lfWeight);
+    EXPECT_EQ(FW_BOLD, Described(second).lfWeight);
 
     FontFree(5);
     EXPECT_EQ(0u, GetObjectType(second));
     EXPECT_EQ(nullptr, FontLookup(5));
     FontFree(5);   // an empty number is left alone
-    EXPECT_EQ(nullptr, FontLookup(5));
 }
 
 TEST_F(FontsTest, GrowingTheTableKeepsEarlierFonts)
 {
-    EXPECT_EQ(10, FontTableSize());
     for (int32_t number = 0; number <= 10; ++number)
-        EXPECT_EQ(nullptr, FontLookup(number)) << number;   // 10 is the first spare record
-
+        EXPECT_EQ(nullptr, FontLookup(number)) << number;   // 10: the first spare record
     HFONT fonts[10];
     for (int32_t number = 0; number < 10; ++number)
         fonts[number] = AsFont(FontCreate(number, "Arial", 8 + number));
     HFONT tenth = AsFont(FontCreate(10, "Arial", 20));
-    ASSERT_NE(HFONT(0), tenth);
     EXPECT_EQ(40, FontTableSize());
-    for (int32_t number = 0; number < 10; ++number) {
+    for (int32_t number = 0; number < 10; ++number)
         EXPECT_EQ(fonts[number], FontHandle(number)) << number;
-        EXPECT_TRUE(FontAlive(fonts[number])) << number;
-    }
     EXPECT_EQ(tenth, FontHandle(10));
-    EXPECT_EQ(nullptr, FontLookup(11));
     EXPECT_EQ(nullptr, FontLookup(40));
 }
 
 TEST_F(FontsTest, AnyNumberGivesANumberlessFont)
 {
     int32_t number = FontCreateStyled(ANY_NUMBER, "Arial", 10, FONT_STYLE_ITALIC);
-    ASSERT_NE(0, number);
-    EXPECT_TRUE(number < 0 || number > FontTableSize());
-    ASSERT_NE(nullptr, FontLookup(number));
-    HFONT font = FontHandle(number);
-    EXPECT_TRUE(FontAlive(font));
-    EXPECT_EQ(1, Described(font).lfItalic);
-
     int32_t other = FontCreate(ANY_NUMBER, "Arial", 10);
+    EXPECT_TRUE(number < 0 || number > FontTableSize());
     EXPECT_NE(number, other);
-    EXPECT_NE(font, FontHandle(other));
+    HFONT font = FontHandle(number);
+    EXPECT_EQ(1, Described(font).lfItalic);
 
     FontFree(number);
     EXPECT_EQ(0u, GetObjectType(font));
@@ -194,26 +139,21 @@ TEST_F(FontsTest, AnyNumberGivesANumberlessFont)
 
 TEST_F(FontsTest, ShutdownDeletesEveryFontAndCanRestart)
 {
-    const uint32_t styles[] = {FONT_STYLE_BOLD, FONT_STYLE_BOLD, 0, FONT_STYLE_BOLD, 0, 0};
-    const int32_t points[] = {10, 12, 10, 8, 9, 8};
     HFONT fonts[8];
     for (int i = 0; i < 6; ++i)
-        fonts[i] = AsFont(FontCreateStyled(i + 1, "Arial", points[i], styles[i]));
+        fonts[i] = AsFont(FontCreateStyled(i + 1, "Arial", 8 + i, i % 2 ? FONT_STYLE_BOLD : 0));
     fonts[6] = FontHandle(FontCreate(ANY_NUMBER, "Arial", 10));
     fonts[7] = AsFont(FontCreate(33, "Arial", 10));   // in the grown part of the table
     for (HFONT font : fonts)
-        ASSERT_TRUE(FontAlive(font));
+        ASSERT_EQ(static_cast<DWORD>(OBJ_FONT), GetObjectType(font));
 
     FontTableShutdown();
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(0u, GetObjectType(fonts[i])) << i;
-    EXPECT_EQ(nullptr, FontLookup(1));
+    for (HFONT font : fonts)
+        EXPECT_EQ(0u, GetObjectType(font));
     FontTableShutdown();   // twice is harmless
-
     ASSERT_TRUE(FontTableInit());
     EXPECT_EQ(10, FontTableSize());
     EXPECT_EQ(nullptr, FontLookup(1));
-    EXPECT_NE(0, FontCreate(1, "Arial", 10));
 }
 
 }  // namespace
