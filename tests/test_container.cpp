@@ -274,6 +274,16 @@ TEST_F(Containers, AClickInANestedContainerArrivesOnceAfterTheMouseUp)
     EXPECT_EQ(9, GetEventControl());
 }
 
+// Notification codes of the commands that reach the top-level window.
+std::vector<int> notifications;
+
+LRESULT CALLBACK RecordNotification(HWND, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COMMAND && lParam)
+        notifications.push_back(HIWORD(wParam));
+    return CALLBACK_DEFAULT;
+}
+
 TEST_F(Containers, OpeningAComboBoxListInAContainerIsAnEvent)
 {
     CreateContainer(0, 30, 30, 570, 140, 1);
@@ -282,17 +292,26 @@ TEST_F(Containers, OpeningAComboBoxListInAContainerIsAnEvent)
     for (const char* port : {"com1", "com2"})
         AddControlItem(3, -1, port);
     ShowForInput(window);
+    // Focus first, so that what follows the click is the list opening.
+    SetFocus(combo);
+    CollectEvents(100);
+    notifications.clear();
+    SetWindowCallback(RecordNotification);
 
     POINT point = {60, 10};
     MapWindowPoints(combo, window, &point, 1);
     ClickClient(window, point.x, point.y);
     std::vector<int32_t> events = CollectEvents(400);
     EXPECT_TRUE(SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0));
-    EXPECT_NE(-1, IndexOf(events, EV_CONTROL));
+    EXPECT_NE(notifications.end(),
+              std::find(notifications.begin(), notifications.end(), CBN_DROPDOWN));
+    EXPECT_EQ(static_cast<long>(notifications.size()),
+              std::count(events.begin(), events.end(), EV_CONTROL));
     EXPECT_EQ(3, GetEventControl());
     // The list closes again without a choice.
     PressKey(VK_ESCAPE);
     CollectEvents(200);
+    SetWindowCallback(0);
     EXPECT_FALSE(SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0));
     EXPECT_EQ("", GetControlText(3));
 }
@@ -466,7 +485,27 @@ TEST_F(Containers, DemoWindowScreenshot)
 
     std::string path = std::string(CT_BUILD_DIR) + "/demo-controls.bmp";
     ASSERT_TRUE(SaveWindowAsBmp(window, path.c_str()));
-    // A sanity check on the capture itself: the panel's face colour is in it.
-    EXPECT_EQ(GetSysColor(COLOR_BTNFACE), CentrePixel(GetControlHandle(0)));
     EXPECT_EQ("com2", GetControlText(2));
+
+    // The picture shows the window: the editor's inside is white, the panel
+    // beside it has the face colour.
+    HBITMAP picture = static_cast<HBITMAP>(
+        LoadImageA(0, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+    ASSERT_NE(nullptr, picture);
+    RECT outer = {};
+    GetWindowRect(window, &outer);
+    auto pictureAt = [&](HWND control, int x, int y) {
+        POINT point = {x, y};
+        MapWindowPoints(control, 0, &point, 1);
+        HDC dc = CreateCompatibleDC(0);
+        HGDIOBJ previous = SelectObject(dc, picture);
+        COLORREF colour = GetPixel(dc, point.x - outer.left, point.y - outer.top);
+        SelectObject(dc, previous);
+        DeleteDC(dc);
+        return colour;
+    };
+    EXPECT_EQ(GetSysColor(COLOR_WINDOW), pictureAt(GetControlHandle(17), 400, 90));
+    EXPECT_EQ(GetSysColor(COLOR_BTNFACE), pictureAt(GetControlHandle(7), 400, 80));
+    EXPECT_TRUE(DeleteObject(picture));
+    EXPECT_EQ(0u, GetObjectType(picture));
 }
