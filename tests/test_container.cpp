@@ -18,18 +18,7 @@
 
 namespace {
 
-class Containers : public ToolkitTest {
-protected:
-    void SetUp() override
-    {
-        ToolkitTest::SetUp();
-        ASSERT_NE(0, CreateNumberedWindow(0, 0, 0, 630, 499, 0xC80001, "Container"));
-        window = GetCurrentWindowHandle();
-        ASSERT_EQ(window, StartControlList(window));
-    }
-
-    HWND window = 0;
-};
+class Containers : public ToolkitWindowTest {};
 
 HWND AsWindow(int32_t handle) { return reinterpret_cast<HWND>(static_cast<intptr_t>(handle)); }
 

@@ -15,18 +15,7 @@
 
 namespace {
 
-class Controls : public ToolkitTest {
-protected:
-    void SetUp() override
-    {
-        ToolkitTest::SetUp();
-        ASSERT_NE(0, CreateNumberedWindow(0, 0, 0, 400, 300, 0xC80001, "Controls"));
-        window = GetCurrentWindowHandle();
-        ASSERT_EQ(window, StartControlList(window));
-    }
-
-    HWND window = 0;
-};
+class Controls : public ToolkitWindowTest {};
 
 DWORD StyleOf(HWND control) { return static_cast<DWORD>(GetWindowLongA(control, GWL_STYLE)); }
 DWORD ExStyleOf(HWND control) { return static_cast<DWORD>(GetWindowLongA(control, GWL_EXSTYLE)); }

@@ -154,6 +154,20 @@ Target FindControl(int32_t number)
     return Target{window, record->kind ? record->kind : &textKind};
 }
 
+// The outer size along one axis: the kind's own measure, else the window
+// rectangle (borders included).
+int32_t MeasureControl(int32_t number, bool horizontal)
+{
+    Target target = FindControl(number);
+    int32_t (*measure)(HWND) = horizontal ? target.kind->getWidth : target.kind->getHeight;
+    if (measure)
+        return measure(target.window);
+    RECT rect = {};
+    if (target.window)
+        GetWindowRect(target.window, &rect);
+    return horizontal ? rect.right - rect.left : rect.bottom - rect.top;
+}
+
 void DestroyTarget(const Target& target)
 {
     if (target.kind->destroy)
@@ -388,24 +402,12 @@ HWND GetControlHandle(int32_t number)
 
 int32_t GetControlWidth(int32_t number)
 {
-    Target target = FindControl(number);
-    if (target.kind->getWidth)
-        return target.kind->getWidth(target.window);
-    RECT rect = {};
-    if (target.window)
-        GetWindowRect(target.window, &rect);
-    return rect.right - rect.left;
+    return MeasureControl(number, true);
 }
 
 int32_t GetControlHeight(int32_t number)
 {
-    Target target = FindControl(number);
-    if (target.kind->getHeight)
-        return target.kind->getHeight(target.window);
-    RECT rect = {};
-    if (target.window)
-        GetWindowRect(target.window, &rect);
-    return rect.bottom - rect.top;
+    return MeasureControl(number, false);
 }
 
 void FreeControl(int32_t number)

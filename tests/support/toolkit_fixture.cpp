@@ -41,6 +41,14 @@ void ToolkitTest::TearDown()
     StopToolkit();
 }
 
+void ToolkitWindowTest::SetUp()
+{
+    ToolkitTest::SetUp();
+    ASSERT_NE(0, CreateNumberedWindow(0, 0, 0, 630, 499, 0xC80001, "Test"));
+    window = GetCurrentWindowHandle();
+    ASSERT_EQ(window, StartControlList(window));
+}
+
 std::vector<int32_t> CollectEvents(DWORD durationMs)
 {
     // A thread timer (no window) guarantees a message now and then, so the

@@ -20,6 +20,15 @@ protected:
     void TearDown() override;
 };
 
+// A test with the toolkit started and window 0 open (630 x 499 client area,
+// caption and close box, centred) as the current parent for new controls.
+class ToolkitWindowTest : public ToolkitTest {
+protected:
+    void SetUp() override;
+
+    HWND window = 0;
+};
+
 // Calls WaitEvent for about durationMs and returns every code it gave except
 // the ticks of the helper's own timer (which keep WaitEvent from blocking).
 std::vector<int32_t> CollectEvents(DWORD durationMs);
