@@ -154,6 +154,23 @@ Target FindControl(int32_t number)
     return Target{window, record->kind ? record->kind : &textKind};
 }
 
+// Deduces an entry's argument types from the entry alone.
+template <typename T>
+struct NonDeduced {
+    using type = T;
+};
+
+// Calls the kind's entry on the control under the number; 0 when the kind
+// has no such entry.
+template <typename... Args>
+LRESULT CallEntry(int32_t number, LRESULT (*KindOperations::*entry)(HWND, Args...),
+                  typename NonDeduced<Args>::type... args)
+{
+    Target target = FindControl(number);
+    LRESULT (*handler)(HWND, Args...) = target.kind->*entry;
+    return handler ? handler(target.window, args...) : 0;
+}
+
 // The outer size along one axis: the kind's own measure, else the window
 // rectangle (borders included).
 int32_t MeasureControl(int32_t number, bool horizontal)
@@ -345,40 +362,33 @@ void SetControlText(int32_t number, const char* text)
 
 LRESULT AddControlItem(int32_t number, int32_t position, const char* text)
 {
-    Target target = FindControl(number);
-    if (!target.kind->addItem)
-        return 0;
-    return target.kind->addItem(target.window, position, text ? text : "");
+    // The kinds get the empty text in place of a null one.
+    return CallEntry(number, &KindOperations::addItem, position, text ? text : "");
 }
 
 LRESULT SetControlState(int32_t number, LRESULT state)
 {
-    Target target = FindControl(number);
-    return target.kind->setState ? target.kind->setState(target.window, state) : 0;
+    return CallEntry(number, &KindOperations::setState, state);
 }
 
 LRESULT GetControlState(int32_t number)
 {
-    Target target = FindControl(number);
-    return target.kind->getState ? target.kind->getState(target.window) : 0;
+    return CallEntry(number, &KindOperations::getState);
 }
 
 LRESULT RemoveControlItem(int32_t number, int32_t index)
 {
-    Target target = FindControl(number);
-    return target.kind->removeItem ? target.kind->removeItem(target.window, index) : 0;
+    return CallEntry(number, &KindOperations::removeItem, index);
 }
 
 LRESULT ClearControlItems(int32_t number)
 {
-    Target target = FindControl(number);
-    return target.kind->clearItems ? target.kind->clearItems(target.window) : 0;
+    return CallEntry(number, &KindOperations::clearItems);
 }
 
 LRESULT CountControlItems(int32_t number)
 {
-    Target target = FindControl(number);
-    return target.kind->countItems ? target.kind->countItems(target.window) : 0;
+    return CallEntry(number, &KindOperations::countItems);
 }
 
 std::string GetControlItemText(int32_t number, int32_t item, int32_t column)
@@ -391,8 +401,7 @@ std::string GetControlItemText(int32_t number, int32_t item, int32_t column)
 
 LRESULT SetControlItemText(int32_t number, int32_t item, const char* text)
 {
-    Target target = FindControl(number);
-    return target.kind->setItemText ? target.kind->setItemText(target.window, item, text) : 0;
+    return CallEntry(number, &KindOperations::setItemText, item, text);
 }
 
 HWND GetControlHandle(int32_t number)
