@@ -115,6 +115,24 @@ HWND TesterProcess::CurrentMessageBox()
     return FindTopLevel(info_.dwProcessId, "#32770", "");
 }
 
+bool TesterProcess::WaitStarted(HWND window, DWORD timeoutMs)
+{
+    for (DWORD waited = 0; waited <= timeoutMs; waited += 20) {
+        if (CurrentMessageBox())
+            return true;   // the warning box runs its own message loop
+        HWND ports = FindControl(window, 4);
+        if (ports && SendMessageA(ports, CB_GETCURSEL, 0, 0) == 0) {
+            // The selection is the discovery's last step; a sent message is
+            // answered once the thread waits in its event loop.
+            DWORD_PTR answer = 0;
+            return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer) != 0;
+        }
+        if (WaitForSingleObject(info_.hProcess, 20) == WAIT_OBJECT_0)
+            return false;
+    }
+    return false;
+}
+
 bool TesterProcess::WaitExit(DWORD* code, DWORD timeoutMs)
 {
     if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0)
@@ -245,4 +263,33 @@ void Pause(DWORD ms)
         }
         Sleep(5);
     }
+}
+
+void PressButton(HWND button)
+{
+    PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+bool WaitPostedMessagesTaken(HWND editControl, DWORD timeoutMs)
+{
+    // Posted messages of one thread are taken in order. A first marker shows
+    // that everything posted before it was taken; whatever that posted on is
+    // queued by then, so a second marker follows it too.
+    static WPARAM marker = 0;
+    for (int round = 0; round < 2; ++round) {
+        marker = marker % 50 + 1;
+        if (!PostMessageA(editControl, EM_SETSEL, marker, marker))
+            return false;
+        DWORD start = GetTickCount();
+        for (;;) {
+            DWORD_PTR selection = 0;
+            if (SendMessageTimeoutA(editControl, EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &selection) &&
+                LOWORD(selection) == marker)
+                break;
+            if (GetTickCount() - start >= timeoutMs)
+                return false;
+            Sleep(1);
+        }
+    }
+    return true;
 }

@@ -26,6 +26,9 @@ public:
     HWND WaitMessageBox(const std::string& title, DWORD timeoutMs = 10000);
     // Any message box of the program currently shown, or 0.
     HWND CurrentMessageBox();
+    // Waits until start-up is over: the port discovery has selected the first
+    // port found, or shown its warning box; then the event loop is reached.
+    bool WaitStarted(HWND window, DWORD timeoutMs = 15000);
     // Waits for the end of the process; false on time-out. Exit code in *code.
     bool WaitExit(DWORD* code, DWORD timeoutMs = 15000);
     DWORD ProcessId() const { return info_.dwProcessId; }
@@ -59,3 +62,13 @@ bool WaitClientPixel(HWND window, int x, int y, COLORREF colour, DWORD timeoutMs
 bool WaitText(HWND window, const std::string& text, DWORD timeoutMs = 3000);
 // Sleeps while letting this thread's own messages through.
 void Pause(DWORD ms);
+
+// Presses a button by a posted BM_CLICK: the button acts when the program's
+// thread next takes its messages, in order with every other posted message.
+void PressButton(HWND button);
+// Waits until the program's thread has taken every message posted to it
+// before the call, and those that their handling posted in turn (such as a
+// panel's forwarded button notification). It posts a caret position to an
+// edit control of the program and waits for it to arrive, twice. The
+// control's selection changes; false on time-out (the program hangs).
+bool WaitPostedMessagesTaken(HWND editControl, DWORD timeoutMs = 5000);

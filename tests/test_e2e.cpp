@@ -1,0 +1,246 @@
+// The real coupler-tester.exe on virtual couplers, used as a technician uses
+// it: every click is a real mouse click, texts are read through the window
+// system, colours from the screen, message boxes by title and text.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/coupler_client.h"
+#include "tests/support/driver.h"
+
+namespace {
+
+constexpr COLORREF WHITE = RGB(255, 255, 255);
+constexpr COLORREF GREEN = RGB(0, 255, 0);
+constexpr COLORREF YELLOW = RGB(255, 255, 128);
+constexpr COLORREF RED = RGB(255, 0, 0);
+constexpr COLORREF PANEL = RGB(168, 176, 200);
+
+// Windows-1252 texts, written with escapes so the test reads the bytes the
+// program must put on screen.
+const std::string OPEN = "\xF6" "ffnen";
+const std::string CLOSE = "schliessen";
+const std::string NOT_OPEN = "COM-Port ist nicht ge\xF6" "ffnet";
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(CouplerAttach()) << "no virtual coupler: run the suite through scripts/test";
+        ASSERT_TRUE(CouplerReset());
+    }
+    void TearDown() override
+    {
+        if (window && IsWindow(window)) {
+            if (HWND box = tester.CurrentMessageBox())
+                PressOk(box);
+            PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+            DWORD code = 0;
+            tester.WaitExit(&code, 5000);
+        }
+        CouplerReset();
+    }
+    void Launch(std::vector<int> ports)
+    {
+        for (int com : ports)
+            ASSERT_TRUE(CouplerPortPresent(com, true));
+        ASSERT_TRUE(tester.Start());
+        window = tester.WaitMainWindow();
+        ASSERT_TRUE(window) << "the main window did not appear";
+        ASSERT_TRUE(tester.WaitStarted(window)) << "the start-up did not end";
+        SetForegroundWindow(window);
+    }
+    HWND Control(int number) { return FindControl(window, number); }
+    std::string Text(int number) { return WindowText(Control(number)); }
+    // An indicator field's background, just inside its sunken edge.
+    bool FieldShows(int field, const std::string& text, COLORREF background)
+    {
+        return WaitText(Control(field), text) && WaitClientPixel(Control(field), 3, 3, background);
+    }
+    void Press(int button)
+    {
+        Click(Control(button));
+    }
+    // Presses a button and answers the error box it must raise.
+    void ExpectErrorBox(int button, const std::string& title, const std::string& text)
+    {
+        Press(button);
+        HWND box = tester.WaitMessageBox(title);
+        ASSERT_TRUE(box) << "no box \"" << title << "\" after button " << button;
+        EXPECT_EQ(MessageBoxText(box), text);
+        EXPECT_FALSE(IsWindowEnabled(window)) << "the main window must wait for the box";
+        ASSERT_TRUE(PressOk(box));
+        Pause(100);
+        EXPECT_TRUE(IsWindowEnabled(window));
+    }
+    void OpenPort(int portIndex, int baudIndex)
+    {
+        SelectItem(Control(2), baudIndex);
+        SelectItem(Control(4), portIndex);
+        Pause(100);
+        Press(6);
+        ASSERT_TRUE(WaitText(Control(6), CLOSE));
+    }
+
+    TesterProcess tester;
+    HWND window = nullptr;
+};
+
+TEST_F(EndToEnd, WithoutAnyPortEveryActionReportsIt)
+{
+    Launch({});
+    HWND box = tester.WaitMessageBox("W A R N U N G");
+    ASSERT_TRUE(box) << "no warning about the missing ports";
+    EXPECT_EQ(MessageBoxText(box), "Es wurde keine RS232 gefunden");
+    EXPECT_FALSE(IsWindowEnabled(window));
+    ASSERT_TRUE(PressOk(box));
+    EXPECT_TRUE(ComboItems(Control(4)).empty());
+    EXPECT_EQ(ComboSelection(Control(4)), -1);
+
+    ExpectErrorBox(6, "F E H L E R", "COM-Port konnten nicht ge\xF6" "ffnet werden");
+    EXPECT_TRUE(WaitText(Control(6), OPEN));
+
+    ExpectErrorBox(9, "F E H L E R   S D A", NOT_OPEN);
+    ExpectErrorBox(10, "F E H L E R    S D A", NOT_OPEN);
+    ExpectErrorBox(11, "F E H L E R   S C L ", NOT_OPEN);
+    ExpectErrorBox(12, "F E H L E R    I N T", NOT_OPEN);
+    for (int field : {13, 14, 15, 16})
+        EXPECT_TRUE(FieldShows(field, "0", WHITE)) << field;
+}
+
+TEST_F(EndToEnd, StartsWithTheLayoutAndListsTheFreePorts)
+{
+    Launch({1, 3});
+    EXPECT_EQ(tester.CurrentMessageBox(), nullptr) << "no box when ports exist";
+    EXPECT_EQ(ComboItems(Control(4)), (std::vector<std::string>{"com1", "com3"}));
+    EXPECT_EQ(ComboSelection(Control(4)), 0);
+    EXPECT_EQ(Text(4), "com1");
+    EXPECT_EQ(ComboItems(Control(2)),
+              (std::vector<std::string>{"75", "150", "300", "600", "1200", "2400", "4800", "9600", "19200"}));
+    EXPECT_EQ(Text(2), "9600");
+
+    EXPECT_EQ(WindowText(window), "RS232   I2C  Koppler    (Testprogramm)");
+    RECT client, outer;
+    GetClientRect(window, &client);
+    GetWindowRect(window, &outer);
+    EXPECT_EQ(client.right, 630);
+    EXPECT_EQ(client.bottom, 499);
+    EXPECT_EQ(outer.left, (GetSystemMetrics(SM_CXSCREEN) >> 1) - ((outer.right - outer.left) >> 1));
+    EXPECT_FALSE(GetWindowLongA(window, GWL_STYLE) & (WS_THICKFRAME | WS_MAXIMIZEBOX));
+
+    EXPECT_EQ(Text(1), "serielle Schnittestelle einstellen und \xF6" "ffnen");
+    EXPECT_EQ(Text(3), "Bautrate:");
+    EXPECT_EQ(Text(5), "COM-Port");
+    EXPECT_EQ(Text(6), OPEN);
+    EXPECT_EQ(Text(8), "Steuern und Abfragen der I2C-Signale");
+    EXPECT_EQ(Text(9), "SDA   on/off");
+    EXPECT_EQ(Text(10), "SDA  ?");
+    EXPECT_EQ(Text(11), "SCL   on/off");
+    EXPECT_EQ(Text(12), "INT  ?");
+    for (int field : {13, 14, 15, 16})
+        EXPECT_TRUE(FieldShows(field, "0", WHITE)) << field;
+
+    // Panels, headings and labels share the panel colour with the window.
+    EXPECT_TRUE(WaitClientPixel(window, 10, 10, PANEL));
+    EXPECT_TRUE(WaitClientPixel(Control(0), 5, 60, PANEL));
+    EXPECT_TRUE(WaitClientPixel(Control(7), 300, 100, PANEL));
+    EXPECT_TRUE(WaitClientPixel(Control(1), 2, 2, PANEL));
+    EXPECT_TRUE(WaitClientPixel(Control(3), 125, 2, PANEL));
+
+    EXPECT_EQ(Text(17),
+              "1. COM \xF6" "ffnen\r\n"
+              "2. Die Signale SCL und SDA lassen sich einzeln schalten. Die LEDs am Koppler m\xFC" "ssen dem "
+              "Signal folgen\r\n"
+              "3. Mit dem Knopf SDA ? kann der Signalzustand dann wieder zur\xFC" "ckgelesen werden.\r\n"
+              "4. SDA auf 1 stellen und an einem Slave nach Masse ziehen - SDA ? dr\xFC" "cken - Signal muss 0 "
+              "sein.\r\n"
+              "5. INT-Signal auf Masse zeihen -  INT ? dr\xFC" "cken - Signal muss 1 sein ansonsten 0.\r\n"
+              "\r\n"
+              "Viel Spass beim Testen\r\n");
+}
+
+TEST_F(EndToEnd, OpenSwitchReadAndCloseOnACoupler)
+{
+    Launch({1, 3});
+    const int64_t com1Changes = CouplerLineChangeCount(1);   // discovery probed it
+    OpenPort(1, 8);   // com3 at 19200
+    CouplerLine line = {};
+    ASSERT_TRUE(CouplerLineSettings(3, &line));
+    EXPECT_EQ(line.baud, 19200u);
+    EXPECT_EQ(line.parity, 'n');
+    EXPECT_EQ(line.stopBits, 1u);
+    EXPECT_EQ(CouplerDtr(3), 1);
+    EXPECT_EQ(CouplerRts(3), 1);
+    EXPECT_TRUE(FieldShows(13, "1", GREEN));
+    EXPECT_TRUE(FieldShows(14, "1", GREEN));
+    EXPECT_TRUE(FieldShows(15, "1", YELLOW));
+    EXPECT_TRUE(FieldShows(16, "0", WHITE));
+
+    Press(9);   // SDA off
+    EXPECT_TRUE(FieldShows(13, "0", WHITE));
+    EXPECT_EQ(CouplerDtr(3), 0);
+    Press(10);  // DTR off: SDA reads 0
+    EXPECT_TRUE(FieldShows(14, "0", WHITE));
+    Press(9);   // SDA on
+    EXPECT_TRUE(FieldShows(13, "1", GREEN));
+    EXPECT_EQ(CouplerDtr(3), 1);
+    Press(10);
+    EXPECT_TRUE(FieldShows(14, "1", GREEN));
+    ASSERT_TRUE(CouplerHoldSda(3, true));   // a slave pulls SDA to ground
+    Press(10);
+    EXPECT_TRUE(FieldShows(14, "0", WHITE));
+    EXPECT_EQ(CouplerDtr(3), 1) << "reading must not switch the line";
+
+    Press(11);  // the first SCL press switches RTS off
+    EXPECT_TRUE(FieldShows(15, "0", WHITE));
+    EXPECT_EQ(CouplerRts(3), 0);
+    Press(11);
+    EXPECT_TRUE(FieldShows(15, "1", YELLOW));
+    EXPECT_EQ(CouplerRts(3), 1);
+
+    ASSERT_TRUE(CouplerPullInt(3, true));
+    Press(12);
+    EXPECT_TRUE(FieldShows(16, "1", RED));
+    ASSERT_TRUE(CouplerPullInt(3, false));
+    Press(12);
+    EXPECT_TRUE(FieldShows(16, "0", WHITE));
+
+    EXPECT_EQ(CouplerLineChangeCount(1), com1Changes) << "com1 must stay untouched";
+
+    // Close: the fields keep what they show, the buttons report the closed port.
+    Press(6);
+    ASSERT_TRUE(WaitText(Control(6), OPEN));
+    ExpectErrorBox(9, "F E H L E R   S D A", NOT_OPEN);
+    ExpectErrorBox(12, "F E H L E R    I N T", NOT_OPEN);
+    EXPECT_TRUE(FieldShows(13, "1", GREEN));
+    EXPECT_TRUE(FieldShows(14, "0", WHITE));
+    EXPECT_TRUE(FieldShows(15, "1", YELLOW));
+    EXPECT_TRUE(FieldShows(16, "0", WHITE));
+
+    // Reopen: the presets again, and the first SDA press switches DTR off.
+    ASSERT_TRUE(CouplerHoldSda(3, false));
+    OpenPort(1, 7);
+    EXPECT_TRUE(FieldShows(14, "1", GREEN));
+    Press(9);
+    EXPECT_TRUE(FieldShows(13, "0", WHITE));
+    EXPECT_EQ(CouplerDtr(3), 0);
+}
+
+TEST_F(EndToEnd, BusyPortsAreNotListedAndClosingWithAnOpenPortExitsCleanly)
+{
+    ASSERT_TRUE(CouplerPortPresent(1, true));
+    ASSERT_TRUE(CouplerPortBusy(1, true));   // held open by another program
+    Launch({3});
+    EXPECT_EQ(ComboItems(Control(4)), (std::vector<std::string>{"com3"}));
+    OpenPort(0, 7);
+    EXPECT_EQ(CouplerDtr(3), 1);
+
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);   // the close box, port still open
+    DWORD code = 12345;
+    ASSERT_TRUE(tester.WaitExit(&code));
+    EXPECT_EQ(code, 0u);
+    window = nullptr;
+}
+
+}  // namespace
