@@ -1,6 +1,7 @@
 // Numbered windows, placement, events and focus movement.
 #include <gtest/gtest.h>
 
+#include "tests/support/toolkit_fixture.h"
 #include "toolkit/registry.h"
 #include "toolkit/window.h"
 
@@ -9,23 +10,8 @@ namespace {
 constexpr DWORD kStyleBits = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MAXIMIZE | WS_THICKFRAME |
                              WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
 
-class Windows : public ::testing::Test {
+class Windows : public ToolkitTest {
 protected:
-    void SetUp() override
-    {
-        SetToolkitInstance(GetModuleHandleA(nullptr));
-        ASSERT_NE(RuntimeHeapCreate(), nullptr);
-        ASSERT_NE(CreateListHeap(), nullptr);
-        ASSERT_TRUE(InitWindowModule());
-        InitControlModule();
-    }
-    void TearDown() override
-    {
-        ShutdownWindowModule();
-        ShutdownControlModule();
-        DestroyListHeap();
-        RuntimeHeapDestroy();
-    }
     static HWND Window(int32_t number) { return GetNumberedWindowHandle(number); }
     static DWORD Style(HWND window) { return GetWindowLongA(window, GWL_STYLE) & kStyleBits; }
     // Waits until WaitEvent returns the wanted code; fails after a bound.
@@ -279,23 +265,6 @@ TEST_F(Focus, WithoutAFocusedTabStop)
 TEST_F(Focus, TabKeysArriveThroughTheAccelerators)
 {
     SetFocus(first);
-    auto press = [](bool shift) {
-        INPUT keys[4] = {};
-        int n = 0;
-        auto key = [&](WORD vk, bool up) {
-            keys[n].type = INPUT_KEYBOARD;
-            keys[n].ki.wVk = vk;
-            keys[n].ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-            ++n;
-        };
-        if (shift)
-            key(VK_SHIFT, false);
-        key(VK_TAB, false);
-        key(VK_TAB, true);
-        if (shift)
-            key(VK_SHIFT, true);
-        SendInput(n, keys, sizeof(INPUT));
-    };
     auto pump = [] {
         // Handle what the keys produced, without blocking on an empty queue.
         for (int i = 0; i < 50; ++i) {
@@ -308,10 +277,10 @@ TEST_F(Focus, TabKeysArriveThroughTheAccelerators)
             WaitEvent();
         }
     };
-    press(false);
+    PressKey(VK_TAB);
     pump();
     EXPECT_EQ(GetFocus(), second);
-    press(true);
+    PressKey(VK_TAB, true);
     pump();
     EXPECT_EQ(GetFocus(), first);
 }

@@ -1,5 +1,7 @@
 #include "tests/support/driver.h"
 
+#include "tests/support/toolkit_fixture.h"
+
 namespace {
 
 struct FindByTitle {
@@ -178,20 +180,9 @@ bool PressOk(HWND box, DWORD timeoutMs)
 
 void Click(HWND window)
 {
-    RECT r;
-    GetWindowRect(window, &r);
-    int x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
-    int w = GetSystemMetrics(SM_CXSCREEN) - 1, h = GetSystemMetrics(SM_CYSCREEN) - 1;
-    INPUT input[3] = {};
-    for (INPUT& i : input) {
-        i.type = INPUT_MOUSE;
-        i.mi.dx = x * 65535 / w;
-        i.mi.dy = y * 65535 / h;
-    }
-    input[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    input[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-    input[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
-    SendInput(3, input, sizeof(INPUT));
+    RECT client;
+    GetClientRect(window, &client);
+    ClickClient(window, client.right / 2, client.bottom / 2);
 }
 
 void SelectItem(HWND combo, int index)
