@@ -14,26 +14,11 @@
 #include "toolkit/controls.h"
 #include "toolkit/window.h"
 
-#include <richedit.h>
-
 namespace {
 
 class Containers : public ToolkitWindowTest {};
 
 HWND AsWindow(int32_t handle) { return reinterpret_cast<HWND>(static_cast<intptr_t>(handle)); }
-
-DWORD StyleOf(HWND control) { return static_cast<DWORD>(GetWindowLongA(control, GWL_STYLE)); }
-DWORD ExStyleOf(HWND control) { return static_cast<DWORD>(GetWindowLongA(control, GWL_EXSTYLE)); }
-
-// The top-left corner of a child relative to the client area of its parent.
-POINT PlaceInParent(HWND child)
-{
-    RECT rect = {};
-    GetWindowRect(child, &rect);
-    POINT corner = {rect.left, rect.top};
-    ScreenToClient(GetParent(child), &corner);
-    return corner;
-}
 
 // The colour a window shows in the middle of its client area once repainted.
 COLORREF CentrePixel(HWND window)
@@ -47,222 +32,6 @@ COLORREF CentrePixel(HWND window)
     return colour;
 }
 
-// Index of the first event equal to code, or -1.
-int IndexOf(const std::vector<int32_t>& events, int32_t code)
-{
-    auto found = std::find(events.begin(), events.end(), code);
-    return found == events.end() ? -1 : static_cast<int>(found - events.begin());
-}
-
-}  // namespace
-
-// --- containers ----------------------------------------------------------------
-
-TEST_F(Containers, FlagsChooseTheBorderAndOnlyTheFirstCounts)
-{
-    struct Case {
-        uint32_t flags;
-        DWORD style;
-        DWORD exStyle;
-    } cases[] = {
-        {0, 0, 0},
-        {1, WS_BORDER, 0},
-        {2, WS_DLGFRAME, 0},
-        {4, 0, WS_EX_STATICEDGE},
-        {8, 0, WS_EX_CLIENTEDGE},
-        {3, WS_BORDER, 0},
-        {0xC, 0, WS_EX_STATICEDGE},
-    };
-    int32_t number = 1;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.flags);
-        HWND container = AsWindow(CreateContainer(number, 10, 10, 50, 50, c.flags));
-        CloseControlList();
-        ASSERT_NE(nullptr, container);
-        char name[32] = {};
-        GetClassNameA(container, name, sizeof(name));
-        EXPECT_STREQ("NoltContainer", name);
-        EXPECT_EQ(c.style | WS_CHILD | WS_VISIBLE,
-                  StyleOf(container) & (WS_BORDER | WS_DLGFRAME | WS_CHILD | WS_VISIBLE | WS_POPUP));
-        EXPECT_EQ(c.exStyle, ExStyleOf(container) & (WS_EX_STATICEDGE | WS_EX_CLIENTEDGE));
-        EXPECT_EQ(number, GetWindowLongA(container, GWL_ID));
-        ++number;
-    }
-}
-
-TEST_F(Containers, ControlsGoIntoTheOpenContainerUntilItsListIsClosed)
-{
-    HWND panel = AsWindow(CreateContainer(0, 30, 30, 570, 140, 1));
-    ASSERT_NE(nullptr, panel);
-    EXPECT_EQ(panel, CurrentControlParent());
-    EXPECT_EQ(1, ControlListDepth());
-    HWND inside = AsWindow(CreateTextControl(1, 15, 20, 100, 20, "innen"));
-    HWND nested = AsWindow(CreateContainer(2, 200, 10, 300, 100, 8));
-    HWND deeper = AsWindow(CreateButtonControl(3, 5, 6, 80, 25, "tief"));
-    EXPECT_EQ(2, ControlListDepth());
-    CloseControlList();
-    EXPECT_EQ(panel, CurrentControlParent());
-    CloseControlList();
-    EXPECT_EQ(window, CurrentControlParent());
-    HWND outside = AsWindow(CreateTextControl(4, 30, 200, 100, 20, "aussen"));
-
-    EXPECT_EQ(panel, GetParent(inside));
-    EXPECT_EQ(panel, GetParent(nested));
-    EXPECT_EQ(nested, GetParent(deeper));
-    EXPECT_EQ(window, GetParent(outside));
-    POINT corner = PlaceInParent(inside);
-    EXPECT_EQ(15, corner.x);
-    EXPECT_EQ(20, corner.y);
-    corner = PlaceInParent(deeper);
-    EXPECT_EQ(5, corner.x);
-    EXPECT_EQ(6, corner.y);
-    // Containers get no font; the controls in them get the default one.
-    EXPECT_EQ(0, SendMessageA(panel, WM_GETFONT, 0, 0));
-    EXPECT_EQ(reinterpret_cast<LRESULT>(StockControlFont()), SendMessageA(deeper, WM_GETFONT, 0, 0));
-}
-
-TEST_F(Containers, ParentStackSurvivesStartAndCloseOfAnEmptyStack)
-{
-    // Nothing open: closing changes nothing.
-    CloseControlList();
-    EXPECT_EQ(window, CurrentControlParent());
-    EXPECT_EQ(0, ControlListDepth());
-    EXPECT_EQ(nullptr, StartControlList(0));
-    EXPECT_EQ(nullptr, CurrentControlParent());
-    StartControlList(window);
-
-    HWND panel = AsWindow(CreateContainer(0, 0, 0, 100, 100, 1));
-    ASSERT_NE(nullptr, panel);
-    // Starting a list on another window keeps the saved parent.
-    StartControlList(window);
-    EXPECT_EQ(window, CurrentControlParent());
-    EXPECT_EQ(1, ControlListDepth());
-    CloseControlList();
-    EXPECT_EQ(window, CurrentControlParent());
-    EXPECT_EQ(0, ControlListDepth());
-
-    // Reopening the container's list: later controls go into it again.
-    EXPECT_NE(0, OpenControlList(0));
-    EXPECT_EQ(panel, CurrentControlParent());
-    HWND late = AsWindow(CreateTextControl(1, 0, 0, 10, 10, "x"));
-    EXPECT_EQ(panel, GetParent(late));
-    CloseControlList();
-    EXPECT_EQ(window, CurrentControlParent());
-}
-
-TEST_F(Containers, AFullParentStackRejectsTheNextListWithoutMakingAnything)
-{
-    std::vector<HWND> chain;
-    for (int32_t n = 0; n < CONTROL_LIST_DEPTH; ++n) {
-        HWND container = AsWindow(CreateContainer(n, 1, 1, 300 - n, 300 - n, 0));
-        ASSERT_NE(nullptr, container) << n;
-        chain.push_back(container);
-    }
-    EXPECT_EQ(CONTROL_LIST_DEPTH, ControlListDepth());
-    HWND innermost = chain.back();
-    EXPECT_EQ(innermost, CurrentControlParent());
-
-    EXPECT_EQ(0, CreateContainer(100, 1, 1, 10, 10, 1));
-    EXPECT_EQ(nullptr, GetControlHandle(100));
-    EXPECT_EQ(nullptr, GetWindow(innermost, GW_CHILD));
-    int32_t any = CreateContainer(ANY_NUMBER, 1, 1, 10, 10, 1);
-    EXPECT_EQ(0, any);
-    EXPECT_EQ(0, OpenControlList(0));
-    EXPECT_EQ(CONTROL_LIST_DEPTH, ControlListDepth());
-    EXPECT_EQ(innermost, CurrentControlParent());
-    // A control under a number already in use is not touched by the refusal.
-    EXPECT_EQ(0, CreateContainer(3, 1, 1, 10, 10, 1));
-    EXPECT_EQ(chain[3], GetControlHandle(3));
-
-    for (int32_t n = CONTROL_LIST_DEPTH - 1; n >= 0; --n) {
-        CloseControlList();
-        EXPECT_EQ(n == 0 ? window : chain[n - 1], CurrentControlParent()) << n;
-    }
-    EXPECT_EQ(0, ControlListDepth());
-}
-
-TEST_F(Containers, AnyNumberContainerWorksWithTheListOperationsAndIsFreed)
-{
-    int32_t number = CreateContainer(ANY_NUMBER, 10, 10, 200, 100, 1);
-    ASSERT_NE(0, number);
-    EXPECT_TRUE(number < 0 || number > ControlTableSize());
-    HWND container = GetControlHandle(number);
-    ASSERT_NE(nullptr, container);
-    EXPECT_EQ(container, CurrentControlParent());
-    int32_t button = CreateButtonControl(ANY_NUMBER, 5, 5, 60, 25, "in");
-    CloseControlList();
-    EXPECT_EQ(container, GetParent(GetControlHandle(button)));
-    EXPECT_EQ(200, GetControlWidth(number));
-
-    EXPECT_NE(0, OpenControlList(number));
-    EXPECT_EQ(container, CurrentControlParent());
-    CloseControlList();
-
-    HWND child = GetControlHandle(button);
-    FreeControl(number);
-    EXPECT_FALSE(IsWindow(container));
-    EXPECT_FALSE(IsWindow(child));
-    EXPECT_EQ(nullptr, GetControlHandle(number));
-    EXPECT_EQ(nullptr, GetControlHandle(button));
-}
-
-TEST_F(Containers, ChangingTheClassBackgroundChangesEveryContainer)
-{
-    HWND first = AsWindow(CreateContainer(0, 10, 10, 100, 100, 1));
-    CloseControlList();
-    HWND second = AsWindow(CreateContainer(1, 120, 10, 100, 100, 0));
-    CloseControlList();
-    ShowForInput(window);
-    COLORREF face = GetSysColor(COLOR_BTNFACE);
-    EXPECT_EQ(face, CentrePixel(first));
-
-    HBRUSH yellow = CreateSolidBrush(RGB(255, 255, 160));
-    ULONG_PTR previous = SetClassLongPtrA(first, GCLP_HBRBACKGROUND,
-                                          reinterpret_cast<LONG_PTR>(yellow));
-    HWND later = AsWindow(CreateContainer(2, 240, 10, 100, 100, 1));
-    CloseControlList();
-    EXPECT_EQ(RGB(255, 255, 160), CentrePixel(first));
-    EXPECT_EQ(RGB(255, 255, 160), CentrePixel(second));
-    EXPECT_EQ(RGB(255, 255, 160), CentrePixel(later));
-    // The top-level window has a class of its own.
-    EXPECT_EQ(face, CentrePixel(window));
-
-    // The class outlives this test: give it its brush back before deleting ours.
-    SetClassLongPtrA(first, GCLP_HBRBACKGROUND, static_cast<LONG_PTR>(previous));
-    EXPECT_EQ(face, CentrePixel(second));
-    CloseNumberedWindow(0);
-    EXPECT_TRUE(DeleteObject(yellow));
-    EXPECT_EQ(0u, GetObjectType(yellow));
-}
-
-TEST_F(Containers, AClickInANestedContainerArrivesOnceAfterTheMouseUp)
-{
-    CreateContainer(0, 30, 30, 570, 290, 1);
-    CreateContainer(1, 20, 20, 300, 200, 1);
-    HWND button = AsWindow(CreateButtonControl(9, 40, 50, 120, 30, "SDA   on/off"));
-    CloseControlList();
-    CloseControlList();
-    ShowForInput(window);
-
-    POINT centre = {100, 65};
-    MapWindowPoints(GetParent(button), window, &centre, 1);
-    ClickClient(window, centre.x, centre.y);
-    std::vector<int32_t> events = CollectEvents(500);
-
-    int up = IndexOf(events, WM_LBUTTONUP);
-    ASSERT_NE(-1, up);
-    EXPECT_LT(IndexOf(events, WM_LBUTTONDOWN), up);
-    ASSERT_LT(up + 1, static_cast<int>(events.size()));
-    EXPECT_EQ(EV_CONTROL, events[up + 1]);
-    EXPECT_EQ(1, std::count(events.begin(), events.end(), EV_CONTROL));
-    EXPECT_EQ(9, GetEventControl());
-
-    // A later wait that gives another code keeps the control number.
-    PostMessageA(window, WM_APP, 0, 0);
-    EXPECT_EQ(WM_APP, WaitEvent());
-    EXPECT_EQ(9, GetEventControl());
-}
-
 // Notification codes of the commands that reach the top-level window.
 std::vector<int> notifications;
 
@@ -273,13 +42,138 @@ LRESULT CALLBACK RecordNotification(HWND, UINT message, WPARAM wParam, LPARAM lP
     return CALLBACK_DEFAULT;
 }
 
+}  // namespace
+
+// --- containers and control lists ---------------------------------------------------
+
+TEST_F(Containers, ControlsGoIntoTheOpenContainerUntilItsListIsClosed)
+{
+    HWND panel = AsWindow(CreateContainer(0, 30, 30, 570, 140, 1));
+    HWND nested = AsWindow(CreateContainer(2, 200, 10, 300, 100, 0xC));
+    HWND deeper = AsWindow(CreateButtonControl(3, 5, 6, 80, 25, "tief"));
+    CloseControlList();
+    HWND inside = AsWindow(CreateTextControl(1, 15, 20, 100, 20, "innen"));
+    CloseControlList();
+    HWND outside = AsWindow(CreateTextControl(4, 30, 200, 100, 20, "aussen"));
+    EXPECT_EQ(window, GetParent(panel));
+    EXPECT_EQ(panel, GetParent(nested));
+    EXPECT_EQ(nested, GetParent(deeper));
+    EXPECT_EQ(panel, GetParent(inside));
+    EXPECT_EQ(window, GetParent(outside));
+
+    // Positions are relative to the container's client area.
+    RECT rect = {};
+    GetWindowRect(deeper, &rect);
+    POINT corner = {rect.left, rect.top};
+    ScreenToClient(nested, &corner);
+    EXPECT_EQ(5, corner.x);
+    EXPECT_EQ(6, corner.y);
+    char name[32] = {};
+    GetClassNameA(panel, name, sizeof(name));
+    EXPECT_STREQ("NoltContainer", name);
+    // Of the border flags only the first one given counts.
+    EXPECT_EQ(WS_BORDER, GetWindowLongA(panel, GWL_STYLE) & (WS_BORDER | WS_DLGFRAME));
+    EXPECT_EQ(WS_EX_STATICEDGE, GetWindowLongA(nested, GWL_EXSTYLE) &
+                                    (WS_EX_STATICEDGE | WS_EX_CLIENTEDGE));
+}
+
+TEST_F(Containers, StartingAListKeepsTheStackAndClosingAnEmptyStackDoesNothing)
+{
+    CloseControlList();
+    EXPECT_EQ(window, CurrentControlParent());
+    EXPECT_EQ(nullptr, StartControlList(0));
+    StartControlList(window);
+
+    HWND panel = AsWindow(CreateContainer(0, 0, 0, 100, 100, 1));
+    StartControlList(window);
+    EXPECT_EQ(1, ControlListDepth());
+    CloseControlList();
+    EXPECT_EQ(window, CurrentControlParent());
+    CloseControlList();
+    EXPECT_EQ(window, CurrentControlParent());
+
+    // Reopening the container's list sends later controls into it again.
+    EXPECT_NE(0, OpenControlList(0));
+    EXPECT_EQ(panel, GetParent(AsWindow(CreateTextControl(1, 0, 0, 10, 10, "x"))));
+    CloseControlList();
+    EXPECT_EQ(window, CurrentControlParent());
+}
+
+TEST_F(Containers, AFullParentStackRejectsTheNextListWithoutMakingAnything)
+{
+    std::vector<HWND> chain;
+    for (int32_t n = 0; n < CONTROL_LIST_DEPTH; ++n)
+        chain.push_back(AsWindow(CreateContainer(n, 1, 1, 300 - n, 300 - n, 0)));
+    ASSERT_EQ(CONTROL_LIST_DEPTH, ControlListDepth());
+    ASSERT_EQ(chain.back(), CurrentControlParent());
+
+    EXPECT_EQ(0, CreateContainer(100, 1, 1, 10, 10, 1));
+    EXPECT_EQ(0, CreateContainer(ANY_NUMBER, 1, 1, 10, 10, 1));
+    EXPECT_EQ(0, CreateContainer(3, 1, 1, 10, 10, 1));
+    EXPECT_EQ(0, OpenControlList(0));
+    EXPECT_EQ(nullptr, GetWindow(chain.back(), GW_CHILD));
+    EXPECT_EQ(nullptr, GetControlHandle(100));
+    EXPECT_EQ(chain[3], GetControlHandle(3));
+    EXPECT_EQ(CONTROL_LIST_DEPTH, ControlListDepth());
+
+    for (int32_t n = CONTROL_LIST_DEPTH - 1; n >= 0; --n) {
+        CloseControlList();
+        EXPECT_EQ(n == 0 ? window : chain[n - 1], CurrentControlParent()) << n;
+    }
+}
+
+TEST_F(Containers, ChangingTheClassBackgroundChangesEveryContainer)
+{
+    HWND first = AsWindow(CreateContainer(0, 10, 10, 100, 100, 1));
+    CloseControlList();
+    ShowForInput(window);
+    COLORREF face = GetSysColor(COLOR_BTNFACE);
+    EXPECT_EQ(face, CentrePixel(first));
+
+    HBRUSH yellow = CreateSolidBrush(RGB(255, 255, 160));
+    ULONG_PTR previous = SetClassLongPtrA(first, GCLP_HBRBACKGROUND,
+                                          reinterpret_cast<LONG_PTR>(yellow));
+    HWND later = AsWindow(CreateContainer(1, 240, 10, 100, 100, 1));
+    CloseControlList();
+    EXPECT_EQ(RGB(255, 255, 160), CentrePixel(first));
+    EXPECT_EQ(RGB(255, 255, 160), CentrePixel(later));
+    EXPECT_EQ(face, CentrePixel(window));
+
+    // The class outlives this test: give it its brush back before deleting ours.
+    SetClassLongPtrA(first, GCLP_HBRBACKGROUND, static_cast<LONG_PTR>(previous));
+    CloseNumberedWindow(0);
+    EXPECT_TRUE(DeleteObject(yellow));
+    EXPECT_EQ(0u, GetObjectType(yellow));
+}
+
+// --- events from inside containers --------------------------------------------------
+
+TEST_F(Containers, AClickInANestedContainerArrivesOnceAfterTheMouseUp)
+{
+    CreateContainer(0, 30, 30, 570, 290, 1);
+    CreateContainer(1, 20, 20, 300, 200, 1);
+    HWND button = AsWindow(CreateButtonControl(9, 40, 50, 120, 30, "SDA   on/off"));
+    CloseControlList();
+    CloseControlList();
+    ShowForInput(window);
+
+    POINT centre = {60, 15};
+    MapWindowPoints(button, window, &centre, 1);
+    ClickClient(window, centre.x, centre.y);
+    std::vector<int32_t> events = CollectEvents(500);
+    auto up = std::find(events.begin(), events.end(), WM_LBUTTONUP);
+    ASSERT_TRUE(up != events.end() && up + 1 != events.end());
+    EXPECT_EQ(EV_CONTROL, *(up + 1));
+    EXPECT_EQ(1, std::count(events.begin(), events.end(), EV_CONTROL));
+    EXPECT_EQ(9, GetEventControl());
+}
+
 TEST_F(Containers, OpeningAComboBoxListInAContainerIsAnEvent)
 {
     CreateContainer(0, 30, 30, 570, 140, 1);
     HWND combo = AsWindow(CreateComboBoxControl(3, 20, 20, 120, 200));
     CloseControlList();
-    for (const char* port : {"com1", "com2"})
-        AddControlItem(3, -1, port);
+    AddControlItem(3, -1, "com1");
     ShowForInput(window);
     // Focus first, so that what follows the click is the list opening.
     SetFocus(combo);
@@ -297,48 +191,13 @@ TEST_F(Containers, OpeningAComboBoxListInAContainerIsAnEvent)
     EXPECT_EQ(static_cast<long>(notifications.size()),
               std::count(events.begin(), events.end(), EV_CONTROL));
     EXPECT_EQ(3, GetEventControl());
-    // The list closes again without a choice.
     PressKey(VK_ESCAPE);
     CollectEvents(200);
     SetWindowCallback(0);
-    EXPECT_FALSE(SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0));
     EXPECT_EQ("", GetControlText(3));
 }
 
 // --- editor ----------------------------------------------------------------------
-
-TEST_F(Containers, EditorIsARichEditChildWithItsStyleAndFont)
-{
-    CreateContainer(7, 30, 170, 570, 290, 1);
-    HWND editor = AsWindow(CreateEditor(17, 19, 169, 530, 110));
-    CloseControlList();
-    ASSERT_NE(nullptr, editor);
-    char name[32] = {};
-    GetClassNameA(editor, name, sizeof(name));
-    EXPECT_STREQ("RichEdit20A", name);
-    // The rich edit control shows its scroll bars (and their style bits)
-    // only while the text needs them.
-    const DWORD scrollBars = WS_VSCROLL | WS_HSCROLL;
-    EXPECT_EQ(0x503111C4u & ~scrollBars, StyleOf(editor) & (0x503111C4u & ~scrollBars));
-    EXPECT_EQ(static_cast<DWORD>(WS_EX_CLIENTEDGE), ExStyleOf(editor) & WS_EX_CLIENTEDGE);
-    EXPECT_EQ(GetControlHandle(7), GetParent(editor));
-    EXPECT_EQ(17, GetWindowLongA(editor, GWL_ID));
-    // The rich edit control does not answer WM_GETFONT; the font it was sent
-    // shows in its character format.
-    LOGFONTA stock = {};
-    GetObjectA(StockControlFont(), sizeof(stock), &stock);
-    CHARFORMATA format = {};
-    format.cbSize = sizeof(format);
-    SendMessageA(editor, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
-    EXPECT_STREQ(stock.lfFaceName, format.szFaceName);
-    EXPECT_EQ(530, GetControlWidth(17));
-    EXPECT_EQ(110, GetControlHeight(17));
-    // Not read-only: the user can type into it.
-    EXPECT_EQ(0u, StyleOf(editor) & ES_READONLY);
-    // Operations the editor lacks.
-    EXPECT_EQ(0, SetControlState(17, 1));
-    EXPECT_EQ(0, CountControlItems(17));
-}
 
 TEST_F(Containers, EditorCreationDrainsTheQueueAndDropsThePendingEvent)
 {
@@ -346,74 +205,61 @@ TEST_F(Containers, EditorCreationDrainsTheQueueAndDropsThePendingEvent)
     // a message waits in the queue.
     CreateContainer(0, 0, 0, 300, 200, 1);
     PostMessageA(window, WM_APP + 1, 0, 0);
-    CreateEditor(1, 5, 5, 200, 100);
+    HWND editor = AsWindow(CreateEditor(1, 5, 5, 200, 100));
     CloseControlList();
     MSG message;
     EXPECT_FALSE(PeekMessageA(&message, 0, WM_APP + 1, WM_APP + 1, PM_NOREMOVE));
     PostMessageA(window, WM_APP + 2, 0, 0);
     EXPECT_EQ(WM_APP + 2, WaitEvent());
+
+    char name[32] = {};
+    GetClassNameA(editor, name, sizeof(name));
+    EXPECT_STREQ("RichEdit20A", name);
+    EXPECT_EQ(1, GetWindowLongA(editor, GWL_ID));
 }
 
 TEST_F(Containers, EditorBuildsLinesFromInsertionsAtPositions)
 {
     CreateEditor(17, 10, 10, 530, 150);
-    const char* help[] = {"1. Port wählen", "2. öffnen", "3. SDA", "4. SCL", "5. INT",
-                          "", "7. Ende"};
-    for (int32_t line = 0; line < 7; ++line)
-        EXPECT_EQ(0, AddControlItem(17, line, help[line]));
+    const char* help[] = {"1. Port wählen", "2. öffnen", "3. SDA", "4. SCL", "5. INT", "", "7."};
     std::string expected;
-    for (const char* text : help)
-        expected += std::string(text) + "\r\n";
+    for (int32_t line = 0; line < 7; ++line) {
+        AddControlItem(17, line, help[line]);
+        expected += std::string(help[line]) + "\r\n";
+    }
     EXPECT_EQ(expected, GetControlText(17));
     for (int32_t line = 0; line < 7; ++line)
         EXPECT_EQ(help[line], GetControlItemText(17, line)) << line;
-    EXPECT_EQ("", GetControlItemText(17, 7));
     EXPECT_EQ("", GetControlItemText(17, 50));
 
-    // Inserting before an existing line moves it and those after it down.
+    // Inserting before a line moves it and those after it down.
     AddControlItem(17, 1, "neu");
-    EXPECT_EQ("1. Port wählen", GetControlItemText(17, 0));
     EXPECT_EQ("neu", GetControlItemText(17, 1));
     EXPECT_EQ("2. öffnen", GetControlItemText(17, 2));
-}
 
-TEST_F(Containers, EditorAppendsWithALineBreakAndBeyondTheLastLine)
-{
-    CreateEditor(1, 10, 10, 300, 150);
-    AddControlItem(1, -1, "eins");
-    EXPECT_EQ("eins", GetControlText(1));
-    AddControlItem(1, -1, "zwei");
-    EXPECT_EQ("eins\r\nzwei", GetControlText(1));
-    AddControlItem(1, 9, "drei");
-    EXPECT_EQ("eins\r\nzwei\r\ndrei", GetControlText(1));
-    // A last line without a paragraph mark keeps all its characters.
-    EXPECT_EQ("drei", GetControlItemText(1, 2));
-    EXPECT_EQ("zwei", GetControlItemText(1, 1));
-
-    SetControlText(1, "ganz neu");
-    EXPECT_EQ("ganz neu", GetControlText(1));
-    EXPECT_EQ("ganz neu", GetControlItemText(1, 0));
+    // Appending puts a break before the text, also for a line beyond the
+    // last; that last line has no paragraph mark and keeps all its characters.
+    SetControlText(17, "eins");
+    AddControlItem(17, -1, "zwei");
+    AddControlItem(17, 9, "drei");
+    EXPECT_EQ("eins\r\nzwei\r\ndrei", GetControlText(17));
+    EXPECT_EQ("drei", GetControlItemText(17, 2));
 }
 
 TEST_F(Containers, EditorRemembersAnEmptyFirstLine)
 {
     HWND editor = AsWindow(CreateEditor(1, 10, 10, 300, 150));
-    EXPECT_EQ(nullptr, GetPropA(editor, EDITOR_FILLED_PROPERTY));
     AddControlItem(1, -1, "");
     EXPECT_EQ("", GetControlText(1));
     EXPECT_NE(nullptr, GetPropA(editor, EDITOR_FILLED_PROPERTY));
     // The second empty line needs a break before it.
     AddControlItem(1, -1, "");
     EXPECT_EQ("\r\n", GetControlText(1));
-    AddControlItem(1, -1, "x");
-    EXPECT_EQ("\r\n\r\nx", GetControlText(1));
 
     SetControlText(1, "");
-    EXPECT_EQ("", GetControlText(1));
     EXPECT_EQ(nullptr, GetPropA(editor, EDITOR_FILLED_PROPERTY));
     AddControlItem(1, -1, "");
     EXPECT_EQ("", GetControlText(1));
-
     // A text other than the empty one leaves the mark alone.
     SetControlText(1, "a");
     EXPECT_NE(nullptr, GetPropA(editor, EDITOR_FILLED_PROPERTY));
@@ -445,11 +291,7 @@ TEST_F(Containers, TabStaysInTheEditorAndShiftTabLeavesIt)
 
 TEST_F(Containers, DemoWindowScreenshot)
 {
-    CloseNumberedWindow(0);
-    ASSERT_NE(0, CreateNumberedWindow(0, 0, 0, 630, 499, 0xC80001, "Demo: Container und Editor"));
-    window = GetCurrentWindowHandle();
-    StartControlList(window);
-
+    SetWindowTextA(window, "Demo: Container und Editor");
     CreateContainer(0, 30, 30, 570, 140, 1);
     CreateTextControl(1, 20, 10, 530, 20, "Schnittstelle", CONTROL_TEXT_CENTRED);
     CreateComboBoxControl(2, 20, 50, 150, 200);
@@ -461,7 +303,6 @@ TEST_F(Containers, DemoWindowScreenshot)
     CreateButtonControl(9, 20, 50, 120, 28, "SDA   on/off");
     CreateEditor(17, 19, 169, 530, 110);
     CloseControlList();
-
     for (const char* port : {"com1", "com2", "com3"})
         AddControlItem(2, -1, port);
     SetControlText(2, "COM2");
@@ -474,7 +315,6 @@ TEST_F(Containers, DemoWindowScreenshot)
 
     std::string path = std::string(CT_BUILD_DIR) + "/demo-controls.bmp";
     ASSERT_TRUE(SaveWindowAsBmp(window, path.c_str()));
-    EXPECT_EQ("com2", GetControlText(2));
 
     // The picture shows the window: the editor's inside is white, the panel
     // beside it has the face colour.
