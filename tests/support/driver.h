@@ -70,5 +70,6 @@ void PressButton(HWND button);
 // before the call, and those that their handling posted in turn (such as a
 // panel's forwarded button notification). It posts a caret position to an
 // edit control of the program and waits for it to arrive, twice. The
-// control's selection changes; false on time-out (the program hangs).
+// control's selection changes; it must hold at least 50 characters. False on
+// time-out (the program hangs).
 bool WaitPostedMessagesTaken(HWND editControl, DWORD timeoutMs = 5000);
