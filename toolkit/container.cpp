@@ -78,6 +78,8 @@ KindOperations MakeContainerKind()
     return kind;
 }
 
+// The container's operations (only opening its control list), shared by
+// every container; fixed for the process.
 const KindOperations containerKind = MakeContainerKind();
 
 // --- editor ----------------------------------------------------------------
@@ -98,9 +100,9 @@ void ReplaceSelection(HWND editor, const char* text)
     SendMessageA(editor, EM_REPLACESEL, 1, reinterpret_cast<LPARAM>(text));
 }
 
-// Sits between the control subclass and the rich edit class: a property the
-// toolkit set must be removed before the window is gone, or its name's atom
-// stays behind.
+// Sits between the control subclass and the rich edit class. The window
+// system asks that a window's properties be removed by whoever set them
+// before the window is gone; destruction with the parent window passes here too.
 LRESULT CALLBACK EditorProc(HWND editor, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCDESTROY)
@@ -185,6 +187,7 @@ KindOperations MakeEditorKind()
     return kind;
 }
 
+// The editor's operations, shared by every editor; fixed for the process.
 const KindOperations editorKind = MakeEditorKind();
 
 const char* EditorClassName()

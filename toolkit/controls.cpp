@@ -111,6 +111,7 @@ KindOperations MakeComboKind()
     return kind;
 }
 
+// The combo box's operations, shared by every combo box; fixed for the process.
 const KindOperations comboKind = MakeComboKind();
 
 // --- button ----------------------------------------------------------------
@@ -133,6 +134,7 @@ KindOperations MakeButtonKind()
     return kind;
 }
 
+// The button's operations, shared by every button; fixed for the process.
 const KindOperations buttonKind = MakeButtonKind();
 
 // --- lookup ----------------------------------------------------------------
