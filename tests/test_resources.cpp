@@ -1,0 +1,371 @@
+// Resource stability: after thousands of signal toggles and open/close
+// cycles the tester holds no more GDI objects, windows, kernel handles or
+// memory than after its first cycle, and every replaced indicator brush is
+// really gone.
+//
+// Wine 8 has no GetGuiResources (it answers 0), so GDI objects and windows
+// are counted inside the process, with the tester run in-process through its
+// start-up, handlers and shutdown. Wine 8 also answers GetProcessHandleCount
+// with 0 and leaves PrivateUsage 0: kernel handles are counted inside the
+// process by probing, and memory is the committed private memory
+// (PagefileUsage), which Wine does report, inside and from outside.
+//
+// Counts (environment): RESOURCE_TOGGLES (default 10000), RESOURCE_CYCLES
+// (default 1000) for the in-process run; the outside run does a tenth.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+// Memory counters from kernel32 (K32GetProcessMemoryInfo): no extra library.
+#define PSAPI_VERSION 2
+#include <psapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "app/handlers.h"
+#include "app/layout.h"
+#include "app/state.h"
+#include "app/tester.h"
+#include "toolkit/colours.h"
+#include "toolkit/controls.h"
+#include "toolkit/registry.h"
+#include "toolkit/window.h"
+#include "tests/support/coupler_client.h"
+#include "tests/support/driver.h"
+
+namespace {
+
+constexpr int COM = 4;
+
+int Setting(const char* name, int fallback)
+{
+    const char* value = getenv(name);
+    return value && *value ? atoi(value) : fallback;
+}
+
+// Live GDI objects of this process. Wine accepts a handle's table index
+// alone (upper word 0) for any live object, so probing every index counts
+// them all, the program's and the platform's own.
+int CountGdiObjects()
+{
+    int count = 0;
+    for (uintptr_t index = 1; index < 0x10000; ++index)
+        if (GetObjectType(reinterpret_cast<HGDIOBJ>(index)) != 0)
+            ++count;
+    return count;
+}
+
+BOOL CALLBACK CountWindow(HWND window, LPARAM param)
+{
+    int* count = reinterpret_cast<int*>(param);
+    ++*count;
+    EnumChildWindows(window, CountWindow, param);
+    return TRUE;
+}
+
+// Windows of this thread, top-level and children (children are counted once
+// per level of EnumChildWindows, which is the same every time).
+int CountWindows()
+{
+    int count = 0;
+    EnumThreadWindows(GetCurrentThreadId(), CountWindow, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+// Kernel handles of this process: every handle value that names one.
+int CountKernelHandles()
+{
+    int count = 0;
+    for (uintptr_t value = 4; value < 0x10000; value += 4) {
+        DWORD flags;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
+            ++count;
+    }
+    return count;
+}
+
+// Committed private memory of a process; 0 when not reported.
+size_t PrivateBytes(HANDLE process)
+{
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    return GetProcessMemoryInfo(process, &memory, sizeof memory) ? memory.PagefileUsage : 0;
+}
+
+size_t HeapBusyBytes(HANDLE heap)
+{
+    if (!heap)
+        return 0;
+    size_t busy = 0;
+    PROCESS_HEAP_ENTRY entry = {};
+    HeapLock(heap);
+    while (HeapWalk(heap, &entry))
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+            busy += entry.cbData;
+    HeapUnlock(heap);
+    return busy;
+}
+
+struct Footprint {
+    int gdi;
+    int windows;
+    int handles;
+    size_t heapBytes;      // in use in the toolkit's two heaps and the process heap
+    size_t privateBytes;   // the process's committed private memory
+};
+
+Footprint Measure()
+{
+    Footprint f = {};
+    f.gdi = CountGdiObjects();
+    f.windows = CountWindows();
+    f.handles = CountKernelHandles();
+    f.heapBytes = HeapBusyBytes(RuntimeHeap()) + HeapBusyBytes(ListHeap()) + HeapBusyBytes(GetProcessHeap());
+    f.privateBytes = PrivateBytes(GetCurrentProcess());
+    return f;
+}
+
+void Print(const char* when, const Footprint& f)
+{
+    printf("%-28s GDI %5d  windows %3d  handles %5d  heap %8lu B  private %8lu KB\n", when, f.gdi, f.windows,
+           f.handles, static_cast<unsigned long>(f.heapBytes),
+           static_cast<unsigned long>(f.privateBytes / 1024));
+}
+
+// A small fixed slack for the platform's own caches, never growth per cycle.
+void ExpectNoGrowth(const Footprint& first, const Footprint& later)
+{
+    EXPECT_LE(later.gdi, first.gdi + 2);
+    EXPECT_LE(later.windows, first.windows);
+    EXPECT_LE(later.handles, first.handles + 4);
+    EXPECT_LE(later.heapBytes, first.heapBytes + 16 * 1024);
+    EXPECT_LE(later.privateBytes, first.privateBytes + 1024 * 1024);
+}
+
+void Pump()
+{
+    MSG message;
+    while (PeekMessageA(&message, 0, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+// The brush a field paints its background with: the colouring hook's answer
+// to the field's colour question.
+HBRUSH FieldBrush(int32_t field)
+{
+    HWND control = GetControlHandle(field);
+    HDC dc = GetDC(control);
+    LRESULT answer = HandleColourMessage(GetParent(control), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                         reinterpret_cast<LPARAM>(control), CALLBACK_DEFAULT);
+    ReleaseDC(control, dc);
+    return answer == CALLBACK_DEFAULT ? 0 : reinterpret_cast<HBRUSH>(answer);
+}
+
+COLORREF BrushColour(HBRUSH brush)
+{
+    LOGBRUSH logical = {};
+    return GetObjectA(brush, sizeof logical, &logical) ? logical.lbColor : 0xFFFFFFFF;
+}
+
+// The tester run inside the test's process on one virtual coupler port.
+class InProcessTester : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(CouplerAttach()) << "no virtual coupler: run the suite through scripts/test";
+        ASSERT_TRUE(CouplerReset());
+        ASSERT_TRUE(CouplerPortPresent(COM, true));
+        before_ = Measure();
+        ASSERT_TRUE(TesterBegin(GetModuleHandleA(0)));
+        started_ = true;
+        Pump();
+    }
+    void TearDown() override
+    {
+        if (started_)
+            TesterEnd();
+        CouplerReset();
+    }
+
+    // One open/close cycle with a toggle of each output and both reads.
+    void Cycle()
+    {
+        TogglePort();
+        ToggleSda();
+        ToggleScl();
+        ReadSda();
+        ReadInt();
+        TogglePort();
+        Pump();
+    }
+
+    Footprint before_ = {};
+    bool started_ = false;
+};
+
+TEST_F(InProcessTester, TheGdiCountSeesOneBrushComeAndGo)
+{
+    // The instrument itself: without it the other figures mean nothing.
+    int count = CountGdiObjects();
+    HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+    EXPECT_EQ(CountGdiObjects(), count + 1);
+    DeleteObject(brush);
+    EXPECT_EQ(CountGdiObjects(), count);
+}
+
+TEST_F(InProcessTester, ARecolouredFieldsOldBrushIsGone)
+{
+    TogglePort();
+    ASSERT_GT(Tester().portHandle, 0);
+    Pump();
+    for (int32_t field : {SDA_OUT_FIELD, SCL_OUT_FIELD}) {
+        HBRUSH old = FieldBrush(field);
+        ASSERT_NE(old, nullptr);
+        ASSERT_EQ(GetObjectType(old), static_cast<DWORD>(OBJ_BRUSH));
+        size_t records = ControlColourCount();
+        int gdi = CountGdiObjects();
+        if (field == SDA_OUT_FIELD)
+            ToggleSda();
+        else
+            ToggleScl();
+        Pump();
+        HBRUSH now = FieldBrush(field);
+        EXPECT_EQ(GetObjectType(old), 0u) << "field " << field << " kept its old brush";
+        ASSERT_NE(now, nullptr);
+        EXPECT_EQ(BrushColour(now), WHITE);
+        EXPECT_EQ(ControlColourCount(), records) << "a recolouring adds no record";
+        EXPECT_EQ(CountGdiObjects(), gdi) << "one brush out, one in";
+    }
+}
+
+TEST_F(InProcessTester, ThousandsOfTogglesAndCyclesHoldNoMoreThanTheFirstCycle)
+{
+    const int toggles = Setting("RESOURCE_TOGGLES", 10000);
+    const int cycles = Setting("RESOURCE_CYCLES", 1000);
+
+    Cycle();
+    TogglePort();
+    ASSERT_GT(Tester().portHandle, 0);
+    Pump();
+    Footprint first = Measure();
+    Print("after the first cycle", first);
+
+    DWORD start = GetTickCount();
+    HBRUSH earlier = FieldBrush(SDA_OUT_FIELD);
+    for (int i = 0; i < toggles; ++i) {
+        if (i % 2 == 0)
+            ToggleSda();
+        else
+            ToggleScl();
+        if (i % 100 == 99) {
+            ReadSda();
+            ReadInt();
+            Pump();   // the fields repaint with their current brushes
+        }
+    }
+    Pump();
+    EXPECT_EQ(GetObjectType(earlier), 0u);
+    Footprint afterToggles = Measure();
+    Print("after the toggles", afterToggles);
+    ExpectNoGrowth(first, afterToggles);
+
+    TogglePort();   // close; the cycles start from a closed port
+    for (int i = 0; i < cycles; ++i) {
+        Cycle();
+        ASSERT_EQ(Tester().portHandle, -1);
+    }
+    TogglePort();
+    ASSERT_GT(Tester().portHandle, 0) << "the port still opens after the cycles";
+    Pump();
+    Footprint afterCycles = Measure();
+    Print("after the open/close cycles", afterCycles);
+    printf("%d toggles and %d open/close cycles in %.1f s\n", toggles, cycles, (GetTickCount() - start) / 1000.0);
+    ExpectNoGrowth(first, afterCycles);
+    EXPECT_EQ(ControlColourCount(), 8u) << "four fields and four labels, one record each";
+
+    // The shutdown gives back every object the tester made.
+    TesterEnd();
+    started_ = false;
+    Footprint after = Measure();
+    Print("before the start", before_);
+    Print("after the shutdown", after);
+    EXPECT_LE(after.gdi, before_.gdi + 2);
+    EXPECT_EQ(after.windows, before_.windows);
+}
+
+// The real program, measured from outside where the platform tells.
+TEST(OutsideTester, HandlesAndMemoryStayFlatUnderClicks)
+{
+    ASSERT_TRUE(CouplerAttach());
+    ASSERT_TRUE(CouplerReset());
+    ASSERT_TRUE(CouplerPortPresent(COM, true));
+    TesterProcess tester;
+    ASSERT_TRUE(tester.Start());
+    HWND window = tester.WaitMainWindow();
+    ASSERT_TRUE(window);
+    HWND editor = 0;
+    for (int i = 0; i < 500 && !(editor = FindControl(window, HELP_EDITOR)); ++i)
+        Sleep(10);
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(WaitText(FindControl(window, PORT_LIST), "com4", 10000));
+    ASSERT_TRUE(WaitPostedMessagesTaken(editor));
+    HWND open = FindControl(window, OPEN_BUTTON), sda = FindControl(window, SDA_SWITCH_BUTTON);
+    HWND scl = FindControl(window, SCL_SWITCH_BUTTON);
+
+    auto cycle = [&]() {
+        PressButton(open);
+        PressButton(sda);
+        PressButton(scl);
+        PressButton(open);
+        return WaitPostedMessagesTaken(editor);
+    };
+    ASSERT_TRUE(cycle());
+    // Wine 8 answers 0 for the handle count and the GUI objects; where a
+    // figure is reported, it must stay flat too.
+    DWORD firstHandles = 0, handles = 0;
+    GetProcessHandleCount(tester.Process(), &firstHandles);
+    DWORD firstGdi = GetGuiResources(tester.Process(), GR_GDIOBJECTS);
+    DWORD firstUser = GetGuiResources(tester.Process(), GR_USEROBJECTS);
+    size_t firstPrivate = PrivateBytes(tester.Process());
+    ASSERT_GT(firstPrivate, 0u);
+
+    const int cycles = Setting("RESOURCE_CYCLES", 1000) / 10;
+    const int toggles = Setting("RESOURCE_TOGGLES", 10000) / 10;
+    PressButton(open);
+    for (int i = 0; i < toggles; ++i) {
+        PressButton(i % 2 ? scl : sda);
+        if (i % 50 == 49) {
+            ASSERT_TRUE(WaitPostedMessagesTaken(editor));
+        }
+    }
+    PressButton(open);
+    for (int i = 0; i < cycles; ++i)
+        ASSERT_TRUE(cycle());
+    GetProcessHandleCount(tester.Process(), &handles);
+    DWORD gdi = GetGuiResources(tester.Process(), GR_GDIOBJECTS);
+    DWORD user = GetGuiResources(tester.Process(), GR_USEROBJECTS);
+    size_t privateBytes = PrivateBytes(tester.Process());
+    printf("outside, %d toggles and %d cycles: private %lu -> %lu KB; handles %lu -> %lu, GDI %lu -> %lu, "
+           "USER %lu -> %lu (0: not reported)\n",
+           toggles, cycles, static_cast<unsigned long>(firstPrivate / 1024),
+           static_cast<unsigned long>(privateBytes / 1024), static_cast<unsigned long>(firstHandles),
+           static_cast<unsigned long>(handles), static_cast<unsigned long>(firstGdi),
+           static_cast<unsigned long>(gdi), static_cast<unsigned long>(firstUser),
+           static_cast<unsigned long>(user));
+    EXPECT_LE(privateBytes, firstPrivate + 1024 * 1024);
+    if (firstHandles != 0) {
+        EXPECT_LE(handles, firstHandles + 4);
+    }
+    if (firstGdi != 0) {
+        EXPECT_LE(gdi, firstGdi + 2);
+        EXPECT_LE(user, firstUser);
+    }
+
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    DWORD code = 99;
+    ASSERT_TRUE(tester.WaitExit(&code));
+    EXPECT_EQ(code, 0u);
+}
+
+}  // namespace
