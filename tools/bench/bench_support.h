@@ -1,0 +1,122 @@
+// Shared pieces of the benchmarks that drive whole programs: starting one,
+// waiting for its first idle moment, timing on the performance counter, and
+// order statistics.
+#pragma once
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+inline double Seconds(LONGLONG ticks)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(ticks) / static_cast<double>(frequency.QuadPart);
+}
+
+inline LONGLONG Now()
+{
+    LARGE_INTEGER ticks;
+    QueryPerformanceCounter(&ticks);
+    return ticks.QuadPart;
+}
+
+// The value below which the fraction p of the samples lie (nearest rank).
+inline double Percentile(std::vector<double> samples, double p)
+{
+    if (samples.empty())
+        return 0;
+    std::sort(samples.begin(), samples.end());
+    size_t rank = static_cast<size_t>(p * static_cast<double>(samples.size()) + 0.999999);
+    rank = std::min(std::max<size_t>(rank, 1), samples.size());
+    return samples[rank - 1];
+}
+
+// A program of this machine (a Linux path) started under Wine; ended by
+// the destructor if still running.
+class Program {
+public:
+    explicit Program(const std::string& unixPath) : path_(unixPath) {}
+    ~Program() { Stop(); }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    bool Start()
+    {
+        std::string exe = "Z:" + path_;
+        std::replace(exe.begin(), exe.end(), '/', '\\');
+        std::string line = "\"" + exe + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        return CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &info_) != 0;
+    }
+
+    // A visible top-level window of the program with this class (any class
+    // when 0), or 0.
+    HWND Window(const char* className) const
+    {
+        WindowSearch search = {info_.dwProcessId, className, 0};
+        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+
+    // Waits until the program first waits for input with a visible window
+    // of the class; seconds since Start, or a negative value on time-out.
+    double WaitIdleWindow(LONGLONG started, const char* className, DWORD timeoutMs = 20000)
+    {
+        if (WaitForInputIdle(info_.hProcess, timeoutMs) != 0)
+            return -1;
+        for (DWORD waited = 0; waited < timeoutMs; ++waited) {
+            if (Window(className))
+                return Seconds(Now() - started);
+            Sleep(1);
+        }
+        return -1;
+    }
+
+    void Stop()
+    {
+        if (!info_.hProcess)
+            return;
+        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(info_.hProcess, 0);
+            WaitForSingleObject(info_.hProcess, 10000);
+        }
+        CloseHandle(info_.hProcess);
+        CloseHandle(info_.hThread);
+        info_ = PROCESS_INFORMATION{};
+    }
+
+    HANDLE Process() const { return info_.hProcess; }
+
+private:
+    struct WindowSearch {
+        DWORD pid;
+        const char* className;
+        HWND found;
+    };
+    static BOOL CALLBACK MatchWindow(HWND window, LPARAM param)
+    {
+        WindowSearch* search = reinterpret_cast<WindowSearch*>(param);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        if (pid != search->pid || !IsWindowVisible(window))
+            return TRUE;
+        char name[64] = "";
+        GetClassNameA(window, name, sizeof name);
+        if (search->className && lstrcmpA(name, search->className) != 0)
+            return TRUE;
+        search->found = window;
+        return FALSE;
+    }
+
+    std::string path_;
+    PROCESS_INFORMATION info_ = {};
+};
+
+}  // namespace bench
