@@ -28,16 +28,8 @@ protected:
         ASSERT_TRUE(tester.Start());
         window = tester.WaitMainWindow();
         ASSERT_TRUE(window);
-        for (int i = 0; i < 500 && !(editor = Control(HELP_EDITOR)); ++i)
-            Sleep(10);
+        editor = WaitTesterTakingMessages(window);
         ASSERT_TRUE(editor);
-        DWORD_PTR length = 0;
-        for (int i = 0; i < 1500 && length < 50; ++i) {
-            if (!SendMessageTimeoutA(editor, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 3000, &length))
-                length = 0;
-            Sleep(10);
-        }
-        ASSERT_TRUE(WaitPostedMessagesTaken(editor));
     }
 
     HWND Control(int number) { return FindControl(window, number); }

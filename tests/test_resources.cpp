@@ -304,12 +304,9 @@ TEST(OutsideTester, HandlesAndMemoryStayFlatUnderClicks)
     ASSERT_TRUE(tester.Start());
     HWND window = tester.WaitMainWindow();
     ASSERT_TRUE(window);
-    HWND editor = 0;
-    for (int i = 0; i < 500 && !(editor = FindControl(window, HELP_EDITOR)); ++i)
-        Sleep(10);
+    HWND editor = WaitTesterTakingMessages(window);
     ASSERT_TRUE(editor);
-    ASSERT_TRUE(WaitText(FindControl(window, PORT_LIST), "com4", 10000));
-    ASSERT_TRUE(WaitPostedMessagesTaken(editor));
+    ASSERT_EQ(WindowText(FindControl(window, PORT_LIST)), "com4");
     HWND open = FindControl(window, OPEN_BUTTON), sda = FindControl(window, SDA_SWITCH_BUTTON);
     HWND scl = FindControl(window, SCL_SWITCH_BUTTON);
 

@@ -174,19 +174,8 @@ int SoakRun::Walk(std::string* failure)
         *failure = "the virtual coupler or the program did not start";
         return 0;
     }
-    // The editor exists once the content is built; the markers wait for the
-    // discovery and reach the program's queue once it takes messages.
-    for (int i = 0; i < 500 && !(editor_ = Control(HELP_EDITOR)); ++i)
-        Sleep(10);
-    // The markers need the help text in place.
-    DWORD_PTR length = 0;
-    for (int i = 0; editor_ && i < 1500 && length < 50; ++i) {
-        if (!SendMessageTimeoutA(editor_, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 3000, &length))
-            length = 0;
-        Sleep(10);
-    }
-    if (!editor_ || length < 50 || !Settle()) {
-        *failure = editor_ ? "the program does not take its messages after the start" : "the program builds no window content";
+    if (!(editor_ = WaitTesterTakingMessages(window_))) {
+        *failure = "the program does not take its messages after the start";
         return 0;
     }
     if (warning)

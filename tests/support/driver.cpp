@@ -284,3 +284,24 @@ bool WaitPostedMessagesTaken(HWND editControl, DWORD timeoutMs)
     }
     return true;
 }
+
+HWND WaitTesterTakingMessages(HWND mainWindow, DWORD timeoutMs)
+{
+    const int32_t helpEditor = 17;
+    DWORD start = GetTickCount();
+    HWND editor = 0;
+    while (!(editor = FindControl(mainWindow, helpEditor))) {
+        if (GetTickCount() - start > timeoutMs)
+            return 0;
+        Sleep(10);
+    }
+    // The text goes in before the port discovery; the program answers once
+    // it first takes messages.
+    DWORD_PTR length = 0;
+    while (!SendMessageTimeoutA(editor, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 3000, &length) || length < 50) {
+        if (GetTickCount() - start > timeoutMs)
+            return 0;
+        Sleep(10);
+    }
+    return WaitPostedMessagesTaken(editor, timeoutMs) ? editor : 0;
+}

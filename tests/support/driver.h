@@ -73,3 +73,8 @@ void PressButton(HWND button);
 // control's selection changes; it must hold at least 50 characters. False on
 // time-out (the program hangs).
 bool WaitPostedMessagesTaken(HWND editControl, DWORD timeoutMs = 5000);
+// Waits until the tester behind its main window has finished its start-up
+// and takes messages (or shows its start-up warning): its help editor exists
+// and holds its text. Returns the editor, for WaitPostedMessagesTaken, or 0
+// on time-out.
+HWND WaitTesterTakingMessages(HWND mainWindow, DWORD timeoutMs = 15000);

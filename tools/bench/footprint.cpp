@@ -52,10 +52,8 @@ int main()
 
     TesterProcess tester;
     HWND window = tester.Start() ? tester.WaitMainWindow() : 0;
-    HWND editor = 0;
-    for (int i = 0; window && i < 500 && !(editor = FindControl(window, HELP_EDITOR)); ++i)
-        Sleep(10);
-    if (!editor || !WaitText(FindControl(window, PORT_LIST), "com1", 10000) || !WaitPostedMessagesTaken(editor)) {
+    HWND editor = window ? WaitTesterTakingMessages(window) : 0;
+    if (!editor || WindowText(FindControl(window, PORT_LIST)) != "com1") {
         fprintf(stderr, "bench_footprint: the tester did not come up\n");
         return 1;
     }
