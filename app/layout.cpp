@@ -136,8 +136,17 @@ void ApplyInitialState()
     for (int32_t label : {PORT_HEADING, SIGNAL_HEADING, BAUD_LABEL, PORT_LABEL})
         SetControlColours(label, BLACK, PANEL_COLOUR);
 
+    // The rich edit control repaints itself on every inserted line; held
+    // back, the seven lines cost one paint instead of seven.
+    HWND editor = GetControlHandle(HELP_EDITOR);
+    if (editor)
+        SendMessageA(editor, WM_SETREDRAW, FALSE, 0);
     for (int32_t line = 0; line < 7; ++line)
         AddControlItem(HELP_EDITOR, line, HELP_LINES[line]);
+    if (editor) {
+        SendMessageA(editor, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(editor, 0, TRUE);
+    }
 }
 
 void ReleaseLayoutBrushes()
