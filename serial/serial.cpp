@@ -21,7 +21,8 @@ constexpr DWORD READ_INTERVAL_TIMEOUT = 100;
 constexpr DWORD READ_TOTAL_MULTIPLIER = 10;
 constexpr DWORD READ_TOTAL_CONSTANT = 100;
 
-HANDLE ToHandle(int32_t handle) {
+HANDLE ToHandle(int32_t handle)
+{
     // Handles are 32-bit values; -1 widens back to INVALID_HANDLE_VALUE.
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle));
 }
@@ -30,14 +31,17 @@ HANDLE ToHandle(int32_t handle) {
 // ':'; the four-character form ("com3") serves com1 to com9 and short strings.
 // Longer names such as "com12" need the "\\.\" device namespace: the plain
 // name is only understood for the first nine ports.
-std::string DeviceName(const char* settings) {
+std::string DeviceName(const char* settings)
+{
     const char* colon = strchr(settings, ':');
     size_t length = colon ? static_cast<size_t>(colon - settings) : strlen(settings);
-    if (length <= 4) return std::string(settings, strnlen(settings, 4));
+    if (length <= 4)
+        return std::string(settings, strnlen(settings, 4));
     return "\\\\.\\" + std::string(settings, length);
 }
 
-void ApplyHandshake(DCB* dcb, int32_t handshake) {
+void ApplyHandshake(DCB* dcb, int32_t handshake)
+{
     switch (handshake) {
     case HANDSHAKE_NONE:
         dcb->fRtsControl = RTS_CONTROL_DISABLE;
@@ -60,28 +64,33 @@ void ApplyHandshake(DCB* dcb, int32_t handshake) {
     }
 }
 
-int32_t SampleModemLine(int32_t handle, DWORD bit) {
+int32_t SampleModemLine(int32_t handle, DWORD bit)
+{
     DWORD status = 0;
-    if (!GetCommModemStatus(ToHandle(handle), &status)) return 0;
+    if (!GetCommModemStatus(ToHandle(handle), &status))
+        return 0;
     return (status & bit) == bit ? 1 : 0;
 }
 
-COMSTAT QueueStatus(int32_t handle) {
+COMSTAT QueueStatus(int32_t handle)
+{
     DWORD errors = 0;
     COMSTAT status;
     memset(&status, 0, sizeof status);
-    if (!ClearCommError(ToHandle(handle), &errors, &status)) memset(&status, 0, sizeof status);
+    if (!ClearCommError(ToHandle(handle), &errors, &status))
+        memset(&status, 0, sizeof status);
     return status;
 }
 
 }  // namespace
 
-int32_t SerialOpen(const char* settings, int32_t handshake, int32_t inputQueueSize,
-                   int32_t outputQueueSize) {
-    HANDLE port = CreateFileA(DeviceName(settings).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+int32_t SerialOpen(const char* settings, int32_t handshake, int32_t inputQueueSize, int32_t outputQueueSize)
+{
+    HANDLE port = CreateFileA(DeviceName(settings).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     int32_t result = static_cast<int32_t>(reinterpret_cast<intptr_t>(port));
-    if (port == INVALID_HANDLE_VALUE) return -1;
+    if (port == INVALID_HANDLE_VALUE)
+        return -1;
 
     if (inputQueueSize > 0 && outputQueueSize > 0)
         SetupComm(port, static_cast<DWORD>(inputQueueSize), static_cast<DWORD>(outputQueueSize));
@@ -91,10 +100,13 @@ int32_t SerialOpen(const char* settings, int32_t handshake, int32_t inputQueueSi
     DCB dcb;
     memset(&dcb, 0, sizeof dcb);
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(port, &dcb)) return result;
-    if (!BuildCommDCBA(settings, &dcb)) return result;
+    if (!GetCommState(port, &dcb))
+        return result;
+    if (!BuildCommDCBA(settings, &dcb))
+        return result;
     ApplyHandshake(&dcb, handshake);
-    if (!SetCommState(port, &dcb)) return result;
+    if (!SetCommState(port, &dcb))
+        return result;
 
     COMMTIMEOUTS timeouts;
     timeouts.ReadIntervalTimeout = READ_INTERVAL_TIMEOUT;
@@ -106,15 +118,15 @@ int32_t SerialOpen(const char* settings, int32_t handshake, int32_t inputQueueSi
     return result;
 }
 
-int32_t SerialClose(int32_t handle) {
-    return CloseHandle(ToHandle(handle)) ? 1 : 0;
-}
+int32_t SerialClose(int32_t handle) { return CloseHandle(ToHandle(handle)) ? 1 : 0; }
 
-int32_t SerialSetDtr(int32_t handle, int32_t state) {
+int32_t SerialSetDtr(int32_t handle, int32_t state)
+{
     return EscapeCommFunction(ToHandle(handle), state == 0 ? CLRDTR : SETDTR) ? 1 : 0;
 }
 
-int32_t SerialSetRts(int32_t handle, int32_t state) {
+int32_t SerialSetRts(int32_t handle, int32_t state)
+{
     return EscapeCommFunction(ToHandle(handle), state == 0 ? CLRRTS : SETRTS) ? 1 : 0;
 }
 
@@ -125,24 +137,26 @@ int32_t SerialGetDcd(int32_t handle) { return SampleModemLine(handle, MS_RLSD_ON
 uint32_t SerialInputCount(int32_t handle) { return QueueStatus(handle).cbInQue; }
 uint32_t SerialOutputCount(int32_t handle) { return QueueStatus(handle).cbOutQue; }
 
-int32_t SerialWriteString(int32_t handle, const char* text) {
+int32_t SerialWriteString(int32_t handle, const char* text)
+{
     return SerialWriteBlock(handle, text, static_cast<uint32_t>(strlen(text)));
 }
 
-int32_t SerialWriteBlock(int32_t handle, const void* buffer, uint32_t count) {
+int32_t SerialWriteBlock(int32_t handle, const void* buffer, uint32_t count)
+{
     DWORD written = 0;
     return WriteFile(ToHandle(handle), buffer, count, &written, nullptr) ? 1 : 0;
 }
 
-int32_t SerialReadByte(int32_t handle, void* buffer) {
-    return SerialReadBytes(handle, buffer, 1);
-}
+int32_t SerialReadByte(int32_t handle, void* buffer) { return SerialReadBytes(handle, buffer, 1); }
 
-int32_t SerialReadBytes(int32_t handle, void* buffer, uint32_t count) {
+int32_t SerialReadBytes(int32_t handle, void* buffer, uint32_t count)
+{
     DWORD received = 0;
     return ReadFile(ToHandle(handle), buffer, count, &received, nullptr) ? 1 : 0;
 }
 
-int32_t SerialReadBlock(int32_t handle, void* buffer, uint32_t count) {
+int32_t SerialReadBlock(int32_t handle, void* buffer, uint32_t count)
+{
     return SerialReadBytes(handle, buffer, count);
 }

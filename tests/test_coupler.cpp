@@ -14,24 +14,29 @@ const char* const SETTINGS = "com5:9600,n,8,1";
 
 class CouplerTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite()
+    {
         ASSERT_TRUE(CouplerAttach()) << "no virtual coupler: run the suite through scripts/test";
     }
     void SetUp() override { ASSERT_TRUE(CouplerReset()); }
-    void TearDown() override {
-        if (handle > 0) SerialClose(handle);
+    void TearDown() override
+    {
+        if (handle > 0)
+            SerialClose(handle);
         CouplerReset();
     }
     int32_t handle = -1;
 };
 
-int64_t Now() {
+int64_t Now()
+{
     LARGE_INTEGER ticks;
     QueryPerformanceCounter(&ticks);
     return ticks.QuadPart;
 }
 
-TEST_F(CouplerTest, LineChangesAreCountedAndStampedOnThePerformanceClock) {
+TEST_F(CouplerTest, LineChangesAreCountedAndStampedOnThePerformanceClock)
+{
     ASSERT_TRUE(CouplerPortPresent(COM, true));
     handle = SerialOpen(SETTINGS, 0, 1024, 1024);
     ASSERT_GT(handle, 0);
@@ -53,7 +58,8 @@ TEST_F(CouplerTest, LineChangesAreCountedAndStampedOnThePerformanceClock) {
     EXPECT_EQ(CouplerLineChangeCount(COM), count + 2);
 }
 
-TEST_F(CouplerTest, ResetMakesPortsAbsentAndClearsEveryFault) {
+TEST_F(CouplerTest, ResetMakesPortsAbsentAndClearsEveryFault)
+{
     ASSERT_TRUE(CouplerPortPresent(COM, true));
     ASSERT_TRUE(CouplerPortBusy(COM, true));
     ASSERT_TRUE(CouplerHoldSda(COM, true));
@@ -69,7 +75,8 @@ TEST_F(CouplerTest, ResetMakesPortsAbsentAndClearsEveryFault) {
     EXPECT_EQ(SerialGetCts(handle), 0) << "INT released";
 }
 
-TEST_F(CouplerTest, RequestsForPortsItDoesNotHaveAreRefused) {
+TEST_F(CouplerTest, RequestsForPortsItDoesNotHaveAreRefused)
+{
     EXPECT_FALSE(CouplerPortPresent(21, true));
     EXPECT_FALSE(CouplerHoldSda(0, true));
     EXPECT_EQ(CouplerDtr(33), -1);

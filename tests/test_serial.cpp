@@ -17,16 +17,19 @@ constexpr int COM = 3;
 const char* const SETTINGS = "com3:9600,n,8,1";
 
 // Waits until the coupler has seen the program's bytes, at most a second.
-std::string ReadFromProgram(int com, size_t expected) {
+std::string ReadFromProgram(int com, size_t expected)
+{
     std::string bytes;
     for (int i = 0; i < 100 && bytes.size() < expected; i++) {
         bytes += CouplerReadFromProgram(com);
-        if (bytes.size() < expected) Sleep(10);
+        if (bytes.size() < expected)
+            Sleep(10);
     }
     return bytes;
 }
 
-DCB PortState(int32_t handle) {
+DCB PortState(int32_t handle)
+{
     DCB dcb;
     memset(&dcb, 0, sizeof dcb);
     dcb.DCBlength = sizeof dcb;
@@ -36,24 +39,30 @@ DCB PortState(int32_t handle) {
 
 class SerialTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite()
+    {
         ASSERT_TRUE(CouplerAttach()) << "no virtual coupler: run the suite through scripts/test";
     }
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(CouplerReset());
         ASSERT_TRUE(CouplerPortPresent(COM, true));
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         Close();
         CouplerReset();
     }
     // Opens com3 with the tester's own arguments.
-    int32_t Open(const char* settings = SETTINGS, int32_t handshake = 0) {
+    int32_t Open(const char* settings = SETTINGS, int32_t handshake = 0)
+    {
         handle = SerialOpen(settings, handshake, 1024, 1024);
         return handle;
     }
-    void Close() {
-        if (handle > 0) SerialClose(handle);
+    void Close()
+    {
+        if (handle > 0)
+            SerialClose(handle);
         handle = -1;
     }
     int32_t handle = -1;
@@ -62,7 +71,8 @@ protected:
 // ---------------------------------------------------------------------------
 // Open and configuration
 
-TEST_F(SerialTest, OpenAppliesTheLineParametersAndTimeouts) {
+TEST_F(SerialTest, OpenAppliesTheLineParametersAndTimeouts)
+{
     ASSERT_GT(Open(), 0);
     DCB dcb = PortState(handle);
     EXPECT_EQ(dcb.BaudRate, 9600u);
@@ -86,7 +96,8 @@ TEST_F(SerialTest, OpenAppliesTheLineParametersAndTimeouts) {
     EXPECT_EQ(line.stopBits, 1u);
 }
 
-TEST_F(SerialTest, OtherLineParametersReachTheLine) {
+TEST_F(SerialTest, OtherLineParametersReachTheLine)
+{
     // A pseudo-terminal always runs 8 data bits without parity (the kernel
     // forces them), so only speed and stop bits can differ here.
     ASSERT_GT(Open("com3:4800,e,7,2"), 0);
@@ -99,7 +110,8 @@ TEST_F(SerialTest, OtherLineParametersReachTheLine) {
     EXPECT_EQ(line.stopBits, 2u);
 }
 
-TEST_F(SerialTest, SkippedQueueSizesStillConfigureThePort) {
+TEST_F(SerialTest, SkippedQueueSizesStillConfigureThePort)
+{
     handle = SerialOpen("com3:2400,n,8,1", 0, 1024, 0);
     ASSERT_GT(handle, 0);
     EXPECT_EQ(PortState(handle).BaudRate, 2400u);
@@ -109,7 +121,7 @@ TEST_F(SerialTest, SkippedQueueSizesStillConfigureThePort) {
 // settings string builds by itself.
 struct Handshake {
     int32_t mode;
-    DWORD rtsControl;   // the expected fields; BUILT keeps the built value
+    DWORD rtsControl;  // the expected fields; BUILT keeps the built value
     DWORD outxCtsFlow;
     DWORD outX;
     DWORD inX;
@@ -118,7 +130,8 @@ constexpr DWORD BUILT = 0xFF;
 
 class SerialHandshakeTest : public SerialTest, public ::testing::WithParamInterface<Handshake> {};
 
-TEST_P(SerialHandshakeTest, SetsOnlyItsFlowControlFields) {
+TEST_P(SerialHandshakeTest, SetsOnlyItsFlowControlFields)
+{
     const Handshake& expected = GetParam();
     // What the settings string alone makes of the port's record.
     ASSERT_GT(Open(SETTINGS, -1), 0);
@@ -154,14 +167,14 @@ INSTANTIATE_TEST_SUITE_P(
     Modes, SerialHandshakeTest,
     ::testing::Values(Handshake{0, RTS_CONTROL_DISABLE, 0, BUILT, BUILT},
                       Handshake{1, RTS_CONTROL_ENABLE, 0, BUILT, BUILT},
-                      Handshake{2, RTS_CONTROL_HANDSHAKE, 1, BUILT, BUILT},
-                      Handshake{3, BUILT, BUILT, 1, 1}, Handshake{4, BUILT, BUILT, BUILT, BUILT},
-                      Handshake{-1, BUILT, BUILT, BUILT, BUILT}),
+                      Handshake{2, RTS_CONTROL_HANDSHAKE, 1, BUILT, BUILT}, Handshake{3, BUILT, BUILT, 1, 1},
+                      Handshake{4, BUILT, BUILT, BUILT, BUILT}, Handshake{-1, BUILT, BUILT, BUILT, BUILT}),
     [](const ::testing::TestParamInfo<Handshake>& info) {
         return info.param.mode < 0 ? std::string("Minus1") : "Mode" + std::to_string(info.param.mode);
     });
 
-TEST_F(SerialTest, RejectedSettingsKeepTheHandleAndThePreviousParameters) {
+TEST_F(SerialTest, RejectedSettingsKeepTheHandleAndThePreviousParameters)
+{
     ASSERT_GT(Open("com3:4800,n,8,1"), 0);
     Close();
     ASSERT_GT(Open("com3:fast,n,8,1"), 0);
@@ -175,7 +188,8 @@ TEST_F(SerialTest, RejectedSettingsKeepTheHandleAndThePreviousParameters) {
 // ---------------------------------------------------------------------------
 // Ports that cannot be opened, and which port a string names
 
-TEST_F(SerialTest, AbsentBusyAndVanishedPortsDoNotOpen) {
+TEST_F(SerialTest, AbsentBusyAndVanishedPortsDoNotOpen)
+{
     EXPECT_EQ(SerialOpen("com4:9600,n,8,1", 0, 1024, 1024), -1) << "absent";
 
     ASSERT_GT(Open(), 0);
@@ -191,7 +205,8 @@ TEST_F(SerialTest, AbsentBusyAndVanishedPortsDoNotOpen) {
     EXPECT_GT(Open(), 0) << "back again";
 }
 
-TEST_F(SerialTest, TwoDigitPortNamesOpenThatPort) {
+TEST_F(SerialTest, TwoDigitPortNamesOpenThatPort)
+{
     ASSERT_TRUE(CouplerPortPresent(12, true));
     handle = SerialOpen("com12:9600,n,8,1", 0, 1024, 1024);
     ASSERT_GT(handle, 0);
@@ -207,7 +222,8 @@ TEST_F(SerialTest, TwoDigitPortNamesOpenThatPort) {
     EXPECT_GT(handle, 0);
 }
 
-TEST_F(SerialTest, FourCharacterStringWithoutParametersOpensThePort) {
+TEST_F(SerialTest, FourCharacterStringWithoutParametersOpensThePort)
+{
     // The whole string names the device; the parser refuses it, the open stands.
     ASSERT_GT(Open("com3"), 0);
     EXPECT_NE(SerialSetDtr(handle, 0), 0);
@@ -216,7 +232,8 @@ TEST_F(SerialTest, FourCharacterStringWithoutParametersOpensThePort) {
 // ---------------------------------------------------------------------------
 // Modem lines
 
-TEST_F(SerialTest, OnlyZeroClearsDtrAndRts) {
+TEST_F(SerialTest, OnlyZeroClearsDtrAndRts)
+{
     ASSERT_GT(Open(), 0);
     for (int32_t on : {1, 2, -1}) {
         ASSERT_NE(SerialSetDtr(handle, 0), 0);
@@ -232,7 +249,8 @@ TEST_F(SerialTest, OnlyZeroClearsDtrAndRts) {
     }
 }
 
-TEST_F(SerialTest, SamplersReadTheInputLinesApart) {
+TEST_F(SerialTest, SamplersReadTheInputLinesApart)
+{
     ASSERT_GT(Open(), 0);
     ASSERT_TRUE(CouplerSetInputs(COM, true, false, false));
     EXPECT_EQ(SerialGetDsr(handle), 1);
@@ -244,7 +262,8 @@ TEST_F(SerialTest, SamplersReadTheInputLinesApart) {
     EXPECT_EQ(SerialGetDcd(handle), 1);
 }
 
-TEST_F(SerialTest, CouplerReadsSdaBackAndReportsInt) {
+TEST_F(SerialTest, CouplerReadsSdaBackAndReportsInt)
+{
     ASSERT_GT(Open(), 0);
     ASSERT_NE(SerialSetDtr(handle, 1), 0);
     EXPECT_EQ(SerialGetDsr(handle), 1) << "SDA follows DTR";
@@ -260,7 +279,8 @@ TEST_F(SerialTest, CouplerReadsSdaBackAndReportsInt) {
     EXPECT_EQ(SerialGetDcd(handle), 0);
 }
 
-TEST_F(SerialTest, ClosedOrVanishedPortsAnswerZero) {
+TEST_F(SerialTest, ClosedOrVanishedPortsAnswerZero)
+{
     ASSERT_GT(Open(), 0);
     ASSERT_TRUE(CouplerSetInputs(COM, true, true, true));
     ASSERT_EQ(SerialGetDsr(handle), 1) << "precondition: all inputs on";
@@ -287,7 +307,8 @@ TEST_F(SerialTest, ClosedOrVanishedPortsAnswerZero) {
 // ---------------------------------------------------------------------------
 // Bytes
 
-TEST_F(SerialTest, ReadWithoutDataEndsByTimeOut) {
+TEST_F(SerialTest, ReadWithoutDataEndsByTimeOut)
+{
     ASSERT_GT(Open(), 0);
     unsigned char buffer = 0xA5;
     LARGE_INTEGER frequency, before, after;
@@ -302,7 +323,8 @@ TEST_F(SerialTest, ReadWithoutDataEndsByTimeOut) {
     EXPECT_LE(ms, 600.0);
 }
 
-TEST_F(SerialTest, TextsArriveWholeAndEmptyTextsSendNothing) {
+TEST_F(SerialTest, TextsArriveWholeAndEmptyTextsSendNothing)
+{
     ASSERT_GT(Open(), 0);
     EXPECT_NE(SerialWriteString(handle, ""), 0);
     const std::string text = "SDA=1 SCL=0 \xe4\xf6\xfc\r\n";
@@ -315,11 +337,13 @@ TEST_F(SerialTest, TextsArriveWholeAndEmptyTextsSendNothing) {
     EXPECT_EQ(SerialOutputCount(handle), 0u) << "writes are complete on return";
 }
 
-TEST_F(SerialTest, ArrivedBytesAreCountedAndRead) {
+TEST_F(SerialTest, ArrivedBytesAreCountedAndRead)
+{
     ASSERT_GT(Open(), 0);
     ASSERT_TRUE(CouplerWriteToProgram(COM, "xyz"));
     uint32_t count = 0;
-    for (int i = 0; i < 100 && count < 3; i++, Sleep(10)) count = SerialInputCount(handle);
+    for (int i = 0; i < 100 && count < 3; i++, Sleep(10))
+        count = SerialInputCount(handle);
     EXPECT_EQ(count, 3u);
 
     char bytes[8];

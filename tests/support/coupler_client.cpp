@@ -21,8 +21,10 @@ HANDLE stateFile = INVALID_HANDLE_VALUE;
 constexpr DWORD ANSWER_TIMEOUT_MS = 3000;
 
 // Reads or writes size bytes at offset of the state file.
-bool Transfer(size_t offset, void* buffer, DWORD size, bool write) {
-    if (stateFile == INVALID_HANDLE_VALUE) return false;
+bool Transfer(size_t offset, void* buffer, DWORD size, bool write)
+{
+    if (stateFile == INVALID_HANDLE_VALUE)
+        return false;
     OVERLAPPED position;
     memset(&position, 0, sizeof position);
     position.Offset = static_cast<DWORD>(offset);
@@ -34,11 +36,13 @@ bool Transfer(size_t offset, void* buffer, DWORD size, bool write) {
 
 bool ReadAt(size_t offset, void* buffer, DWORD size) { return Transfer(offset, buffer, size, false); }
 
-bool WriteAt(size_t offset, const void* buffer, DWORD size) {
+bool WriteAt(size_t offset, const void* buffer, DWORD size)
+{
     return Transfer(offset, const_cast<void*>(buffer), size, true);
 }
 
-uint32_t ReadWord(size_t offset) {
+uint32_t ReadWord(size_t offset)
+{
     uint32_t value = 0;
     return ReadAt(offset, &value, sizeof value) ? value : 0;
 }
@@ -46,8 +50,10 @@ uint32_t ReadWord(size_t offset) {
 // Places one request and waits for the daemon's answer. answer (optional)
 // receives the answer's data.
 bool Request(uint32_t op, int com, int32_t a0 = 0, int32_t a1 = 0, int32_t a2 = 0,
-             const std::string& data = std::string(), std::string* answer = nullptr) {
-    if (data.size() > COUPLER_DATA_MAX) return false;
+             const std::string& data = std::string(), std::string* answer = nullptr)
+{
+    if (data.size() > COUPLER_DATA_MAX)
+        return false;
     uint32_t seq = ReadWord(offsetof(CouplerState, ackSeq)) + 1;
     const int32_t args[4] = {a0, a1, a2, 0};
     const uint32_t head[2] = {op, static_cast<uint32_t>(com)};
@@ -57,41 +63,53 @@ bool Request(uint32_t op, int com, int32_t a0 = 0, int32_t a1 = 0, int32_t a2 = 
     if (!data.empty() && !WriteAt(offsetof(CouplerState, data), data.data(), static_cast<DWORD>(data.size())))
         return false;
     // The sequence number goes last: it tells the daemon the request is whole.
-    if (!WriteAt(offsetof(CouplerState, requestSeq), &seq, sizeof seq)) return false;
+    if (!WriteAt(offsetof(CouplerState, requestSeq), &seq, sizeof seq))
+        return false;
     DWORD start = GetTickCount();
     while (ReadWord(offsetof(CouplerState, ackSeq)) != seq) {
-        if (GetTickCount() - start > ANSWER_TIMEOUT_MS) return false;
+        if (GetTickCount() - start > ANSWER_TIMEOUT_MS)
+            return false;
         Sleep(1);
     }
-    if (ReadWord(offsetof(CouplerState, result)) != 1) return false;
+    if (ReadWord(offsetof(CouplerState, result)) != 1)
+        return false;
     if (answer) {
         uint32_t length = ReadWord(offsetof(CouplerState, dataLength));
-        if (length > COUPLER_DATA_MAX) return false;
+        if (length > COUPLER_DATA_MAX)
+            return false;
         answer->assign(length, '\0');
-        if (length && !ReadAt(offsetof(CouplerState, data), &(*answer)[0], length)) return false;
+        if (length && !ReadAt(offsetof(CouplerState, data), &(*answer)[0], length))
+            return false;
     }
     return true;
 }
 
-bool ReadPort(int com, CouplerPort* port) {
-    if (com < 1 || com > COUPLER_MAX_PORTS) return false;
+bool ReadPort(int com, CouplerPort* port)
+{
+    if (com < 1 || com > COUPLER_MAX_PORTS)
+        return false;
     return ReadAt(offsetof(CouplerState, ports) + (com - 1) * sizeof(CouplerPort), port, sizeof *port) &&
            port->exists;
 }
 
 }  // namespace
 
-bool CouplerAttach() {
-    if (stateFile != INVALID_HANDLE_VALUE) return true;
+bool CouplerAttach()
+{
+    if (stateFile != INVALID_HANDLE_VALUE)
+        return true;
     const char* path = getenv("COUPLER_STATE");
-    if (!path || path[0] != '/') return false;
+    if (!path || path[0] != '/')
+        return false;
     // Z: is Wine's view of the Linux root.
     std::string windowsPath = std::string("Z:") + path;
     for (char& c : windowsPath)
-        if (c == '/') c = '\\';
+        if (c == '/')
+            c = '\\';
     stateFile = CreateFileA(windowsPath.c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (stateFile == INVALID_HANDLE_VALUE) return false;
+    if (stateFile == INVALID_HANDLE_VALUE)
+        return false;
     if (ReadWord(offsetof(CouplerState, magic)) != COUPLER_MAGIC) {
         CouplerDetach();
         return false;
@@ -99,8 +117,10 @@ bool CouplerAttach() {
     return true;
 }
 
-void CouplerDetach() {
-    if (stateFile != INVALID_HANDLE_VALUE) CloseHandle(stateFile);
+void CouplerDetach()
+{
+    if (stateFile != INVALID_HANDLE_VALUE)
+        CloseHandle(stateFile);
     stateFile = INVALID_HANDLE_VALUE;
 }
 
@@ -111,33 +131,39 @@ bool CouplerPortVanish(int com, bool vanished) { return Request(COUPLER_OP_VANIS
 bool CouplerHoldSda(int com, bool held) { return Request(COUPLER_OP_HOLD_SDA, com, held); }
 bool CouplerPullInt(int com, bool pulled) { return Request(COUPLER_OP_PULL_INT, com, pulled); }
 
-bool CouplerSetInputs(int com, bool dsr, bool cts, bool dcd) {
+bool CouplerSetInputs(int com, bool dsr, bool cts, bool dcd)
+{
     return Request(COUPLER_OP_SET_INPUTS, com, dsr, cts, dcd);
 }
 
 bool CouplerClearInputs(int com) { return Request(COUPLER_OP_CLEAR_INPUTS, com); }
 
-int CouplerDtr(int com) {
+int CouplerDtr(int com)
+{
     CouplerPort port;
     return ReadPort(com, &port) ? (port.dtr ? 1 : 0) : -1;
 }
 
-int CouplerRts(int com) {
+int CouplerRts(int com)
+{
     CouplerPort port;
     return ReadPort(com, &port) ? (port.rts ? 1 : 0) : -1;
 }
 
-int64_t CouplerLineChangeCount(int com) {
+int64_t CouplerLineChangeCount(int com)
+{
     CouplerPort port;
     return ReadPort(com, &port) ? static_cast<int64_t>(port.lineChanges) : -1;
 }
 
-int64_t CouplerLastLineChange(int com) {
+int64_t CouplerLastLineChange(int com)
+{
     CouplerPort port;
     return ReadPort(com, &port) ? port.lastChange : -1;
 }
 
-bool CouplerLineSettings(int com, CouplerLine* line) {
+bool CouplerLineSettings(int com, CouplerLine* line)
+{
     std::string answer;
     CouplerTermios settings;
     if (!Request(COUPLER_OP_LINE_SETTINGS, com, 0, 0, 0, std::string(), &answer) ||
@@ -154,11 +180,13 @@ bool CouplerLineSettings(int com, CouplerLine* line) {
     return true;
 }
 
-bool CouplerWriteToProgram(int com, const std::string& bytes) {
+bool CouplerWriteToProgram(int com, const std::string& bytes)
+{
     return Request(COUPLER_OP_WRITE, com, static_cast<int32_t>(bytes.size()), 0, 0, bytes);
 }
 
-std::string CouplerReadFromProgram(int com) {
+std::string CouplerReadFromProgram(int com)
+{
     std::string answer;
     return Request(COUPLER_OP_READ, com, 0, 0, 0, std::string(), &answer) ? answer : std::string();
 }

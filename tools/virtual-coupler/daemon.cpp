@@ -29,13 +29,13 @@
 namespace {
 
 struct Options {
-    std::string statePath;      // --state: the state file
-    std::string prefix;         // --prefix: the Wine prefix whose links are set
-    std::string absentDir;      // --absent: where an absent port points
-    std::vector<int> ports;     // --ports: COM numbers to create
-    bool present = false;       // --present: map the ports at start
-    bool registry = false;      // --registry: also set the prefix's Ports values
-    bool interactive = false;   // --interactive: live view and keys
+    std::string statePath;     // --state: the state file
+    std::string prefix;        // --prefix: the Wine prefix whose links are set
+    std::string absentDir;     // --absent: where an absent port points
+    std::vector<int> ports;    // --ports: COM numbers to create
+    bool present = false;      // --present: map the ports at start
+    bool registry = false;     // --registry: also set the prefix's Ports values
+    bool interactive = false;  // --interactive: live view and keys
 };
 
 // Per-port things that do not belong in the state file. Owned by main's
@@ -49,17 +49,18 @@ struct Port {
 
 // The whole daemon's state, owned by main and alive until it returns.
 Options options;
-CouplerState* state = nullptr;       // the mapped state file
+CouplerState* state = nullptr;  // the mapped state file
 std::vector<Port> ports;
-volatile sig_atomic_t stopRequested = 0;   // set by SIGTERM/SIGINT/SIGHUP
-struct termios savedStdin;           // terminal mode to restore (interactive)
+volatile sig_atomic_t stopRequested = 0;  // set by SIGTERM/SIGINT/SIGHUP
+struct termios savedStdin;                // terminal mode to restore (interactive)
 bool stdinRaw = false;
-size_t selected = 0;                 // port the keys act on (interactive)
-int64_t startTicks = 0;              // daemon start, in state-file time units
+size_t selected = 0;     // port the keys act on (interactive)
+int64_t startTicks = 0;  // daemon start, in state-file time units
 
 constexpr size_t FROM_PROGRAM_LIMIT = 1 << 16;
 
-int64_t NowTicks() {
+int64_t NowTicks()
+{
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC_RAW, &now);
     return static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
@@ -69,40 +70,49 @@ void OnSignal(int) { stopRequested = 1; }
 
 CouplerPort& Record(const Port& port) { return state->ports[port.com - 1]; }
 
-Port* FindPort(uint32_t com) {
+Port* FindPort(uint32_t com)
+{
     for (Port& port : ports)
-        if (static_cast<uint32_t>(port.com) == com) return &port;
+        if (static_cast<uint32_t>(port.com) == com)
+            return &port;
     return nullptr;
 }
 
 std::string LinkPath(int com) { return options.prefix + "/dosdevices/com" + std::to_string(com); }
 
-std::string LinkTarget(const Port& port) {
+std::string LinkTarget(const Port& port)
+{
     return Record(port).present ? std::string(Record(port).pts) : options.absentDir;
 }
 
 // Replaces the link in one step, so that an open never sees it missing.
-void PointLink(const Port& port) {
+void PointLink(const Port& port)
+{
     std::string link = LinkPath(port.com), target = LinkTarget(port);
     char current[256];
     ssize_t length = readlink(link.c_str(), current, sizeof current - 1);
     if (length >= 0) {
         current[length] = 0;
-        if (target == current) return;
+        if (target == current)
+            return;
     }
     std::string temporary = link + ".vcoupler";
     unlink(temporary.c_str());
-    if (symlink(target.c_str(), temporary.c_str()) == 0) rename(temporary.c_str(), link.c_str());
+    if (symlink(target.c_str(), temporary.c_str()) == 0)
+        rename(temporary.c_str(), link.c_str());
 }
 
 // Wine rewrites the links from its registry whenever its device manager
 // starts (with each new wineserver session), so the daemon puts its own
 // targets back.
-void KeepLinks() {
-    for (const Port& port : ports) PointLink(port);
+void KeepLinks()
+{
+    for (const Port& port : ports)
+        PointLink(port);
 }
 
-void RunWineReg(int com, const std::string& target) {
+void RunWineReg(int com, const std::string& target)
+{
     pid_t child = fork();
     if (child == 0) {
         int null = open("/dev/null", O_RDWR);
@@ -113,43 +123,63 @@ void RunWineReg(int com, const std::string& target) {
                target.c_str(), "/f", static_cast<char*>(nullptr));
         _exit(127);
     }
-    if (child > 0) waitpid(child, nullptr, 0);
+    if (child > 0)
+        waitpid(child, nullptr, 0);
 }
 
-void SetLock(const Port& port) {
+void SetLock(const Port& port)
+{
     int locked = Record(port).busy || Record(port).vanished ? 1 : 0;
     ioctl(port.master, TIOCSPTLCK, &locked);
 }
 
-void DrainMaster(Port& port) {
+void DrainMaster(Port& port)
+{
     char buffer[4096];
     for (;;) {
         ssize_t count = read(port.master, buffer, sizeof buffer);
-        if (count <= 0) return;   // EAGAIN, or EIO while no one has the slave open
-        if (port.fromProgram.size() < FROM_PROGRAM_LIMIT) port.fromProgram.append(buffer, count);
+        if (count <= 0)
+            return;  // EAGAIN, or EIO while no one has the slave open
+        if (port.fromProgram.size() < FROM_PROGRAM_LIMIT)
+            port.fromProgram.append(buffer, count);
     }
 }
 
-uint32_t SpeedNumber(speed_t speed) {
-    static const struct { speed_t code; uint32_t number; } speeds[] = {
-        {B50, 50}, {B75, 75}, {B110, 110}, {B134, 134}, {B150, 150}, {B200, 200}, {B300, 300},
-        {B600, 600}, {B1200, 1200}, {B1800, 1800}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600},
-        {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+uint32_t SpeedNumber(speed_t speed)
+{
+    static const struct {
+        speed_t code;
+        uint32_t number;
+    } speeds[] = {{B50, 50},       {B75, 75},         {B110, 110},      {B134, 134},     {B150, 150},
+                  {B200, 200},     {B300, 300},       {B600, 600},      {B1200, 1200},   {B1800, 1800},
+                  {B2400, 2400},   {B4800, 4800},     {B9600, 9600},    {B19200, 19200}, {B38400, 38400},
+                  {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
     for (const auto& entry : speeds)
-        if (entry.code == speed) return entry.number;
+        if (entry.code == speed)
+            return entry.number;
     return 0;
 }
 
-bool ReadLineSettings(const Port& port, CouplerTermios* settings) {
+bool ReadLineSettings(const Port& port, CouplerTermios* settings)
+{
     struct termios modes;
-    if (tcgetattr(port.master, &modes) != 0) return false;
+    if (tcgetattr(port.master, &modes) != 0)
+        return false;
     memset(settings, 0, sizeof *settings);
     settings->baud = SpeedNumber(cfgetospeed(&modes));
     switch (modes.c_cflag & CSIZE) {
-    case CS5: settings->dataBits = 5; break;
-    case CS6: settings->dataBits = 6; break;
-    case CS7: settings->dataBits = 7; break;
-    default: settings->dataBits = 8; break;
+    case CS5:
+        settings->dataBits = 5;
+        break;
+    case CS6:
+        settings->dataBits = 6;
+        break;
+    case CS7:
+        settings->dataBits = 7;
+        break;
+    default:
+        settings->dataBits = 8;
+        break;
     }
     settings->parity = !(modes.c_cflag & PARENB) ? 'n' : (modes.c_cflag & PARODD) ? 'o' : 'e';
     settings->stopBits = (modes.c_cflag & CSTOPB) ? 2 : 1;
@@ -163,12 +193,14 @@ bool ReadLineSettings(const Port& port, CouplerTermios* settings) {
     return true;
 }
 
-void SetPresent(Port& port, bool present) {
+void SetPresent(Port& port, bool present)
+{
     Record(port).present = present;
     PointLink(port);
 }
 
-void ResetPort(Port& port) {
+void ResetPort(Port& port)
+{
     CouplerPort& record = Record(port);
     record.busy = record.vanished = 0;
     SetLock(port);
@@ -181,37 +213,55 @@ void ResetPort(Port& port) {
 }
 
 // Carries out one request; false when it names no port of ours or is unknown.
-bool Serve(uint32_t op, uint32_t com, const int32_t* arg) {
+bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
+{
     if (op == COUPLER_OP_RESET) {
-        for (Port& port : ports) ResetPort(port);
+        for (Port& port : ports)
+            ResetPort(port);
         return true;
     }
     Port* port = FindPort(com);
-    if (!port) return false;
+    if (!port)
+        return false;
     CouplerPort& record = Record(*port);
     state->dataLength = 0;
     switch (op) {
-    case COUPLER_OP_PRESENT: SetPresent(*port, arg[0] != 0); return true;
-    case COUPLER_OP_BUSY: record.busy = arg[0] != 0; SetLock(*port); return true;
-    case COUPLER_OP_VANISH: record.vanished = arg[0] != 0; SetLock(*port); return true;
-    case COUPLER_OP_HOLD_SDA: record.sdaHeld = arg[0] != 0; return true;
-    case COUPLER_OP_PULL_INT: record.intPulled = arg[0] != 0; return true;
+    case COUPLER_OP_PRESENT:
+        SetPresent(*port, arg[0] != 0);
+        return true;
+    case COUPLER_OP_BUSY:
+        record.busy = arg[0] != 0;
+        SetLock(*port);
+        return true;
+    case COUPLER_OP_VANISH:
+        record.vanished = arg[0] != 0;
+        SetLock(*port);
+        return true;
+    case COUPLER_OP_HOLD_SDA:
+        record.sdaHeld = arg[0] != 0;
+        return true;
+    case COUPLER_OP_PULL_INT:
+        record.intPulled = arg[0] != 0;
+        return true;
     case COUPLER_OP_SET_INPUTS:
         record.overrideDsr = arg[0] != 0;
         record.overrideCts = arg[1] != 0;
         record.overrideDcd = arg[2] != 0;
         record.overrideOn = 1;
         return true;
-    case COUPLER_OP_CLEAR_INPUTS: record.overrideOn = 0; return true;
+    case COUPLER_OP_CLEAR_INPUTS:
+        record.overrideOn = 0;
+        return true;
     case COUPLER_OP_WRITE: {
         uint32_t length = arg[0] < 0 ? 0 : static_cast<uint32_t>(arg[0]);
-        if (length > COUPLER_DATA_MAX) return false;
+        if (length > COUPLER_DATA_MAX)
+            return false;
         return write(port->master, state->data, length) == static_cast<ssize_t>(length);
     }
     case COUPLER_OP_READ: {
         DrainMaster(*port);
-        size_t length = port->fromProgram.size() < COUPLER_DATA_MAX ? port->fromProgram.size()
-                                                                    : COUPLER_DATA_MAX;
+        size_t length =
+            port->fromProgram.size() < COUPLER_DATA_MAX ? port->fromProgram.size() : COUPLER_DATA_MAX;
         memcpy(state->data, port->fromProgram.data(), length);
         port->fromProgram.erase(0, length);
         state->dataLength = static_cast<uint32_t>(length);
@@ -219,18 +269,22 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg) {
     }
     case COUPLER_OP_LINE_SETTINGS: {
         CouplerTermios settings;
-        if (!ReadLineSettings(*port, &settings)) return false;
+        if (!ReadLineSettings(*port, &settings))
+            return false;
         memcpy(state->data, &settings, sizeof settings);
         state->dataLength = sizeof settings;
         return true;
     }
-    default: return false;
+    default:
+        return false;
     }
 }
 
-void ServeRequests() {
+void ServeRequests()
+{
     uint32_t seq = __atomic_load_n(&state->requestSeq, __ATOMIC_ACQUIRE);
-    if (seq == state->ackSeq) return;
+    if (seq == state->ackSeq)
+        return;
     int32_t arg[4];
     memcpy(arg, state->arg, sizeof arg);
     state->result = Serve(state->op, state->com, arg) ? 1 : 0;
@@ -240,7 +294,8 @@ void ServeRequests() {
 // ---------------------------------------------------------------------------
 // Interactive view
 
-std::string Printable(const std::string& bytes) {
+std::string Printable(const std::string& bytes)
+{
     std::string text;
     char hex[8];
     for (unsigned char c : bytes) {
@@ -254,7 +309,8 @@ std::string Printable(const std::string& bytes) {
     return text;
 }
 
-void Show(const char* format, const std::string& detail, const Port& port) {
+void Show(const char* format, const std::string& detail, const Port& port)
+{
     double seconds = (NowTicks() - startTicks) / 1e7;
     printf("%9.3f s  COM%-2d  ", seconds, port.com);
     printf(format, detail.c_str());
@@ -262,38 +318,43 @@ void Show(const char* format, const std::string& detail, const Port& port) {
     fflush(stdout);
 }
 
-void ShowLines(Port& port) {
+void ShowLines(Port& port)
+{
     CouplerPort& record = Record(port);
     uint32_t changes = __atomic_load_n(&record.lineChanges, __ATOMIC_ACQUIRE);
-    if (changes == port.shownChanges) return;
+    if (changes == port.shownChanges)
+        return;
     port.shownChanges = changes;
     int dsr = record.dtr && !record.sdaHeld, cts = record.intPulled;
     char text[160];
-    snprintf(text, sizeof text, "DTR %u  RTS %u    SDA %d  SCL %u  INT %s   (changed at %.3f s)",
-             record.dtr, record.rts, dsr, record.rts, cts ? "low" : "high",
-             (record.lastChange - startTicks) / 1e7);
+    snprintf(text, sizeof text, "DTR %u  RTS %u    SDA %d  SCL %u  INT %s   (changed at %.3f s)", record.dtr,
+             record.rts, dsr, record.rts, cts ? "low" : "high", (record.lastChange - startTicks) / 1e7);
     Show("%s", text, port);
 }
 
-void ShowHelp() {
+void ShowHelp()
+{
     printf("keys: Tab next port, s hold/release SDA, i pull/release INT, t send text, q quit\r\n");
     fflush(stdout);
 }
 
-std::string typed;          // text being entered after 't' (interactive)
+std::string typed;  // text being entered after 't' (interactive)
 bool typing = false;
 
-void HandleKey(char key) {
+void HandleKey(char key)
+{
     Port& port = ports[selected];
     CouplerPort& record = Record(port);
     if (typing) {
         if (key == '\r' || key == '\n') {
             typing = false;
-            if (write(port.master, typed.data(), typed.size()) < 0) typed = "(not sent)";
+            if (write(port.master, typed.data(), typed.size()) < 0)
+                typed = "(not sent)";
             Show("sent to the program: %s", Printable(typed), port);
             typed.clear();
         } else if (key == 127 || key == 8) {
-            if (!typed.empty()) typed.pop_back();
+            if (!typed.empty())
+                typed.pop_back();
         } else {
             typed += key;
         }
@@ -316,14 +377,20 @@ void HandleKey(char key) {
         typing = true;
         Show("%s", "type text, Enter sends it", port);
         break;
-    case 'q': stopRequested = 1; break;
-    default: ShowHelp(); break;
+    case 'q':
+        stopRequested = 1;
+        break;
+    default:
+        ShowHelp();
+        break;
     }
 }
 
-void ShowTraffic(Port& port) {
+void ShowTraffic(Port& port)
+{
     DrainMaster(port);
-    if (port.fromProgram.empty()) return;
+    if (port.fromProgram.empty())
+        return;
     Show("program wrote: %s", Printable(port.fromProgram), port);
     port.fromProgram.clear();
 }
@@ -331,13 +398,15 @@ void ShowTraffic(Port& port) {
 // ---------------------------------------------------------------------------
 // Start and stop
 
-bool ParsePorts(const char* list) {
+bool ParsePorts(const char* list)
+{
     // "3", "3,4", "1-20"
     std::string text(list);
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find(',', start);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         std::string item = text.substr(start, end - start);
         int first = 0, last = 0;
         if (sscanf(item.c_str(), "%d-%d", &first, &last) == 2) {
@@ -346,39 +415,56 @@ bool ParsePorts(const char* list) {
         } else {
             return false;
         }
-        if (first < 1 || last > COUPLER_MAX_PORTS || first > last) return false;
-        for (int com = first; com <= last; com++) options.ports.push_back(com);
+        if (first < 1 || last > COUPLER_MAX_PORTS || first > last)
+            return false;
+        for (int com = first; com <= last; com++)
+            options.ports.push_back(com);
         start = end + 1;
     }
     return !options.ports.empty();
 }
 
-bool ParseOptions(int argc, char** argv) {
+bool ParseOptions(int argc, char** argv)
+{
     for (int i = 1; i < argc; i++) {
         std::string name = argv[i];
         bool hasValue = i + 1 < argc;
-        if (name == "--state" && hasValue) options.statePath = argv[++i];
-        else if (name == "--prefix" && hasValue) options.prefix = argv[++i];
-        else if (name == "--absent" && hasValue) options.absentDir = argv[++i];
-        else if (name == "--ports" && hasValue) { if (!ParsePorts(argv[++i])) return false; }
-        else if (name == "--present") options.present = true;
-        else if (name == "--registry") options.registry = true;
-        else if (name == "--interactive") options.interactive = true;
-        else return false;
+        if (name == "--state" && hasValue)
+            options.statePath = argv[++i];
+        else if (name == "--prefix" && hasValue)
+            options.prefix = argv[++i];
+        else if (name == "--absent" && hasValue)
+            options.absentDir = argv[++i];
+        else if (name == "--ports" && hasValue) {
+            if (!ParsePorts(argv[++i]))
+                return false;
+        } else if (name == "--present")
+            options.present = true;
+        else if (name == "--registry")
+            options.registry = true;
+        else if (name == "--interactive")
+            options.interactive = true;
+        else
+            return false;
     }
-    if (options.statePath.empty() || options.prefix.empty() || options.ports.empty()) return false;
-    if (options.absentDir.empty()) options.absentDir = options.statePath + ".absent";
+    if (options.statePath.empty() || options.prefix.empty() || options.ports.empty())
+        return false;
+    if (options.absentDir.empty())
+        options.absentDir = options.statePath + ".absent";
     return true;
 }
 
-bool CreateState() {
+bool CreateState()
+{
     int fd = open(options.statePath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     bool sized = ftruncate(fd, sizeof(CouplerState)) == 0;
-    void* map = sized ? mmap(nullptr, sizeof(CouplerState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
-                      : MAP_FAILED;
+    void* map =
+        sized ? mmap(nullptr, sizeof(CouplerState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
     close(fd);
-    if (map == MAP_FAILED) return false;
+    if (map == MAP_FAILED)
+        return false;
     state = static_cast<CouplerState*>(map);
     state->version = COUPLER_VERSION;
     state->daemonPid = static_cast<uint32_t>(getpid());
@@ -386,13 +472,16 @@ bool CreateState() {
     return true;
 }
 
-bool CreatePort(int com) {
+bool CreatePort(int com)
+{
     Port port;
     port.com = com;
     port.master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (port.master < 0 || grantpt(port.master) != 0 || unlockpt(port.master) != 0) return false;
+    if (port.master < 0 || grantpt(port.master) != 0 || unlockpt(port.master) != 0)
+        return false;
     const char* name = ptsname(port.master);
-    if (!name || strlen(name) >= COUPLER_PTS_MAX) return false;
+    if (!name || strlen(name) >= COUPLER_PTS_MAX)
+        return false;
     // Raw line discipline: a serial port passes bytes as they are.
     struct termios modes;
     if (tcgetattr(port.master, &modes) == 0) {
@@ -406,15 +495,20 @@ bool CreatePort(int com) {
     return true;
 }
 
-void Shutdown() {
-    if (stdinRaw) tcsetattr(0, TCSANOW, &savedStdin);
+void Shutdown()
+{
+    if (stdinRaw)
+        tcsetattr(0, TCSANOW, &savedStdin);
     stdinRaw = false;
     for (Port& port : ports) {
-        if (!state) break;
+        if (!state)
+            break;
         Record(port).present = 0;
         PointLink(port);
-        if (options.registry) RunWineReg(port.com, options.absentDir);
-        if (port.master >= 0) close(port.master);
+        if (options.registry)
+            RunWineReg(port.com, options.absentDir);
+        if (port.master >= 0)
+            close(port.master);
         port.master = -1;
     }
     if (state) {
@@ -424,18 +518,22 @@ void Shutdown() {
     }
 }
 
-void WritePortList() {
+void WritePortList()
+{
     std::string path = options.statePath + ".ports", temporary = path + ".new";
     FILE* file = fopen(temporary.c_str(), "w");
-    if (!file) return;
-    for (const Port& port : ports) fprintf(file, "COM%d %s\n", port.com, Record(port).pts);
+    if (!file)
+        return;
+    for (const Port& port : ports)
+        fprintf(file, "COM%d %s\n", port.com, Record(port).pts);
     fclose(file);
     rename(temporary.c_str(), path.c_str());
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (!ParseOptions(argc, argv)) {
         fprintf(stderr,
                 "usage: %s --state FILE --prefix WINEPREFIX --ports 1-20|3,4 [--absent DIR]\n"
@@ -466,7 +564,8 @@ int main(int argc, char** argv) {
     for (Port& port : ports) {
         Record(port).present = options.present;
         PointLink(port);
-        if (options.registry) RunWineReg(port.com, LinkTarget(port));
+        if (options.registry)
+            RunWineReg(port.com, LinkTarget(port));
     }
     startTicks = NowTicks();
     __atomic_store_n(&state->magic, COUPLER_MAGIC, __ATOMIC_RELEASE);
@@ -490,19 +589,21 @@ int main(int argc, char** argv) {
         poll(&input, stdinRaw ? 1 : 0, 1);
         ServeRequests();
         int64_t now = NowTicks();
-        if (now - lastLinkCheck > 200000) {   // every 20 ms
+        if (now - lastLinkCheck > 200000) {  // every 20 ms
             KeepLinks();
             lastLinkCheck = now;
         }
         if (stdinRaw) {
             char key;
-            while (read(0, &key, 1) == 1) HandleKey(key);
+            while (read(0, &key, 1) == 1)
+                HandleKey(key);
             for (Port& port : ports) {
                 ShowLines(port);
                 ShowTraffic(port);
             }
         } else {
-            for (Port& port : ports) DrainMaster(port);
+            for (Port& port : ports)
+                DrainMaster(port);
         }
     }
     Shutdown();

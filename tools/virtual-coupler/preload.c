@@ -30,35 +30,45 @@ static IoctlFunction realIoctlTime64;
 static struct CouplerState* state;
 static pthread_once_t setupOnce = PTHREAD_ONCE_INIT;
 
-static void Setup(void) {
+static void Setup(void)
+{
     realIoctl = (IoctlFunction)dlsym(RTLD_NEXT, "ioctl");
     realIoctlTime64 = (IoctlFunction)dlsym(RTLD_NEXT, "__ioctl_time64");
-    if (!realIoctlTime64) realIoctlTime64 = realIoctl;
+    if (!realIoctlTime64)
+        realIoctlTime64 = realIoctl;
     const char* path = getenv("COUPLER_STATE");
-    if (!path || !*path) return;
+    if (!path || !*path)
+        return;
     int fd = open(path, O_RDWR | O_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     void* map = mmap(0, sizeof(struct CouplerState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     close(fd);
-    if (map == MAP_FAILED) return;
+    if (map == MAP_FAILED)
+        return;
     state = (struct CouplerState*)map;
 }
 
-static int IsLineRequest(unsigned long request) {
+static int IsLineRequest(unsigned long request)
+{
     return request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC;
 }
 
 /* The virtual port the descriptor is open on, or 0. */
-static struct CouplerPort* FindPort(int fd) {
-    if (!state || state->magic != COUPLER_MAGIC) return 0;
+static struct CouplerPort* FindPort(int fd)
+{
+    if (!state || state->magic != COUPLER_MAGIC)
+        return 0;
     char link[64], target[COUPLER_PTS_MAX + 1];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     ssize_t length = readlink(link, target, sizeof target - 1);
-    if (length <= 0) return 0;
+    if (length <= 0)
+        return 0;
     target[length] = 0;
     for (int i = 0; i < COUPLER_MAX_PORTS; i++) {
         struct CouplerPort* port = &state->ports[i];
-        if (port->exists && strncmp(port->pts, target, COUPLER_PTS_MAX) == 0) return port;
+        if (port->exists && strncmp(port->pts, target, COUPLER_PTS_MAX) == 0)
+            return port;
     }
     return 0;
 }
@@ -67,37 +77,47 @@ static int Flag(uint32_t* field) { return __atomic_load_n(field, __ATOMIC_ACQUIR
 
 /* The coupler: SDA follows DTR unless a slave holds it at ground, and is read
  * back on DSR; CTS is on while INT is pulled to ground; DCD stays off. */
-static int ModemBits(struct CouplerPort* port) {
+static int ModemBits(struct CouplerPort* port)
+{
     int bits = 0;
     int dtr = Flag(&port->dtr), rts = Flag(&port->rts);
-    if (dtr) bits |= TIOCM_DTR;
-    if (rts) bits |= TIOCM_RTS;
+    if (dtr)
+        bits |= TIOCM_DTR;
+    if (rts)
+        bits |= TIOCM_RTS;
     if (Flag(&port->overrideOn)) {
-        if (Flag(&port->overrideDsr)) bits |= TIOCM_DSR;
-        if (Flag(&port->overrideCts)) bits |= TIOCM_CTS;
-        if (Flag(&port->overrideDcd)) bits |= TIOCM_CAR;
+        if (Flag(&port->overrideDsr))
+            bits |= TIOCM_DSR;
+        if (Flag(&port->overrideCts))
+            bits |= TIOCM_CTS;
+        if (Flag(&port->overrideDcd))
+            bits |= TIOCM_CAR;
     } else {
-        if (dtr && !Flag(&port->sdaHeld)) bits |= TIOCM_DSR;
-        if (Flag(&port->intPulled)) bits |= TIOCM_CTS;
+        if (dtr && !Flag(&port->sdaHeld))
+            bits |= TIOCM_DSR;
+        if (Flag(&port->intPulled))
+            bits |= TIOCM_CTS;
     }
     return bits;
 }
 
-static void SetOutputs(struct CouplerPort* port, int bits) {
+static void SetOutputs(struct CouplerPort* port, int bits)
+{
     int dtr = (bits & TIOCM_DTR) != 0, rts = (bits & TIOCM_RTS) != 0;
-    if (dtr == Flag(&port->dtr) && rts == Flag(&port->rts)) return;
+    if (dtr == Flag(&port->dtr) && rts == Flag(&port->rts))
+        return;
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC_RAW, &now);
     __atomic_store_n(&port->dtr, (uint32_t)dtr, __ATOMIC_RELEASE);
     __atomic_store_n(&port->rts, (uint32_t)rts, __ATOMIC_RELEASE);
-    __atomic_store_n(&port->lastChange, (int64_t)now.tv_sec * 10000000 + now.tv_nsec / 100,
-                     __ATOMIC_RELEASE);
+    __atomic_store_n(&port->lastChange, (int64_t)now.tv_sec * 10000000 + now.tv_nsec / 100, __ATOMIC_RELEASE);
     __atomic_add_fetch(&port->lineChanges, 1, __ATOMIC_RELEASE);
 }
 
 /* Answers a line request on a virtual port; the program's writes set only
  * DTR and RTS, the inputs stay the model's. */
-static int LineRequest(struct CouplerPort* port, unsigned long request, int* bits) {
+static int LineRequest(struct CouplerPort* port, unsigned long request, int* bits)
+{
     if (Flag(&port->vanished)) {
         errno = EIO;
         return -1;
@@ -108,18 +128,28 @@ static int LineRequest(struct CouplerPort* port, unsigned long request, int* bit
     }
     int current = ModemBits(port);
     switch (request) {
-    case TIOCMGET: *bits = current; return 0;
-    case TIOCMSET: SetOutputs(port, *bits); return 0;
-    case TIOCMBIS: SetOutputs(port, current | *bits); return 0;
-    default: SetOutputs(port, current & ~*bits); return 0;
+    case TIOCMGET:
+        *bits = current;
+        return 0;
+    case TIOCMSET:
+        SetOutputs(port, *bits);
+        return 0;
+    case TIOCMBIS:
+        SetOutputs(port, current | *bits);
+        return 0;
+    default:
+        SetOutputs(port, current & ~*bits);
+        return 0;
     }
 }
 
-static int Dispatch(int time64, int fd, unsigned long request, void* argument) {
+static int Dispatch(int time64, int fd, unsigned long request, void* argument)
+{
     pthread_once(&setupOnce, Setup);
     if (IsLineRequest(request)) {
         struct CouplerPort* port = FindPort(fd);
-        if (port) return LineRequest(port, request, (int*)argument);
+        if (port)
+            return LineRequest(port, request, (int*)argument);
     }
     IoctlFunction real = time64 ? realIoctlTime64 : realIoctl;
     if (!real) {
@@ -130,7 +160,8 @@ static int Dispatch(int time64, int fd, unsigned long request, void* argument) {
 }
 
 /* Wine's 32-bit ntdll calls glibc's 64-bit time entry, others the plain one. */
-int __ioctl_time64(int fd, unsigned long request, ...) {
+int __ioctl_time64(int fd, unsigned long request, ...)
+{
     va_list list;
     va_start(list, request);
     void* argument = va_arg(list, void*);
@@ -138,7 +169,8 @@ int __ioctl_time64(int fd, unsigned long request, ...) {
     return Dispatch(1, fd, request, argument);
 }
 
-int ioctl(int fd, unsigned long request, ...) {
+int ioctl(int fd, unsigned long request, ...)
+{
     va_list list;
     va_start(list, request);
     void* argument = va_arg(list, void*);

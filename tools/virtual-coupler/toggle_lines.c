@@ -6,7 +6,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const char* name = argc > 1 ? argv[1] : "com3";
     int steps = argc > 2 ? atoi(argv[2]) : 8;
     int pause = argc > 3 ? atoi(argv[3]) : 1000;
