@@ -2,13 +2,9 @@
 // itself can see (fonts, styles, native objects), and their release.
 #include <gtest/gtest.h>
 
-#include <string.h>
-
-#include "app/handlers.h"
 #include "app/layout.h"
 #include "app/state.h"
 #include "app/tester.h"
-#include "app/texts.h"
 #include "tests/support/coupler_client.h"
 #include "toolkit/controls.h"
 #include "toolkit/window.h"
@@ -53,16 +49,6 @@ protected:
     HWND window = nullptr;
 };
 
-TEST(Texts, ReachThePlatformAsWindows1252)
-{
-    // One byte per umlaut, with its Windows-1252 value.
-    EXPECT_EQ(strlen(texts::OPEN), 6u);
-    EXPECT_EQ(static_cast<unsigned char>(texts::OPEN[0]), 0xF6);
-    EXPECT_STREQ(texts::PORT_NOT_OPEN, "COM-Port ist nicht ge\xF6" "ffnet");
-    EXPECT_NE(strstr(HELP_LINES[2], "zur\xFC" "ckgelesen werden."), nullptr);
-    EXPECT_EQ(strlen(HELP_LINES[0]), 13u);
-}
-
 TEST_F(Layout, PanelsAndControlsStandWhereTheyBelong)
 {
     struct Expected {
@@ -101,9 +87,6 @@ TEST_F(Layout, PanelsAndControlsStandWhereTheyBelong)
     EXPECT_EQ(GetWindowLongA(Control(6), GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
     EXPECT_EQ(GetWindowLongA(Control(9), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
     EXPECT_EQ(GetWindowLongA(Control(2), GWL_STYLE) & 3, CBS_DROPDOWNLIST);
-    char className[32] = "";
-    GetClassNameA(Control(17), className, sizeof className);
-    EXPECT_STREQ(className, "RichEdit20A");
 }
 
 TEST_F(Layout, FontsFollowTheTable)
@@ -126,38 +109,17 @@ TEST_F(Layout, FontsFollowTheTable)
         EXPECT_EQ(font.lfHeight, height(e.points)) << e.number;
         EXPECT_EQ(font.lfWeight, e.weight) << e.number;
     }
-    // The unused fonts 4 to 6 exist all the same. (The editor's font cannot
-    // be read back: Wine's rich edit does not answer WM_GETFONT.)
-    for (int font : {4, 5, 6})
-        EXPECT_EQ(GetObjectType(Tester().fonts[font]), static_cast<DWORD>(OBJ_FONT)) << font;
-}
-
-TEST_F(Layout, StateAfterStartUp)
-{
-    const TesterState& state = Tester();
-    EXPECT_EQ(state.portHandle, -1);   // discovery closed every port it probed
-    EXPECT_EQ(state.portOpen, 0);
-    EXPECT_EQ(state.sdaOn, 0);
-    EXPECT_EQ(state.sclOn, 0);
-    EXPECT_EQ(state.portSettings, "com9:9600,n,8,1");   // the last probe
-    EXPECT_EQ(GetControlText(BAUD_LIST), "9600");
-    EXPECT_EQ(GetControlText(PORT_LIST), "com1");
-
-    // The dispatch table: control number to handler, nothing else.
-    EXPECT_EQ(HandlerForControl(6), &TogglePort);
-    EXPECT_EQ(HandlerForControl(9), &ToggleSda);
-    EXPECT_EQ(HandlerForControl(10), &ReadSda);
-    EXPECT_EQ(HandlerForControl(11), &ToggleScl);
-    EXPECT_EQ(HandlerForControl(12), &ReadInt);
-    for (int32_t other : {0, 2, 4, 13, 17, 42})
-        EXPECT_EQ(HandlerForControl(other), nullptr) << other;
+    // (The editor's font cannot be read back: Wine's rich edit does not
+    // answer WM_GETFONT.)
 }
 
 TEST_F(Layout, ShutdownReleasesFontsAndBrushes)
 {
     HFONT fonts[6];
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 6; ++i) {
         fonts[i] = Tester().fonts[i + 1];
+        ASSERT_EQ(GetObjectType(fonts[i]), static_cast<DWORD>(OBJ_FONT)) << i + 1;
+    }
     HBRUSH windowBrush = reinterpret_cast<HBRUSH>(GetClassLongA(window, GCL_HBRBACKGROUND));
     HBRUSH panelBrush = reinterpret_cast<HBRUSH>(GetClassLongA(Control(0), GCL_HBRBACKGROUND));
     ASSERT_EQ(GetObjectType(windowBrush), static_cast<DWORD>(OBJ_BRUSH));

@@ -18,7 +18,6 @@
 // Memory counters from kernel32 (K32GetProcessMemoryInfo): no extra library.
 #define PSAPI_VERSION 2
 #include <psapi.h>
-#include <stdio.h>
 #include <stdlib.h>
 
 #include "app/handlers.h"
@@ -124,13 +123,6 @@ Footprint Measure()
     return f;
 }
 
-void Print(const char* when, const Footprint& f)
-{
-    printf("%-28s GDI %5d  windows %3d  handles %5d  heap %8lu B  private %8lu KB\n", when, f.gdi, f.windows,
-           f.handles, static_cast<unsigned long>(f.heapBytes),
-           static_cast<unsigned long>(f.privateBytes / 1024));
-}
-
 // A small fixed slack for the platform's own caches, never growth per cycle.
 void ExpectNoGrowth(const Footprint& first, const Footprint& later)
 {
@@ -221,9 +213,7 @@ TEST_F(InProcessTester, ThousandsOfTogglesAndCyclesHoldNoMoreThanTheFirstCycle)
     ASSERT_GT(Tester().portHandle, 0);
     Pump();
     Footprint first = Measure();
-    Print("after the first cycle", first);
 
-    DWORD start = GetTickCount();
     // Each recolouring replaces the field's brush: the old one is deleted.
     HBRUSH earlier = FieldBrush(SDA_OUT_FIELD);
     ASSERT_EQ(GetObjectType(earlier), static_cast<DWORD>(OBJ_BRUSH));
@@ -246,7 +236,6 @@ TEST_F(InProcessTester, ThousandsOfTogglesAndCyclesHoldNoMoreThanTheFirstCycle)
     Pump();
     EXPECT_EQ(GetObjectType(earlier), 0u);
     Footprint afterToggles = Measure();
-    Print("after the toggles", afterToggles);
     ExpectNoGrowth(first, afterToggles);
 
     TogglePort();   // close; the cycles start from a closed port
@@ -258,8 +247,6 @@ TEST_F(InProcessTester, ThousandsOfTogglesAndCyclesHoldNoMoreThanTheFirstCycle)
     ASSERT_GT(Tester().portHandle, 0) << "the port still opens after the cycles";
     Pump();
     Footprint afterCycles = Measure();
-    Print("after the open/close cycles", afterCycles);
-    printf("%d toggles and %d open/close cycles in %.1f s\n", toggles, cycles, (GetTickCount() - start) / 1000.0);
     ExpectNoGrowth(first, afterCycles);
     EXPECT_EQ(ControlColourCount(), 8u) << "four fields and four labels, one record each";
 
@@ -267,8 +254,6 @@ TEST_F(InProcessTester, ThousandsOfTogglesAndCyclesHoldNoMoreThanTheFirstCycle)
     TesterEnd();
     started_ = false;
     Footprint after = Measure();
-    Print("before the start", before_);
-    Print("after the shutdown", after);
     EXPECT_LE(after.gdi, before_.gdi + 2);
     EXPECT_EQ(after.windows, before_.windows);
 }
