@@ -17,75 +17,12 @@ namespace {
 
 class Controls : public ToolkitWindowTest {};
 
-HWND AsWindow(int32_t handle) { return reinterpret_cast<HWND>(static_cast<intptr_t>(handle)); }
-
 HFONT FontOf(HWND control)
 {
     return reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0));
 }
 
-// What the toolkit asked CreateWindowExA for, seen by a CBT hook: the finished
-// combo box reports other styles (it moves its border, scroll bar and edge to
-// its list).
-struct Creation {
-    std::string className;
-    DWORD style;
-    DWORD exStyle;
-    HWND parent;
-    intptr_t identifier;
-};
-std::vector<Creation> creations;
-
-LRESULT CALLBACK RecordCreation(int code, WPARAM wParam, LPARAM lParam)
-{
-    if (code == HCBT_CREATEWND) {
-        const CREATESTRUCTA* create = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs;
-        std::string name = HIWORD(create->lpszClass) ? create->lpszClass : "#atom";
-        creations.push_back(Creation{name, static_cast<DWORD>(create->style), create->dwExStyle,
-                                     create->hwndParent,
-                                     reinterpret_cast<intptr_t>(create->hMenu)});
-    }
-    return CallNextHookEx(0, code, wParam, lParam);
-}
-
 }  // namespace
-
-TEST_F(Controls, EachKindIsCreatedWithItsClassStylesNumberAndFont)
-{
-    creations.clear();
-    HHOOK hook = SetWindowsHookExA(WH_CBT, RecordCreation, 0, GetCurrentThreadId());
-    ASSERT_NE(nullptr, hook);
-    CreateTextControl(1, 10, 10, 100, 20, "Kopf", CONTROL_TEXT_CENTRED);
-    CreateTextControl(2, 10, 40, 30, 20, "0", CONTROL_TEXT_CENTRED | CONTROL_TEXT_SUNKEN);
-    CreateTextControl(3, 10, 70, 100, 20, "links");
-    CreateComboBoxControl(4, 120, 10, 100, 200);
-    CreateButtonControl(5, 120, 40, 100, 25, "öffnen", CONTROL_BUTTON_DEFAULT);
-    CreateButtonControl(6, 120, 70, 100, 25, "SDA   on/off");
-    UnhookWindowsHookEx(hook);
-
-    const Creation expected[] = {
-        {"STATIC", 0x50020001, 0, window, 1},
-        {"STATIC", 0x50020001, WS_EX_CLIENTEDGE, window, 2},
-        {"STATIC", 0x50020000, 0, window, 3},
-        {"COMBOBOX", 0x50A30203, WS_EX_CLIENTEDGE, window, 4},
-        {"BUTTON", 0x50030001, 0, window, 5},
-        {"BUTTON", 0x50030000, 0, window, 6},
-    };
-    std::vector<Creation> ours;
-    std::copy_if(creations.begin(), creations.end(), std::back_inserter(ours),
-                 [this](const Creation& c) { return c.parent == window; });
-    ASSERT_EQ(6u, ours.size());
-    for (size_t i = 0; i < 6; ++i) {
-        const Creation& e = expected[i];
-        SCOPED_TRACE(e.identifier);
-        EXPECT_EQ(e.className, ours[i].className);
-        EXPECT_EQ(e.style, ours[i].style);
-        EXPECT_EQ(e.exStyle, ours[i].exStyle);
-        EXPECT_EQ(e.identifier, ours[i].identifier);
-        EXPECT_EQ(StockControlFont(), FontOf(GetControlHandle(e.identifier)));
-    }
-    EXPECT_EQ("öffnen", GetControlText(5));
-}
 
 TEST_F(Controls, ReusingANumberReplacesTheControlAndEventsCarryTheNumber)
 {
@@ -128,8 +65,6 @@ TEST_F(Controls, AnyNumberControlsLiveOutsideTheTableAndVanishWhenFreed)
     }
     SetControlText(a, "zwei");
     EXPECT_EQ("zwei", GetControlText(a));
-    EXPECT_EQ(100, GetControlWidth(a));
-    EXPECT_EQ(25, GetControlHeight(a));
     AddControlItem(b, -1, "com1");
     SetControlState(b, 0);
     EXPECT_EQ("com1", GetControlText(b));
@@ -150,8 +85,8 @@ TEST_F(Controls, EmptyNumbersAndMissingKindEntriesGive0AndDoNothing)
         EXPECT_EQ(0, CountControlItems(number));
         EXPECT_EQ("", GetControlItemText(number, 0));
         EXPECT_EQ(0, OpenControlList(number));
+        EXPECT_EQ(0, SetControlState(number, 1));
     }
-    EXPECT_EQ(0, SetControlState(1, 1));
     EXPECT_EQ("Kopf", GetControlText(1));
     EXPECT_EQ("SCL  on/off", GetControlText(2));
 
@@ -164,14 +99,11 @@ TEST_F(Controls, EmptyNumbersAndMissingKindEntriesGive0AndDoNothing)
         SCOPED_TRACE(number);
         SetControlText(number, "x");
         EXPECT_EQ("", GetControlText(number));
-        EXPECT_EQ(0, AddControlItem(number, -1, "x"));
-        EXPECT_EQ(0, SetControlState(number, 1));
-        EXPECT_EQ(0, GetControlWidth(number));
-        EXPECT_EQ(0, OpenControlList(number));
+        EXPECT_EQ(0, AddControlItem(number, -1, "x") | SetControlState(number, 1) | GetControlWidth(number) |
+                         OpenControlList(number));
         EXPECT_EQ(nullptr, GetControlHandle(number));
         FreeControl(number);
     }
-    EXPECT_EQ(0, ControlListDepth());
     EXPECT_EQ(window, CurrentControlParent());
 }
 

@@ -29,6 +29,9 @@ protected:
     HWND window = 0;
 };
 
+// The window behind a control handle as the toolkit returns it.
+inline HWND AsWindow(int32_t handle) { return reinterpret_cast<HWND>(static_cast<intptr_t>(handle)); }
+
 // Calls WaitEvent for about durationMs and returns every code it gave except
 // the ticks of the helper's own timer (which keep WaitEvent from blocking).
 std::vector<int32_t> CollectEvents(DWORD durationMs);
