@@ -262,5 +262,9 @@ TEST_F(Containers, TabStaysInTheEditorAndShiftTabLeavesIt)
     CollectEvents(300);
     EXPECT_EQ(button, GetFocus());
     EXPECT_EQ("a\tb", GetControlText(3));
+    // Outside the editor Tab moves the focus on (the window's accelerator).
+    PressKey(VK_TAB);
+    CollectEvents(300);
+    EXPECT_EQ(editor, GetFocus());
 }
 

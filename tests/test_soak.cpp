@@ -29,13 +29,6 @@ uint32_t Setting(const char* name, uint32_t fallback)
     return value && *value ? static_cast<uint32_t>(strtoul(value, nullptr, 10)) : fallback;
 }
 
-std::string ColourText(COLORREF colour)
-{
-    char text[32];
-    snprintf(text, sizeof text, "RGB(%u,%u,%u)", GetRValue(colour), GetGValue(colour), GetBValue(colour));
-    return text;
-}
-
 // One start of the program, walked until its step budget is spent or the
 // program and the model part ways.
 class SoakRun {
@@ -137,8 +130,8 @@ void SoakRun::Compare(const char* when)
             out << " field " << SDA_OUT_FIELD + i << " \"" << text << "\" (model \"" << expected.text << "\");";
         // The text is only invalidated; the colour arrives with the next paint.
         if (!WaitClientPixel(field, 3, 3, expected.background, 1500))
-            out << " field " << SDA_OUT_FIELD + i << " colour " << ColourText(ClientPixel(field, 3, 3)) << " (model "
-                << ColourText(expected.background) << ");";
+            out << " field " << SDA_OUT_FIELD + i << " colour 0x" << std::hex << ClientPixel(field, 3, 3)
+                << " (model 0x" << expected.background << std::dec << ");";
     }
     if (ComboSelection(Control(BAUD_LIST)) != model_.baudIndex)
         out << " baud selection " << ComboSelection(Control(BAUD_LIST)) << ";";

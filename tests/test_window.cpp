@@ -236,27 +236,4 @@ TEST_F(Focus, TabAndShiftTabWrapAroundAndStartWithoutAFocusedTabStop)
     }
 }
 
-TEST_F(Focus, TabKeysArriveThroughTheAccelerators)
-{
-    SetFocus(first);
-    auto pump = [] {
-        // Handle what the keys produced, without blocking on an empty queue.
-        for (int i = 0; i < 50; ++i) {
-            MSG m;
-            if (!PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE)) {
-                Sleep(10);
-                if (!PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE))
-                    break;
-            }
-            WaitEvent();
-        }
-    };
-    PressKey(VK_TAB);
-    pump();
-    EXPECT_EQ(GetFocus(), second);
-    PressKey(VK_TAB, true);
-    pump();
-    EXPECT_EQ(GetFocus(), first);
-}
-
 }  // namespace
