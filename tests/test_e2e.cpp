@@ -9,6 +9,7 @@
 
 #include "tests/support/coupler_client.h"
 #include "tests/support/driver.h"
+#include "tests/support/tester_session.h"
 
 namespace {
 
@@ -24,54 +25,9 @@ const std::string OPEN = "\xF6" "ffnen";
 const std::string CLOSE = "schliessen";
 const std::string NOT_OPEN = "COM-Port ist nicht ge\xF6" "ffnet";
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public TesterSession {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(CouplerAttach()) << "no virtual coupler: run the suite through scripts/test";
-        ASSERT_TRUE(CouplerReset());
-    }
-    void TearDown() override
-    {
-        if (window && IsWindow(window)) {
-            if (HWND box = tester.CurrentMessageBox())
-                PressOk(box);
-            PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-            DWORD code = 0;
-            tester.WaitExit(&code, 5000);
-        }
-        CouplerReset();
-    }
-    void Launch(std::vector<int> ports)
-    {
-        for (int com : ports)
-            ASSERT_TRUE(CouplerPortPresent(com, true));
-        ASSERT_TRUE(tester.Start());
-        window = tester.WaitMainWindow();
-        ASSERT_TRUE(window) << "the main window did not appear";
-        ASSERT_TRUE(tester.WaitStarted(window)) << "the start-up did not end";
-        SetForegroundWindow(window);
-    }
-    HWND Control(int number) { return FindControl(window, number); }
-    std::string Text(int number) { return WindowText(Control(number)); }
-    // An indicator field's background, just inside its sunken edge.
-    bool FieldShows(int field, const std::string& text, COLORREF background)
-    {
-        return WaitText(Control(field), text) && WaitClientPixel(Control(field), 3, 3, background);
-    }
-    void Press(int button)
-    {
-        Click(Control(button));
-    }
-    // Presses a button and answers the error box it must raise.
-    void ExpectErrorBox(int button, const std::string& title, const std::string& text)
-    {
-        Press(button);
-        HWND box = tester.WaitMessageBox(title);
-        ASSERT_TRUE(box) << "no box \"" << title << "\" after button " << button;
-        EXPECT_EQ(MessageBoxText(box), text);
-        ASSERT_TRUE(PressOk(box));
-    }
+    EndToEnd() { mouseClicks = true; }
     void OpenPort(int portIndex, int baudIndex)
     {
         SelectItem(Control(2), baudIndex);
@@ -80,9 +36,6 @@ protected:
         Press(6);
         ASSERT_TRUE(WaitText(Control(6), CLOSE));
     }
-
-    TesterProcess tester;
-    HWND window = nullptr;
 };
 
 TEST_F(EndToEnd, WithoutAnyPortEveryActionReportsIt)
@@ -98,15 +51,15 @@ TEST_F(EndToEnd, WithoutAnyPortEveryActionReportsIt)
     EXPECT_TRUE(ComboItems(Control(4)).empty());
     EXPECT_EQ(ComboSelection(Control(4)), -1);
 
-    ExpectErrorBox(6, "F E H L E R", "COM-Port konnten nicht ge\xF6" "ffnet werden");
+    PressExpectingBox(6, "F E H L E R", "COM-Port konnten nicht ge\xF6" "ffnet werden");
     EXPECT_TRUE(WaitText(Control(6), OPEN));
 
-    ExpectErrorBox(9, "F E H L E R   S D A", NOT_OPEN);
-    ExpectErrorBox(10, "F E H L E R    S D A", NOT_OPEN);
-    ExpectErrorBox(11, "F E H L E R   S C L ", NOT_OPEN);
-    ExpectErrorBox(12, "F E H L E R    I N T", NOT_OPEN);
+    PressExpectingBox(9, "F E H L E R   S D A", NOT_OPEN);
+    PressExpectingBox(10, "F E H L E R    S D A", NOT_OPEN);
+    PressExpectingBox(11, "F E H L E R   S C L ", NOT_OPEN);
+    PressExpectingBox(12, "F E H L E R    I N T", NOT_OPEN);
     for (int field : {13, 14, 15, 16})
-        EXPECT_TRUE(FieldShows(field, "0", WHITE)) << field;
+        EXPECT_TRUE(FieldShows(field, "0", WHITE));
 }
 
 TEST_F(EndToEnd, StartsWithTheLayoutAndListsTheFreePorts)
@@ -128,7 +81,7 @@ TEST_F(EndToEnd, StartsWithTheLayoutAndListsTheFreePorts)
     for (const auto& label : labels)
         EXPECT_EQ(Text(label.first), label.second) << label.first;
     for (int field : {13, 14, 15, 16})
-        EXPECT_TRUE(FieldShows(field, "0", WHITE)) << field;
+        EXPECT_TRUE(FieldShows(field, "0", WHITE));
     // Panels and labels share the panel colour with the window.
     EXPECT_TRUE(WaitClientPixel(Control(0), 5, 60, PANEL));
     EXPECT_TRUE(WaitClientPixel(Control(3), 125, 2, PANEL));
@@ -189,7 +142,7 @@ TEST_F(EndToEnd, OpenSwitchReadAndCloseOnACoupler)
     // Close: the fields keep what they show, the buttons report the closed port.
     Press(6);
     ASSERT_TRUE(WaitText(Control(6), OPEN));
-    ExpectErrorBox(9, "F E H L E R   S D A", NOT_OPEN);
+    PressExpectingBox(9, "F E H L E R   S D A", NOT_OPEN);
     EXPECT_TRUE(FieldShows(14, "0", WHITE));
     EXPECT_TRUE(FieldShows(16, "1", RED));
 
@@ -211,11 +164,7 @@ TEST_F(EndToEnd, BusyPortsAreNotListedAndClosingWithAnOpenPortExitsCleanly)
     OpenPort(0, 7);
     EXPECT_EQ(CouplerDtr(3), 1);
 
-    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);   // the close box, port still open
-    DWORD code = 12345;
-    ASSERT_TRUE(tester.WaitExit(&code));
-    EXPECT_EQ(code, 0u);
-    window = nullptr;
+    CloseExpectingCodeZero();   // the port still open
 }
 
 }  // namespace

@@ -29,7 +29,6 @@
 #include "toolkit/registry.h"
 #include "toolkit/window.h"
 #include "tests/support/coupler_client.h"
-#include "tests/support/driver.h"
 
 namespace {
 

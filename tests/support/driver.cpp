@@ -117,24 +117,6 @@ HWND TesterProcess::CurrentMessageBox()
     return FindTopLevel(info_.dwProcessId, "#32770", "");
 }
 
-bool TesterProcess::WaitStarted(HWND window, DWORD timeoutMs)
-{
-    for (DWORD waited = 0; waited <= timeoutMs; waited += 20) {
-        if (CurrentMessageBox())
-            return true;   // the warning box runs its own message loop
-        HWND ports = FindControl(window, 4);
-        if (ports && SendMessageA(ports, CB_GETCURSEL, 0, 0) == 0) {
-            // The selection is the discovery's last step; a sent message is
-            // answered once the thread waits in its event loop.
-            DWORD_PTR answer = 0;
-            return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer) != 0;
-        }
-        if (WaitForSingleObject(info_.hProcess, 20) == WAIT_OBJECT_0)
-            return false;
-    }
-    return false;
-}
-
 bool TesterProcess::WaitExit(DWORD* code, DWORD timeoutMs)
 {
     if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0)

@@ -26,9 +26,6 @@ public:
     HWND WaitMessageBox(const std::string& title, DWORD timeoutMs = 10000);
     // Any message box of the program currently shown, or 0.
     HWND CurrentMessageBox();
-    // Waits until start-up is over: the port discovery has selected the first
-    // port found, or shown its warning box; then the event loop is reached.
-    bool WaitStarted(HWND window, DWORD timeoutMs = 15000);
     // Waits for the end of the process; false on time-out. Exit code in *code.
     bool WaitExit(DWORD* code, DWORD timeoutMs = 15000);
     DWORD ProcessId() const { return info_.dwProcessId; }
