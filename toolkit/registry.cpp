@@ -75,37 +75,28 @@ LRESULT CALLBACK ControlSubclassProc(HWND control, UINT message, WPARAM wParam, 
 // ---------------------------------------------------------------------------
 // Heaps
 
-HANDLE RuntimeHeapCreate()
+// A private heap that grows on demand, made once.
+static HANDLE CreateHeapOnce(HANDLE& heap, SIZE_T initialSize)
 {
-    if (!runtimeHeap)
-        runtimeHeap = HeapCreate(0, 4000, 0);
-    return runtimeHeap;
+    if (!heap)
+        heap = HeapCreate(0, initialSize, 0);
+    return heap;
 }
 
+static void DestroyHeap(HANDLE& heap)
+{
+    if (heap)
+        HeapDestroy(heap);
+    heap = 0;
+}
+
+HANDLE RuntimeHeapCreate() { return CreateHeapOnce(runtimeHeap, 4000); }
 HANDLE RuntimeHeap() { return runtimeHeap; }
+void RuntimeHeapDestroy() { DestroyHeap(runtimeHeap); }
 
-void RuntimeHeapDestroy()
-{
-    if (runtimeHeap)
-        HeapDestroy(runtimeHeap);
-    runtimeHeap = 0;
-}
-
-HANDLE CreateListHeap()
-{
-    if (!listHeap)
-        listHeap = HeapCreate(0, 1024, 0);
-    return listHeap;
-}
-
+HANDLE CreateListHeap() { return CreateHeapOnce(listHeap, 1024); }
 HANDLE ListHeap() { return listHeap; }
-
-void DestroyListHeap()
-{
-    if (listHeap)
-        HeapDestroy(listHeap);
-    listHeap = 0;
-}
+void DestroyListHeap() { DestroyHeap(listHeap); }
 
 // ---------------------------------------------------------------------------
 // Object lists

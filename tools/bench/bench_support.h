@@ -5,9 +5,14 @@
 
 #include <windows.h>
 
+#include <stdio.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
+
+#include "app/layout.h"
+#include "tests/support/driver.h"
 
 namespace bench {
 
@@ -118,5 +123,21 @@ private:
     std::string path_;
     PROCESS_INFORMATION info_ = {};
 };
+
+// Starts the tester (com1 must be the first port it finds), waits until it
+// takes messages and presses "öffnen". The window and the help editor (the
+// target of WaitPostedMessagesTaken) come back; false, with a message naming
+// the benchmark, when the tester did not come up.
+inline bool StartTesterAndOpen(TesterProcess& tester, const char* bench, HWND* window, HWND* editor)
+{
+    *window = tester.Start() ? tester.WaitMainWindow() : 0;
+    *editor = *window ? WaitTesterTakingMessages(*window) : 0;
+    if (!*editor || WindowText(FindControl(*window, PORT_LIST)) != "com1") {
+        fprintf(stderr, "%s: the tester did not come up\n", bench);
+        return false;
+    }
+    PressButton(FindControl(*window, OPEN_BUTTON));
+    return true;
+}
 
 }  // namespace bench

@@ -51,13 +51,9 @@ int main()
            FileSize(floor));
 
     TesterProcess tester;
-    HWND window = tester.Start() ? tester.WaitMainWindow() : 0;
-    HWND editor = window ? WaitTesterTakingMessages(window) : 0;
-    if (!editor || WindowText(FindControl(window, PORT_LIST)) != "com1") {
-        fprintf(stderr, "bench_footprint: the tester did not come up\n");
+    HWND window = 0, editor = 0;
+    if (!bench::StartTesterAndOpen(tester, "bench_footprint", &window, &editor))
         return 1;
-    }
-    PressButton(FindControl(window, OPEN_BUTTON));
     for (int i = 0; i < 300; ++i)
         PressButton(FindControl(window, SDA_SWITCH_BUTTON + 2 * (i % 2)));
     WaitPostedMessagesTaken(editor);

@@ -39,13 +39,9 @@ int main(int argc, char** argv)
         return 1;
     }
     TesterProcess tester;
-    HWND window = tester.Start() ? tester.WaitMainWindow() : 0;
-    HWND editor = window ? WaitTesterTakingMessages(window) : 0;
-    if (!editor || WindowText(FindControl(window, PORT_LIST)) != "com1") {
-        fprintf(stderr, "bench_latency: the tester did not come up\n");
+    HWND window = 0, editor = 0;
+    if (!bench::StartTesterAndOpen(tester, "bench_latency", &window, &editor))
         return 1;
-    }
-    PressButton(FindControl(window, OPEN_BUTTON));
     if (!WaitPostedMessagesTaken(editor) || CouplerDtr(COM) != 1) {
         fprintf(stderr, "bench_latency: the port did not open\n");
         return 1;
