@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include "tests/support/toolkit_fixture.h"
 #include "toolkit/colours.h"
@@ -165,6 +166,29 @@ TEST_F(ColoursTest, OnlyColourMessagesOfColouredControlsAreAnswered)
     }
     for (UINT message : {UINT(WM_CTLCOLORMSGBOX), UINT(WM_PAINT), UINT(WM_CTLCOLORSTATIC + 1)})
         EXPECT_EQ(passOn, Ask(13, message, passOn)) << message;
+}
+
+TEST_F(ColoursTest, CustomDrawColoursTheSubItems)
+{
+    ASSERT_NE(0, CreateComboBoxControl(4, 10, 10, 80, 100));
+    SetControlColours(4, RED, GREEN);
+    const LRESULT passOn = 0x77;
+    NMLVCUSTOMDRAW draw = {};
+    draw.nmcd.hdr.hwndFrom = GetControlHandle(4);
+    draw.nmcd.hdr.code = NM_CUSTOMDRAW;
+    auto notify = [&](DWORD stage) {
+        draw.nmcd.dwDrawStage = stage;
+        return HandleColourMessage(parent, WM_NOTIFY, 4, reinterpret_cast<LPARAM>(&draw), passOn);
+    };
+    EXPECT_EQ(CDRF_NOTIFYITEMDRAW, notify(CDDS_PREPAINT));
+    EXPECT_EQ(CDRF_NOTIFYSUBITEMDRAW, notify(CDDS_ITEMPREPAINT));
+    EXPECT_EQ(0u, draw.clrText);
+    EXPECT_EQ(CDRF_NEWFONT, notify(CDDS_ITEMPREPAINT | CDDS_SUBITEM));
+    EXPECT_EQ(RED, draw.clrText);
+    EXPECT_EQ(GREEN, draw.clrTextBk);
+    EXPECT_EQ(passOn, notify(CDDS_POSTPAINT));
+    draw.nmcd.hdr.hwndFrom = parent;   // not coloured
+    EXPECT_EQ(passOn, notify(CDDS_PREPAINT));
 }
 
 TEST_F(ColoursTest, ColouredTextControlRepaintsInItsBackgroundColour)
