@@ -1,63 +1,35 @@
-// The serial layer on virtual ports: what the tester and other users of the
-// layer rely on, checked from both ends (the platform's view of the open port
-// and the virtual coupler's view of the line).
-#include <gtest/gtest.h>
-
+// The serial layer on virtual ports, checked from both ends: what the
+// platform reports for the handle and what the coupler sees on the line.
 #include <windows.h>
 #include <string.h>
 
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "serial/serial.h"
 #include "tests/support/coupler_client.h"
 
 namespace {
 
-constexpr int COM = 3;
-const char* const SETTINGS = "com3:9600,n,8,1";
+HANDLE AsHandle(int32_t handle) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)); }
 
-// Waits until the coupler has seen the program's bytes, at most a second.
-std::string ReadFromProgram(int com, size_t expected)
-{
-    std::string bytes;
-    for (int i = 0; i < 100 && bytes.size() < expected; i++) {
-        bytes += CouplerReadFromProgram(com);
-        if (bytes.size() < expected)
-            Sleep(10);
-    }
-    return bytes;
-}
-
-DCB PortState(int32_t handle)
-{
-    DCB dcb;
-    memset(&dcb, 0, sizeof dcb);
-    dcb.DCBlength = sizeof dcb;
-    EXPECT_TRUE(GetCommState(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)), &dcb));
-    return dcb;
-}
-
-class SerialTest : public ::testing::Test {
+class Serial : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        ASSERT_TRUE(CouplerAttach()) << "no virtual coupler: run the suite through scripts/test";
-    }
     void SetUp() override
     {
-        ASSERT_TRUE(CouplerReset());
-        ASSERT_TRUE(CouplerPortPresent(COM, true));
+        ASSERT_TRUE(CouplerAttach() && CouplerReset()) << "no virtual coupler: run the suite through scripts/test";
+        for (int com : {1, 3, 12})
+            ASSERT_TRUE(CouplerPortPresent(com, true));
     }
     void TearDown() override
     {
         Close();
         CouplerReset();
     }
-    // Opens com3 with the tester's own arguments.
-    int32_t Open(const char* settings = SETTINGS, int32_t handshake = 0)
+    int32_t Open(const char* settings = "com3:9600,n,8,1", int32_t handshake = 0)
     {
-        handle = SerialOpen(settings, handshake, 1024, 1024);
-        return handle;
+        return handle = SerialOpen(settings, handshake, 1024, 1024);
     }
     void Close()
     {
@@ -68,194 +40,147 @@ protected:
     int32_t handle = -1;
 };
 
-// ---------------------------------------------------------------------------
-// Open and configuration
-
-TEST_F(SerialTest, OpenAppliesTheLineParametersTimeoutsAndHandshake)
+TEST_F(Serial, OpenSetsTheLineTheHandshakeAndTheTimeouts)
 {
-    // A pseudo-terminal always runs 8 data bits without parity (the kernel
-    // forces them), so only speed and stop bits can differ on the line.
+    // Flow control per mode, as the line shows it: RTS right after the open,
+    // RTS/CTS, XON/XOFF out and in. Modes other than 0..3 keep what the
+    // settings string built (no handshake, RTS on).
     struct Case {
         const char* settings;
-        DWORD baud, parity, byteSize, stopBits;
-    } cases[] = {{SETTINGS, 9600, NOPARITY, 8, ONESTOPBIT}, {"com3:4800,e,7,2", 4800, EVENPARITY, 7, TWOSTOPBITS}};
+        int32_t mode;
+        uint32_t baud, stopBits;
+        int rts;
+        bool rtsCts, xonOut, xonIn;
+    } cases[] = {
+        {"com3:9600,n,8,1", 0, 9600, 1, 0, false, false, false},
+        {"com3:4800,e,7,2", 1, 4800, 2, 1, false, false, false},
+        {"com3:19200,n,8,1", 2, 19200, 1, 1, true, false, false},
+        {"com3:1200,n,8,1", 3, 1200, 1, 1, false, true, true},
+        {"com3:75,n,8,1", 4, 75, 1, 1, false, false, false},
+        {"com3:300,n,8,1", -1, 300, 1, 1, false, false, false},
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.settings);
-        ASSERT_GT(Open(c.settings), 0);
-        DCB dcb = PortState(handle);
-        EXPECT_EQ(dcb.BaudRate, c.baud);
-        EXPECT_EQ(dcb.StopBits, c.stopBits);
-        EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE)) << "no handshake";
-        EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
-        CouplerLine line;
-        ASSERT_TRUE(CouplerLineSettings(COM, &line));
+        SCOPED_TRACE(c.mode);
+        ASSERT_GT(Open(c.settings, c.mode), 0);
+        CouplerLine line = {};
+        ASSERT_TRUE(CouplerLineSettings(3, &line));
         EXPECT_EQ(line.baud, c.baud);
-        EXPECT_EQ(line.stopBits, c.stopBits == TWOSTOPBITS ? 2u : 1u);
-        EXPECT_FALSE(line.rtsCts);
-        if (c.parity == NOPARITY) {
-            EXPECT_EQ(dcb.Parity, NOPARITY);
-            EXPECT_EQ(dcb.ByteSize, 8);
-            EXPECT_EQ(line.parity, 'n');
-            EXPECT_EQ(line.dataBits, 8u);
-        }
+        EXPECT_EQ(line.stopBits, c.stopBits);
+        EXPECT_EQ(CouplerRts(3), c.rts);
+        EXPECT_EQ(line.rtsCts, c.rtsCts);
+        EXPECT_EQ(line.xonOutput, c.xonOut);
+        EXPECT_EQ(line.xonInput, c.xonIn);
+        DCB dcb = {};
+        dcb.DCBlength = sizeof dcb;
+        ASSERT_TRUE(GetCommState(AsHandle(handle), &dcb));
+        EXPECT_EQ(dcb.fOutxCtsFlow, c.rtsCts ? 1u : 0u);
+        if (c.mode == 0)
+            EXPECT_EQ(line.parity * 10 + line.dataBits, 'n' * 10 + 8u);
+        COMMTIMEOUTS t = {};
+        ASSERT_TRUE(GetCommTimeouts(AsHandle(handle), &t));
+        EXPECT_EQ(t.ReadIntervalTimeout * 10000 + t.ReadTotalTimeoutMultiplier * 1000 + t.ReadTotalTimeoutConstant,
+                  100u * 10000 + 10 * 1000 + 100);
+        EXPECT_EQ(t.WriteTotalTimeoutMultiplier + t.WriteTotalTimeoutConstant, 0u);
         Close();
     }
-
-    ASSERT_GT(Open(SETTINGS, 2), 0);   // RTS/CTS handshake
-    CouplerLine line;
-    ASSERT_TRUE(CouplerLineSettings(COM, &line));
-    EXPECT_TRUE(line.rtsCts);
-    COMMTIMEOUTS timeouts;
-    ASSERT_TRUE(GetCommTimeouts(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)), &timeouts));
-    EXPECT_EQ(timeouts.ReadIntervalTimeout, 100u);
-    EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier, 10u);
-    EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 100u);
-    EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier | timeouts.WriteTotalTimeoutConstant, 0u);
-}
-
-TEST_F(SerialTest, RejectedSettingsKeepTheHandleAndThePreviousParameters)
-{
-    ASSERT_GT(Open("com3:4800,n,8,1"), 0);
-    Close();
+    // Settings the platform rejects: the handle is open, the line as before.
     ASSERT_GT(Open("com3:fast,n,8,1"), 0);
-    EXPECT_EQ(PortState(handle).BaudRate, 4800u);
-    CouplerLine line;
-    ASSERT_TRUE(CouplerLineSettings(COM, &line));
-    EXPECT_EQ(line.baud, 4800u);
-    EXPECT_NE(SerialSetDtr(handle, 1), 0) << "the handle is open and usable";
+    CouplerLine line = {};
+    ASSERT_TRUE(CouplerLineSettings(3, &line));
+    EXPECT_EQ(line.baud, 300u);
+    EXPECT_NE(SerialSetDtr(handle, 1), 0);
 }
 
-// ---------------------------------------------------------------------------
-// Ports that cannot be opened, and which port a string names
-
-TEST_F(SerialTest, AbsentBusyAndVanishedPortsDoNotOpen)
+TEST_F(Serial, TheDeviceIsComAndItsDigitsAheadOfColonBlankOrEnd)
 {
-    EXPECT_EQ(SerialOpen("com4:9600,n,8,1", 0, 1024, 1024), -1) << "absent";
-
-    ASSERT_GT(Open(), 0);
-    ASSERT_TRUE(CouplerPortBusy(COM, true));
-    EXPECT_EQ(SerialOpen(SETTINGS, 0, 1024, 1024), -1) << "busy while the first handle is open";
-    EXPECT_NE(SerialSetRts(handle, 1), 0) << "the first handle keeps working";
-    ASSERT_TRUE(CouplerPortBusy(COM, false));
-    Close();
-
-    ASSERT_TRUE(CouplerPortVanish(COM, true));
-    EXPECT_EQ(SerialOpen(SETTINGS, 0, 1024, 1024), -1) << "vanished";
-    ASSERT_TRUE(CouplerPortVanish(COM, false));
-    EXPECT_GT(Open(), 0) << "back again";
+    struct Case {
+        const char* settings;
+        int com;   // 0: nothing opens
+    } cases[] = {
+        {"com3:9600,n,8,1", 3}, {"COM1:9600,n,8,1", 1},  {"cOm12:9600,n,8,1", 12},
+        {"com3", 3},            {"com3 baud=9600 parity=N data=8 stop=1", 3},
+        {":9600,n,8,1", 0},     {"comx:9600,n,8,1", 0}, {"com:9600", 0}, {"com4:9600,n,8,1", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings);
+        int64_t before[13];
+        for (int com : {1, 3, 12})
+            before[com] = CouplerLineChangeCount(com);
+        handle = SerialOpen(c.settings, 0, 1024, 1024);
+        EXPECT_EQ(handle > 0, c.com != 0);
+        if (handle > 0) {
+            SerialSetDtr(handle, 0);
+            SerialSetDtr(handle, 1);
+        }
+        for (int com : {1, 3, 12})
+            EXPECT_EQ(CouplerLineChangeCount(com) > before[com], com == c.com) << "com" << com;
+        Close();
+    }
 }
 
-TEST_F(SerialTest, TwoDigitPortNamesOpenThatPort)
-{
-    ASSERT_TRUE(CouplerPortPresent(12, true));
-    handle = SerialOpen("com12:9600,n,8,1", 0, 1024, 1024);
-    ASSERT_GT(handle, 0);
-    ASSERT_NE(SerialSetRts(handle, 1), 0);
-    EXPECT_EQ(CouplerRts(12), 1);
-    Close();
-
-    // With com12 gone, the string must not fall back to com1.
-    ASSERT_TRUE(CouplerPortPresent(12, false));
-    ASSERT_TRUE(CouplerPortPresent(1, true));
-    EXPECT_EQ(SerialOpen("com12:9600,n,8,1", 0, 1024, 1024), -1);
-    handle = SerialOpen("com1:9600,n,8,1", 0, 1024, 1024);
-    EXPECT_GT(handle, 0);
-}
-
-// ---------------------------------------------------------------------------
-// Modem lines
-
-TEST_F(SerialTest, OnlyZeroClearsDtrAndRts)
+TEST_F(Serial, LinesSwitchApartAndAreSampledApartUntilThePortIsGone)
 {
     ASSERT_GT(Open(), 0);
     for (int32_t on : {1, 2, -1}) {
         ASSERT_TRUE(SerialSetDtr(handle, 0) && SerialSetRts(handle, 0));
-        EXPECT_EQ(CouplerDtr(COM) | CouplerRts(COM), 0);
-        ASSERT_NE(SerialSetDtr(handle, on), 0);
-        EXPECT_EQ(CouplerDtr(COM), 1) << "state " << on;
-        EXPECT_EQ(CouplerRts(COM), 0) << "DTR alone";
-        ASSERT_NE(SerialSetRts(handle, on), 0);
-        EXPECT_EQ(CouplerRts(COM), 1) << "state " << on;
-        EXPECT_EQ(CouplerDtr(COM), 1);
+        EXPECT_EQ(CouplerDtr(3) * 10 + CouplerRts(3), 0);
+        SerialSetDtr(handle, on);
+        EXPECT_EQ(CouplerDtr(3) * 10 + CouplerRts(3), 10) << on;
+        SerialSetRts(handle, on);
+        EXPECT_EQ(CouplerDtr(3) * 10 + CouplerRts(3), 11) << on;
     }
-}
-
-// The three samplers on an open port (each line apart), then on a vanished
-// port and a closed handle, where every one answers 0.
-TEST_F(SerialTest, SamplersReadTheInputLinesApartAndAnswerZeroWithoutAPort)
-{
-    ASSERT_GT(Open(), 0);
     auto sampled = [](int32_t h) { return SerialGetDsr(h) * 100 + SerialGetCts(h) * 10 + SerialGetDcd(h); };
-    ASSERT_TRUE(CouplerSetInputs(COM, true, false, false));
-    EXPECT_EQ(sampled(handle), 100);
-    ASSERT_TRUE(CouplerSetInputs(COM, false, true, true));
-    EXPECT_EQ(sampled(handle), 11);
-    ASSERT_TRUE(CouplerSetInputs(COM, true, true, true));
-    ASSERT_EQ(sampled(handle), 111);
-
-    ASSERT_TRUE(CouplerPortVanish(COM, true));
-    EXPECT_EQ(sampled(handle), 0) << "vanished";
+    for (int inputs : {100, 11, 10, 1, 111}) {
+        ASSERT_TRUE(CouplerSetInputs(3, inputs / 100, inputs / 10 % 10, inputs % 10));
+        EXPECT_EQ(sampled(handle), inputs);
+    }
+    ASSERT_TRUE(CouplerPortVanish(3, true));
+    EXPECT_EQ(sampled(handle), 0) << "pulled out";
     EXPECT_EQ(SerialSetDtr(handle, 1), 0);
-    ASSERT_TRUE(CouplerPortVanish(COM, false));
+    EXPECT_EQ(SerialOpen("com3:9600,n,8,1", 0, 1024, 1024), -1);
+    ASSERT_TRUE(CouplerPortVanish(3, false));
+    ASSERT_TRUE(CouplerPortBusy(3, true));   // held by another program
+    EXPECT_EQ(SerialOpen("com3:9600,n,8,1", 0, 1024, 1024), -1);
+    EXPECT_EQ(sampled(handle), 111) << "the first handle keeps working";
 
     int32_t closed = handle;
     ASSERT_NE(SerialClose(handle), 0);
     handle = -1;
     EXPECT_EQ(sampled(closed), 0) << "closed";
-    EXPECT_EQ(SerialSetRts(closed, 1), 0);
-    EXPECT_EQ(SerialInputCount(closed) + SerialOutputCount(closed), 0u);
-    EXPECT_EQ(SerialClose(closed), 0);
+    EXPECT_EQ(SerialSetRts(closed, 1) + SerialInputCount(closed) + SerialOutputCount(closed) + SerialClose(closed), 0u);
 }
 
-// ---------------------------------------------------------------------------
-// Bytes
-
-TEST_F(SerialTest, ReadWithoutDataEndsByTimeOut)
-{
-    ASSERT_GT(Open(), 0);
-    unsigned char buffer = 0xA5;
-    LARGE_INTEGER frequency, before, after;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&before);
-    int32_t ok = SerialReadByte(handle, &buffer);
-    QueryPerformanceCounter(&after);
-    double ms = (after.QuadPart - before.QuadPart) * 1000.0 / frequency.QuadPart;
-    EXPECT_NE(ok, 0);
-    EXPECT_EQ(buffer, 0xA5);
-    EXPECT_GE(ms, 80.0);
-    EXPECT_LE(ms, 600.0);
-}
-
-TEST_F(SerialTest, TextsArriveWholeAndEmptyTextsSendNothing)
+TEST_F(Serial, BytesGoOutWholeComeInCountedAndReadsEndByTimeOut)
 {
     ASSERT_GT(Open(), 0);
     EXPECT_NE(SerialWriteString(handle, ""), 0);
-    const std::string text = "SDA=1 SCL=0 \xe4\xf6\xfc\r\n";
-    EXPECT_NE(SerialWriteString(handle, text.c_str()), 0);
-    EXPECT_EQ(ReadFromProgram(COM, text.size()), text) << "nothing before it, nothing lost";
-
+    const std::string text = "SDA=1 \xe4\xf6\xfc\r\n";
     const char block[4] = {'a', '\0', 'b', '\xff'};
+    EXPECT_NE(SerialWriteString(handle, text.c_str()), 0);
     EXPECT_NE(SerialWriteBlock(handle, block, sizeof block), 0);
-    EXPECT_EQ(ReadFromProgram(COM, sizeof block), std::string(block, sizeof block));
     EXPECT_EQ(SerialOutputCount(handle), 0u) << "writes are complete on return";
-}
+    std::string arrived;
+    for (int i = 0; i < 100 && arrived.size() < text.size() + 4; ++i, Sleep(10))
+        arrived += CouplerReadFromProgram(3);
+    EXPECT_EQ(arrived, text + std::string(block, 4)) << "nothing before, nothing lost";
 
-TEST_F(SerialTest, ArrivedBytesAreCountedAndRead)
-{
-    ASSERT_GT(Open(), 0);
-    ASSERT_TRUE(CouplerWriteToProgram(COM, "xyz"));
+    ASSERT_TRUE(CouplerWriteToProgram(3, "xyz"));
     uint32_t count = 0;
-    for (int i = 0; i < 100 && count < 3; i++, Sleep(10))
+    for (int i = 0; i < 100 && count < 3; ++i, Sleep(10))
         count = SerialInputCount(handle);
     EXPECT_EQ(count, 3u);
-
-    char bytes[8];
-    memset(bytes, 0, sizeof bytes);
+    char bytes[8] = {};
     EXPECT_NE(SerialReadBytes(handle, bytes, 2), 0);
-    EXPECT_STREQ(bytes, "xy");
     EXPECT_EQ(SerialInputCount(handle), 1u);
     EXPECT_NE(SerialReadBlock(handle, bytes + 2, 5), 0);
     EXPECT_STREQ(bytes, "xyz") << "a short read ends after the last byte";
+
+    unsigned char unchanged = 0xA5;
+    DWORD start = GetTickCount();
+    EXPECT_NE(SerialReadByte(handle, &unchanged), 0);
+    DWORD ms = GetTickCount() - start;
+    EXPECT_EQ(unchanged, 0xA5);
+    EXPECT_TRUE(ms >= 80 && ms <= 600) << ms << " ms";
 }
 
 }  // namespace

@@ -1,58 +1,49 @@
 #include "tests/support/driver.h"
 
-#include "tests/support/toolkit_fixture.h"
+#include "tests/support/coupler_client.h"
 
 namespace {
 
-struct FindByTitle {
-    DWORD processId;
-    const char* className;   // 0: any class
-    std::string title;       // empty: any title
-    bool visibleOnly;
+struct Search {
+    DWORD process;
+    const char* className;
+    const char* title;   // 0: any
     HWND found;
 };
 
 BOOL CALLBACK MatchTopLevel(HWND window, LPARAM param)
 {
-    FindByTitle* find = reinterpret_cast<FindByTitle*>(param);
+    Search* s = reinterpret_cast<Search*>(param);
     DWORD pid = 0;
+    char name[64] = "";
     GetWindowThreadProcessId(window, &pid);
-    if (pid != find->processId)
+    GetClassNameA(window, name, sizeof name);
+    if (pid != s->process || !IsWindowVisible(window) || lstrcmpA(name, s->className) ||
+        (s->title && WindowText(window) != s->title))
         return TRUE;
-    if (find->visibleOnly && !IsWindowVisible(window))
-        return TRUE;
-    if (find->className) {
-        char name[64] = "";
-        GetClassNameA(window, name, sizeof name);
-        if (lstrcmpA(name, find->className) != 0)
-            return TRUE;
-    }
-    if (!find->title.empty() && WindowText(window) != find->title)
-        return TRUE;
-    find->found = window;
+    s->found = window;
     return FALSE;
 }
 
-HWND FindTopLevel(DWORD pid, const char* className, const std::string& title)
-{
-    FindByTitle find = {pid, className, title, true, 0};
-    EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&find));
-    return find.found;
-}
-
-struct FindById {
-    int32_t number;
-    HWND found;
-};
-
 BOOL CALLBACK MatchId(HWND window, LPARAM param)
 {
-    FindById* find = reinterpret_cast<FindById*>(param);
-    if (static_cast<int32_t>(GetWindowLongA(window, GWL_ID)) == find->number) {
-        find->found = window;
-        return FALSE;
+    Search* s = reinterpret_cast<Search*>(param);
+    if (GetWindowLongA(window, GWL_ID) != static_cast<LONG>(s->process))
+        return TRUE;
+    s->found = window;
+    return FALSE;
+}
+
+// Polls every 10 ms until done() or the time is up.
+template <typename Done>
+bool Poll(DWORD timeoutMs, Done done)
+{
+    for (DWORD start = GetTickCount();; Sleep(10)) {
+        if (done())
+            return true;
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
     }
-    return TRUE;
 }
 
 }  // namespace
@@ -61,181 +52,50 @@ std::string WindowsPath(const std::string& unixPath)
 {
     std::string path = "Z:" + unixPath;
     for (char& c : path)
-        if (c == '/')
-            c = '\\';
+        c = c == '/' ? '\\' : c;
     return path;
 }
 
-TesterProcess::~TesterProcess()
+HWND FindControl(HWND top, int number)
 {
-    if (info_.hProcess) {
-        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(info_.hProcess, 99);
-            WaitForSingleObject(info_.hProcess, 5000);
-        }
-        CloseHandle(info_.hProcess);
-        CloseHandle(info_.hThread);
-    }
-}
-
-bool TesterProcess::Start(const std::string& arguments)
-{
-    std::string exe = WindowsPath(CT_TESTER_EXE);
-    std::string line = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    return CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info_) != 0;
-}
-
-HWND TesterProcess::WaitMainWindow(DWORD timeoutMs)
-{
-    for (DWORD waited = 0; waited <= timeoutMs; waited += 20) {
-        HWND window = FindTopLevel(info_.dwProcessId, "WindowClass_0", "");
-        if (window)
-            return window;
-        if (WaitForSingleObject(info_.hProcess, 20) == WAIT_OBJECT_0)
-            return 0;
-    }
-    return 0;
-}
-
-HWND TesterProcess::WaitMessageBox(const std::string& title, DWORD timeoutMs)
-{
-    for (DWORD waited = 0; waited <= timeoutMs; waited += 20) {
-        HWND box = FindTopLevel(info_.dwProcessId, "#32770", title);
-        if (box)
-            return box;
-        if (WaitForSingleObject(info_.hProcess, 20) == WAIT_OBJECT_0)
-            return 0;
-    }
-    return 0;
-}
-
-HWND TesterProcess::CurrentMessageBox()
-{
-    return FindTopLevel(info_.dwProcessId, "#32770", "");
-}
-
-bool TesterProcess::WaitExit(DWORD* code, DWORD timeoutMs)
-{
-    if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0)
-        return false;
-    return GetExitCodeProcess(info_.hProcess, code) != 0;
-}
-
-HWND FindControl(HWND top, int32_t number)
-{
-    FindById find = {number, 0};
-    EnumChildWindows(top, MatchId, reinterpret_cast<LPARAM>(&find));
-    return find.found;
+    Search s = {static_cast<DWORD>(number), 0, 0, 0};
+    EnumChildWindows(top, MatchId, reinterpret_cast<LPARAM>(&s));
+    return s.found;
 }
 
 std::string WindowText(HWND window)
 {
     char text[1024] = "";
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                        3000, nullptr);
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 3000,
+                        nullptr);
     return text;
-}
-
-std::string MessageBoxText(HWND box)
-{
-    // The message is the box's static text (identifier 0xFFFF).
-    HWND text = GetDlgItem(box, 0xFFFF);
-    return text ? WindowText(text) : std::string();
-}
-
-bool PressOk(HWND box, DWORD timeoutMs)
-{
-    HWND ok = GetDlgItem(box, IDOK);
-    if (!ok)
-        return false;
-    PostMessageA(ok, BM_CLICK, 0, 0);
-    for (DWORD waited = 0; waited <= timeoutMs; waited += 10) {
-        if (!IsWindow(box) || !IsWindowVisible(box))
-            return true;
-        Sleep(10);
-    }
-    return false;
-}
-
-void Click(HWND window)
-{
-    RECT client;
-    GetClientRect(window, &client);
-    ClickClient(window, client.right / 2, client.bottom / 2);
-}
-
-void SelectItem(HWND combo, int index)
-{
-    SendMessageA(combo, CB_SETCURSEL, index, 0);
-    // Tell the parent as the list itself would after a pick.
-    HWND parent = GetParent(combo);
-    PostMessageA(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(combo));
-}
-
-std::vector<std::string> ComboItems(HWND combo)
-{
-    std::vector<std::string> items;
-    LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        wchar_t wide[256] = L"";
-        SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide));
-        char narrow[256] = "";
-        WideCharToMultiByte(1252, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
-        items.push_back(narrow);
-    }
-    return items;
-}
-
-int ComboSelection(HWND combo)
-{
-    return static_cast<int>(SendMessageA(combo, CB_GETCURSEL, 0, 0));
 }
 
 COLORREF ClientPixel(HWND window, int x, int y)
 {
     POINT p = {x, y};
     ClientToScreen(window, &p);
-    HDC screen = GetDC(nullptr);
+    HDC screen = GetDC(0);
     COLORREF colour = GetPixel(screen, p.x, p.y);
-    ReleaseDC(nullptr, screen);
+    ReleaseDC(0, screen);
     return colour;
 }
 
-bool WaitClientPixel(HWND window, int x, int y, COLORREF colour, DWORD timeoutMs)
+void Click(HWND window)
 {
-    for (DWORD waited = 0; waited <= timeoutMs; waited += 20) {
-        if (ClientPixel(window, x, y) == colour)
-            return true;
-        Pause(20);
+    RECT r;
+    GetWindowRect(window, &r);
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT inputs[3] = {};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_MOUSE;
+        input.mi.dx = ((r.left + r.right) / 2 * 65535 + width / 2) / (width - 1);
+        input.mi.dy = ((r.top + r.bottom) / 2 * 65535 + height / 2) / (height - 1);
+        input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
     }
-    return false;
-}
-
-bool WaitText(HWND window, const std::string& text, DWORD timeoutMs)
-{
-    for (DWORD waited = 0; waited <= timeoutMs; waited += 10) {
-        if (WindowText(window) == text)
-            return true;
-        Pause(10);
-    }
-    return false;
-}
-
-void Pause(DWORD ms)
-{
-    DWORD end = GetTickCount() + ms;
-    while (static_cast<LONG>(end - GetTickCount()) > 0) {
-        MSG m;
-        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&m);
-            DispatchMessageA(&m);
-        }
-        Sleep(5);
-    }
+    inputs[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
+    inputs[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
+    SendInput(3, inputs, sizeof(INPUT));
 }
 
 void PressButton(HWND button)
@@ -243,47 +103,201 @@ void PressButton(HWND button)
     PostMessageA(button, BM_CLICK, 0, 0);
 }
 
-bool WaitPostedMessagesTaken(HWND editControl, DWORD timeoutMs)
+bool PressOk(HWND box)
 {
-    // Posted messages of one thread are taken in order. A first marker shows
-    // that everything posted before it was taken; whatever that posted on is
-    // queued by then, so a second marker follows it too.
+    PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    return Poll(5000, [box] { return !IsWindow(box) || !IsWindowVisible(box); });
+}
+
+bool WaitPostedMessagesTaken(HWND editor, DWORD timeoutMs)
+{
+    // Posted messages of a thread are taken in order: once a first marker
+    // arrived, what the earlier ones posted is queued, and a second follows it.
     static WPARAM marker = 0;
     for (int round = 0; round < 2; ++round) {
         marker = marker % 50 + 1;
-        if (!PostMessageA(editControl, EM_SETSEL, marker, marker))
+        if (!PostMessageA(editor, EM_SETSEL, marker, marker))
             return false;
-        DWORD start = GetTickCount();
-        for (;;) {
+        bool arrived = Poll(timeoutMs, [editor] {
             DWORD_PTR selection = 0;
-            if (SendMessageTimeoutA(editControl, EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &selection) &&
-                LOWORD(selection) == marker)
-                break;
-            if (GetTickCount() - start >= timeoutMs)
-                return false;
-            Sleep(1);
-        }
+            return SendMessageTimeoutA(editor, EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG, 1000, &selection) &&
+                   LOWORD(selection) == marker;
+        });
+        if (!arrived)
+            return false;
     }
     return true;
 }
 
 HWND WaitTesterTakingMessages(HWND mainWindow, DWORD timeoutMs)
 {
-    const int32_t helpEditor = 17;
-    DWORD start = GetTickCount();
     HWND editor = 0;
-    while (!(editor = FindControl(mainWindow, helpEditor))) {
-        if (GetTickCount() - start > timeoutMs)
-            return 0;
-        Sleep(10);
+    bool filled = Poll(timeoutMs, [&] {
+        DWORD_PTR length = 0;
+        editor = FindControl(mainWindow, expected::EDITOR);
+        return editor && SendMessageTimeoutA(editor, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 1000, &length) &&
+               length >= 50;
+    });
+    return filled && WaitPostedMessagesTaken(editor, timeoutMs) ? editor : 0;
+}
+
+TesterProcess::~TesterProcess()
+{
+    if (!info_.hProcess)
+        return;
+    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(info_.hProcess, 99);
+        WaitForSingleObject(info_.hProcess, 5000);
     }
-    // The text goes in before the port discovery; the program answers once
-    // it first takes messages.
-    DWORD_PTR length = 0;
-    while (!SendMessageTimeoutA(editor, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 3000, &length) || length < 50) {
-        if (GetTickCount() - start > timeoutMs)
-            return 0;
-        Sleep(10);
+    CloseHandle(info_.hProcess);
+    CloseHandle(info_.hThread);
+}
+
+bool TesterProcess::Start(const std::string& arguments)
+{
+    std::string exe = WindowsPath(CT_TESTER_EXE);
+    std::string line = "\"" + exe + "\" " + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    return CreateProcessA(exe.c_str(), &line[0], 0, 0, FALSE, 0, 0, 0, &startup, &info_) != 0;
+}
+
+HWND TesterProcess::WaitMainWindow(DWORD timeoutMs)
+{
+    Search s = {info_.dwProcessId, "WindowClass_0", 0, 0};
+    Poll(timeoutMs, [&] {
+        EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&s));
+        return s.found || WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0;
+    });
+    return s.found;
+}
+
+HWND TesterProcess::WaitBox(const char* title, DWORD timeoutMs)
+{
+    Search s = {info_.dwProcessId, "#32770", title, 0};
+    Poll(timeoutMs, [&] {
+        EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&s));
+        return s.found != 0;
+    });
+    return s.found;
+}
+
+bool TesterProcess::WaitExit(DWORD* code, DWORD timeoutMs)
+{
+    return WaitForSingleObject(info_.hProcess, timeoutMs) == WAIT_OBJECT_0 && GetExitCodeProcess(info_.hProcess, code);
+}
+
+Session::~Session()
+{
+    if (window && IsWindow(window)) {
+        if (HWND box = process.CurrentMessageBox())
+            PressOk(box);
+        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        DWORD code;
+        process.WaitExit(&code, 5000);
     }
-    return WaitPostedMessagesTaken(editor, timeoutMs) ? editor : 0;
+    CouplerReset();
+}
+
+bool Session::Launch(const std::vector<int>& present, const std::vector<int>& busy)
+{
+    bool coupler = CouplerAttach() && CouplerReset();
+    for (int com : present)
+        coupler = coupler && CouplerPortPresent(com, true);
+    for (int com : busy)
+        coupler = coupler && CouplerPortPresent(com, true) && CouplerPortBusy(com, true);
+    EXPECT_TRUE(coupler) << "no virtual coupler: run the suites through scripts/test";
+    window = coupler && process.Start() ? process.WaitMainWindow() : 0;
+    editor = window ? WaitTesterTakingMessages(window) : 0;
+    EXPECT_TRUE(editor) << "the tester did not come up";
+    return editor != 0;
+}
+
+bool Session::Press(int button)
+{
+    PressButton(Control(button));
+    bool taken = WaitPostedMessagesTaken(editor);
+    HWND box = process.CurrentMessageBox();
+    EXPECT_TRUE(taken && !box) << "button " << button << ": " << (taken ? "box " + WindowText(box) : "hangs");
+    return taken && !box;
+}
+
+void Session::Select(int list, int index)
+{
+    SendMessageA(Control(list), CB_SETCURSEL, index, 0);
+    // What the list tells its parent after a pick.
+    PostMessageA(GetParent(Control(list)), WM_COMMAND, MAKEWPARAM(list, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(Control(list)));
+    WaitPostedMessagesTaken(editor);
+}
+
+std::vector<std::string> Session::Items(int list)
+{
+    // Through the wide entry: between processes Wine passes only the first
+    // character of an ANSI item.
+    std::vector<std::string> items;
+    for (LRESULT i = 0, n = SendMessageA(Control(list), CB_GETCOUNT, 0, 0); i < n; ++i) {
+        wchar_t wide[64] = L"";
+        char narrow[64] = "";
+        SendMessageW(Control(list), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide));
+        WideCharToMultiByte(1252, 0, wide, -1, narrow, sizeof narrow, 0, 0);
+        items.push_back(narrow);
+    }
+    return items;
+}
+
+int Session::Selection(int list)
+{
+    return static_cast<int>(SendMessageA(Control(list), CB_GETCURSEL, 0, 0));
+}
+
+bool Session::Answer(const expected::Box& box, const char* openButtonMeanwhile)
+{
+    HWND shown = process.WaitBox(box.title, 3000);
+    HWND other = shown ? 0 : process.CurrentMessageBox();
+    EXPECT_TRUE(shown) << "no box \"" << box.title << "\"; " << (other ? WindowText(other) : "none") << " is up";
+    if (!shown)
+        return false;
+    std::string text = WindowText(GetDlgItem(shown, 0xFFFF));   // the box's static text
+    std::string button = Text(expected::OPEN_BUTTON);
+    EXPECT_EQ(text, box.text) << box.title;
+    if (openButtonMeanwhile)
+        EXPECT_EQ(button, openButtonMeanwhile) << "while \"" << box.title << "\" is up";
+    bool closed = PressOk(shown) && WaitPostedMessagesTaken(editor);
+    EXPECT_TRUE(closed) << "the box \"" << box.title << "\" does not go";
+    return closed && text == box.text && (!openButtonMeanwhile || button == openButtonMeanwhile);
+}
+
+bool Session::PressForBox(int button, const expected::Box& box, const char* openButtonMeanwhile)
+{
+    PressButton(Control(button));
+    return Answer(box, openButtonMeanwhile);
+}
+
+::testing::AssertionResult Session::Colour(HWND target, int x, int y, COLORREF colour)
+{
+    // The colour arrives with the next paint, a little after the text.
+    if (Poll(1500, [&] { return ClientPixel(target, x, y) == colour; }))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "control " << GetWindowLongA(target, GWL_ID) << " shows colour 0x"
+                                         << std::hex << ClientPixel(target, x, y) << ", not 0x" << colour;
+}
+
+::testing::AssertionResult Session::Field(int field, const char* text, COLORREF background)
+{
+    std::string shown = Text(field);
+    if (shown != text)
+        return ::testing::AssertionFailure() << "field " << field << " reads \"" << shown << "\", not \"" << text
+                                             << "\"";
+    return Colour(Control(field), 3, 3, background);
+}
+
+bool Session::Close()
+{
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    DWORD code = 99;
+    bool ended = process.WaitExit(&code, 10000);
+    EXPECT_TRUE(ended && code == 0) << "the close box did not end the program with code 0";
+    window = 0;
+    return ended && code == 0;
 }

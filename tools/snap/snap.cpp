@@ -6,7 +6,7 @@
 #include <stdio.h>
 
 #include "tests/support/driver.h"
-#include "tests/support/screenshot.h"
+#include "tools/snap/screenshot.h"
 
 int main(int argc, char** argv)
 {
@@ -25,7 +25,7 @@ int main(int argc, char** argv)
         return 2;
     }
     WaitForInputIdle(tester.Process(), 5000);
-    Pause(1500);   // the first paint of every panel and field
+    Sleep(1500);   // the first paint of every panel and field
     int result = 0;
     if (HWND box = tester.CurrentMessageBox()) {
         // A box over the window is part of what the user sees: keep it in the

@@ -1,5 +1,5 @@
 // Window screenshots as BMP files.
-#include "tests/support/screenshot.h"
+#include "tools/snap/screenshot.h"
 
 #include <stdio.h>
 #include <vector>
