@@ -1,8 +1,23 @@
 // The real coupler-tester.exe on virtual couplers, used as a technician uses
-// it and compared with the values written down by hand: its window, the
-// lines it drives, its boxes, and the faults it must survive (adapter pulled
-// out, ports busy, a port taken between the discovery and the open).
+// it. One case compares its window with the expected layout; the others are
+// walks of steps (scripted, and seeded random for the soak) checked after
+// every step against a model built from the expected values: button text,
+// indicator texts and colours, selections, boxes, the line format of every
+// open, the lines of every port, and ports the program must leave alone.
+// The first divergence ends a walk with its seed and steps, for a replay.
+//
+// Steps: baud<i>, port<i> (list picks), open (the open/close button), sda,
+// sda?, scl, int? (the signal buttons; a final ! clicks with the mouse), and
+// hold, pull, gone, busy followed by + or - and a port: a slave holding SDA
+// low, INT pulled, the adapter pulled out, the port taken by another program.
+// Soak settings: SOAK_ACTIONS (default 300), SOAK_SEED (default 1),
+// SOAK_RUN_LENGTH (steps per start, default 150), SOAK_SEED_RUN (replays the
+// one run of that seed). scripts/soak runs long walks.
+#include <stdio.h>
 #include <stdlib.h>
+
+#include <random>
+#include <sstream>
 
 #include "tests/support/coupler_client.h"
 #include "tests/support/driver.h"
@@ -11,55 +26,192 @@ using namespace expected;
 
 namespace {
 
-class EndToEnd : public ::testing::Test {
-protected:
-    void SelectAndOpen(int portIndex, int baudIndex)
-    {
-        s.Select(BAUD_LIST, baudIndex);
-        s.Select(PORT_LIST, portIndex);
-        ASSERT_TRUE(s.Press(OPEN_BUTTON));
-        ASSERT_EQ(s.Text(OPEN_BUTTON), CLOSE);
-    }
-    void ExpectLines(int com, int dtr, int rts)
-    {
-        EXPECT_EQ(CouplerDtr(com), dtr) << "DTR of com" << com;
-        EXPECT_EQ(CouplerRts(com), rts) << "RTS of com" << com;
-    }
-    // Each signal button of a closed port shows its own box; nothing changes.
-    void ExpectEveryButtonRefused(const char* fields)
-    {
-        for (const Signal& signal : SIGNALS)
-            s.PressForBox(signal.button, signal.notOpen, OPEN);
-        for (const Signal& signal : SIGNALS)
-            EXPECT_TRUE(s.Field(signal.field, fields[signal.field - 13] == '1' ? "1" : "0",
-                                fields[signal.field - 13] == '1' ? signal.on : WHITE));
-    }
-    Session s;
+constexpr int MAX_COM = 12;   // ports 10 and above may be there; never listed or probed
+
+struct Port {
+    bool present = false, busy = false, gone = false, held = false, pulled = false;
+    int dtr = -1, rts = -1;   // as the program last left them; -1 never opened
+    int64_t changes = 0;      // line changes after the start, while never opened
 };
 
-TEST_F(EndToEnd, StartsWithItsWindowListsAndColoursAndListsOnlyFreePortsUpToNine)
-{
-    ASSERT_TRUE(s.Launch({1, 3, 10, 12}, {2}));
-    EXPECT_FALSE(s.process.CurrentMessageBox());
-    EXPECT_EQ(s.Items(PORT_LIST), (std::vector<std::string>{"com1", "com3"}));
-    EXPECT_EQ(s.Text(PORT_LIST), "com1");
-    EXPECT_EQ(s.Items(BAUD_LIST), std::vector<std::string>(BAUDS, BAUDS + 9));
-    EXPECT_EQ(s.Selection(BAUD_LIST), BAUD_PRESET);
+class Walk {
+public:
+    explicit Walk(uint32_t seed = 1) : random_(seed) {}
+    bool Start(const std::vector<int>& present, const std::vector<int>& busy);
+    bool StartRandom();
+    bool Step(const std::string& step);   // false once the program and the model part
+    std::string RandomStep();
+    bool End() { return s_.Close(); }
+    std::vector<std::string> history;
 
+private:
+    int Pick(int n) { return static_cast<int>(random_() % static_cast<uint32_t>(n)); }
+    void Compare();
+
+    std::mt19937 random_;
+    Session s_;
+    Port ports_[MAX_COM + 1];
+    std::vector<int> listed_;
+    int portIndex_ = -1, baudIndex_ = BAUD_PRESET, openCom_ = 0;
+    bool out_[2] = {};     // SDA, SCL as last commanded
+    bool shown_[4] = {};   // fields 13..16 show "1"
+    bool closing_ = false;   // the button reads "schliessen"
+};
+
+bool Walk::Start(const std::vector<int>& present, const std::vector<int>& busy)
+{
+    std::string line = "start with";
+    for (int com : present)
+        ports_[com].present = true, line += " com" + std::to_string(com);
+    for (int com : busy)
+        ports_[com].present = ports_[com].busy = true, line += " com" + std::to_string(com) + "(busy)";
+    history.push_back(line);
+    std::vector<std::string> items;
+    for (int com = 1; com <= 9; ++com)
+        if (ports_[com].present && !ports_[com].busy)
+            listed_.push_back(com), items.push_back("com" + std::to_string(com));
+    portIndex_ = listed_.empty() ? -1 : 0;
+    if (!s_.Launch(present, busy))
+        return false;
+    if (listed_.empty()) {
+        EXPECT_TRUE(s_.process.WaitBox(NO_PORT.title, 3000) && !IsWindowEnabled(s_.window)) << "the window waits";
+        s_.Answer(NO_PORT);
+    }
+    EXPECT_EQ(s_.Items(PORT_LIST), items);
+    for (int com = 1; com <= MAX_COM; ++com)
+        ports_[com].changes = CouplerLineChangeCount(com);
+    for (int com = 10; com <= MAX_COM; ++com)
+        EXPECT_TRUE(ports_[com].busy || !ports_[com].changes) << "com" << com << " was probed";
+    Compare();
+    return !::testing::Test::HasFailure();
+}
+
+bool Walk::StartRandom()
+{
+    std::vector<int> present, busy;
+    bool none = Pick(10) == 0;   // now and then every port missing or busy
+    for (int com = 1; com <= MAX_COM; ++com)
+        if (Pick(100) < (com <= 9 ? 50 : 30))
+            (none || Pick(100) < 15 ? busy : present).push_back(com);
+    return Start(present, busy);
+}
+
+std::string Walk::RandomStep()
+{
+    static const char* const verbs[] = {"baud", "port", "open", "sda", "sda?", "scl", "int?", "hold", "pull", "gone", "busy"};
+    static const int weights[] = {4, 4, 12, 14, 12, 14, 12, 8, 8, 6, 6};
+    int roll = Pick(100), verb = 0;
+    while (roll >= weights[verb])
+        roll -= weights[verb++];
+    if (verb == 0 || (verb == 1 && !listed_.empty()))
+        return verbs[verb] + std::to_string(Pick(verb ? static_cast<int>(listed_.size()) : 9));
+    if (verb < 7)
+        return verb == 1 ? "baud7" : verbs[verb];
+    // Mostly the open or chosen port; mostly a change, sometimes the same again.
+    int com = openCom_ && Pick(10) < 7 ? openCom_ : portIndex_ >= 0 && Pick(10) < 6 ? listed_[portIndex_] : 1 + Pick(MAX_COM);
+    const Port& p = ports_[com];
+    bool now = verb == 7 ? p.held : verb == 8 ? p.pulled : verb == 9 ? p.gone : p.busy;
+    return verbs[verb] + std::string(now == (Pick(100) < 85) ? "-" : "+") + std::to_string(com);
+}
+
+bool Walk::Step(const std::string& step)
+{
+    history.push_back(step);
+    size_t split = step.find_first_of("+-0123456789");
+    std::string verb = step.substr(0, split);
+    int number = split == std::string::npos ? 0 : abs(atoi(step.c_str() + split));
+    if (verb == "baud" || verb == "port") {
+        (verb == "baud" ? baudIndex_ : portIndex_) = number;
+        s_.Select(verb == "baud" ? BAUD_LIST : PORT_LIST, number);
+    } else if (verb == "hold" || verb == "pull" || verb == "gone" || verb == "busy") {
+        Port& p = ports_[number];
+        bool on = step[split] == '+';
+        (verb == "hold" ? p.held : verb == "pull" ? p.pulled : verb == "gone" ? p.gone : p.busy) = on;
+        bool done = verb == "hold"   ? CouplerHoldSda(number, on)
+                    : verb == "pull" ? CouplerPullInt(number, on)
+                    : verb == "gone" ? CouplerPortVanish(number, on)
+                                     : CouplerPortBusy(number, on);
+        EXPECT_TRUE(done || !p.present) << "the coupler refused " << step;
+    } else if (verb == "open" && openCom_) {
+        // Closed: fields and flags stay; the lines drop with the last handle.
+        ports_[openCom_].dtr = ports_[openCom_].rts = ports_[openCom_].gone ? ports_[openCom_].dtr : 0;
+        openCom_ = 0;
+        closing_ = false;
+        s_.Press(OPEN_BUTTON);
+    } else if (verb == "open") {
+        int com = portIndex_ >= 0 ? listed_[portIndex_] : 0;
+        Port& p = ports_[com];
+        if (!com || !p.present || p.busy || p.gone)
+            return s_.PressForBox(OPEN_BUTTON, OPEN_FAILED, CLOSE);
+        openCom_ = com;
+        closing_ = out_[0] = out_[1] = shown_[0] = shown_[1] = shown_[2] = true;
+        shown_[3] = false;
+        p.dtr = p.rts = 1;
+        s_.Press(OPEN_BUTTON);
+        CouplerLine line = {};
+        EXPECT_TRUE(CouplerLineSettings(com, &line));
+        EXPECT_EQ(line.baud, static_cast<uint32_t>(atoi(BAUDS[baudIndex_])));
+        EXPECT_EQ(std::string(1, line.parity) + std::to_string(line.dataBits) + std::to_string(line.stopBits), "n81");
+        EXPECT_FALSE(line.rtsCts || line.xonOutput || line.xonInput) << "a handshake at the open";
+    } else {
+        int which = verb == "sda" ? SDA_SWITCH : verb == "sda?" ? SDA_READ : verb == "scl" ? SCL_SWITCH : INT_READ;
+        const Signal& signal = SIGNALS[which];
+        if (!openCom_)
+            return s_.PressForBox(signal.button, signal.notOpen, OPEN);
+        Port& p = ports_[openCom_];
+        if (which == SDA_SWITCH || which == SCL_SWITCH) {
+            bool& out = out_[which == SCL_SWITCH];
+            shown_[which] = out = !out;
+            if (!p.gone)
+                (which == SDA_SWITCH ? p.dtr : p.rts) = out;
+        } else {
+            // DSR follows the line DTR really carries; a pulled adapter answers 0.
+            shown_[which] = !p.gone && (which == SDA_READ ? p.dtr == 1 && !p.held : p.pulled);
+        }
+        if (step.back() != '!')
+            s_.Press(signal.button);
+        for (int i = 0; step.back() == '!' && i < 100 && s_.Text(signal.field) != (shown_[which] ? "1" : "0"); ++i)
+            i ? Sleep(20) : Click(s_.Control(signal.button));   // a real click, and its effect
+        WaitPostedMessagesTaken(s_.editor);
+    }
+    if (!::testing::Test::HasFailure())
+        Compare();
+    return !::testing::Test::HasFailure();
+}
+
+void Walk::Compare()
+{
+    EXPECT_EQ(s_.Text(OPEN_BUTTON), closing_ ? CLOSE : OPEN);
+    for (const Signal& signal : SIGNALS) {
+        bool one = shown_[signal.field - 13];
+        EXPECT_TRUE(s_.Field(signal.field, one ? "1" : "0", one ? signal.on : WHITE));
+    }
+    EXPECT_EQ(s_.Selection(BAUD_LIST) * 100 + s_.Selection(PORT_LIST), baudIndex_ * 100 + portIndex_);
+    for (int com = 1; com <= MAX_COM; ++com) {
+        const Port& p = ports_[com];
+        if (p.dtr >= 0)
+            EXPECT_EQ(CouplerDtr(com) * 10 + CouplerRts(com), p.dtr * 10 + p.rts) << "DTR, RTS of com" << com;
+        else
+            EXPECT_EQ(CouplerLineChangeCount(com), p.changes) << "com" << com << " was touched";
+    }
+}
+
+TEST(EndToEnd, StartsWithItsWindowListsTextsAndColours)
+{
+    Session s;
+    ASSERT_TRUE(s.Launch({1, 3}));
+    EXPECT_EQ(s.Items(BAUD_LIST), std::vector<std::string>(BAUDS, BAUDS + 9));
     EXPECT_EQ(WindowText(s.window), TITLE);
     RECT client, outer;
     GetClientRect(s.window, &client);
     GetWindowRect(s.window, &outer);
-    EXPECT_EQ(client.right, CLIENT_WIDTH);
-    EXPECT_EQ(client.bottom, CLIENT_HEIGHT);
-    // Centred: half the screen less half the outer size, each halved apart.
+    EXPECT_EQ(client.right * 1000 + client.bottom, CLIENT_WIDTH * 1000 + CLIENT_HEIGHT);
+    // Centred: half the screen less half the window, each halved apart.
     EXPECT_EQ(outer.left, GetSystemMetrics(SM_CXSCREEN) / 2 - (outer.right - outer.left) / 2);
     EXPECT_EQ(outer.top, GetSystemMetrics(SM_CYSCREEN) / 2 - (outer.bottom - outer.top) / 2);
-    LONG style = GetWindowLongA(s.window, GWL_STYLE);
-    EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_MINIMIZEBOX | WS_SYSMENU), WS_SYSMENU);
-    EXPECT_TRUE(s.Colour(s.window, 5, 5, PANEL));
-    EXPECT_TRUE(s.Colour(s.window, 620, 490, PANEL));
-
+    EXPECT_EQ(GetWindowLongA(s.window, GWL_STYLE) & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_MINIMIZEBOX | WS_SYSMENU),
+              WS_SYSMENU);
+    EXPECT_TRUE(s.Colour(s.window, 5, 5, PANEL) && s.Colour(s.window, 620, 490, PANEL));
     for (const Control& c : CONTROLS) {
         SCOPED_TRACE(c.number);
         HWND control = s.Control(c.number);
@@ -68,154 +220,93 @@ TEST_F(EndToEnd, StartsWithItsWindowListsAndColoursAndListsOnlyFreePortsUpToNine
         RECT r, inside;
         GetWindowRect(control, &r);
         MapWindowPoints(0, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
-        EXPECT_EQ(r.left, c.x);
-        EXPECT_EQ(r.top, c.y);
-        EXPECT_EQ(r.right - r.left, c.width);
-        if (c.height)
-            EXPECT_EQ(r.bottom - r.top, c.height);
+        EXPECT_EQ(r.left * 1000 + r.top, c.x * 1000 + c.y);
+        EXPECT_EQ((r.right - r.left) * 1000 + (c.height ? r.bottom - r.top : 0), c.width * 1000 + c.height);
         if (c.text)
             EXPECT_EQ(s.Text(c.number), c.text);
-        // Behind the text at the right end, where no glyph reaches.
-        GetClientRect(control, &inside);
+        GetClientRect(control, &inside);   // sampled right of the text, where no glyph reaches
         if (c.background)
             EXPECT_TRUE(s.Colour(control, inside.right - 3, 2, c.background));
     }
-    for (int panel : {0, 7})
-        EXPECT_TRUE(GetWindowLongA(s.Control(panel), GWL_STYLE) & WS_BORDER);
-    for (int field : {13, 14, 15, 16}) {
-        EXPECT_TRUE(GetWindowLongA(s.Control(field), GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
-        EXPECT_EQ(GetWindowLongA(s.Control(field), GWL_STYLE) & SS_TYPEMASK, SS_CENTER);
-    }
-    EXPECT_EQ(GetWindowLongA(s.Control(1), GWL_STYLE) & SS_TYPEMASK, SS_CENTER);
-    EXPECT_EQ(GetWindowLongA(s.Control(6), GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
-    EXPECT_EQ(GetWindowLongA(s.Control(2), GWL_STYLE) & 3, CBS_DROPDOWNLIST);
+    auto style = [&](int number, int index) { return GetWindowLongA(s.Control(number), index); };
+    EXPECT_TRUE(style(0, GWL_STYLE) & style(7, GWL_STYLE) & WS_BORDER);
+    for (int field : {13, 14, 15, 16})
+        EXPECT_EQ((style(field, GWL_STYLE) & SS_TYPEMASK) | (style(field, GWL_EXSTYLE) & WS_EX_CLIENTEDGE),
+                  SS_CENTER | WS_EX_CLIENTEDGE);
+    EXPECT_EQ(style(1, GWL_STYLE) & SS_TYPEMASK, SS_CENTER);
+    EXPECT_EQ(style(6, GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+    EXPECT_EQ(style(2, GWL_STYLE) & 3, CBS_DROPDOWNLIST);
     EXPECT_EQ(s.Text(EDITOR), HELP);
-    EXPECT_EQ(CouplerLineChangeCount(10) + CouplerLineChangeCount(12), 0) << "com10 and above are never probed";
 }
 
-TEST_F(EndToEnd, OpensAtEveryBaudRateThenSwitchesReadsAndClosesOnACoupler)
+// A scripted walk: its ports, then its steps; every step checked by the model.
+void Script(const std::vector<int>& present, const std::vector<int>& busy, const std::string& steps)
 {
-    ASSERT_TRUE(s.Launch({1, 3}));
-    const int64_t com1Changes = CouplerLineChangeCount(1);
-    for (int baud = 0; baud < 9; ++baud) {
-        SCOPED_TRACE(BAUDS[baud]);
-        SelectAndOpen(1, baud);
-        CouplerLine line = {};
-        ASSERT_TRUE(CouplerLineSettings(3, &line));
-        EXPECT_EQ(line.baud, static_cast<uint32_t>(atoi(BAUDS[baud])));
-        EXPECT_EQ(line.parity, 'n');
-        EXPECT_EQ(line.dataBits * 10 + line.stopBits, 81u);
-        EXPECT_FALSE(line.rtsCts || line.xonOutput || line.xonInput) << "no handshake";
-        ExpectLines(3, 1, 1);
-        if (baud < 8)
-            ASSERT_TRUE(s.Press(OPEN_BUTTON));
+    Walk walk;
+    std::istringstream in(steps);
+    bool on = walk.Start(present, busy);
+    for (std::string step; on && in >> step;)
+        on = walk.Step(step);
+    if (on)
+        walk.End();
+    std::ostringstream trail;
+    for (const std::string& step : walk.history)
+        trail << step << " ";
+    EXPECT_FALSE(::testing::Test::HasFailure()) << "after the steps " << trail.str();
+}
+
+TEST(EndToEnd, OpensAtEveryRateThenSwitchesReadsClosesAndReopens)
+{
+    std::string steps = "port1";
+    for (int baud = 0; baud < 9; ++baud)
+        steps += " baud" + std::to_string(baud) + (baud ? " open open" : " open open");
+    Script({1, 3, 10, 12}, {2}, steps + " open sda sda? sda sda? scl int? scl hold+3 pull+3 sda? int?! open sda sda? "
+                                      "scl int? hold-3 baud7 open sda? int? sda scl port0 open open");
+}
+
+TEST(EndToEnd, WithEveryPortBusyItWarnsAndNothingOpensUntilTheNextStart)
+{
+    Script({10}, {1, 2, 3, 4, 5, 6, 7, 8, 9},
+         "open sda sda? scl int? busy-1 busy-2 busy-3 busy-4 busy-5 busy-6 busy-7 busy-8 busy-9 open baud0 open");
+}
+
+TEST(EndToEnd, APortTakenAfterTheStartOrPulledOutWhileOpenLeavesItWorking)
+{
+    Script({6}, {}, "busy+6 open sda int? busy-6 open pull+6 gone+6 sda scl sda? int? open open gone-6 open int? "
+                  "gone+6 scl");   // and the window closed with the port open
+}
+
+uint32_t Setting(const char* name, uint32_t fallback)
+{
+    const char* value = getenv(name);
+    return value && *value ? static_cast<uint32_t>(strtoul(value, nullptr, 10)) : fallback;
+}
+
+TEST(Soak, RandomWalkMatchesTheModel)
+{
+    const uint32_t seed = Setting("SOAK_SEED", 1), replay = Setting("SOAK_SEED_RUN", 0);
+    const int actions = static_cast<int>(Setting("SOAK_ACTIONS", 300));
+    const int runLength = replay ? actions : static_cast<int>(std::max<uint32_t>(1, Setting("SOAK_RUN_LENGTH", 150)));
+    DWORD start = GetTickCount();
+    std::mt19937 seeds(seed);   // every run has its own seed, so that it replays alone
+    int taken = 0, runs = 0;
+    while (taken < actions && !::testing::Test::HasFailure()) {
+        uint32_t runSeed = replay ? replay : seeds();
+        Walk walk(runSeed);
+        bool on = walk.StartRandom();
+        for (int steps = std::min(runLength, actions - taken); on && steps > 0; --steps, ++taken)
+            on = walk.Step(walk.RandomStep());
+        if (on)
+            walk.End();
+        ++runs;
+        std::ostringstream report;
+        for (size_t i = 0; i < walk.history.size(); ++i)
+            report << "  " << i << ": " << walk.history[i] << "\n";
+        EXPECT_FALSE(::testing::Test::HasFailure())
+            << "divergence in the run of seed " << runSeed << " (walk seed " << seed << "); replay: scripts/soak "
+            << "--run-seed " << runSeed << " --actions " << walk.history.size() - 1 << "\n" << report.str();
     }
-    // Open at 19200: the presets, then each press with its field and lines.
-    struct Step {
-        int button;   // 0: only look
-        int field;
-        const char* text;
-        COLORREF background;
-        int dtr, rts;
-    } steps[] = {
-        {0, 13, "1", GREEN, 1, 1},  {0, 14, "1", GREEN, 1, 1}, {0, 15, "1", YELLOW, 1, 1},
-        {0, 16, "0", WHITE, 1, 1},  {9, 13, "0", WHITE, 0, 1}, {10, 14, "0", WHITE, 0, 1},
-        {9, 13, "1", GREEN, 1, 1},  {10, 14, "1", GREEN, 1, 1}, {11, 15, "0", WHITE, 1, 0},
-        {12, 16, "0", WHITE, 1, 0}, {11, 15, "1", YELLOW, 1, 1},
-    };
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.button);
-        if (step.button)
-            s.Press(step.button);
-        EXPECT_TRUE(s.Field(step.field, step.text, step.background));
-        ExpectLines(3, step.dtr, step.rts);
-    }
-    ASSERT_TRUE(CouplerHoldSda(3, true));   // a slave pulls SDA to ground
-    ASSERT_TRUE(CouplerPullInt(3, true));
-    s.Press(10);
-    EXPECT_TRUE(s.Field(14, "0", WHITE));
-    ExpectLines(3, 1, 1);
-    // The one real mouse click: INT ? through the pointer.
-    Click(s.Control(12));
-    for (int i = 0; i < 100 && s.Text(16) != "1"; ++i)
-        Sleep(20);
-    EXPECT_TRUE(s.Field(16, "1", RED));
-    EXPECT_EQ(CouplerLineChangeCount(1), com1Changes) << "com1 must stay untouched";
-
-    // Closed, the fields keep what they show and every button refuses.
-    ASSERT_TRUE(s.Press(OPEN_BUTTON));
-    EXPECT_EQ(s.Text(OPEN_BUTTON), OPEN);
-    ExpectEveryButtonRefused("1011");
-    // Reopened, the presets again; the first SDA press switches DTR off.
-    ASSERT_TRUE(CouplerHoldSda(3, false));
-    SelectAndOpen(1, BAUD_PRESET);
-    EXPECT_TRUE(s.Field(14, "1", GREEN));
-    EXPECT_TRUE(s.Field(16, "0", WHITE));
-    s.Press(9);
-    EXPECT_TRUE(s.Field(13, "0", WHITE));
-    ExpectLines(3, 0, 1);
-}
-
-TEST_F(EndToEnd, WithEveryPortBusyItWarnsAndEveryButtonReportsIt)
-{
-    int64_t changes[10] = {};
-    ASSERT_TRUE(s.Launch({10}, {1, 2, 3, 4, 5, 6, 7, 8, 9}));
-    for (int com = 1; com <= 9; ++com)
-        changes[com] = CouplerLineChangeCount(com);
-    ASSERT_TRUE(s.process.WaitBox(NO_PORT.title, 3000));
-    EXPECT_FALSE(IsWindowEnabled(s.window)) << "the main window must wait for the box";
-    ASSERT_TRUE(s.Answer(NO_PORT));
-    EXPECT_TRUE(IsWindowEnabled(s.window));
-    EXPECT_TRUE(s.Items(PORT_LIST).empty());
-    EXPECT_EQ(s.Selection(PORT_LIST), -1);
-    EXPECT_EQ(s.Text(BAUD_LIST), "9600");
-
-    // The ports come free, but the list is made once: opening still fails.
-    for (int com = 1; com <= 9; ++com)
-        ASSERT_TRUE(CouplerPortBusy(com, false));
-    s.PressForBox(OPEN_BUTTON, OPEN_FAILED, CLOSE);
-    EXPECT_EQ(s.Text(OPEN_BUTTON), OPEN);
-    ExpectEveryButtonRefused("0000");
-    for (int com = 1; com <= 10; ++com)
-        EXPECT_EQ(CouplerLineChangeCount(com), com < 10 ? changes[com] : 0) << "com" << com << " was touched";
-    s.Close();
-}
-
-TEST_F(EndToEnd, APortTakenAfterTheDiscoveryOrPulledOutWhileOpenLeavesItWorking)
-{
-    const int com = 6;
-    ASSERT_TRUE(s.Launch({com}));
-    ASSERT_TRUE(CouplerPortBusy(com, true));   // another program takes it
-    const int64_t changes = CouplerLineChangeCount(com);
-    s.PressForBox(OPEN_BUTTON, OPEN_FAILED, CLOSE);
-    EXPECT_EQ(s.Text(OPEN_BUTTON), OPEN);
-    EXPECT_EQ(CouplerLineChangeCount(com), changes) << "the taken port's lines were touched";
-    ExpectEveryButtonRefused("0000");
-
-    ASSERT_TRUE(CouplerPortBusy(com, false));
-    ASSERT_TRUE(s.Press(OPEN_BUTTON));
-    ExpectLines(com, 1, 1);
-    // Pulled out: the outputs follow the command on screen only, the reads
-    // find nothing (0), the port closes, and cannot open until it is back.
-    ASSERT_TRUE(CouplerPullInt(com, true));
-    ASSERT_TRUE(CouplerPortVanish(com, true));
-    const int64_t pulled = CouplerLineChangeCount(com);
-    for (int button : {9, 11, 10, 12})
-        ASSERT_TRUE(s.Press(button));
-    EXPECT_TRUE(s.Field(13, "0", WHITE));
-    EXPECT_TRUE(s.Field(15, "0", WHITE));
-    EXPECT_TRUE(s.Field(14, "0", WHITE));
-    EXPECT_TRUE(s.Field(16, "0", WHITE));
-    EXPECT_EQ(CouplerLineChangeCount(com), pulled);
-    ASSERT_TRUE(s.Press(OPEN_BUTTON));
-    EXPECT_EQ(s.Text(OPEN_BUTTON), OPEN);
-    s.PressForBox(OPEN_BUTTON, OPEN_FAILED, CLOSE);
-    ASSERT_TRUE(CouplerPortVanish(com, false));
-    ASSERT_TRUE(s.Press(OPEN_BUTTON));
-    ASSERT_TRUE(s.Press(12));
-    EXPECT_TRUE(s.Field(16, "1", RED));
-    // Closing the window with the port open ends the program with code 0.
-    s.Close();
+    printf("soak: %d actions in %d runs, %.1f s, seed %u\n", taken, runs, (GetTickCount() - start) / 1000.0, seed);
 }
 
 }  // namespace

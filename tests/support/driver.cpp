@@ -1,49 +1,40 @@
 #include "tests/support/driver.h"
 
+#include <algorithm>
+
 #include "tests/support/coupler_client.h"
 
 namespace {
 
 struct Search {
-    DWORD process;
-    const char* className;
+    DWORD number;        // process, or control identifier
+    const char* kind;    // window class of a top-level window
     const char* title;   // 0: any
     HWND found;
 };
 
-BOOL CALLBACK MatchTopLevel(HWND window, LPARAM param)
+BOOL CALLBACK Match(HWND window, LPARAM param)
 {
     Search* s = reinterpret_cast<Search*>(param);
     DWORD pid = 0;
-    char name[64] = "";
+    char kind[64] = "";
     GetWindowThreadProcessId(window, &pid);
-    GetClassNameA(window, name, sizeof name);
-    if (pid != s->process || !IsWindowVisible(window) || lstrcmpA(name, s->className) ||
-        (s->title && WindowText(window) != s->title))
-        return TRUE;
-    s->found = window;
-    return FALSE;
-}
-
-BOOL CALLBACK MatchId(HWND window, LPARAM param)
-{
-    Search* s = reinterpret_cast<Search*>(param);
-    if (GetWindowLongA(window, GWL_ID) != static_cast<LONG>(s->process))
-        return TRUE;
-    s->found = window;
-    return FALSE;
+    GetClassNameA(window, kind, sizeof kind);
+    bool found = s->kind ? pid == s->number && IsWindowVisible(window) && !lstrcmpA(kind, s->kind) &&
+                               (!s->title || WindowText(window) == s->title)
+                         : GetWindowLongA(window, GWL_ID) == static_cast<LONG>(s->number);
+    s->found = found ? window : 0;
+    return !found;
 }
 
 // Polls every 10 ms until done() or the time is up.
 template <typename Done>
 bool Poll(DWORD timeoutMs, Done done)
 {
-    for (DWORD start = GetTickCount();; Sleep(10)) {
-        if (done())
-            return true;
+    for (DWORD start = GetTickCount(); !done(); Sleep(10))
         if (GetTickCount() - start >= timeoutMs)
             return false;
-    }
+    return true;
 }
 
 }  // namespace
@@ -51,23 +42,21 @@ bool Poll(DWORD timeoutMs, Done done)
 std::string WindowsPath(const std::string& unixPath)
 {
     std::string path = "Z:" + unixPath;
-    for (char& c : path)
-        c = c == '/' ? '\\' : c;
+    std::replace(path.begin(), path.end(), '/', '\\');
     return path;
 }
 
 HWND FindControl(HWND top, int number)
 {
     Search s = {static_cast<DWORD>(number), 0, 0, 0};
-    EnumChildWindows(top, MatchId, reinterpret_cast<LPARAM>(&s));
+    EnumChildWindows(top, Match, reinterpret_cast<LPARAM>(&s));
     return s.found;
 }
 
 std::string WindowText(HWND window)
 {
     char text[1024] = "";
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 3000,
-                        nullptr);
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 3000, 0);
     return text;
 }
 
@@ -85,12 +74,11 @@ void Click(HWND window)
 {
     RECT r;
     GetWindowRect(window, &r);
-    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     INPUT inputs[3] = {};
     for (INPUT& input : inputs) {
         input.type = INPUT_MOUSE;
-        input.mi.dx = ((r.left + r.right) / 2 * 65535 + width / 2) / (width - 1);
-        input.mi.dy = ((r.top + r.bottom) / 2 * 65535 + height / 2) / (height - 1);
+        input.mi.dx = (r.left + r.right) / 2 * 65536 / GetSystemMetrics(SM_CXSCREEN) + 1;
+        input.mi.dy = (r.top + r.bottom) / 2 * 65536 / GetSystemMetrics(SM_CYSCREEN) + 1;
         input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
     }
     inputs[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
@@ -106,7 +94,7 @@ void PressButton(HWND button)
 bool PressOk(HWND box)
 {
     PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-    return Poll(5000, [box] { return !IsWindow(box) || !IsWindowVisible(box); });
+    return Poll(5000, [box] { return !IsWindowVisible(box); });
 }
 
 bool WaitPostedMessagesTaken(HWND editor, DWORD timeoutMs)
@@ -116,14 +104,11 @@ bool WaitPostedMessagesTaken(HWND editor, DWORD timeoutMs)
     static WPARAM marker = 0;
     for (int round = 0; round < 2; ++round) {
         marker = marker % 50 + 1;
-        if (!PostMessageA(editor, EM_SETSEL, marker, marker))
-            return false;
-        bool arrived = Poll(timeoutMs, [editor] {
-            DWORD_PTR selection = 0;
-            return SendMessageTimeoutA(editor, EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG, 1000, &selection) &&
-                   LOWORD(selection) == marker;
-        });
-        if (!arrived)
+        DWORD_PTR selection = 0;
+        if (!PostMessageA(editor, EM_SETSEL, marker, marker) || !Poll(timeoutMs, [&] {
+                return SendMessageTimeoutA(editor, EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG, 1000, &selection) &&
+                       LOWORD(selection) == marker;
+            }))
             return false;
     }
     return true;
@@ -132,20 +117,17 @@ bool WaitPostedMessagesTaken(HWND editor, DWORD timeoutMs)
 HWND WaitTesterTakingMessages(HWND mainWindow, DWORD timeoutMs)
 {
     HWND editor = 0;
+    DWORD_PTR length = 0;
     bool filled = Poll(timeoutMs, [&] {
-        DWORD_PTR length = 0;
         editor = FindControl(mainWindow, expected::EDITOR);
-        return editor && SendMessageTimeoutA(editor, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 1000, &length) &&
-               length >= 50;
+        return SendMessageTimeoutA(editor, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 1000, &length) && length >= 50;
     });
     return filled && WaitPostedMessagesTaken(editor, timeoutMs) ? editor : 0;
 }
 
 TesterProcess::~TesterProcess()
 {
-    if (!info_.hProcess)
-        return;
-    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+    if (info_.hProcess && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
         TerminateProcess(info_.hProcess, 99);
         WaitForSingleObject(info_.hProcess, 5000);
     }
@@ -155,18 +137,16 @@ TesterProcess::~TesterProcess()
 
 bool TesterProcess::Start(const std::string& arguments)
 {
-    std::string exe = WindowsPath(CT_TESTER_EXE);
-    std::string line = "\"" + exe + "\" " + arguments;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    return CreateProcessA(exe.c_str(), &line[0], 0, 0, FALSE, 0, 0, 0, &startup, &info_) != 0;
+    std::string exe = WindowsPath(CT_TESTER_EXE), line = "\"" + exe + "\" " + arguments;
+    STARTUPINFOA startup = {sizeof startup};
+    return CreateProcessA(exe.c_str(), &line[0], 0, 0, FALSE, 0, 0, 0, &startup, &info_);
 }
 
 HWND TesterProcess::WaitMainWindow(DWORD timeoutMs)
 {
     Search s = {info_.dwProcessId, "WindowClass_0", 0, 0};
     Poll(timeoutMs, [&] {
-        EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&s));
+        EnumWindows(Match, reinterpret_cast<LPARAM>(&s));
         return s.found || WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0;
     });
     return s.found;
@@ -176,7 +156,7 @@ HWND TesterProcess::WaitBox(const char* title, DWORD timeoutMs)
 {
     Search s = {info_.dwProcessId, "#32770", title, 0};
     Poll(timeoutMs, [&] {
-        EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&s));
+        EnumWindows(Match, reinterpret_cast<LPARAM>(&s));
         return s.found != 0;
     });
     return s.found;
@@ -189,13 +169,10 @@ bool TesterProcess::WaitExit(DWORD* code, DWORD timeoutMs)
 
 Session::~Session()
 {
-    if (window && IsWindow(window)) {
-        if (HWND box = process.CurrentMessageBox())
-            PressOk(box);
-        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-        DWORD code;
-        process.WaitExit(&code, 5000);
-    }
+    if (HWND box = window ? process.CurrentMessageBox() : 0)
+        PressOk(box);
+    if (window)
+        Close();
     CouplerReset();
 }
 
@@ -224,8 +201,8 @@ bool Session::Press(int button)
 
 void Session::Select(int list, int index)
 {
+    // As a pick does: the selection, then the list's word to its parent.
     SendMessageA(Control(list), CB_SETCURSEL, index, 0);
-    // What the list tells its parent after a pick.
     PostMessageA(GetParent(Control(list)), WM_COMMAND, MAKEWPARAM(list, CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(Control(list)));
     WaitPostedMessagesTaken(editor);
@@ -233,8 +210,7 @@ void Session::Select(int list, int index)
 
 std::vector<std::string> Session::Items(int list)
 {
-    // Through the wide entry: between processes Wine passes only the first
-    // character of an ANSI item.
+    // Wide: between processes Wine passes only an ANSI item's first character.
     std::vector<std::string> items;
     for (LRESULT i = 0, n = SendMessageA(Control(list), CB_GETCOUNT, 0, 0); i < n; ++i) {
         wchar_t wide[64] = L"";
@@ -253,18 +229,13 @@ int Session::Selection(int list)
 
 bool Session::Answer(const expected::Box& box, const char* openButtonMeanwhile)
 {
-    HWND shown = process.WaitBox(box.title, 3000);
-    HWND other = shown ? 0 : process.CurrentMessageBox();
+    HWND shown = process.WaitBox(box.title, 3000), other = shown ? 0 : process.CurrentMessageBox();
+    std::string text = WindowText(GetDlgItem(shown, 0xFFFF)), button = Text(expected::OPEN_BUTTON);
     EXPECT_TRUE(shown) << "no box \"" << box.title << "\"; " << (other ? WindowText(other) : "none") << " is up";
-    if (!shown)
-        return false;
-    std::string text = WindowText(GetDlgItem(shown, 0xFFFF));   // the box's static text
-    std::string button = Text(expected::OPEN_BUTTON);
-    EXPECT_EQ(text, box.text) << box.title;
+    EXPECT_EQ(text, shown ? box.text : "") << box.title;
     if (openButtonMeanwhile)
-        EXPECT_EQ(button, openButtonMeanwhile) << "while \"" << box.title << "\" is up";
-    bool closed = PressOk(shown) && WaitPostedMessagesTaken(editor);
-    EXPECT_TRUE(closed) << "the box \"" << box.title << "\" does not go";
+        EXPECT_EQ(button, shown ? openButtonMeanwhile : button) << "while \"" << box.title << "\" is up";
+    bool closed = shown && PressOk(shown) && WaitPostedMessagesTaken(editor);
     return closed && text == box.text && (!openButtonMeanwhile || button == openButtonMeanwhile);
 }
 
@@ -276,19 +247,17 @@ bool Session::PressForBox(int button, const expected::Box& box, const char* open
 
 ::testing::AssertionResult Session::Colour(HWND target, int x, int y, COLORREF colour)
 {
-    // The colour arrives with the next paint, a little after the text.
+    // The colour comes with the next paint, a little after the text.
     if (Poll(1500, [&] { return ClientPixel(target, x, y) == colour; }))
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "control " << GetWindowLongA(target, GWL_ID) << " shows colour 0x"
-                                         << std::hex << ClientPixel(target, x, y) << ", not 0x" << colour;
+    return ::testing::AssertionFailure() << "control " << GetWindowLongA(target, GWL_ID) << " shows 0x" << std::hex
+                                         << ClientPixel(target, x, y) << ", not 0x" << colour;
 }
 
 ::testing::AssertionResult Session::Field(int field, const char* text, COLORREF background)
 {
-    std::string shown = Text(field);
-    if (shown != text)
-        return ::testing::AssertionFailure() << "field " << field << " reads \"" << shown << "\", not \"" << text
-                                             << "\"";
+    if (Text(field) != text)
+        return ::testing::AssertionFailure() << "field " << field << " reads \"" << Text(field) << "\", not " << text;
     return Colour(Control(field), 3, 3, background);
 }
 
@@ -296,8 +265,8 @@ bool Session::Close()
 {
     PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
     DWORD code = 99;
-    bool ended = process.WaitExit(&code, 10000);
-    EXPECT_TRUE(ended && code == 0) << "the close box did not end the program with code 0";
+    bool ended = process.WaitExit(&code, 10000) && code == 0;
+    EXPECT_TRUE(ended) << "the close box did not end the program with code 0";
     window = 0;
-    return ended && code == 0;
+    return ended;
 }
