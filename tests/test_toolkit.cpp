@@ -324,17 +324,19 @@ TEST_F(Toolkit, ABoxDisablesExactlyItsThreadsOtherWindowsAndEnablesThemAgain)
     HANDLE close = CreateEventA(0, TRUE, FALSE, 0);
     HWND foreign = 0;
     BOOL enabledAfter = FALSE;   // the worker's windows go with the worker
+    volatile bool done = false;
     std::thread worker([&] {
         foreign = MakeWindow(true);
         SetForegroundWindow(MakeWindow(true));   // the worker's own owner for its box
         std::thread closer([&] {
             WaitForSingleObject(close, 10000);
-            for (HWND box; (box = FindWindowA("#32770", "A N D E R E")); Sleep(20))
-                PostMessageA(box, WM_COMMAND, IDOK, 0);
+            for (int i = 0; i < 250 && FindWindowA("#32770", "A N D E R E"); ++i, Sleep(20))
+                PostMessageA(FindWindowA("#32770", "A N D E R E"), WM_COMMAND, IDOK, 0);
         });
         EXPECT_EQ(ShowMessageBoxOk("A N D E R E", "Nachricht"), 1);
         enabledAfter = IsWindowEnabled(foreign);
         closer.join();
+        done = true;
     });
     for (int i = 0; i < 150 && !FindWindowA("#32770", "A N D E R E"); ++i)
         Sleep(20);
@@ -344,8 +346,12 @@ TEST_F(Toolkit, ABoxDisablesExactlyItsThreadsOtherWindowsAndEnablesThemAgain)
     EXPECT_TRUE(IsWindowEnabled(w[1]));
     EXPECT_FALSE(IsWindowEnabled(foreign)) << "the worker's window is the worker's to enable";
     SetEvent(close);
-    worker.join();
-    EXPECT_TRUE(enabledAfter);
+    // Waiting with the messages taken: enabling a window of this thread
+    // from the worker waits for this thread.
+    for (int i = 0; i < 100 && !done; ++i)
+        Events(50);
+    EXPECT_TRUE(done && enabledAfter) << "the worker's box did not end";
+    done ? worker.join() : worker.detach();
     CloseHandle(close);
     for (int i = 1; i < 5; ++i)
         DestroyWindow(w[i]);
