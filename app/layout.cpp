@@ -136,17 +136,28 @@ void ApplyInitialState()
     for (int32_t label : {PORT_HEADING, SIGNAL_HEADING, BAUD_LABEL, PORT_LABEL})
         SetControlColours(label, BLACK, PANEL_COLOUR);
 
+    FillHelpText(HELP_LINES, 7);
+}
+
+void FillHelpText(const char* const lines[], int32_t count)
+{
     // The rich edit control repaints itself on every inserted line; held
-    // back, the seven lines cost one paint instead of seven.
+    // back, the lines cost one paint instead of one each.
     HWND editor = GetControlHandle(HELP_EDITOR);
     if (editor)
         SendMessageA(editor, WM_SETREDRAW, FALSE, 0);
-    for (int32_t line = 0; line < 7; ++line)
-        AddControlItem(HELP_EDITOR, line, HELP_LINES[line]);
-    if (editor) {
-        SendMessageA(editor, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(editor, 0, TRUE);
-    }
+    for (int32_t line = 0; line < count; ++line)
+        AddControlItem(HELP_EDITOR, line, lines[line]);
+    if (!editor)
+        return;
+    // The insertions leave caret and view at the end; the reader starts at line 1.
+    SendMessageA(editor, EM_SETSEL, 0, 0);
+    SendMessageA(editor, WM_VSCROLL, SB_TOP, 0);
+    SendMessageA(editor, WM_HSCROLL, SB_LEFT, 0);
+    SendMessageA(editor, WM_SETREDRAW, TRUE, 0);
+    // While its redraw was held the control switched its scroll bars on or
+    // off without drawing them: its frame is painted with the text, once.
+    RedrawWindow(editor, 0, 0, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE);
 }
 
 void ReleaseLayoutBrushes()

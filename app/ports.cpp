@@ -57,8 +57,11 @@ int32_t TogglePort()
         SetControlText(OPEN_BUTTON, texts::CLOSE);
         state.portOpen = 1;
         // The port list's current text names the port, as discovery put it there.
-        state.portSettings = BuildSettings(GetControlText(PORT_LIST));
-        state.portHandle = OpenWithSettings(state);
+        // With no port listed there is nothing to open: the string would name
+        // no device, only a file.
+        std::string port = GetControlText(PORT_LIST);
+        state.portSettings = BuildSettings(port);
+        state.portHandle = port.empty() ? -1 : OpenWithSettings(state);
         if (state.portHandle > 0) {
             SerialSetDtr(state.portHandle, 1);
             SerialSetRts(state.portHandle, 1);

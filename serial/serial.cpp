@@ -27,17 +27,24 @@ HANDLE ToHandle(int32_t handle)
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle));
 }
 
-// The device to open for a settings string. The name is what stands before
-// ':'; the four-character form ("com3") serves com1 to com9 and short strings.
-// Longer names such as "com12" need the "\\.\" device namespace: the plain
-// name is only understood for the first nine ports.
+// The device a settings string names: "com" and its digits, in any case, ahead
+// of ':', a blank or the end ("com3:9600,n,8,1", "COM12 baud=9600 ..."). An
+// empty text means the string names no serial device; the caller then must not
+// open anything, or a stray file of that name would be opened instead.
+// com1 to com9 open by their plain name; com10 and above need the "\\.\"
+// device namespace, since the plain name is only understood for the first nine.
 std::string DeviceName(const char* settings)
 {
-    const char* colon = strchr(settings, ':');
-    size_t length = colon ? static_cast<size_t>(colon - settings) : strlen(settings);
-    if (length <= 4)
-        return std::string(settings, strnlen(settings, 4));
-    return "\\\\.\\" + std::string(settings, length);
+    if (_strnicmp(settings, "com", 3) != 0)
+        return std::string();
+    size_t end = 3;
+    while (settings[end] >= '0' && settings[end] <= '9')
+        ++end;
+    char next = settings[end];
+    if (end == 3 || (next != ':' && next != ' ' && next != '\0'))
+        return std::string();
+    std::string name(settings, end);
+    return end == 4 ? name : "\\\\.\\" + name;
 }
 
 void ApplyHandshake(DCB* dcb, int32_t handshake)
@@ -86,8 +93,11 @@ COMSTAT QueueStatus(int32_t handle)
 
 int32_t SerialOpen(const char* settings, int32_t handshake, int32_t inputQueueSize, int32_t outputQueueSize)
 {
-    HANDLE port = CreateFileA(DeviceName(settings).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    std::string device = DeviceName(settings);
+    if (device.empty())
+        return -1;
+    HANDLE port = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
     int32_t result = static_cast<int32_t>(reinterpret_cast<intptr_t>(port));
     if (port == INVALID_HANDLE_VALUE)
         return -1;

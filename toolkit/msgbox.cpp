@@ -35,15 +35,19 @@ BOOL CALLBACK DisableThreadWindow(HWND window, LPARAM)
         return TRUE;
     int32_t identity;
     {
+        // The node is filled before the lock goes: another thread's box reads
+        // the list and must never see a node without its thread and window.
         std::lock_guard<std::mutex> guard(disabledWindowsLock);
         identity = ListAdd(&disabledWindows, sizeof(DisabledWindow));
+        if (identity) {
+            DisabledWindow* entry = static_cast<DisabledWindow*>(ListRecord(identity));
+            entry->thread = thread;
+            entry->window = window;
+        }
     }
     // A window that cannot be listed would never be enabled again: leave it.
     if (!identity)
         return TRUE;
-    DisabledWindow* entry = static_cast<DisabledWindow*>(ListRecord(identity));
-    entry->thread = thread;
-    entry->window = window;
     EnableWindow(window, FALSE);
     return TRUE;
 }

@@ -38,6 +38,15 @@ unsigned char* TableRecord(const ObjectTable* table, int32_t number)
     return table->block + static_cast<size_t>(number) * table->recordSize;
 }
 
+// The bytes of a table of nominalSize records plus the two spare ones, or 0
+// when that does not fit a size_t: on a 32-bit build a far number would
+// otherwise wrap to a small block, and the new record would land on another.
+size_t TableBytes(int32_t nominalSize, size_t recordSize)
+{
+    uint64_t bytes = (static_cast<uint64_t>(nominalSize) + 2) * recordSize;
+    return bytes > SIZE_MAX ? 0 : static_cast<size_t>(bytes);
+}
+
 // Grows the table so that number addresses a record. On failure the table
 // stays as it was.
 bool TableGrow(ObjectTable* table, int32_t number)
@@ -47,7 +56,9 @@ bool TableGrow(ObjectTable* table, int32_t number)
     if (number > INT32_MAX - 32)
         return false;
     int32_t newSize = number + 30;
-    size_t bytes = static_cast<size_t>(newSize + 2) * table->recordSize;
+    size_t bytes = TableBytes(newSize, table->recordSize);
+    if (bytes == 0)
+        return false;
     void* grown = HeapReAlloc(runtimeHeap, HEAP_ZERO_MEMORY, table->block, bytes);
     if (!grown)
         return false;
@@ -175,8 +186,8 @@ bool TableCreate(ObjectTable* table, int32_t nominalSize, size_t recordSize)
     *table = ObjectTable{};
     if (!runtimeHeap || nominalSize < 0)
         return false;
-    void* block = HeapAlloc(runtimeHeap, HEAP_ZERO_MEMORY,
-                            static_cast<size_t>(nominalSize + 2) * recordSize);
+    size_t bytes = TableBytes(nominalSize, recordSize);
+    void* block = bytes ? HeapAlloc(runtimeHeap, HEAP_ZERO_MEMORY, bytes) : nullptr;
     if (!block)
         return false;
     table->nominalSize = nominalSize;

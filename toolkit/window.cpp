@@ -340,6 +340,11 @@ int32_t CreateNumberedWindowEx(int32_t number, int32_t x, int32_t y, int32_t wid
 
     HWND window = CreateWindowExA(0, classNameBuffer, title, style, x, y, outerWidth, outerHeight,
                                   owner, 0, ToolkitInstance(), 0);
+    // The window callback runs during the creation and may create windows of
+    // its own: the table can have grown and moved. A numberless record never
+    // moves; a numbered one is taken again (the number is already in range).
+    if (number != ANY_NUMBER)
+        record = static_cast<WindowRecord*>(RegistryObtain(&windowTable, used, 0));
     record->handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window));
     if (!window) {
         // The number stays empty; a numberless record is not kept.
