@@ -135,7 +135,7 @@ TEST_F(Toolkit, TablesGrowKeepingTheirObjectsAndRefuseNumbersTooLargeToHold)
     // A number whose records would not fit 32 bits is refused; nothing changes.
     const int32_t huge = 0x10000000;
     EXPECT_EQ(0, CreateTextControl(huge, 0, 0, 5, 5, "") + FontCreate(huge, "Arial", 10));
-    //TEMP EXPECT_EQ(0, CreateNumberedWindow(huge, 0, 0, 50, 50, WF_HIDDEN, "huge"));
+    EXPECT_EQ(0, CreateNumberedWindow(huge, 0, 0, 50, 50, WF_HIDDEN, "huge"));
     EXPECT_EQ(ControlTableSize() * 100 + FontTableSize(), 130 * 100 + 40);
     EXPECT_EQ(GetControlHandle(29), controls[29]);
 
