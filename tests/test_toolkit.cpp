@@ -41,7 +41,8 @@ void PressTab(bool shift)
 {
     std::vector<INPUT> inputs;
     for (WORD key : {WORD(VK_SHIFT), WORD(VK_TAB), WORD(VK_TAB), WORD(VK_SHIFT)}) {
-        INPUT input = {INPUT_KEYBOARD};
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
         input.ki.wVk = key;
         input.ki.dwFlags = inputs.size() >= (shift ? 2u : 1u) ? KEYEVENTF_KEYUP : 0;
         if (key == VK_TAB || shift)

@@ -1,8 +1,7 @@
-// Drives the real coupler-tester.exe from outside, as a person would: starts
-// it on virtual couplers, presses its buttons, picks list items, reads texts
-// through the window system and colours from the screen, answers its boxes.
-// The end-to-end, fault and soak suites share it (the benchmarks and snap use
-// its lower half). Every wait is bounded.
+// The real coupler-tester.exe on virtual couplers, for the end-to-end walks:
+// started on chosen ports, its buttons pressed and lists picked, its texts read
+// through the window system and its colours from the screen, its boxes
+// answered and checked against the expected values. Every wait is bounded.
 #pragma once
 
 #include <windows.h>
@@ -13,40 +12,9 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/expected.h"
+#include "tools/drive/drive.h"
 
-std::string WindowsPath(const std::string& unixPath);   // as Wine's Z: drive shows it
-HWND FindControl(HWND top, int number);                  // descendant with this identifier
-std::string WindowText(HWND window);
-COLORREF ClientPixel(HWND window, int x, int y);         // on the screen
-void Click(HWND window);                                 // a real mouse click in its middle
-void PressButton(HWND button);                           // a posted click
-bool PressOk(HWND box);                                  // and waits until the box is gone
-// Waits until the program's thread has taken every message posted before the
-// call and what their handling posted in turn: posts caret moves to the help
-// editor and waits for them, twice. False when the program hangs.
-bool WaitPostedMessagesTaken(HWND editor, DWORD timeoutMs = 5000);
-// Waits until the tester's start-up is over (its help editor filled and its
-// messages taken, or its warning up); the editor, or 0.
-HWND WaitTesterTakingMessages(HWND mainWindow, DWORD timeoutMs = 15000);
-
-class TesterProcess {
-public:
-    TesterProcess() = default;
-    ~TesterProcess();   // kills the program if it still runs
-    TesterProcess(const TesterProcess&) = delete;
-    TesterProcess& operator=(const TesterProcess&) = delete;
-
-    bool Start(const std::string& arguments = "");
-    HWND WaitMainWindow(DWORD timeoutMs = 15000);
-    // A box of the program with this title (0: any), within the time.
-    HWND WaitBox(const char* title, DWORD timeoutMs);
-    HWND CurrentMessageBox() { return WaitBox(0, 0); }
-    bool WaitExit(DWORD* code, DWORD timeoutMs = 10000);
-    HANDLE Process() const { return info_.hProcess; }
-
-private:
-    PROCESS_INFORMATION info_ = {};
-};
+COLORREF ClientPixel(HWND window, int x, int y);   // on the screen
 
 // The tester started on virtual couplers. Checks report gtest failures and
 // say whether they passed; the destructor ends the program and resets the
@@ -57,7 +25,7 @@ public:
     // Makes the ports present (and those in busy held elsewhere), starts the
     // program and waits until it takes messages.
     bool Launch(const std::vector<int>& present, const std::vector<int>& busy = {});
-    HWND Control(int number) { return FindControl(window, number); }
+    HWND Control(int number) { return controls[number]; }   // 0 to 17
     std::string Text(int number) { return WindowText(Control(number)); }
     // A posted click, handled, with no box up afterwards.
     bool Press(int button);
@@ -77,4 +45,5 @@ public:
     TesterProcess process;
     HWND window = 0;
     HWND editor = 0;
+    HWND controls[18] = {};   // found once, after the start
 };
