@@ -40,6 +40,11 @@ protected:
 
 TEST_F(EndToEnd, WithoutAnyPortEveryActionReportsIt)
 {
+    // A file named as the port-less settings string's first characters must
+    // not be taken for a port.
+    HANDLE stray = CreateFileA(":960", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(stray, INVALID_HANDLE_VALUE);
+    CloseHandle(stray);
     Launch({});
     HWND box = tester.WaitMessageBox("W A R N U N G");
     ASSERT_TRUE(box) << "no warning about the missing ports";
@@ -60,6 +65,7 @@ TEST_F(EndToEnd, WithoutAnyPortEveryActionReportsIt)
     PressExpectingBox(12, "F E H L E R    I N T", NOT_OPEN);
     for (int field : {13, 14, 15, 16})
         EXPECT_TRUE(FieldShows(field, "0", WHITE));
+    DeleteFileA(":960");
 }
 
 TEST_F(EndToEnd, StartsWithTheLayoutAndListsTheFreePorts)

@@ -1,6 +1,7 @@
 // The tester's window built inside this process: what only the process
 // itself can see (fonts, styles, native objects), and their release.
 #include <gtest/gtest.h>
+#include <string.h>
 
 #include "app/layout.h"
 #include "app/state.h"
@@ -111,6 +112,47 @@ TEST_F(Layout, FontsFollowTheTable)
     }
     // (The editor's font cannot be read back: Wine's rich edit does not
     // answer WM_GETFONT.)
+}
+
+TEST_F(Layout, HelpTextShowsFromLineOneWithTheScrollBarsItNeeds)
+{
+    HWND editor = Control(17);
+    auto visible = [editor](LONG bar) {
+        SCROLLBARINFO info = {sizeof info};
+        return GetScrollBarInfo(editor, bar, &info) && !(info.rgstate[0] & STATE_SYSTEM_INVISIBLE);
+    };
+    DWORD start = 1, end = 1;
+    SendMessageA(editor, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(SendMessageA(editor, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+    // In Arial's metrics the seven lines fit the editor.
+    EXPECT_FALSE(visible(OBJID_HSCROLL));
+    EXPECT_FALSE(visible(OBJID_VSCROLL));
+
+    const char* wide[12];
+    for (const char*& line : wide)
+        line = "Eine Zeile, die breiter ist als das Feld, in dem sie steht, und darum rollen muss.";
+    ClearControlItems(17);
+    FillHelpText(wide, 12);
+    EXPECT_TRUE(visible(OBJID_HSCROLL));
+    EXPECT_TRUE(visible(OBJID_VSCROLL));
+    EXPECT_EQ(SendMessageA(editor, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+}
+
+TEST_F(Layout, ArialHasItsOwnMetrics)
+{
+    // On a machine without Arial the font mapper must pick a face with
+    // Arial's metrics, or the texts outgrow their controls.
+    HDC dc = GetDC(Control(6));
+    HGDIOBJ old = SelectObject(dc, Tester().fonts[2]);
+    char face[LF_FACESIZE] = "";
+    GetTextFaceA(dc, sizeof face, face);
+    SIZE extent = {};
+    GetTextExtentPoint32A(dc, "schliessen", 10, &extent);
+    SelectObject(dc, old);
+    ReleaseDC(Control(6), dc);
+    EXPECT_TRUE(strcmp(face, "Arial") == 0 || strcmp(face, "Liberation Sans") == 0) << face;
+    EXPECT_EQ(extent.cx, 82) << "Arial 12 bold at 96 dpi";
 }
 
 TEST_F(Layout, ShutdownReleasesFontsAndBrushes)

@@ -76,6 +76,18 @@ TEST_F(Registry, GrowingKeepsRecordsAndZeroesNewOnes)
     EXPECT_NE(RegistryLookup(&table, 6), nullptr);
 }
 
+TEST_F(Registry, GrowthWhoseByteSizeWouldWrapIsRefused)
+{
+    ASSERT_NE(Fill(0, 7), nullptr);
+    // (0x20000000 + 32) records of 8 bytes pass 4 GiB and would wrap to 256 bytes.
+    EXPECT_EQ(Obtain(0x20000000), nullptr);
+    EXPECT_EQ(table.nominalSize, 30);
+    Record* first = static_cast<Record*>(RegistryLookup(&table, 0));
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->handle, 7u);
+    EXPECT_EQ(first->payload, 21u);
+}
+
 TEST_F(Registry, AnyNumberIdentitiesLieOutsideTheTable)
 {
     int32_t first = 0, second = 0;

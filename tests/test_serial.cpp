@@ -145,21 +145,36 @@ TEST_F(SerialTest, AbsentBusyAndVanishedPortsDoNotOpen)
     EXPECT_GT(Open(), 0) << "back again";
 }
 
-TEST_F(SerialTest, TwoDigitPortNamesOpenThatPort)
+TEST_F(SerialTest, TheDeviceIsComAndItsDigitsAndNothingElseOpens)
 {
+    // A stray file whose name the string would give if it were taken as a path.
+    HANDLE stray = CreateFileA(":960", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(stray, INVALID_HANDLE_VALUE);
+    CloseHandle(stray);
     ASSERT_TRUE(CouplerPortPresent(12, true));
-    handle = SerialOpen("com12:9600,n,8,1", 0, 1024, 1024);
-    ASSERT_GT(handle, 0);
-    ASSERT_NE(SerialSetRts(handle, 1), 0);
-    EXPECT_EQ(CouplerRts(12), 1);
-    Close();
-
-    // With com12 gone, the string must not fall back to com1.
-    ASSERT_TRUE(CouplerPortPresent(12, false));
     ASSERT_TRUE(CouplerPortPresent(1, true));
-    EXPECT_EQ(SerialOpen("com12:9600,n,8,1", 0, 1024, 1024), -1);
-    handle = SerialOpen("com1:9600,n,8,1", 0, 1024, 1024);
-    EXPECT_GT(handle, 0);
+    const struct {
+        const char* settings;
+        int com;   // the port whose RTS must follow, 0: the open must fail
+    } cases[] = {
+        {"com12:9600,n,8,1", 12}, {"COM3:9600,n,8,1", 3}, {"com3 baud=9600 parity=N data=8 stop=1", 3},
+        {"Com3", 3},              {":9600,n,8,1", 0},     {"comx:9600,n,8,1", 0},
+        {"com:9600,n,8,1", 0},    {"com3x:9600", 0},      {"com13:9600,n,8,1", 0},
+    };
+    for (const auto& c : cases) {
+        handle = SerialOpen(c.settings, 0, 1024, 1024);
+        if (c.com == 0) {
+            EXPECT_EQ(handle, -1) << c.settings;
+        } else {
+            ASSERT_GT(handle, 0) << c.settings;
+            EXPECT_NE(SerialSetRts(handle, 1), 0) << c.settings;
+            EXPECT_EQ(CouplerRts(c.com), 1) << c.settings;
+            EXPECT_EQ(CouplerRts(1), 0) << c.settings << ": never com1";
+            SerialSetRts(handle, 0);
+        }
+        Close();
+    }
+    DeleteFileA(":960");
 }
 
 // ---------------------------------------------------------------------------

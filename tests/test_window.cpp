@@ -134,6 +134,32 @@ TEST_F(Windows, AnyNumberWindowsAndFailedCreation)
     EXPECT_EQ(Window(5), nullptr);
 }
 
+bool farWindowMade = false;
+
+LRESULT CALLBACK CreateFarWindowOnCreate(HWND, UINT message, WPARAM, LPARAM)
+{
+    if (message == WM_CREATE && !farWindowMade) {
+        farWindowMade = true;
+        CreateNumberedWindow(400, 0, 0, 50, 50, 0, "inner");
+    }
+    return CALLBACK_DEFAULT;
+}
+
+TEST_F(Windows, CreationOutlivesATableMovedByTheCallbackAndFarNumbersAreRefused)
+{
+    // The callback sees the new window's creation and creates a far window,
+    // which grows (and moves) the window table meanwhile.
+    SetWindowCallback(CreateFarWindowOnCreate);
+    HWND outer = reinterpret_cast<HWND>(static_cast<intptr_t>(CreateNumberedWindow(2, 0, 0, 100, 100, 0, "o")));
+    SetWindowCallback(nullptr);
+    ASSERT_TRUE(IsWindow(outer));
+    EXPECT_EQ(Window(2), outer);
+    EXPECT_TRUE(IsWindow(Window(400)));
+    // 0x10000000 + 32 records of the window table's size would wrap a 32-bit size.
+    EXPECT_EQ(CreateNumberedWindow(0x10000000, 0, 0, 50, 50, 0, "far"), 0);
+    EXPECT_EQ(Window(2), outer);
+}
+
 TEST_F(Windows, WaitEventTranslatesMessages)
 {
     ASSERT_GT(CreateNumberedWindow(0, 0, 0, 200, 200, 0xC80001, "events"), 0);
