@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "app/handlers.h"
+#include "app/layout.h"
 #include "app/state.h"
 #include "app/tester.h"
 #include "tests/support/coupler_client.h"
@@ -91,6 +92,18 @@ HGDIOBJ FieldBrush(int32_t field)
     return reinterpret_cast<HGDIOBJ>(brush);
 }
 
+// The editor's scroll bars that show: none 0, one 1, both 2.
+int ScrollBars(HWND editor)
+{
+    int shown = 0;
+    for (LONG bar : {OBJID_HSCROLL, OBJID_VSCROLL}) {
+        SCROLLBARINFO info = {};
+        info.cbSize = sizeof info;
+        shown += GetScrollBarInfo(editor, bar, &info) && !(info.rgstate[0] & STATE_SYSTEM_INVISIBLE);
+    }
+    return shown;
+}
+
 int Setting(const char* name, int fallback)
 {
     const char* value = getenv(name);
@@ -124,6 +137,18 @@ TEST(InProcessTester, ShowsItsFontsAndHelpAndHoldsNoMoreAfterThousandsOfTogglesA
     DWORD caret = 1;
     SendMessageA(editor, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
     EXPECT_EQ(SendMessageA(editor, EM_GETFIRSTVISIBLELINE, 0, 0) * 100 + caret, 0) << "the help from its first line";
+    EXPECT_EQ(ScrollBars(editor), 0) << "in Arial's metrics the seven lines fit";
+    // Arial, or a face with its metrics: "schliessen" 82 pixels wide in 12 bold.
+    HDC dc = GetDC(editor);
+    HGDIOBJ old = SelectObject(dc, Tester().fonts[2]);
+    char face[LF_FACESIZE] = "";
+    SIZE extent = {};
+    GetTextFaceA(dc, sizeof face, face);
+    GetTextExtentPoint32A(dc, "schliessen", 10, &extent);
+    SelectObject(dc, old);
+    ReleaseDC(editor, dc);
+    EXPECT_TRUE(std::string(face) == "Arial" || std::string(face) == "Liberation Sans") << face;
+    EXPECT_EQ(extent.cx, 82);
     HDC screen = GetDC(0);
     for (const expected::Control& c : expected::CONTROLS) {
         LOGFONTA font = {};
@@ -167,6 +192,13 @@ TEST(InProcessTester, ShowsItsFontsAndHelpAndHoldsNoMoreAfterThousandsOfTogglesA
     Pump();
     ExpectNoGrowth(first, Measure());
     EXPECT_EQ(ControlColourCount(), 8u) << "four fields and four labels, one record each";
+
+    // A help text wider and longer than the editor: both bars, from line 1 still.
+    const char* wide[12];
+    std::fill(wide, wide + 12, "Eine Zeile, die breiter ist als das Feld, in dem sie steht, und darum rollen muss.");
+    ClearControlItems(expected::EDITOR);
+    FillHelpText(wide, 12);
+    EXPECT_EQ(ScrollBars(editor) * 10 + SendMessageA(editor, EM_GETFIRSTVISIBLELINE, 0, 0), 20);
 
     // The shutdown gives back every window, font, brush and heap.
     HWND window = GetParent(GetControlHandle(0));

@@ -85,8 +85,10 @@ TEST_F(Serial, TheDeviceIsComAndItsDigitsAheadOfColonBlankOrEnd)
     } cases[] = {
         {"com3:9600,n,8,1", 3}, {"COM1:9600,n,8,1", 1},  {"cOm12:9600,n,8,1", 12},
         {"com3", 3},            {"com3 baud=9600 parity=N data=8 stop=1", 3},
-        {":9600,n,8,1", 0},     {"comx:9600,n,8,1", 0}, {"com:9600", 0}, {"com4:9600,n,8,1", 0},
+        {":9600,n,8,1", 0},     {"comx:9600,n,8,1", 0}, {"com:9600", 0}, {"com3x:9600", 0}, {"com4:9600,n,8,1", 0},
     };
+    // A file named as ":9600,n,8,1" would begin, were it taken for a path.
+    CloseHandle(CreateFileA(":960", GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.settings);
         int64_t before[13];
@@ -102,6 +104,7 @@ TEST_F(Serial, TheDeviceIsComAndItsDigitsAheadOfColonBlankOrEnd)
             EXPECT_EQ(CouplerLineChangeCount(com) > before[com], com == c.com) << "com" << com;
         Close();
     }
+    DeleteFileA(":960");
 }
 
 TEST_F(Serial, LinesSwitchApartAndAreSampledApartUntilThePortIsGone)

@@ -114,6 +114,13 @@ TEST_F(Toolkit, WindowFlagsGiveStylePlacementAndExactClientArea)
     }
 }
 
+LRESULT CALLBACK MakeFarWindowOnCreate(HWND, UINT message, WPARAM, LPARAM)
+{
+    if (message == WM_CREATE && !GetNumberedWindowHandle(400))
+        CreateNumberedWindow(400, 0, 0, 50, 50, WF_HIDDEN, "inner");
+    return CALLBACK_DEFAULT;
+}
+
 TEST_F(Toolkit, TablesGrowKeepingTheirObjectsAndRefuseNumbersTooLargeToHold)
 {
     std::vector<HWND> controls;
@@ -128,15 +135,18 @@ TEST_F(Toolkit, TablesGrowKeepingTheirObjectsAndRefuseNumbersTooLargeToHold)
     EXPECT_EQ(ControlTableSize() * 100 + FontTableSize(), 60 * 100 + 40);
     ASSERT_NE(0, CreateTextControl(100, 0, 0, 5, 5, ""));
     EXPECT_EQ(ControlTableSize(), 130);
-    ASSERT_NE(0, CreateNumberedWindow(40, 0, 0, 50, 50, WF_HIDDEN, "far"));
+    // A window whose creation makes a far window, which moves the table meanwhile.
+    SetWindowCallback(MakeFarWindowOnCreate);
+    HWND outer = AsWindow(CreateNumberedWindow(2, 0, 0, 50, 50, WF_HIDDEN, "outer"));
+    SetWindowCallback(0);
+    EXPECT_TRUE(IsWindow(outer) && GetNumberedWindowHandle(2) == outer && GetNumberedWindowHandle(400));
     EXPECT_EQ(GetNumberedWindowHandle(0), window);
     for (int32_t n = 0; n < 30; ++n)
         EXPECT_TRUE(GetControlHandle(n) == controls[n] && (n >= 10 || FontHandle(n) == fonts[n])) << n;
 
-    // A number whose records would not fit 32 bits is refused; nothing changes.
-    const int32_t huge = 0x10000000;
-    EXPECT_EQ(0, CreateTextControl(huge, 0, 0, 5, 5, "") + FontCreate(huge, "Arial", 10));
-    EXPECT_EQ(0, CreateNumberedWindow(huge, 0, 0, 50, 50, WF_HIDDEN, "huge"));
+    // Numbers whose table would pass 4 GiB (and wrap a 32-bit size) are refused.
+    EXPECT_EQ(0, CreateTextControl(0x20000000, 0, 0, 5, 5, "") + FontCreate(0x40000000, "Arial", 10) +
+                     CreateNumberedWindow(0x10000000, 0, 0, 50, 50, WF_HIDDEN, "far"));
     EXPECT_EQ(ControlTableSize() * 100 + FontTableSize(), 130 * 100 + 40);
     EXPECT_EQ(GetControlHandle(29), controls[29]);
 
