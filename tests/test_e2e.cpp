@@ -273,7 +273,7 @@ TEST(EndToEnd, OpensAtEveryRateThenSwitchesReadsClosesAndReopens)
     std::string steps = "port1";
     for (int baud = 0; baud < 9; ++baud)
         steps += " baud" + std::to_string(baud) + (baud ? " open open" : " open open");
-    Script({1, 3, 10, 12}, {2}, steps + " open sda sda? sda sda? scl int? scl hold+3 pull+3 sda? int?! open sda sda? "
+    Script({1, 3, 9, 10, 12}, {2}, steps + " open sda sda? sda sda? scl int? scl hold+3 pull+3 sda? int?! open sda sda? "
                                       "scl int? hold-3 baud7 open sda? int? sda scl port0 open open");
 }
 

@@ -14,6 +14,43 @@ namespace {
 
 HANDLE AsHandle(int32_t handle) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)); }
 
+// What the layer asks the platform to open with, seen through this program's
+// import of CreateFileA (the layer is linked into the suite): Wine does not
+// enforce share modes on serial devices, so a shared open shows only here.
+struct Asked {
+    DWORD access, share, disposition, flags;
+} asked;
+decltype(&CreateFileA) realCreateFile = 0;
+
+HANDLE WINAPI RecordingCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition, DWORD flags, HANDLE model)
+{
+    asked = {access, share, disposition, flags};
+    return realCreateFile(name, access, share, security, disposition, flags, model);
+}
+
+// Points this program's import of CreateFileA at RecordingCreateFile.
+bool RecordOpens()
+{
+    BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(0));
+    IMAGE_NT_HEADERS* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); d->Name; ++d) {
+        auto name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+        for (auto slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); name->u1.AddressOfData; ++name, ++slot) {
+            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
+                strcmp(reinterpret_cast<char*>(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)->Name), "CreateFileA"))
+                continue;
+            DWORD protection;
+            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection);
+            realCreateFile = reinterpret_cast<decltype(&CreateFileA)>(slot->u1.Function);
+            slot->u1.Function = reinterpret_cast<DWORD_PTR>(RecordingCreateFile);
+            return true;
+        }
+    }
+    return false;
+}
+
 class Serial : public ::testing::Test {
 protected:
     void SetUp() override
@@ -54,9 +91,13 @@ TEST_F(Serial, OpenSetsTheLineTheHandshakeAndTheTimeouts)
         {"com3:75,n,8,1", 4, 75, 1, 1, false, false, false},
         {"com3:300,n,8,1", -1, 300, 1, 1, false, false, false},
     };
+    ASSERT_TRUE(realCreateFile || RecordOpens());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mode);
         ASSERT_GT(Open(c.settings, c.mode), 0);
+        // Read and write, exclusive, an existing device, synchronous.
+        EXPECT_TRUE(asked.access == (GENERIC_READ | GENERIC_WRITE) && asked.share == 0 &&
+                    asked.disposition == OPEN_EXISTING && asked.flags == 0);
         CouplerLine line = {};
         ASSERT_TRUE(CouplerLineSettings(3, &line));
         EXPECT_EQ(line.baud * 10 + line.stopBits, c.baud * 10 + c.stopBits);
