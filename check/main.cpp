@@ -103,7 +103,7 @@ int main(int argc, char** argv)
         for (int i = 0; list && list[i]; i++) {
             StepResult result;
             list[i](port, options.repeat, &result);
-            Say("%-3s %-23s %-6s erwartet %s; gelesen %s", result.label, result.name,
+            Say("%-3s %-23s %-12s erwartet %s; gelesen %s", result.label, result.name,
                 OUTCOME_WORDS[result.outcome], result.expected, result.read);
             if (result.outcome > first.outcome)
                 first = result;

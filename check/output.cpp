@@ -111,11 +111,13 @@ void ShowProgress(const char* format, ...)
     progressShown = static_cast<DWORD>(strlen(text));
 }
 
-int PollKey()
+int KeyWithin(unsigned long ms)
 {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD count = 0, mode;
     if (GetConsoleMode(input, &mode)) {
+        // Waiting on the handle is what makes Wine's console read the terminal.
+        WaitForSingleObject(input, ms);
         INPUT_RECORD record;
         while (GetNumberOfConsoleInputEvents(input, &count) && count > 0 &&
                ReadConsoleInputA(input, &record, 1, &count) && count == 1)
@@ -126,10 +128,11 @@ int PollKey()
     }
     // A pipe is asked how much waits; a file always has its next byte ready.
     DWORD type = GetFileType(input);
-    if (type == FILE_TYPE_PIPE && (!PeekNamedPipe(input, nullptr, 0, nullptr, &count, nullptr) || count == 0))
+    if ((type == FILE_TYPE_PIPE && (!PeekNamedPipe(input, nullptr, 0, nullptr, &count, nullptr) || count == 0)) ||
+        (type != FILE_TYPE_PIPE && type != FILE_TYPE_DISK)) {
+        Sleep(ms);
         return 0;
-    if (type != FILE_TYPE_PIPE && type != FILE_TYPE_DISK)
-        return 0;
+    }
     char key = 0;
     return ReadFile(input, &key, 1, &count, nullptr) && count == 1 ? tolower(static_cast<unsigned char>(key))
                                                                    : 0;

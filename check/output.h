@@ -14,5 +14,5 @@ void SayError(const char* format, ...);
 // the next progress text and wiped by the next line.
 void ShowProgress(const char* format, ...);
 // A key from standard input (console, pipe or file), lower case, or 0 when
-// none is waiting. Never blocks.
-int PollKey();
+// none came within ms milliseconds.
+int KeyWithin(unsigned long ms);

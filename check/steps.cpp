@@ -57,7 +57,7 @@ void Fail(StepResult* result, const char* format, ...)
 
 void SdaReleased(int32_t port, int, StepResult* result)
 {
-    *result = {"1", "SDA losgelassen", STEP_OK, "DSR 1 bei DTR an", "DSR 1"};
+    *result = {"1", "SDA losgelassen", STEP_OK, "DSR 1", "DSR 1"};
     if (WaitLine(SerialGetDsr, port, 1, POWER_UP_MS) < 0)
         Fail(result, "DSR 0 nach %.0f ms", POWER_UP_MS);
 }
@@ -88,9 +88,8 @@ void SdaDriven(int32_t port, int repeat, StepResult* result)
 
 void SclQuiet(int32_t port, int repeat, StepResult* result)
 {
-    *result = {"3", "SCL stört SDA nicht", STEP_OK, "", "DSR blieb unverändert"};
-    snprintf(result->expected, sizeof result->expected, "DSR bleibt 1 (SDA los) und 0 (SDA auf Masse), je %d RTS-Wechsel",
-             repeat);
+    *result = {"3", "SCL stört SDA nicht", STEP_OK, "", "DSR unverändert"};
+    snprintf(result->expected, sizeof result->expected, "DSR bleibt 1 und 0 bei je %d RTS-Wechseln", repeat);
     for (int dtr = 1; dtr >= 0 && result->outcome == STEP_OK; dtr--) {
         SerialSetDtr(port, dtr);
         if (WaitLine(SerialGetDsr, port, dtr, SETTLE_LIMIT_MS) < 0)
@@ -122,7 +121,7 @@ int WaitKey(const char* keys, int32_t (*line)(int32_t, int32_t), int32_t port)
     double start = Milliseconds(), switched = start;
     int state = 1;
     for (;;) {
-        int key = PollKey();
+        int key = KeyWithin(10);
         if (key && strchr(keys, key))
             return key;
         double now = Milliseconds();
@@ -133,19 +132,18 @@ int WaitKey(const char* keys, int32_t (*line)(int32_t, int32_t), int32_t port)
             line(port, state);
             switched = now;
         }
-        Sleep(10);
     }
 }
 
 void Skip(StepResult* result, int key)
 {
     result->outcome = STEP_SKIPPED;
-    snprintf(result->read, sizeof result->read, key ? "übersprungen mit s" : "nichts in 30 s");
+    snprintf(result->read, sizeof result->read, key ? "nichts (Taste s)" : "nichts in 30 s");
 }
 
 void Led(int32_t port, StepResult* result, int32_t (*line)(int32_t, int32_t))
 {
-    Say("%s %s: Blinkt die LED am Koppler? j = ja, n = nein, s = überspringen", result->label, result->name);
+    SayAlways("%s %s: Blinkt die LED am Koppler? j = ja, n = nein, s = überspringen", result->label, result->name);
     int key = WaitKey("jns", line, port);
     line(port, 1);
     if (key == 'j' || key == 'n')
@@ -171,18 +169,17 @@ void LedScl(int32_t port, int, StepResult* result)
 // A person pulls a line and lets go: it must read active, then idle again.
 void PulledByHand(int32_t port, StepResult* result, const char* request, int32_t (*sample)(int32_t), int active)
 {
-    Say("%s %s: %s und wieder loslassen (s = überspringen)", result->label, result->name, request);
+    SayAlways("%s %s: %s und wieder loslassen (s = überspringen)", result->label, result->name, request);
     double start = Milliseconds();
     for (int want : {active, active ? 0 : 1}) {
         for (;;) {
             if (sample(port) == want)
                 break;
-            int key = PollKey();
+            int key = KeyWithin(1);
             if (key == 's' || Milliseconds() - start > PERSON_LIMIT_MS) {
                 Skip(result, key);
                 return;
             }
-            Sleep(1);
         }
     }
 }
