@@ -669,7 +669,7 @@ int main(int argc, char** argv)
         raw.c_cc[VTIME] = 0;
         stdinRaw = tcsetattr(0, TCSANOW, &raw) == 0;
         for (Port& port : ports)
-            printf("COM%d is %s\r\n", port.com, Record(port).pts);
+            printf("COM%d is %s, fault: %s\r\n", port.com, Record(port).pts, FAULT_NAMES[Record(port).fault]);
         ShowHelp();
     }
 
