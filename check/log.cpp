@@ -3,25 +3,19 @@
 
 #include <windows.h>
 #include <stdio.h>
-#include <string.h>
+
+#include "check/output.h"
 
 namespace {
 
 // The open log, or INVALID_HANDLE_VALUE; owned from LogOpen to LogClose.
 HANDLE logFile = INVALID_HANDLE_VALUE;
 
-const char HEADER[] = "zeit,port,baud,ergebnis,erster_fehler,einschwingen_min_ms,einschwingen_median_ms,"
-                      "einschwingen_max_ms\n";
-
 bool Append(const char* text)
 {
-    WCHAR wide[1024];
     char bytes[3072];
-    int length = MultiByteToWideChar(1252, 0, text, -1, wide, 1024);
-    int size = WideCharToMultiByte(CP_UTF8, 0, wide, length - 1, bytes, sizeof bytes, nullptr, nullptr);
-    DWORD done = 0;
-    return length > 0 && WriteFile(logFile, bytes, static_cast<DWORD>(size), &done, nullptr) &&
-           done == static_cast<DWORD>(size);
+    DWORD size = static_cast<DWORD>(ToUtf8(text, bytes, sizeof bytes)), done = 0;
+    return WriteFile(logFile, bytes, size, &done, nullptr) && done == size;
 }
 
 }  // namespace
@@ -31,20 +25,15 @@ bool LogOpen(const char* path, char* reason, int size)
     // Append-only access: earlier rows cannot be overwritten.
     logFile = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                           nullptr);
-    DWORD error = GetLastError();
     LARGE_INTEGER length = {};
     if (logFile != INVALID_HANDLE_VALUE && GetFileSizeEx(logFile, &length) &&
-        (length.QuadPart > 0 || Append(HEADER)))
+        (length.QuadPart > 0 || Append("zeit,port,baud,ergebnis,erster_fehler,einschwingen_min_ms,"
+                                       "einschwingen_median_ms,einschwingen_max_ms\n")))
         return true;
-    if (logFile != INVALID_HANDLE_VALUE)
-        error = GetLastError();
+    DWORD error = GetLastError();
     LogClose();
-    const char* text = error == ERROR_PATH_NOT_FOUND ? "den Ordner gibt es nicht"
-                       : error == ERROR_ACCESS_DENIED ? "keine Schreibrechte"
-                       : error == ERROR_SHARING_VIOLATION ? "von einem anderen Programm geöffnet"
-                                                          : nullptr;
-    if (text)
-        snprintf(reason, size, "%s", text);
+    if (error == ERROR_PATH_NOT_FOUND || error == ERROR_ACCESS_DENIED)
+        snprintf(reason, size, "%s", error == ERROR_ACCESS_DENIED ? "keine Schreibrechte" : "den Ordner gibt es nicht");
     else
         snprintf(reason, size, "Fehler %lu", error);
     return false;

@@ -5,8 +5,6 @@
 #include <windows.h>
 #include <stdio.h>
 
-#include <initializer_list>
-
 #include "check/log.h"
 #include "check/options.h"
 #include "check/output.h"
@@ -21,6 +19,8 @@ enum ExitCode { EXIT_PASSED = 0, EXIT_FAILED = 1, EXIT_CANNOT_RUN = 2 };
 const char ABSENT[] = "gibt es nicht";
 const char BUSY[] = "ist belegt";
 
+const char* const OUTCOME_WORDS[] = {"ok", "übersprungen", "FEHLER"};
+
 // Opens COMn as the tester opens a port; -1 with the reason in reason.
 int32_t OpenPort(int com, int baud, const char** reason)
 {
@@ -29,7 +29,7 @@ int32_t OpenPort(int com, int baud, const char** reason)
     int32_t port = SerialOpen(settings, 0, 1024, 1024);
     if (port > 0)
         return port;
-    // Windows names a missing port "not found" and one held by another
+    // Windows calls a missing port "not found" and one held by another
     // program "access denied". Wine refuses a held port with other errors
     // (998), and a port mapped to a folder, its way of having none, with
     // "access denied": the folder tells these apart.
@@ -53,16 +53,14 @@ int ListPorts()
         if (port > 0)
             SerialClose(port);
         if (port > 0 || reason == BUSY) {
-            SayAlways("COM%d%s", com, port > 0 ? "" : " (belegt)");
+            Say(SAY_ALWAYS, "COM%d%s", com, port > 0 ? "" : " (belegt)");
             listed++;
         }
     }
     if (!listed)
-        SayAlways("Keine Schnittstelle COM1 bis COM20 gefunden");
+        Say(SAY_ALWAYS, "Keine Schnittstelle COM1 bis COM20 gefunden");
     return EXIT_PASSED;
 }
-
-const char* const OUTCOME_WORDS[] = {"ok", "übersprungen", "FEHLER"};
 
 }  // namespace
 
@@ -74,60 +72,52 @@ int main(int argc, char** argv)
     OutputStart(parsed && options.quiet);
     if (!parsed || options.help) {
         if (!parsed)
-            SayError("coupler-check: %s", text);
+            Say(SAY_ERROR, "coupler-check: %s", text);
         for (int i = 0; USAGE[i]; i++)
-            (parsed ? SayAlways : SayError)("%s", USAGE[i]);
+            Say(parsed ? SAY_ALWAYS : SAY_ERROR, "%s", USAGE[i]);
         return parsed ? EXIT_PASSED : EXIT_CANNOT_RUN;
     }
     if (options.list)
         return ListPorts();
     // The log first: a check whose record cannot be kept does not touch the port.
     if (options.log && !LogOpen(options.log, text, sizeof text)) {
-        SayError("coupler-check: Protokolldatei %s: %s", options.log, text);
+        Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.log, text);
         return EXIT_CANNOT_RUN;
     }
     const char* reason = nullptr;
     int32_t port = OpenPort(options.port, options.baud, &reason);
     if (port < 0) {
-        SayError("coupler-check: COM%d %s", options.port, reason);
+        Say(SAY_ERROR, "coupler-check: COM%d %s", options.port, reason);
         LogClose();
         return EXIT_CANNOT_RUN;
     }
     SerialSetDtr(port, 1);
     SerialSetRts(port, 1);
-    Say("Kopplerprüfung an COM%d, %d Baud, %d Wiederholungen", options.port, options.baud, options.repeat);
-
-    StepResult first;  // the first step that failed, else the first skipped
-    first.outcome = STEP_OK;
-    for (const Step* list : {AUTOMATIC_STEPS, options.interactive ? INTERACTIVE_STEPS : nullptr}) {
-        for (int i = 0; list && list[i]; i++) {
-            StepResult result;
-            list[i](port, options.repeat, &result);
-            Say("%-3s %-23s %-12s erwartet %s; gelesen %s", result.label, result.name,
-                OUTCOME_WORDS[result.outcome], result.expected, result.read);
-            if (result.outcome > first.outcome)
-                first = result;
-        }
+    Say(SAY_NORMAL, "Kopplerprüfung an COM%d, %d Baud, %d Wiederholungen", options.port, options.baud, options.repeat);
+    StepResult first = {"", "", STEP_OK, "", ""};  // the first failed step, else the first skipped
+    for (int step = 0; step < (options.interactive ? ALL_STEPS : AUTOMATIC_STEPS); step++) {
+        StepResult result;
+        RunStep(step, port, options.repeat, &result);
+        Say(SAY_NORMAL, "%-3s %-23s %-12s erwartet %s; gelesen %s", result.label, result.name,
+            OUTCOME_WORDS[result.outcome], result.expected, result.read);
+        if (result.outcome > first.outcome)
+            first = result;
     }
     SerialSetDtr(port, 1);
     SerialSetRts(port, 1);
     SerialClose(port);
 
-    char verdict[100] = "BESTANDEN";
+    char failed[80] = "";
     if (first.outcome != STEP_OK)
-        snprintf(verdict, sizeof verdict, "NICHT BESTANDEN: %s %s%s", first.label, first.name,
+        snprintf(failed, sizeof failed, "%s %s%s", first.label, first.name,
                  first.outcome == STEP_SKIPPED ? " übersprungen" : "");
-    SayAlways("%s", verdict);
+    Say(SAY_ALWAYS, "%s%s", *failed ? "NICHT BESTANDEN: " : "BESTANDEN", failed);
     SettleTimes settle = MeasuredSettleTimes();
-    int written = snprintf(text, sizeof text, "COM%d,%d,%s,%s%s%s%s", options.port, options.baud,
-                           first.outcome == STEP_OK ? "BESTANDEN" : "NICHT BESTANDEN", first.label,
-                           first.outcome == STEP_OK ? "" : " ", first.outcome == STEP_OK ? "" : first.name,
-                           first.outcome == STEP_SKIPPED ? " übersprungen" : "");
-    if (settle.count > 0)
-        snprintf(text + written, sizeof text - written, ",%.3f,%.3f,%.3f", settle.min, settle.median, settle.max);
-    else
-        snprintf(text + written, sizeof text - written, ",,,");
+    int length = snprintf(text, sizeof text, "COM%d,%d,%s,%s", options.port, options.baud,
+                          *failed ? "NICHT BESTANDEN" : "BESTANDEN", failed);
+    snprintf(text + length, sizeof text - length, settle.count ? ",%.3f,%.3f,%.3f" : ",,,", settle.min,
+             settle.median, settle.max);
     LogRow(text);
     LogClose();
-    return first.outcome == STEP_OK ? EXIT_PASSED : EXIT_FAILED;
+    return *failed ? EXIT_FAILED : EXIT_PASSED;
 }

@@ -1,8 +1,11 @@
 #include "check/options.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <algorithm>
 
 const char* const USAGE[] = {
     "Aufruf: coupler-check COMn [--baud B] [--repeat N] [--interactive] [--log DATEI] [--quiet]",
@@ -19,78 +22,58 @@ const char* const USAGE[] = {
 
 namespace {
 
-// Baud rates of the tester's list.
-const int BAUD_RATES[] = {75, 150, 300, 600, 1200, 2400, 4800, 9600, 19200};
-
 // A whole decimal number from low to high, or -1.
 int Number(const char* text, int low, int high)
 {
     char* end = nullptr;
     long value = strtol(text, &end, 10);
-    return (*text >= '0' && *text <= '9' && !*end && value >= low && value <= high) ? static_cast<int>(value)
-                                                                                    : -1;
+    return *text >= '0' && *text <= '9' && !*end && value >= low && value <= high ? static_cast<int>(value) : -1;
 }
 
-// The switch an argument names, or null.
-bool CheckOptions::*Flag(const char* name)
+bool Refuse(char* error, int size, const char* format, ...)
 {
-    static const struct {
-        const char* name;
-        bool CheckOptions::*flag;
-    } FLAGS[] = {{"--interactive", &CheckOptions::interactive},
-                 {"--quiet", &CheckOptions::quiet},
-                 {"--list", &CheckOptions::list},
-                 {"--help", &CheckOptions::help}};
-    for (const auto& entry : FLAGS)
-        if (!strcmp(name, entry.name))
-            return entry.flag;
-    return nullptr;
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(error, size, format, arguments);
+    va_end(arguments);
+    return false;
 }
 
 }  // namespace
 
 bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int size)
 {
+    static const int BAUD_RATES[] = {75, 150, 300, 600, 1200, 2400, 4800, 9600, 19200};
     for (int i = 1; i < argc; i++) {
         const char* name = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        bool takesValue = !strcmp(name, "--baud") || !strcmp(name, "--repeat") || !strcmp(name, "--log");
-        if (takesValue && !value) {
-            snprintf(error, size, "%s braucht einen Wert", name);
-            return false;
-        }
+        bool valued = !strcmp(name, "--baud") || !strcmp(name, "--repeat") || !strcmp(name, "--log");
+        const char* value = valued && i + 1 < argc ? argv[++i] : "";
+        if (valued && !*value)
+            return Refuse(error, size, "%s braucht einen Wert", name);
         if (!strcmp(name, "--baud")) {
-            options->baud = 0;
-            for (int rate : BAUD_RATES)
-                if (Number(value, rate, rate) == rate)
-                    options->baud = rate;
-            if (!options->baud) {
-                snprintf(error, size, "Baudrate %s gibt es nicht", value);
-                return false;
-            }
+            options->baud = Number(value, 75, 19200);
+            if (std::find(BAUD_RATES, BAUD_RATES + 9, options->baud) == BAUD_RATES + 9)
+                return Refuse(error, size, "Baudrate %s gibt es nicht", value);
         } else if (!strcmp(name, "--repeat")) {
-            options->repeat = Number(value, 1, 10000);
-            if (options->repeat < 0) {
-                snprintf(error, size, "--repeat %s: erlaubt sind 1 bis 10000", value);
-                return false;
-            }
+            if ((options->repeat = Number(value, 1, 10000)) < 0)
+                return Refuse(error, size, "--repeat %s: erlaubt sind 1 bis 10000", value);
         } else if (!strcmp(name, "--log")) {
             options->log = value;
-        } else if (Flag(name)) {
-            options->*Flag(name) = true;
-            continue;
-        } else if (!_strnicmp(name, "com", 3) && Number(name + 3, 1, 256) > 0 && !options->port) {
+        } else if (!strcmp(name, "--interactive")) {
+            options->interactive = true;
+        } else if (!strcmp(name, "--quiet")) {
+            options->quiet = true;
+        } else if (!strcmp(name, "--list")) {
+            options->list = true;
+        } else if (!strcmp(name, "--help")) {
+            options->help = true;
+        } else if (!_strnicmp(name, "com", 3) && !options->port && Number(name + 3, 1, 256) > 0) {
             options->port = Number(name + 3, 1, 256);
-            continue;
         } else {
-            snprintf(error, size, "unbekanntes Argument: %s", name);
-            return false;
+            return Refuse(error, size, "unbekanntes Argument: %s", name);
         }
-        i++;
     }
-    if (!options->port && !options->list && !options->help) {
-        snprintf(error, size, "keine Schnittstelle angegeben");
-        return false;
-    }
+    if (!options->port && !options->list && !options->help)
+        return Refuse(error, size, "keine Schnittstelle angegeben");
     return true;
 }

@@ -14,47 +14,34 @@
 
 namespace {
 
-// Output state, set once by OutputStart and kept for the process.
+// Output state, set by OutputStart and kept for the process.
 bool quietRun = false;
-bool outConsole = false;     // standard output is a console
-DWORD progressShown = 0;     // characters of progress text on the screen now
-DWORD startTicks = 0;        // GetTickCount at OutputStart
-DWORD progressTicks = 0;     // GetTickCount of the last progress text
+bool outConsole = false;   // standard output is a console
+int progressShown = 0;     // characters of progress text on the screen now
+DWORD startTicks = 0;      // GetTickCount at OutputStart
+DWORD progressTicks = 0;   // GetTickCount of the last progress text
 
-void Write(DWORD which, const char* text, bool newLine)
+void Write(DWORD which, const char* text)
 {
     HANDLE handle = GetStdHandle(which);
-    WCHAR wide[1024];
-    int length = MultiByteToWideChar(1252, 0, text, -1, wide, 1000);
-    length = length > 0 ? length - 1 : 0;
-    if (newLine)
-        wide[length++] = L'\n';
     DWORD done = 0;
     if (which == STD_OUTPUT_HANDLE ? outConsole : GetConsoleMode(handle, &done)) {
-        WriteConsoleW(handle, wide, static_cast<DWORD>(length), &done, nullptr);
+        WCHAR wide[1024];
+        int length = MultiByteToWideChar(1252, 0, text, -1, wide, 1024);
+        WriteConsoleW(handle, wide, length > 0 ? length - 1 : 0, &done, nullptr);
         return;
     }
     char bytes[3072];
-    int size = WideCharToMultiByte(CP_UTF8, 0, wide, length, bytes, sizeof bytes, nullptr, nullptr);
-    WriteFile(handle, bytes, static_cast<DWORD>(size), &done, nullptr);
+    WriteFile(handle, bytes, ToUtf8(text, bytes, sizeof bytes), &done, nullptr);
 }
 
 void WipeProgress()
 {
-    if (progressShown == 0)
-        return;
     char blanks[100];
-    snprintf(blanks, sizeof blanks, "\r%*s\r", static_cast<int>(progressShown), "");
-    Write(STD_OUTPUT_HANDLE, blanks, false);
+    snprintf(blanks, sizeof blanks, "\r%*s\r", progressShown, "");
+    if (progressShown)
+        Write(STD_OUTPUT_HANDLE, blanks);
     progressShown = 0;
-}
-
-void Line(DWORD which, const char* format, va_list arguments)
-{
-    char text[1000];
-    vsnprintf(text, sizeof text, format, arguments);
-    WipeProgress();
-    Write(which, text, true);
 }
 
 }  // namespace
@@ -67,36 +54,22 @@ void OutputStart(bool quiet)
     startTicks = GetTickCount();
 }
 
-void Say(const char* format, ...)
+void Say(Channel channel, const char* format, ...)
 {
-    if (quietRun)
+    if (channel == SAY_NORMAL && quietRun)
         return;
+    char text[1000];
     va_list arguments;
     va_start(arguments, format);
-    Line(STD_OUTPUT_HANDLE, format, arguments);
+    int length = vsnprintf(text, sizeof text - 1, format, arguments);
     va_end(arguments);
-}
-
-void SayAlways(const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    Line(STD_OUTPUT_HANDLE, format, arguments);
-    va_end(arguments);
-}
-
-void SayError(const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    Line(STD_ERROR_HANDLE, format, arguments);
-    va_end(arguments);
+    strcpy(text + (length < 0 || length > 998 ? 998 : length), "\n");
+    WipeProgress();
+    Write(channel == SAY_ERROR ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, text);
 }
 
 void ShowProgress(const char* format, ...)
 {
-    // Only runs that take longer than about a second show progress, at most
-    // ten times a second.
     DWORD now = GetTickCount();
     if (quietRun || !outConsole || now - startTicks < 1000 || now - progressTicks < 100)
         return;
@@ -107,15 +80,22 @@ void ShowProgress(const char* format, ...)
     vsnprintf(text, sizeof text, format, arguments);
     va_end(arguments);
     WipeProgress();
-    Write(STD_OUTPUT_HANDLE, text, false);
-    progressShown = static_cast<DWORD>(strlen(text));
+    Write(STD_OUTPUT_HANDLE, text);
+    progressShown = static_cast<int>(strlen(text));
+}
+
+int ToUtf8(const char* text, char* bytes, int size)
+{
+    WCHAR wide[1024];
+    int length = MultiByteToWideChar(1252, 0, text, -1, wide, 1024);
+    return length > 1 ? WideCharToMultiByte(CP_UTF8, 0, wide, length - 1, bytes, size, nullptr, nullptr) : 0;
 }
 
 int KeyWithin(unsigned long ms)
 {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD count = 0, mode;
-    if (GetConsoleMode(input, &mode)) {
+    DWORD count = 0, type = GetFileType(input);
+    if (GetConsoleMode(input, &count)) {
         // Waiting on the handle is what makes Wine's console read the terminal.
         WaitForSingleObject(input, ms);
         INPUT_RECORD record;
@@ -127,13 +107,11 @@ int KeyWithin(unsigned long ms)
         return 0;
     }
     // A pipe is asked how much waits; a file always has its next byte ready.
-    DWORD type = GetFileType(input);
-    if ((type == FILE_TYPE_PIPE && (!PeekNamedPipe(input, nullptr, 0, nullptr, &count, nullptr) || count == 0)) ||
-        (type != FILE_TYPE_PIPE && type != FILE_TYPE_DISK)) {
-        Sleep(ms);
-        return 0;
-    }
     char key = 0;
-    return ReadFile(input, &key, 1, &count, nullptr) && count == 1 ? tolower(static_cast<unsigned char>(key))
-                                                                   : 0;
+    if ((type == FILE_TYPE_PIPE && PeekNamedPipe(input, nullptr, 0, nullptr, &count, nullptr) && count > 0) ||
+        type == FILE_TYPE_DISK)
+        if (ReadFile(input, &key, 1, &count, nullptr) && count == 1)
+            return tolower(static_cast<unsigned char>(key));
+    Sleep(ms);
+    return 0;
 }

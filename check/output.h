@@ -2,17 +2,21 @@
 // of the program; this module turns them into what the receiver reads.
 #pragma once
 
-// Looks at the standard handles; with quiet only verdicts and errors appear.
+enum Channel {
+    SAY_NORMAL,  // standard output, unless quiet
+    SAY_ALWAYS,  // standard output, also when quiet (verdicts, questions)
+    SAY_ERROR    // standard error
+};
+
+// Looks at the standard handles; with quiet SAY_NORMAL lines are left out.
 void OutputStart(bool quiet);
-// A line on standard output, unless quiet (printf format, no line break needed).
-void Say(const char* format, ...);
-// A line on standard output, also when quiet (the verdict).
-void SayAlways(const char* format, ...);
-// A line on standard error.
-void SayError(const char* format, ...);
-// Text for the user's eyes only: on a console and not quiet; overwritten by
-// the next progress text and wiped by the next line.
+// One line (printf format, the line break is added).
+void Say(Channel channel, const char* format, ...);
+// Text for the user's eyes only: on a console, not quiet, in runs longer than
+// a second; overwritten by the next progress text, wiped by the next line.
 void ShowProgress(const char* format, ...);
+// The text in UTF-8 (at most size bytes); its length.
+int ToUtf8(const char* text, char* bytes, int size);
 // A key from standard input (console, pipe or file), lower case, or 0 when
 // none came within ms milliseconds.
 int KeyWithin(unsigned long ms);

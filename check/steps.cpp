@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <stdarg.h>
 #include <stdio.h>
-#include <string.h>
 
 #include <algorithm>
 #include <vector>
@@ -17,13 +16,13 @@ namespace {
 constexpr double SETTLE_LIMIT_MS = 50;
 // After the open a coupler fed from the lines may need this long to come up.
 constexpr double POWER_UP_MS = 250;
-// An interactive step gives up after this time.
+// A step by hand gives up after this time.
 constexpr double PERSON_LIMIT_MS = 30000;
 // The LEDs blink at about 2 Hz: the line changes every 250 ms.
 constexpr double BLINK_HALF_PERIOD_MS = 250;
 
-// Settle times of step 2, in ms; filled by it, read by MeasuredSettleTimes.
-std::vector<double> settleTimes;
+// What step 2 measured; written by it, read through MeasuredSettleTimes.
+SettleTimes settle = {0, 0, 0, 0};
 
 double Milliseconds()
 {
@@ -37,12 +36,11 @@ double Milliseconds()
 // did not within limit.
 double WaitLine(int32_t (*sample)(int32_t), int32_t port, int want, double limit)
 {
-    double start = Milliseconds(), now = start;
+    double start = Milliseconds();
     do {
         if (sample(port) == want)
             return Milliseconds() - start;
-        now = Milliseconds();
-    } while (now - start < limit);
+    } while (Milliseconds() - start < limit);
     return -1;
 }
 
@@ -66,24 +64,25 @@ void SdaDriven(int32_t port, int repeat, StepResult* result)
 {
     *result = {"2", "SDA auf Masse", STEP_OK, "", ""};
     snprintf(result->expected, sizeof result->expected, "DSR folgt DTR binnen 50 ms, %d mal aus und an", repeat);
-    settleTimes.clear();
+    std::vector<double> times;
     for (int i = 1; i <= repeat && result->outcome == STEP_OK; i++) {
         ShowProgress("Schritt 2: %d von %d", i, repeat);
-        for (int dtr = 0; dtr <= 1; dtr++) {
+        for (int dtr = 0; dtr <= 1 && result->outcome == STEP_OK; dtr++) {
             SerialSetDtr(port, dtr);
-            double settle = WaitLine(SerialGetDsr, port, dtr, SETTLE_LIMIT_MS);
-            if (settle < 0) {
+            times.push_back(WaitLine(SerialGetDsr, port, dtr, SETTLE_LIMIT_MS));
+            if (times.back() < 0)
                 Fail(result, "DSR %d 50 ms nach DTR %s (Durchgang %d)", !dtr, dtr ? "an" : "aus", i);
-                break;
-            }
-            settleTimes.push_back(settle);
         }
     }
     SerialSetDtr(port, 1);
-    SettleTimes times = MeasuredSettleTimes();
+    std::sort(times.begin(), times.end());
+    size_t n = times.size();
+    settle = {times[0], n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2, times[n - 1], static_cast<int>(n)};
     if (result->outcome == STEP_OK)
-        snprintf(result->read, sizeof result->read, "Einschwingzeit min %.2f, Median %.2f, max %.2f ms", times.min,
-                 times.median, times.max);
+        snprintf(result->read, sizeof result->read, "Einschwingzeit min %.2f, Median %.2f, max %.2f ms", settle.min,
+                 settle.median, settle.max);
+    else
+        settle.count = 0;  // a failed step measured nothing worth keeping
 }
 
 void SclQuiet(int32_t port, int repeat, StepResult* result)
@@ -114,104 +113,70 @@ void IntIdle(int32_t port, int repeat, StepResult* result)
             Fail(result, "CTS 1");
 }
 
-// Waits for a key among the given ones, switching line every half period
-// when line is given (the LED blinks); the key, or 0 after the time limit.
-int WaitKey(const char* keys, int32_t (*line)(int32_t, int32_t), int32_t port)
+// A step by hand: either an LED that blinks (its line switched every half
+// period) while the person answers j or n, or a line the person pulls and
+// lets go, which must read active, then idle again.
+struct HandStep {
+    const char* label;
+    const char* name;
+    const char* request;
+    const char* expected;
+    int32_t (*blink)(int32_t, int32_t);
+    int32_t (*sample)(int32_t);
+    int active;
+};
+
+const HandStep HAND_STEPS[] = {
+    {"5a", "LED SDA", "Blinkt die LED am Koppler? j = ja, n = nein", "blinkt", SerialSetDtr, nullptr, 0},
+    {"5b", "LED SCL", "Blinkt die LED am Koppler? j = ja, n = nein", "blinkt", SerialSetRts, nullptr, 0},
+    {"5c", "SDA am Slave auf Masse", "SDA an einem Slave auf Masse halten und wieder loslassen",
+     "DSR 0, dann wieder 1", nullptr, SerialGetDsr, 0},
+    {"5d", "INT auf Masse", "INT auf Masse ziehen und wieder loslassen", "CTS 1, dann wieder 0", nullptr,
+     SerialGetCts, 1}};
+
+void ByHand(const HandStep& step, int32_t port, StepResult* result)
 {
+    *result = {step.label, step.name, STEP_OK, "", ""};
+    snprintf(result->expected, sizeof result->expected, "%s", step.expected);
+    Say(SAY_ALWAYS, "%s %s: %s (s = überspringen)", step.label, step.name, step.request);
     double start = Milliseconds(), switched = start;
-    int state = 1;
+    int phase = 0, lineState = 1;
     for (;;) {
-        int key = KeyWithin(10);
-        if (key && strchr(keys, key))
-            return key;
+        int key = KeyWithin(step.blink ? 10 : 1);
+        if (step.sample && step.sample(port) == (phase == 0 ? step.active : !step.active) && ++phase == 2) {
+            snprintf(result->read, sizeof result->read, "%s", step.expected);
+            break;
+        }
+        if (step.blink && (key == 'j' || key == 'n')) {
+            snprintf(result->read, sizeof result->read, "%s", key == 'j' ? "blinkt" : "blinkt nicht");
+            result->outcome = key == 'j' ? STEP_OK : STEP_FAILED;
+            break;
+        }
         double now = Milliseconds();
-        if (now - start > PERSON_LIMIT_MS)
-            return 0;
-        if (line && now - switched >= BLINK_HALF_PERIOD_MS) {
-            state = !state;
-            line(port, state);
+        if (key == 's' || now - start > PERSON_LIMIT_MS) {
+            result->outcome = STEP_SKIPPED;
+            snprintf(result->read, sizeof result->read, key == 's' ? "nichts (Taste s)" : "nichts in 30 s");
+            break;
+        }
+        if (step.blink && now - switched >= BLINK_HALF_PERIOD_MS) {
+            step.blink(port, lineState = !lineState);
             switched = now;
         }
     }
-}
-
-void Skip(StepResult* result, int key)
-{
-    result->outcome = STEP_SKIPPED;
-    snprintf(result->read, sizeof result->read, key ? "nichts (Taste s)" : "nichts in 30 s");
-}
-
-void Led(int32_t port, StepResult* result, int32_t (*line)(int32_t, int32_t))
-{
-    SayAlways("%s %s: Blinkt die LED am Koppler? j = ja, n = nein, s = überspringen", result->label, result->name);
-    int key = WaitKey("jns", line, port);
-    line(port, 1);
-    if (key == 'j' || key == 'n')
-        snprintf(result->read, sizeof result->read, "%s", key == 'j' ? "blinkt" : "blinkt nicht");
-    if (key == 'n')
-        result->outcome = STEP_FAILED;
-    else if (key != 'j')
-        Skip(result, key);
-}
-
-void LedSda(int32_t port, int, StepResult* result)
-{
-    *result = {"5a", "LED SDA", STEP_OK, "blinkt", ""};
-    Led(port, result, SerialSetDtr);
-}
-
-void LedScl(int32_t port, int, StepResult* result)
-{
-    *result = {"5b", "LED SCL", STEP_OK, "blinkt", ""};
-    Led(port, result, SerialSetRts);
-}
-
-// A person pulls a line and lets go: it must read active, then idle again.
-void PulledByHand(int32_t port, StepResult* result, const char* request, int32_t (*sample)(int32_t), int active)
-{
-    SayAlways("%s %s: %s und wieder loslassen (s = überspringen)", result->label, result->name, request);
-    double start = Milliseconds();
-    for (int want : {active, active ? 0 : 1}) {
-        for (;;) {
-            if (sample(port) == want)
-                break;
-            int key = KeyWithin(1);
-            if (key == 's' || Milliseconds() - start > PERSON_LIMIT_MS) {
-                Skip(result, key);
-                return;
-            }
-        }
-    }
-}
-
-void SdaByHand(int32_t port, int, StepResult* result)
-{
-    *result = {"5c", "SDA am Slave auf Masse", STEP_OK, "DSR 0, dann wieder 1", "DSR 0, dann wieder 1"};
-    PulledByHand(port, result, "SDA an einem Slave auf Masse halten", SerialGetDsr, 0);
-}
-
-void IntByHand(int32_t port, int, StepResult* result)
-{
-    *result = {"5d", "INT auf Masse", STEP_OK, "CTS 1, dann wieder 0", "CTS 1, dann wieder 0"};
-    PulledByHand(port, result, "INT auf Masse ziehen", SerialGetCts, 1);
+    if (step.blink)
+        step.blink(port, 1);
 }
 
 }  // namespace
 
-const Step AUTOMATIC_STEPS[] = {SdaReleased, SdaDriven, SclQuiet, IntIdle, nullptr};
-const Step INTERACTIVE_STEPS[] = {LedSda, LedScl, SdaByHand, IntByHand, nullptr};
-
-SettleTimes MeasuredSettleTimes()
+void RunStep(int step, int32_t port, int repeat, StepResult* result)
 {
-    SettleTimes times;
-    std::vector<double> sorted = settleTimes;
-    std::sort(sorted.begin(), sorted.end());
-    times.count = static_cast<int>(sorted.size());
-    if (times.count > 0) {
-        times.min = sorted.front();
-        times.max = sorted.back();
-        times.median = times.count % 2 ? sorted[times.count / 2]
-                                       : (sorted[times.count / 2 - 1] + sorted[times.count / 2]) / 2;
-    }
-    return times;
+    static void (*const AUTOMATIC[AUTOMATIC_STEPS])(int32_t, int, StepResult*) = {SdaReleased, SdaDriven, SclQuiet,
+                                                                                    IntIdle};
+    if (step < AUTOMATIC_STEPS)
+        AUTOMATIC[step](port, repeat, result);
+    else
+        ByHand(HAND_STEPS[step - AUTOMATIC_STEPS], port, result);
 }
+
+SettleTimes MeasuredSettleTimes() { return settle; }

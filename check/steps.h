@@ -8,25 +8,21 @@
 enum StepOutcome { STEP_OK, STEP_SKIPPED, STEP_FAILED };
 
 struct StepResult {
-    const char* label = "";  // "1" .. "4", "5a" .. "5d"
-    const char* name = "";   // what the step checks
-    StepOutcome outcome = STEP_OK;
-    char expected[120] = "";
-    char read[120] = "";
+    const char* label;  // "1" .. "4", "5a" .. "5d"
+    const char* name;   // what the step checks
+    StepOutcome outcome;
+    char expected[120];
+    char read[120];
 };
 
-// Settle times of SDA: from each DTR change to DSR following, in ms.
+// Steps 0 to 3 (shown as 1 to 4) are automatic; the four after them need a
+// hand on the coupler.
+constexpr int AUTOMATIC_STEPS = 4, ALL_STEPS = 8;
+void RunStep(int step, int32_t port, int repeat, StepResult* result);
+
+// SDA's settle times from step 2: each DTR change to DSR following, in ms.
 struct SettleTimes {
-    double min = 0, median = 0, max = 0;
-    int count = 0;
+    double min, median, max;
+    int count;
 };
-
-typedef void (*Step)(int32_t port, int repeat, StepResult* result);
-
-// The automatic steps 1 to 4 and the interactive steps 5a to 5d, in order,
-// each list ended by a null entry.
-extern const Step AUTOMATIC_STEPS[];
-extern const Step INTERACTIVE_STEPS[];
-
-// The settle times step 2 measured.
 SettleTimes MeasuredSettleTimes();
