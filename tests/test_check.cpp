@@ -1,10 +1,11 @@
 // coupler-check.exe end to end, on the virtual coupler's COM3: verdicts and
 // exit codes for a healthy and a faulty coupler, ports that cannot be used,
-// bad arguments, the CSV record and the steps that need a hand.
+// bad arguments, the CSV record and the steps by hand.
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <algorithm>
+#include <stdio.h>
+
 #include <functional>
 #include <string>
 
@@ -18,17 +19,15 @@ struct Result {
     std::string output;  // standard output and error, as the bytes came
 };
 
-// Called with the output so far and the check's standard input.
-typedef std::function<void(const std::string&, HANDLE)> Watcher;
-
-Result RunCheck(const std::string& arguments, const std::string& input = "", Watcher watch = nullptr)
+// Runs the check with input waiting on its standard input; watch sees the
+// output so far and may write more input.
+Result RunCheck(const std::string& arguments, const std::string& input = "",
+                std::function<void(const std::string&, HANDLE)> watch = nullptr)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE outRead, outWrite, inRead, inWrite;
     CreatePipe(&outRead, &outWrite, &inherit, 0);
     CreatePipe(&inRead, &inWrite, &inherit, 0);
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -40,15 +39,14 @@ Result RunCheck(const std::string& arguments, const std::string& input = "", Wat
     DWORD done = 0;
     if (CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &done, nullptr);
-        for (DWORD start = GetTickCount(); GetTickCount() - start < 60000;) {
-            bool ended = WaitForSingleObject(process.hProcess, 5) == WAIT_OBJECT_0;
+        bool ended = false;
+        for (DWORD start = GetTickCount(); !ended && GetTickCount() - start < 60000;) {
+            ended = WaitForSingleObject(process.hProcess, 5) == WAIT_OBJECT_0;
             char buffer[4096];
             while (PeekNamedPipe(outRead, nullptr, 0, nullptr, &done, nullptr) && done > 0 &&
                    ReadFile(outRead, buffer, sizeof buffer, &done, nullptr))
                 result.output.append(buffer, done);
-            if (ended)
-                break;
-            if (watch)
+            if (watch && !ended)
                 watch(result.output, inWrite);
         }
         TerminateProcess(process.hProcess, 98);
@@ -61,15 +59,20 @@ Result RunCheck(const std::string& arguments, const std::string& input = "", Wat
     return result;
 }
 
+bool Has(const std::string& output, const std::string& text) { return output.find(text) != std::string::npos; }
+bool EndsWith(const std::string& output, const std::string& text)
+{
+    return output.size() >= text.size() && output.compare(output.size() - text.size(), text.size(), text) == 0;
+}
+
 class CheckTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(CouplerAttach() && CouplerReset() && CouplerPortPresent(3, true)); }
 };
 
-const char USAGE_START[] = "Aufruf: coupler-check COMn [--baud B]";
-
 TEST_F(CheckTest, VerdictAndExitCodeFollowTheCoupler)
 {
+    const std::string usage = "\nAufruf: coupler-check COMn [--baud B]";
     const struct {
         const char* arguments;
         CouplerFaultKind fault;
@@ -91,12 +94,9 @@ TEST_F(CheckTest, VerdictAndExitCodeFollowTheCoupler)
         {"--list", FAULT_NONE, 0, 5, false, 0, "COM3\nCOM5 (belegt)\n"},
         {"COM3", FAULT_NONE, 0, 0, true, 2, "coupler-check: COM3 gibt es nicht\n"},
         {"COM5", FAULT_NONE, 0, 5, false, 2, "coupler-check: COM5 ist belegt\n"},
-        {"COM3 --baud 1000", FAULT_NONE, 0, 0, false, 2,
-         std::string("coupler-check: Baudrate 1000 gibt es nicht\n") + USAGE_START},
-        {"COM3 --repeat 10001", FAULT_NONE, 0, 0, false, 2,
-         std::string("coupler-check: --repeat 10001: erlaubt sind 1 bis 10000\n") + USAGE_START},
-        {"--quiet", FAULT_NONE, 0, 0, false, 2, std::string("coupler-check: keine Schnittstelle angegeben\n") + USAGE_START},
-        {"COM3 --frob", FAULT_NONE, 0, 0, false, 2, std::string("coupler-check: unbekanntes Argument: --frob\n") + USAGE_START},
+        {"COM3 --baud 1000", FAULT_NONE, 0, 0, false, 2, "coupler-check: Baudrate 1000 gibt es nicht" + usage},
+        {"--quiet", FAULT_NONE, 0, 0, false, 2, "coupler-check: keine Schnittstelle angegeben" + usage},
+        {"COM3 --frob", FAULT_NONE, 0, 0, false, 2, "coupler-check: unbekanntes Argument: --frob" + usage},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -120,7 +120,7 @@ TEST_F(CheckTest, HealthyRunReportsEveryStepAndLeavesTheLinesReleased)
                              "2   SDA auf Masse           ok           erwartet DSR folgt DTR binnen 50 ms, 20 mal",
                              u8"3   SCL stört SDA nicht     ok           erwartet DSR bleibt 1 und 0 bei je 20",
                              "4   INT in Ruhe             ok           erwartet CTS 0; gelesen CTS 0\nBESTANDEN\n"})
-        EXPECT_NE(std::string::npos, result.output.find(line)) << line << result.output;
+        EXPECT_TRUE(Has(result.output, line)) << line << result.output;
     // The check left DTR and RTS on; closing the port then dropped them.
     for (int waited = 0; waited < 100 && CouplerCloseCount(3) == closes; waited++)
         Sleep(10);
@@ -138,21 +138,19 @@ TEST_F(CheckTest, LogKeepsAHeaderAndOneRowPerRunAndAnUnwritableOneStopsTheCheck)
     EXPECT_EQ(0u, RunCheck(std::string("COM3 --quiet --log \"") + path + "\"").code);
     ASSERT_TRUE(CouplerSetFault(3, FAULT_SCL_LEAK));
     EXPECT_EQ(1u, RunCheck(std::string("COM3 --quiet --log \"") + path + "\"").code);
-    char text[2000] = "";
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD size = 0;
-    ReadFile(file, text, sizeof text - 1, &size, nullptr);
-    CloseHandle(file);
-    DeleteFileA(path);
-    std::string log(text, size), header = "zeit,port,baud,ergebnis,erster_fehler,einschwingen_min_ms,"
+    char text[2000];
+    FILE* file = fopen(path, "rb");
+    ASSERT_TRUE(file);
+    std::string log(text, fread(text, 1, sizeof text, file)), header = "zeit,port,baud,ergebnis,erster_fehler,einschwingen_min_ms,"
                                           "einschwingen_median_ms,einschwingen_max_ms\n";
+    fclose(file);
+    DeleteFileA(path);
     ASSERT_EQ(header, log.substr(0, header.size()));
-    std::string first = log.substr(header.size(), log.find('\n', header.size()) + 1 - header.size());
-    std::string second = log.substr(header.size() + first.size());
-    EXPECT_TRUE(first[4] == '-' && first[10] == 'T' && first[13] == ':') << first;
-    EXPECT_EQ(",COM3,9600,BESTANDEN,,", first.substr(19, 22));
-    EXPECT_EQ(u8",COM3,9600,NICHT BESTANDEN,3 SCL stört SDA nicht,", second.substr(19, 50)) << log;
-    EXPECT_EQ(1, std::count(second.begin(), second.end(), '\n'));
+    size_t second = log.find('\n', header.size()) + 1;
+    EXPECT_TRUE(log[header.size() + 4] == '-' && log[header.size() + 10] == 'T') << log;
+    EXPECT_EQ(",COM3,9600,BESTANDEN,,", log.substr(header.size() + 19, 22));
+    EXPECT_EQ(u8",COM3,9600,NICHT BESTANDEN,3 SCL stört SDA nicht,", log.substr(second + 19, 50));
+    EXPECT_EQ(log.size() - 1, log.find('\n', second)) << "exactly two rows";
 
     int64_t changes = CouplerLineChangeCount(3);
     Result result = RunCheck("COM3 --log Z:\\no-such-folder\\checks.csv");
@@ -162,11 +160,11 @@ TEST_F(CheckTest, LogKeepsAHeaderAndOneRowPerRunAndAnUnwritableOneStopsTheCheck)
     EXPECT_EQ(changes, CouplerLineChangeCount(3));
 }
 
-TEST_F(CheckTest, InteractiveStepsPassOnLinesPulledByHandAndReportSkips)
+TEST_F(CheckTest, StepsByHandPassOnLinesPulledAndReportSkips)
 {
     int64_t blinks = -1;
     Result result = RunCheck("COM3 --interactive", "", [&](const std::string& output, HANDLE input) {
-        if (output.find("5a LED SDA") != std::string::npos && blinks < 0) {
+        if (Has(output, "5a LED SDA") && blinks < 0) {
             // The LED blinks at about 2 Hz while the question waits.
             int64_t before = CouplerLineChangeCount(3);
             Sleep(1100);
@@ -174,28 +172,24 @@ TEST_F(CheckTest, InteractiveStepsPassOnLinesPulledByHandAndReportSkips)
             DWORD done;
             WriteFile(input, "jj", 2, &done, nullptr);
         }
-        if (output.find("5c SDA") != std::string::npos) {
-            CouplerHoldSda(3, true);
+        bool sda = Has(output, "5c SDA"), intLine = Has(output, "5d INT");
+        if (sda || intLine) {
+            (intLine ? CouplerPullInt : CouplerHoldSda)(3, true);
             Sleep(50);
-            CouplerHoldSda(3, false);
-        }
-        if (output.find("5d INT") != std::string::npos) {
-            CouplerPullInt(3, true);
-            Sleep(50);
-            CouplerPullInt(3, false);
+            (intLine ? CouplerPullInt : CouplerHoldSda)(3, false);
         }
     });
     EXPECT_EQ(0u, result.code);
     EXPECT_TRUE(blinks >= 3 && blinks <= 6) << blinks;
     for (const char* line : {"5a  LED SDA                 ok", "5b  LED SCL                 ok",
                              "5c  SDA am Slave auf Masse  ok", "5d  INT auf Masse           ok"})
-        EXPECT_NE(std::string::npos, result.output.find(line)) << line << result.output;
-    EXPECT_EQ("BESTANDEN\n", result.output.substr(result.output.size() - 10));
+        EXPECT_TRUE(Has(result.output, line)) << line << result.output;
+    EXPECT_TRUE(EndsWith(result.output, "\nBESTANDEN\n")) << result.output;
 
     result = RunCheck("COM3 --interactive", "ssss");
     EXPECT_EQ(1u, result.code);
-    EXPECT_NE(std::string::npos, result.output.find(u8"5c  SDA am Slave auf Masse  übersprungen erwartet DSR 0"));
-    EXPECT_NE(std::string::npos, result.output.find(u8"\nNICHT BESTANDEN: 5a LED SDA übersprungen\n"));
+    EXPECT_TRUE(Has(result.output, u8"5c  SDA am Slave auf Masse  übersprungen erwartet DSR 0, dann wieder 1"));
+    EXPECT_TRUE(EndsWith(result.output, u8"\nNICHT BESTANDEN: 5a LED SDA übersprungen\n")) << result.output;
 }
 
 }  // namespace
