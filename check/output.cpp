@@ -56,32 +56,25 @@ void OutputStart(bool quiet)
 
 void Say(Channel channel, const char* format, ...)
 {
-    if (channel == SAY_NORMAL && quietRun)
+    DWORD now = GetTickCount();
+    if ((channel == SAY_NORMAL && quietRun) ||
+        (channel == SAY_PROGRESS &&
+         (quietRun || !outConsole || now - startTicks < 1000 || now - progressTicks < 100)))
         return;
     char text[1000];
     va_list arguments;
     va_start(arguments, format);
     int length = vsnprintf(text, sizeof text - 1, format, arguments);
     va_end(arguments);
-    strcpy(text + (length < 0 || length > 998 ? 998 : length), "\n");
+    length = length < 0 || length > 998 ? 998 : length;
     WipeProgress();
+    if (channel == SAY_PROGRESS) {
+        progressTicks = now;
+        progressShown = length;
+    } else {
+        strcpy(text + length, "\n");
+    }
     Write(channel == SAY_ERROR ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, text);
-}
-
-void ShowProgress(const char* format, ...)
-{
-    DWORD now = GetTickCount();
-    if (quietRun || !outConsole || now - startTicks < 1000 || now - progressTicks < 100)
-        return;
-    progressTicks = now;
-    char text[90];
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
-    WipeProgress();
-    Write(STD_OUTPUT_HANDLE, text);
-    progressShown = static_cast<int>(strlen(text));
 }
 
 int ToUtf8(const char* text, char* bytes, int size)

@@ -66,7 +66,7 @@ void SdaDriven(int32_t port, int repeat, StepResult* result)
     snprintf(result->expected, sizeof result->expected, "DSR folgt DTR binnen 50 ms, %d mal aus und an", repeat);
     std::vector<double> times;
     for (int i = 1; i <= repeat && result->outcome == STEP_OK; i++) {
-        ShowProgress("Schritt 2: %d von %d", i, repeat);
+        Say(SAY_PROGRESS, "Schritt 2: %d von %d", i, repeat);
         for (int dtr = 0; dtr <= 1 && result->outcome == STEP_OK; dtr++) {
             SerialSetDtr(port, dtr);
             times.push_back(WaitLine(SerialGetDsr, port, dtr, SETTLE_LIMIT_MS));
@@ -94,7 +94,7 @@ void SclQuiet(int32_t port, int repeat, StepResult* result)
         if (WaitLine(SerialGetDsr, port, dtr, SETTLE_LIMIT_MS) < 0)
             Fail(result, "DSR %d schon vor dem ersten RTS-Wechsel", !dtr);
         for (int i = 1; i <= repeat && result->outcome == STEP_OK; i++) {
-            ShowProgress("Schritt 3: %d von %d", (1 - dtr) * repeat + i, 2 * repeat);
+            Say(SAY_PROGRESS, "Schritt 3: %d von %d", (1 - dtr) * repeat + i, 2 * repeat);
             SerialSetRts(port, i % 2 == 0);
             if (SerialGetDsr(port) != dtr)
                 Fail(result, "DSR %d nach RTS-Wechsel %d", !dtr, i);
