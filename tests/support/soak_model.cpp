@@ -194,7 +194,10 @@ SoakBox SoakApply(SoakModel& model, const SoakStep& step)
         break;
     case SoakAction::PressOpenClose:
         if (model.portOpen) {
-            // Lines, fields and flags stay as they were.
+            // Fields and flags stay as they were; the driver drops the lines
+            // with the port's last handle.
+            model.ports[model.openCom].dtr = 0;
+            model.ports[model.openCom].rts = 0;
             model.portOpen = false;
             model.openCom = 0;
             model.buttonText = texts::OPEN;
