@@ -38,6 +38,16 @@ protected:
     }
 };
 
+// True once the port has been closed again since `closes` was read, with
+// both lines off and `before` (bit 0 DTR, bit 1 RTS) just before the close.
+bool LinesDropped(int com, int64_t closes, int before)
+{
+    for (int i = 0; i < 100 && CouplerCloseCount(com) <= closes; ++i)
+        Sleep(10);
+    return CouplerCloseCount(com) > closes && CouplerLinesAtClose(com) == before && CouplerDtr(com) == 0 &&
+           CouplerRts(com) == 0;
+}
+
 TEST_F(EndToEnd, WithoutAnyPortEveryActionReportsIt)
 {
     // A file named as the port-less settings string's first characters must
@@ -145,9 +155,12 @@ TEST_F(EndToEnd, OpenSwitchReadAndCloseOnACoupler)
     EXPECT_TRUE(FieldShows(16, "1", RED));
     EXPECT_EQ(CouplerLineChangeCount(1), com1Changes) << "com1 must stay untouched";
 
-    // Close: the fields keep what they show, the buttons report the closed port.
+    // Close: the fields keep what they show, the buttons report the closed port,
+    // and the driver drops both lines with the port's last handle.
+    const int64_t closes = CouplerCloseCount(3);
     Press(6);
     ASSERT_TRUE(WaitText(Control(6), OPEN));
+    EXPECT_TRUE(LinesDropped(3, closes, 3));
     PressExpectingBox(9, "F E H L E R   S D A", NOT_OPEN);
     EXPECT_TRUE(FieldShows(14, "0", WHITE));
     EXPECT_TRUE(FieldShows(16, "1", RED));
@@ -170,7 +183,9 @@ TEST_F(EndToEnd, BusyPortsAreNotListedAndClosingWithAnOpenPortExitsCleanly)
     OpenPort(0, 7);
     EXPECT_EQ(CouplerDtr(3), 1);
 
+    const int64_t closes = CouplerCloseCount(3);
     CloseExpectingCodeZero();   // the port still open
+    EXPECT_TRUE(LinesDropped(3, closes, 3));
 }
 
 }  // namespace
