@@ -1,4 +1,5 @@
-# Configures (once) and builds the project into $BENCH_BUILD (default build/).
+# Configures (once) and builds the project into $BENCH_BUILD (default build/):
+# build_all builds everything, build_all TARGET... only those targets.
 BENCH_ROOT=${BENCH_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 BENCH_BUILD=${BENCH_BUILD:-$BENCH_ROOT/build}
 
@@ -17,7 +18,7 @@ build_all() {
   # Builds from several shells of one checkout take turns.
   (
     flock 8
-    cmake --build "$BENCH_BUILD" -- -j2
+    cmake --build "$BENCH_BUILD" ${1:+--target "$@"} -- -j2
   ) 8>"$BENCH_BUILD/.build.lock"
   if declare -F coupler_build >/dev/null; then
     coupler_build

@@ -11,6 +11,10 @@
 
 #include "tools/virtual-coupler/coupler_state.h"
 
+static_assert(FAULT_SDA_STUCK_LOW == COUPLER_FAULT_SDA_LOW && FAULT_SDA_NOT_WIRED == COUPLER_FAULT_NO_READBACK &&
+                  FAULT_SLOW_SDA == COUPLER_FAULT_SLOW_SDA,
+              "the client's fault numbers are the state file's");
+
 namespace {
 
 // The open state file, or INVALID_HANDLE_VALUE. Opened by CouplerAttach,
@@ -138,6 +142,11 @@ bool CouplerSetInputs(int com, bool dsr, bool cts, bool dcd)
 
 bool CouplerClearInputs(int com) { return Request(COUPLER_OP_CLEAR_INPUTS, com); }
 
+bool CouplerSetFault(int com, CouplerFaultKind fault, int delayMs)
+{
+    return Request(COUPLER_OP_FAULT, com, fault, delayMs);
+}
+
 int CouplerDtr(int com)
 {
     CouplerPort port;
@@ -160,6 +169,18 @@ int64_t CouplerLastLineChange(int com)
 {
     CouplerPort port;
     return ReadPort(com, &port) ? port.lastChange : -1;
+}
+
+int64_t CouplerCloseCount(int com)
+{
+    CouplerPort port;
+    return ReadPort(com, &port) ? static_cast<int64_t>(port.closes) : -1;
+}
+
+int CouplerLinesAtClose(int com)
+{
+    CouplerPort port;
+    return ReadPort(com, &port) ? static_cast<int>(port.linesAtClose & 3) : -1;
 }
 
 bool CouplerLineSettings(int com, CouplerLine* line)

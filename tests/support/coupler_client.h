@@ -36,6 +36,19 @@ bool CouplerPullInt(int com, bool pulled);
 bool CouplerSetInputs(int com, bool dsr, bool cts, bool dcd);
 bool CouplerClearInputs(int com);
 
+// Coupler faults, one at a time per port (CouplerReset clears it). The names
+// are those of the daemon's --fault option.
+enum CouplerFaultKind {
+    FAULT_NONE = 0,
+    FAULT_SDA_STUCK_LOW = 1,   // DSR always off
+    FAULT_SDA_STUCK_HIGH = 2,  // DSR always on
+    FAULT_SDA_NOT_WIRED = 3,   // read-back not wired: DSR always off
+    FAULT_SCL_LEAK = 4,        // DSR off for 5 ms after every RTS change
+    FAULT_INT_STUCK_LOW = 5,   // CTS always on
+    FAULT_SLOW_SDA = 6         // DSR follows DTR delayMs after the change
+};
+bool CouplerSetFault(int com, CouplerFaultKind fault, int delayMs = 0);
+
 // The output lines as the program last set them: 1 on, 0 off, -1 unknown.
 int CouplerDtr(int com);
 int CouplerRts(int com);
@@ -43,6 +56,13 @@ int CouplerRts(int com);
 // QueryPerformanceCounter ticks (the same clock under Wine); -1 when unknown.
 int64_t CouplerLineChangeCount(int com);
 int64_t CouplerLastLineChange(int com);
+// A serial driver drops DTR and RTS when the last handle to the port closes,
+// and so does the virtual coupler: CouplerDtr and CouplerRts read 0 once the
+// program has closed the port or ended. CouplerCloseCount counts those
+// closes (-1 unknown); CouplerLinesAtClose gives the lines as the program
+// left them just before the last one (bit 0 DTR, bit 1 RTS; -1 unknown).
+int64_t CouplerCloseCount(int com);
+int CouplerLinesAtClose(int com);
 
 // The port's line settings as the program configured them.
 struct CouplerLine {

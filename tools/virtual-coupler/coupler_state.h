@@ -31,8 +31,24 @@ enum CouplerOp {
     COUPLER_OP_CLEAR_INPUTS = 8, /* inputs follow the coupler model again */
     COUPLER_OP_WRITE = 9,        /* data: bytes that arrive at the program */
     COUPLER_OP_READ = 10,        /* answer data: bytes the program wrote since the last read */
-    COUPLER_OP_LINE_SETTINGS = 11 /* answer data: a CouplerTermios of the pty */
+    COUPLER_OP_LINE_SETTINGS = 11, /* answer data: a CouplerTermios of the pty */
+    COUPLER_OP_FAULT = 12          /* arg0: a CouplerFault, arg1: its delay in ms (slow SDA) */
 };
+
+/* Faults of the coupler, one at a time per port; see CouplerInputs. */
+enum CouplerFault {
+    COUPLER_FAULT_NONE = 0,
+    COUPLER_FAULT_SDA_LOW = 1,     /* SDA stuck at ground: DSR always off */
+    COUPLER_FAULT_SDA_HIGH = 2,    /* SDA stuck high: DSR always on */
+    COUPLER_FAULT_NO_READBACK = 3, /* SDA read-back not wired: DSR always off */
+    COUPLER_FAULT_SCL_LEAK = 4,    /* SCL leaks into SDA: DSR off for a while after every RTS change */
+    COUPLER_FAULT_INT_LOW = 5,     /* INT stuck at ground: CTS always on */
+    COUPLER_FAULT_SLOW_SDA = 6,    /* DSR follows DTR only after faultDelayMs */
+    COUPLER_FAULT_COUNT = 7
+};
+
+/* How long SCL disturbs SDA after an RTS edge (SCL leak), in state-file ticks. */
+#define COUPLER_SCL_LEAK_TICKS 50000 /* 5 ms */
 
 /* The pty's line settings as the program left them (termios of the pty). */
 struct CouplerTermios {
@@ -67,7 +83,12 @@ struct CouplerPort {
     int64_t lastChange;    /* time of the last DTR/RTS change, in 100 ns units of
                               CLOCK_MONOTONIC_RAW: Wine's QueryPerformanceCounter */
     char pts[COUPLER_PTS_MAX]; /* "/dev/pts/K" of the slave side */
-    uint32_t reserved[8];
+    uint32_t fault;        /* a CouplerFault */
+    uint32_t faultDelayMs; /* slow SDA: DSR follows DTR after this many ms */
+    int64_t dtrChanged;    /* time of the last DTR change, same clock as lastChange */
+    int64_t rtsChanged;    /* time of the last RTS change */
+    uint32_t closes;       /* times the last handle to the port was closed */
+    uint32_t linesAtClose; /* DTR (bit 0) and RTS (bit 1) just before the last close */
 };
 
 struct CouplerState {
@@ -92,16 +113,46 @@ struct CouplerState {
 #define COUPLER_PORT_SIZE 128
 #define COUPLER_PORTS_OFFSET (56 + COUPLER_DATA_MAX)
 
+/* Bits of CouplerInputs. */
+#define COUPLER_IN_DSR 1
+#define COUPLER_IN_CTS 2
+#define COUPLER_IN_DCD 4
+
+/* The coupler's answer on the input lines at time now: SDA follows DTR
+ * unless a slave holds it at ground, and is read back on DSR; CTS is on while
+ * INT is at ground; DCD stays off. A fault changes that as its comment says;
+ * set inputs override everything. */
+static inline int CouplerInputs(const volatile struct CouplerPort* port, int64_t now)
+{
+    if (port->overrideOn)
+        return (port->overrideDsr ? COUPLER_IN_DSR : 0) | (port->overrideCts ? COUPLER_IN_CTS : 0) |
+               (port->overrideDcd ? COUPLER_IN_DCD : 0);
+    int dtr = port->dtr != 0;
+    if (port->fault == COUPLER_FAULT_SLOW_SDA && now - port->dtrChanged < (int64_t)port->faultDelayMs * 10000)
+        dtr = !dtr; /* the line has not followed the last change yet */
+    int sda = dtr && !port->sdaHeld;
+    if (port->fault == COUPLER_FAULT_SDA_LOW || port->fault == COUPLER_FAULT_NO_READBACK)
+        sda = 0;
+    else if (port->fault == COUPLER_FAULT_SDA_HIGH)
+        sda = 1;
+    else if (port->fault == COUPLER_FAULT_SCL_LEAK && now - port->rtsChanged < COUPLER_SCL_LEAK_TICKS)
+        sda = 0;
+    int intLow = port->intPulled || port->fault == COUPLER_FAULT_INT_LOW;
+    return (sda ? COUPLER_IN_DSR : 0) | (intLow ? COUPLER_IN_CTS : 0);
+}
+
 #ifdef __cplusplus
 static_assert(sizeof(CouplerPort) == COUPLER_PORT_SIZE, "port record layout");
 static_assert(sizeof(CouplerTermios) == 48, "line settings layout");
 static_assert(offsetof(CouplerState, ports) == COUPLER_PORTS_OFFSET, "state layout");
 static_assert(offsetof(CouplerPort, lastChange) == 56, "port record layout");
+static_assert(offsetof(CouplerPort, dtrChanged) == 104, "port record layout");
 #else
 _Static_assert(sizeof(struct CouplerPort) == COUPLER_PORT_SIZE, "port record layout");
 _Static_assert(sizeof(struct CouplerTermios) == 48, "line settings layout");
 _Static_assert(offsetof(struct CouplerState, ports) == COUPLER_PORTS_OFFSET, "state layout");
 _Static_assert(offsetof(struct CouplerPort, lastChange) == 56, "port record layout");
+_Static_assert(offsetof(struct CouplerPort, dtrChanged) == 104, "port record layout");
 #endif
 
 #endif

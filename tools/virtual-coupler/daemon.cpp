@@ -36,7 +36,13 @@ struct Options {
     bool present = false;      // --present: map the ports at start
     bool registry = false;     // --registry: also set the prefix's Ports values
     bool interactive = false;  // --interactive: live view and keys
+    uint32_t fault = COUPLER_FAULT_NONE;  // --fault: every port starts with it
+    uint32_t faultDelayMs = 80;           // --fault slow-sda:MS, also for the live key
 };
+
+// Fault names on the command line and in the live view, by CouplerFault.
+const char* const FAULT_NAMES[COUPLER_FAULT_COUNT] = {
+    "none", "sda-stuck-low", "sda-stuck-high", "sda-not-wired", "scl-leak", "int-stuck-low", "slow-sda"};
 
 // Per-port things that do not belong in the state file. Owned by main's
 // loop; the masters are closed by Shutdown.
@@ -45,6 +51,7 @@ struct Port {
     int master = -1;            // pty master, open for the daemon's life
     std::string fromProgram;    // bytes the program wrote, not yet fetched
     uint32_t shownChanges = 0;  // line change count last shown (interactive)
+    bool slaveOpen = false;     // someone had the pty's slave open at the last look
 };
 
 // The whole daemon's state, owned by main and alive until it returns.
@@ -199,9 +206,16 @@ void SetPresent(Port& port, bool present)
     PointLink(port);
 }
 
+void SetFault(CouplerPort& record, uint32_t fault, uint32_t delayMs)
+{
+    record.faultDelayMs = delayMs;
+    record.fault = fault < COUPLER_FAULT_COUNT ? fault : 0u;
+}
+
 void ResetPort(Port& port)
 {
     CouplerPort& record = Record(port);
+    SetFault(record, COUPLER_FAULT_NONE, 0);
     record.busy = record.vanished = 0;
     SetLock(port);
     record.sdaHeld = record.intPulled = 0;
@@ -251,6 +265,11 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
         return true;
     case COUPLER_OP_CLEAR_INPUTS:
         record.overrideOn = 0;
+        return true;
+    case COUPLER_OP_FAULT:
+        if (arg[0] < 0 || arg[0] >= COUPLER_FAULT_COUNT || arg[1] < 0)
+            return false;
+        SetFault(record, static_cast<uint32_t>(arg[0]), static_cast<uint32_t>(arg[1]));
         return true;
     case COUPLER_OP_WRITE: {
         uint32_t length = arg[0] < 0 ? 0 : static_cast<uint32_t>(arg[0]);
@@ -325,7 +344,8 @@ void ShowLines(Port& port)
     if (changes == port.shownChanges)
         return;
     port.shownChanges = changes;
-    int dsr = record.dtr && !record.sdaHeld, cts = record.intPulled;
+    int inputs = CouplerInputs(&record, NowTicks());
+    int dsr = (inputs & COUPLER_IN_DSR) != 0, cts = (inputs & COUPLER_IN_CTS) != 0;
     char text[160];
     snprintf(text, sizeof text, "DTR %u  RTS %u    SDA %d  SCL %u  INT %s   (changed at %.3f s)", record.dtr,
              record.rts, dsr, record.rts, cts ? "low" : "high", (record.lastChange - startTicks) / 1e7);
@@ -334,7 +354,8 @@ void ShowLines(Port& port)
 
 void ShowHelp()
 {
-    printf("keys: Tab next port, s hold/release SDA, i pull/release INT, t send text, q quit\r\n");
+    printf("keys: Tab next port, s hold/release SDA, i pull/release INT, f next fault, t send text, "
+           "q quit\r\n");
     fflush(stdout);
 }
 
@@ -373,6 +394,10 @@ void HandleKey(char key)
         record.intPulled = !record.intPulled;
         Show("%s", record.intPulled ? "INT pulled to ground (CTS on)" : "INT released (CTS off)", port);
         break;
+    case 'f':
+        SetFault(record, (record.fault + 1) % COUPLER_FAULT_COUNT, options.faultDelayMs);
+        Show("fault: %s", FAULT_NAMES[record.fault], port);
+        break;
     case 't':
         typing = true;
         Show("%s", "type text, Enter sends it", port);
@@ -393,6 +418,44 @@ void ShowTraffic(Port& port)
         return;
     Show("program wrote: %s", Printable(port.fromProgram), port);
     port.fromProgram.clear();
+}
+
+// A serial driver drops DTR and RTS when the last handle to the port closes.
+// The pty's master reports a hang-up while no one has the slave open (Wine's
+// server and the program both close theirs when the last handle goes), so
+// the lines drop as soon as the daemon sees it. The compare-and-swap on the
+// change count leaves a switch that a new opener made meanwhile alone.
+void WatchClose(Port& port)
+{
+    CouplerPort& record = Record(port);
+    uint32_t changes = __atomic_load_n(&record.lineChanges, __ATOMIC_ACQUIRE);
+    struct pollfd master = {port.master, 0, 0};
+    if (poll(&master, 1, 0) != 1 || !(master.revents & POLLHUP)) {
+        port.slaveOpen = true;
+        return;
+    }
+    uint32_t lines = (record.dtr ? 1 : 0) | (record.rts ? 2 : 0);
+    if (!port.slaveOpen && !lines)
+        return;
+    if (!__atomic_compare_exchange_n(&record.lineChanges, &changes, changes + 1, false, __ATOMIC_ACQ_REL,
+                                     __ATOMIC_ACQUIRE))
+        return;  // the program switched a line just now: look again on the next tick
+    port.slaveOpen = false;
+    int64_t now = NowTicks();
+    if (record.dtr)
+        record.dtrChanged = now;
+    if (record.rts)
+        record.rtsChanged = now;
+    record.dtr = record.rts = 0;
+    record.lastChange = now;
+    record.linesAtClose = lines;
+    __atomic_add_fetch(&record.closes, 1, __ATOMIC_RELEASE);
+    if (stdinRaw) {
+        port.shownChanges = changes + 1;
+        char text[80];
+        snprintf(text, sizeof text, "closed: DTR 0 RTS 0   (before: DTR %u RTS %u)", lines & 1, lines >> 1);
+        Show("%s", text, port);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -424,6 +487,27 @@ bool ParsePorts(const char* list)
     return !options.ports.empty();
 }
 
+// "scl-leak", "slow-sda" or "slow-sda:30" (milliseconds).
+bool ParseFault(const char* text)
+{
+    std::string name = text;
+    size_t colon = name.find(':');
+    if (colon != std::string::npos) {
+        char* end = nullptr;
+        long delay = strtol(name.c_str() + colon + 1, &end, 10);
+        if (*end || delay < 0 || delay > 60000 || name.compare(0, colon, "slow-sda") != 0)
+            return false;
+        options.faultDelayMs = static_cast<uint32_t>(delay);
+        name.erase(colon);
+    }
+    for (uint32_t fault = 0; fault < COUPLER_FAULT_COUNT; fault++)
+        if (name == FAULT_NAMES[fault]) {
+            options.fault = fault;
+            return true;
+        }
+    return false;
+}
+
 bool ParseOptions(int argc, char** argv)
 {
     for (int i = 1; i < argc; i++) {
@@ -444,6 +528,10 @@ bool ParseOptions(int argc, char** argv)
             options.registry = true;
         else if (name == "--interactive")
             options.interactive = true;
+        else if (name == "--fault" && hasValue) {
+            if (!ParseFault(argv[++i]))
+                return false;
+        }
         else
             return false;
     }
@@ -537,7 +625,9 @@ int main(int argc, char** argv)
     if (!ParseOptions(argc, argv)) {
         fprintf(stderr,
                 "usage: %s --state FILE --prefix WINEPREFIX --ports 1-20|3,4 [--absent DIR]\n"
-                "          [--present] [--registry] [--interactive]\n",
+                "          [--present] [--registry] [--interactive] [--fault NAME[:MS]]\n"
+                "faults: sda-stuck-low sda-stuck-high sda-not-wired scl-leak int-stuck-low\n"
+                "        slow-sda[:MS] (DSR follows DTR after MS ms, default 80)\n",
                 argv[0]);
         return 2;
     }
@@ -562,6 +652,7 @@ int main(int argc, char** argv)
     signal(SIGPIPE, SIG_IGN);
 
     for (Port& port : ports) {
+        SetFault(Record(port), options.fault, options.faultDelayMs);
         Record(port).present = options.present;
         PointLink(port);
         if (options.registry)
@@ -578,7 +669,7 @@ int main(int argc, char** argv)
         raw.c_cc[VTIME] = 0;
         stdinRaw = tcsetattr(0, TCSANOW, &raw) == 0;
         for (Port& port : ports)
-            printf("COM%d is %s\r\n", port.com, Record(port).pts);
+            printf("COM%d is %s, fault: %s\r\n", port.com, Record(port).pts, FAULT_NAMES[Record(port).fault]);
         ShowHelp();
     }
 
@@ -588,6 +679,8 @@ int main(int argc, char** argv)
         // A 1 ms tick: requests are answered within about a millisecond.
         poll(&input, stdinRaw ? 1 : 0, 1);
         ServeRequests();
+        for (Port& port : ports)
+            WatchClose(port);
         int64_t now = NowTicks();
         if (now - lastLinkCheck > 200000) {  // every 20 ms
             KeepLinks();

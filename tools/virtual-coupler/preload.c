@@ -75,42 +75,38 @@ static struct CouplerPort* FindPort(int fd)
 
 static int Flag(uint32_t* field) { return __atomic_load_n(field, __ATOMIC_ACQUIRE) != 0; }
 
-/* The coupler: SDA follows DTR unless a slave holds it at ground, and is read
- * back on DSR; CTS is on while INT is pulled to ground; DCD stays off. */
+static int64_t NowTicks(void)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC_RAW, &now);
+    return (int64_t)now.tv_sec * 10000000 + now.tv_nsec / 100;
+}
+
+/* The output lines as the program set them and the inputs from the coupler
+ * model (coupler_state.h). */
 static int ModemBits(struct CouplerPort* port)
 {
-    int bits = 0;
-    int dtr = Flag(&port->dtr), rts = Flag(&port->rts);
-    if (dtr)
-        bits |= TIOCM_DTR;
-    if (rts)
-        bits |= TIOCM_RTS;
-    if (Flag(&port->overrideOn)) {
-        if (Flag(&port->overrideDsr))
-            bits |= TIOCM_DSR;
-        if (Flag(&port->overrideCts))
-            bits |= TIOCM_CTS;
-        if (Flag(&port->overrideDcd))
-            bits |= TIOCM_CAR;
-    } else {
-        if (dtr && !Flag(&port->sdaHeld))
-            bits |= TIOCM_DSR;
-        if (Flag(&port->intPulled))
-            bits |= TIOCM_CTS;
-    }
-    return bits;
+    __atomic_thread_fence(__ATOMIC_ACQUIRE);
+    int inputs = CouplerInputs(port, NowTicks());
+    return (Flag(&port->dtr) ? TIOCM_DTR : 0) | (Flag(&port->rts) ? TIOCM_RTS : 0) |
+           ((inputs & COUPLER_IN_DSR) ? TIOCM_DSR : 0) | ((inputs & COUPLER_IN_CTS) ? TIOCM_CTS : 0) |
+           ((inputs & COUPLER_IN_DCD) ? TIOCM_CAR : 0);
 }
 
 static void SetOutputs(struct CouplerPort* port, int bits)
 {
     int dtr = (bits & TIOCM_DTR) != 0, rts = (bits & TIOCM_RTS) != 0;
-    if (dtr == Flag(&port->dtr) && rts == Flag(&port->rts))
+    int dtrChanged = dtr != Flag(&port->dtr), rtsChanged = rts != Flag(&port->rts);
+    if (!dtrChanged && !rtsChanged)
         return;
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC_RAW, &now);
+    int64_t now = NowTicks();
+    if (dtrChanged)
+        __atomic_store_n(&port->dtrChanged, now, __ATOMIC_RELEASE);
+    if (rtsChanged)
+        __atomic_store_n(&port->rtsChanged, now, __ATOMIC_RELEASE);
     __atomic_store_n(&port->dtr, (uint32_t)dtr, __ATOMIC_RELEASE);
     __atomic_store_n(&port->rts, (uint32_t)rts, __ATOMIC_RELEASE);
-    __atomic_store_n(&port->lastChange, (int64_t)now.tv_sec * 10000000 + now.tv_nsec / 100, __ATOMIC_RELEASE);
+    __atomic_store_n(&port->lastChange, now, __ATOMIC_RELEASE);
     __atomic_add_fetch(&port->lineChanges, 1, __ATOMIC_RELEASE);
 }
 

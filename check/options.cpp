@@ -1,0 +1,79 @@
+#include "check/options.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+
+const char* const USAGE[] = {
+    "Aufruf: coupler-check COMn [--baud B] [--repeat N] [--interactive] [--log DATEI] [--quiet]",
+    "        coupler-check --list | --help",
+    "  COMn           die Schnittstelle mit dem Koppler, z. B. COM3",
+    "  --baud B       75, 150, 300, 600, 1200, 2400, 4800, 9600 (Vorgabe) oder 19200",
+    "  --repeat N     Wiederholungen der gemessenen Schritte, 1 bis 10000 (Vorgabe 20)",
+    "  --interactive  auch die Schritte mit der Hand am Koppler (LEDs, SDA und INT auf Masse)",
+    "  --log DATEI    eine Zeile pro Prüfung an die CSV-Datei anhängen",
+    "  --quiet        nur die Zeile mit dem Ergebnis",
+    "  --list         die Schnittstellen COM1 bis COM20, die sich öffnen lassen",
+    "Ergebnis: 0 bestanden, 1 nicht bestanden, 2 Prüfung nicht möglich",
+    nullptr};
+
+namespace {
+
+// A whole decimal number from low to high, or -1.
+int Number(const char* text, int low, int high)
+{
+    char* end = nullptr;
+    long value = strtol(text, &end, 10);
+    return *text >= '0' && *text <= '9' && !*end && value >= low && value <= high ? static_cast<int>(value) : -1;
+}
+
+bool Refuse(char* error, int size, const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(error, size, format, arguments);
+    va_end(arguments);
+    return false;
+}
+
+}  // namespace
+
+bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int size)
+{
+    static const int BAUD_RATES[] = {75, 150, 300, 600, 1200, 2400, 4800, 9600, 19200};
+    for (int i = 1; i < argc; i++) {
+        const char* name = argv[i];
+        bool valued = !strcmp(name, "--baud") || !strcmp(name, "--repeat") || !strcmp(name, "--log");
+        const char* value = valued && i + 1 < argc ? argv[++i] : "";
+        if (valued && !*value)
+            return Refuse(error, size, "%s braucht einen Wert", name);
+        if (!strcmp(name, "--baud")) {
+            options->baud = Number(value, 75, 19200);
+            if (std::find(BAUD_RATES, BAUD_RATES + 9, options->baud) == BAUD_RATES + 9)
+                return Refuse(error, size, "Baudrate %s gibt es nicht", value);
+        } else if (!strcmp(name, "--repeat")) {
+            if ((options->repeat = Number(value, 1, 10000)) < 0)
+                return Refuse(error, size, "--repeat %s: erlaubt sind 1 bis 10000", value);
+        } else if (!strcmp(name, "--log")) {
+            options->log = value;
+        } else if (!strcmp(name, "--interactive")) {
+            options->interactive = true;
+        } else if (!strcmp(name, "--quiet")) {
+            options->quiet = true;
+        } else if (!strcmp(name, "--list")) {
+            options->list = true;
+        } else if (!strcmp(name, "--help")) {
+            options->help = true;
+        } else if (!_strnicmp(name, "com", 3) && !options->port && Number(name + 3, 1, 256) > 0) {
+            options->port = Number(name + 3, 1, 256);
+        } else {
+            return Refuse(error, size, "unbekanntes Argument: %s", name);
+        }
+    }
+    if (!options->port && !options->list && !options->help)
+        return Refuse(error, size, "keine Schnittstelle angegeben");
+    return true;
+}

@@ -1,0 +1,110 @@
+// Encoding: a console gets UTF-16 through WriteConsoleW, which shows the
+// umlauts in a Windows console whatever its code page, and under Wine in a
+// Linux terminal (Wine converts console output to the terminal's locale). A
+// pipe or file gets UTF-8: the bytes pass through Wine untouched, so
+// `scripts/check | cat` in a UTF-8 terminal reads right, and so do today's
+// Windows editors and shells.
+#include "check/output.h"
+
+#include <windows.h>
+#include <ctype.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+// Output state, set by OutputStart and kept for the process.
+bool quietRun = false;
+bool outConsole = false;   // standard output is a console
+int progressShown = 0;     // characters of progress text on the screen now
+DWORD startTicks = 0;      // GetTickCount at OutputStart
+DWORD progressTicks = 0;   // GetTickCount of the last progress text
+
+void Write(DWORD which, const char* text)
+{
+    HANDLE handle = GetStdHandle(which);
+    DWORD done = 0;
+    if (which == STD_OUTPUT_HANDLE ? outConsole : GetConsoleMode(handle, &done)) {
+        WCHAR wide[1024];
+        int length = MultiByteToWideChar(1252, 0, text, -1, wide, 1024);
+        WriteConsoleW(handle, wide, length > 0 ? length - 1 : 0, &done, nullptr);
+        return;
+    }
+    char bytes[3072];
+    WriteFile(handle, bytes, ToUtf8(text, bytes, sizeof bytes), &done, nullptr);
+}
+
+void WipeProgress()
+{
+    char blanks[100];
+    snprintf(blanks, sizeof blanks, "\r%*s\r", progressShown, "");
+    if (progressShown)
+        Write(STD_OUTPUT_HANDLE, blanks);
+    progressShown = 0;
+}
+
+}  // namespace
+
+void OutputStart(bool quiet)
+{
+    DWORD mode;
+    quietRun = quiet;
+    outConsole = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    startTicks = GetTickCount();
+}
+
+void Say(Channel channel, const char* format, ...)
+{
+    DWORD now = GetTickCount();
+    if ((channel == SAY_NORMAL && quietRun) ||
+        (channel == SAY_PROGRESS &&
+         (quietRun || !outConsole || now - startTicks < 1000 || now - progressTicks < 100)))
+        return;
+    char text[1000];
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(text, sizeof text - 1, format, arguments);
+    va_end(arguments);
+    length = length < 0 || length > 998 ? 998 : length;
+    WipeProgress();
+    if (channel == SAY_PROGRESS) {
+        progressTicks = now;
+        progressShown = length;
+    } else {
+        strcpy(text + length, "\n");
+    }
+    Write(channel == SAY_ERROR ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, text);
+}
+
+int ToUtf8(const char* text, char* bytes, int size)
+{
+    WCHAR wide[1024];
+    int length = MultiByteToWideChar(1252, 0, text, -1, wide, 1024);
+    return length > 1 ? WideCharToMultiByte(CP_UTF8, 0, wide, length - 1, bytes, size, nullptr, nullptr) : 0;
+}
+
+int KeyWithin(unsigned long ms)
+{
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD count = 0, type = GetFileType(input);
+    if (GetConsoleMode(input, &count)) {
+        // Waiting on the handle is what makes Wine's console read the terminal.
+        WaitForSingleObject(input, ms);
+        INPUT_RECORD record;
+        while (GetNumberOfConsoleInputEvents(input, &count) && count > 0 &&
+               ReadConsoleInputA(input, &record, 1, &count) && count == 1)
+            if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+                record.Event.KeyEvent.uChar.AsciiChar)
+                return tolower(static_cast<unsigned char>(record.Event.KeyEvent.uChar.AsciiChar));
+        return 0;
+    }
+    // A pipe is asked how much waits; a file always has its next byte ready.
+    char key = 0;
+    if ((type == FILE_TYPE_PIPE && PeekNamedPipe(input, nullptr, 0, nullptr, &count, nullptr) && count > 0) ||
+        type == FILE_TYPE_DISK)
+        if (ReadFile(input, &key, 1, &count, nullptr) && count == 1)
+            return tolower(static_cast<unsigned char>(key));
+    Sleep(ms);
+    return 0;
+}

@@ -1,0 +1,22 @@
+// The check's text output and key input. Texts are Windows-1252, as every text
+// of the program; this module turns them into what the receiver reads.
+#pragma once
+
+enum Channel {
+    SAY_NORMAL,  // standard output, unless quiet
+    SAY_ALWAYS,  // standard output, also when quiet (verdicts, questions)
+    SAY_ERROR,   // standard error
+    // Progress for the user's eyes only: on a console, not quiet, in runs
+    // longer than a second; overwritten by the next, wiped by the next line.
+    SAY_PROGRESS
+};
+
+// Looks at the standard handles; with quiet SAY_NORMAL lines are left out.
+void OutputStart(bool quiet);
+// One line (printf format; the line break is added, except to progress).
+void Say(Channel channel, const char* format, ...);
+// The text in UTF-8 (at most size bytes); its length.
+int ToUtf8(const char* text, char* bytes, int size);
+// A key from standard input (console, pipe or file), lower case, or 0 when
+// none came within ms milliseconds.
+int KeyWithin(unsigned long ms);

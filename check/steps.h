@@ -1,0 +1,28 @@
+// The steps of the coupler check, on a port opened as the tester opens it
+// (DTR and RTS on). Each fills in its result and leaves DTR and RTS on.
+#pragma once
+
+#include <stdint.h>
+
+// In rising weight: the verdict names the first step of the heaviest outcome.
+enum StepOutcome { STEP_OK, STEP_SKIPPED, STEP_FAILED };
+
+struct StepResult {
+    const char* label;  // "1" .. "4", "5a" .. "5d"
+    const char* name;   // what the step checks
+    StepOutcome outcome;
+    char expected[120];
+    char read[120];
+};
+
+// Steps 0 to 3 (shown as 1 to 4) are automatic; the four after them need a
+// hand on the coupler.
+constexpr int AUTOMATIC_STEPS = 4, ALL_STEPS = 8;
+void RunStep(int step, int32_t port, int repeat, StepResult* result);
+
+// SDA's settle times from step 2: each DTR change to DSR following, in ms.
+struct SettleTimes {
+    double min, median, max;
+    int count;
+};
+SettleTimes MeasuredSettleTimes();
