@@ -71,9 +71,6 @@ bool Walk::Start(const std::vector<int>& present, const std::vector<int>& busy)
         if (ports_[com].present && !ports_[com].busy)
             listed_.push_back(com), items.push_back("com" + std::to_string(com));
     portIndex_ = listed_.empty() ? -1 : 0;
-    int64_t before[MAX_COM + 1];
-    for (int com = CouplerAttach() ? 1 : MAX_COM + 1; com <= MAX_COM; ++com)
-        before[com] = CouplerLineChangeCount(com);
     if (!s_.Launch(present, busy))
         return false;
     if (listed_.empty()) {
@@ -83,8 +80,6 @@ bool Walk::Start(const std::vector<int>& present, const std::vector<int>& busy)
     EXPECT_EQ(s_.Items(PORT_LIST), items);
     for (int com = 1; com <= MAX_COM; ++com)
         ports_[com].changes = CouplerLineChangeCount(com);
-    for (int com = 10; com <= MAX_COM; ++com)
-        EXPECT_TRUE(ports_[com].busy || ports_[com].changes == before[com]) << "com" << com << " was probed";
     Compare();
     return !::testing::Test::HasFailure();
 }
@@ -251,9 +246,7 @@ TEST(EndToEnd, StartsWithItsWindowListsTextsAndColours)
     for (int field : {13, 14, 15, 16})
         EXPECT_EQ((style(field, GWL_STYLE) & SS_TYPEMASK) | (style(field, GWL_EXSTYLE) & WS_EX_CLIENTEDGE),
                   SS_CENTER | WS_EX_CLIENTEDGE);
-    EXPECT_EQ(style(1, GWL_STYLE) & SS_TYPEMASK, SS_CENTER);
     EXPECT_EQ(style(6, GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
-    EXPECT_EQ(style(2, GWL_STYLE) & 3, CBS_DROPDOWNLIST);
     EXPECT_EQ(s.Text(EDITOR), HELP);
 }
 
