@@ -131,11 +131,15 @@ bool Walk::Step(const std::string& step)
                                      : CouplerPortBusy(number, on);
         EXPECT_TRUE(done || !p.present) << "the coupler refused " << step;
     } else if (verb == "open" && openCom_) {
-        // Closed: fields and flags stay; the driver drops the lines with the last handle.
+        // Closed: fields and flags stay; the driver drops the lines with the
+        // last handle, which the coupler sees a moment later.
+        int64_t closes = CouplerCloseCount(openCom_);
+        s_.Press(OPEN_BUTTON);
+        for (int i = 0; i < 100 && CouplerCloseCount(openCom_) <= closes; ++i)
+            Sleep(10);
         ports_[openCom_].dtr = ports_[openCom_].rts = 0;
         openCom_ = 0;
         closing_ = false;
-        s_.Press(OPEN_BUTTON);
     } else if (verb == "open") {
         int com = portIndex_ >= 0 ? listed_[portIndex_] : 0;
         Port& p = ports_[com];
