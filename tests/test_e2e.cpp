@@ -10,7 +10,7 @@
 // sda?, scl, int? (the signal buttons; a final ! clicks with the mouse), and
 // hold, pull, gone, busy followed by + or - and a port: a slave holding SDA
 // low, INT pulled, the adapter pulled out, the port taken by another program.
-// Soak settings: SOAK_ACTIONS (default 300), SOAK_SEED (default 1),
+// Soak settings: SOAK_ACTIONS (default 200), SOAK_SEED (default 1),
 // SOAK_RUN_LENGTH (steps per start, default 150), SOAK_SEED_RUN (replays the
 // one run of that seed). scripts/soak runs long walks.
 #include <stdio.h>
@@ -303,7 +303,7 @@ uint32_t Setting(const char* name, uint32_t fallback)
 TEST(Soak, RandomWalkMatchesTheModel)
 {
     const uint32_t seed = Setting("SOAK_SEED", 1), replay = Setting("SOAK_SEED_RUN", 0);
-    const int actions = static_cast<int>(Setting("SOAK_ACTIONS", 300));
+    const int actions = static_cast<int>(Setting("SOAK_ACTIONS", 200));
     const int runLength = replay ? actions : static_cast<int>(std::max<uint32_t>(1, Setting("SOAK_RUN_LENGTH", 150)));
     DWORD start = GetTickCount();
     std::mt19937 seeds(seed);   // every run has its own seed, so that it replays alone
