@@ -150,17 +150,15 @@ TEST(InProcessTester, ShowsItsFontsAndHelpAndHoldsNoMoreAfterThousandsOfTogglesA
     ReleaseDC(editor, dc);
     EXPECT_TRUE(std::string(face) == "Arial" || std::string(face) == "Liberation Sans") << face;
     EXPECT_EQ(extent.cx, 82);
-    HDC screen = GetDC(0);
     for (const expected::Control& c : expected::CONTROLS) {
         LOGFONTA font = {};
         if (!c.points || !GetObjectA(reinterpret_cast<HFONT>(SendMessageA(GetControlHandle(c.number), WM_GETFONT, 0, 0)),
                                      sizeof font, &font))
             continue;
         EXPECT_STREQ(font.lfFaceName, "Arial") << c.number;
-        EXPECT_EQ(font.lfHeight, -MulDiv(c.points, GetDeviceCaps(screen, LOGPIXELSY), 72)) << c.number;
+        EXPECT_EQ(font.lfHeight, -MulDiv(c.points, 96, 72)) << c.number;   // points at 96 dots per inch
         EXPECT_EQ(font.lfWeight, c.bold ? 700 : 400) << c.number;
     }
-    ReleaseDC(0, screen);
     HFONT fonts[6];
     std::copy(Tester().fonts + 1, Tester().fonts + 7, fonts);
 

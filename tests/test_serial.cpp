@@ -183,14 +183,13 @@ TEST_F(Serial, BytesGoOutWholeAndComeInCounted)
     ASSERT_GT(Open(), 0);
     EXPECT_NE(SerialWriteString(handle, ""), 0);
     const std::string text = "SDA=1 \xe4\xf6\xfc\r\n";
-    const char block[4] = {'a', '\0', 'b', '\xff'};
     EXPECT_NE(SerialWriteString(handle, text.c_str()), 0);
-    EXPECT_NE(SerialWriteBlock(handle, block, sizeof block), 0);
+    EXPECT_NE(SerialWriteBlock(handle, "a\0b\xff", 4), 0);
     EXPECT_EQ(SerialOutputCount(handle), 0u) << "writes are complete on return";
     std::string arrived;
     for (int i = 0; i < 100 && arrived.size() < text.size() + 4; ++i, Sleep(10))
         arrived += CouplerReadFromProgram(3);
-    EXPECT_EQ(arrived, text + std::string(block, 4)) << "nothing before, nothing lost";
+    EXPECT_EQ(arrived, text + std::string("a\0b\xff", 4)) << "nothing before, nothing lost";
 
     ASSERT_TRUE(CouplerWriteToProgram(3, "xyz"));
     uint32_t count = 0;

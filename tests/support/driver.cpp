@@ -69,11 +69,6 @@ std::vector<std::string> Session::Items(int list)
     return items;
 }
 
-int Session::Selection(int list)
-{
-    return static_cast<int>(SendMessageA(Control(list), CB_GETCURSEL, 0, 0));
-}
-
 bool Session::Answer(const expected::Box& box, const char* openButtonMeanwhile)
 {
     HWND shown = process.WaitBox(box.title, 3000), other = shown ? 0 : process.CurrentMessageBox();
@@ -83,12 +78,6 @@ bool Session::Answer(const expected::Box& box, const char* openButtonMeanwhile)
     EXPECT_EQ(button, shown && openButtonMeanwhile ? openButtonMeanwhile : button) << "while " << box.title << " is up";
     bool closed = shown && PressOk(shown) && WaitPostedMessagesTaken(editor);
     return closed && text == box.text && (!openButtonMeanwhile || button == openButtonMeanwhile);
-}
-
-bool Session::PressForBox(int button, const expected::Box& box, const char* openButtonMeanwhile)
-{
-    PressButton(Control(button));
-    return Answer(box, openButtonMeanwhile);
 }
 
 ::testing::AssertionResult Session::Colour(HWND target, int x, int y, COLORREF colour)

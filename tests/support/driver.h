@@ -31,11 +31,14 @@ public:
     bool Press(int button);
     void Select(int list, int index);
     std::vector<std::string> Items(int list);
-    int Selection(int list);
+    int Selection(int list) { return static_cast<int>(SendMessageA(Control(list), CB_GETCURSEL, 0, 0)); }
     // Waits for the box, checks its text (and what the open/close button
     // reads meanwhile) and presses OK.
     bool Answer(const expected::Box& box, const char* openButtonMeanwhile = 0);
-    bool PressForBox(int button, const expected::Box& box, const char* openButtonMeanwhile = 0);
+    bool PressForBox(int button, const expected::Box& box, const char* openButtonMeanwhile = 0)
+    {
+        return PressButton(Control(button)), Answer(box, openButtonMeanwhile);
+    }
     // An indicator's text and its colour just inside its sunken edge.
     ::testing::AssertionResult Field(int field, const char* text, COLORREF background);
     ::testing::AssertionResult Colour(HWND window, int x, int y, COLORREF colour);
