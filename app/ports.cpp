@@ -57,11 +57,10 @@ int32_t TogglePort()
         SetControlText(OPEN_BUTTON, texts::CLOSE);
         state.portOpen = 1;
         // The port list's current text names the port, as discovery put it there.
-        // With no port listed there is nothing to open: the string would name
-        // no device, only a file.
-        std::string port = GetControlText(PORT_LIST);
-        state.portSettings = BuildSettings(port);
-        state.portHandle = port.empty() ? -1 : OpenWithSettings(state);
+        // With no port listed the string names no device, and the serial
+        // layer refuses it like a port that does not open.
+        state.portSettings = BuildSettings(GetControlText(PORT_LIST));
+        state.portHandle = OpenWithSettings(state);
         if (state.portHandle > 0) {
             SerialSetDtr(state.portHandle, 1);
             SerialSetRts(state.portHandle, 1);

@@ -39,17 +39,16 @@ bool LogOpen(const char* path, char* reason, int size)
     return false;
 }
 
-void LogRow(const char* fields)
+bool LogRow(const char* fields)
 {
     if (logFile == INVALID_HANDLE_VALUE)
-        return;
+        return true;
     SYSTEMTIME now;
     GetLocalTime(&now);
     char row[600];
     snprintf(row, sizeof row, "%04u-%02u-%02uT%02u:%02u:%02u,%s\n", now.wYear, now.wMonth, now.wDay, now.wHour,
              now.wMinute, now.wSecond, fields);
-    Append(row);
-    FlushFileBuffers(logFile);
+    return Append(row) && FlushFileBuffers(logFile);
 }
 
 void LogClose()

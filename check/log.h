@@ -5,6 +5,7 @@
 // the reason in reason, and nothing written.
 bool LogOpen(const char* path, char* reason, int size);
 // Appends one row: the local time, then the fields (already CSV); flushed.
-// Does nothing when no log is open.
-void LogRow(const char* fields);
+// False when the row could not be written; true (and nothing done) when no
+// log is open.
+bool LogRow(const char* fields);
 void LogClose();

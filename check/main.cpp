@@ -117,7 +117,12 @@ int main(int argc, char** argv)
                           *failed ? "NICHT BESTANDEN" : "BESTANDEN", failed);
     snprintf(text + length, sizeof text - length, settle.count ? ",%.3f,%.3f,%.3f" : ",,,", settle.min,
              settle.median, settle.max);
-    LogRow(text);
+    // A run whose record was lost is no success, whatever the coupler did.
+    bool logged = LogRow(text);
     LogClose();
+    if (!logged) {
+        Say(SAY_ERROR, "coupler-check: Protokolldatei %s: Zeile nicht geschrieben", options.log);
+        return EXIT_CANNOT_RUN;
+    }
     return *failed ? EXIT_FAILED : EXIT_PASSED;
 }

@@ -21,14 +21,20 @@ int progressShown = 0;     // characters of progress text on the screen now
 DWORD startTicks = 0;      // GetTickCount at OutputStart
 DWORD progressTicks = 0;   // GetTickCount of the last progress text
 
+// The program's Windows-1252 text as UTF-16; its length without the end.
+int ToWide(const char* text, WCHAR (&wide)[1024])
+{
+    int length = MultiByteToWideChar(1252, 0, text, -1, wide, 1024);
+    return length > 1 ? length - 1 : 0;
+}
+
 void Write(DWORD which, const char* text)
 {
     HANDLE handle = GetStdHandle(which);
     DWORD done = 0;
     if (which == STD_OUTPUT_HANDLE ? outConsole : GetConsoleMode(handle, &done)) {
         WCHAR wide[1024];
-        int length = MultiByteToWideChar(1252, 0, text, -1, wide, 1024);
-        WriteConsoleW(handle, wide, length > 0 ? length - 1 : 0, &done, nullptr);
+        WriteConsoleW(handle, wide, ToWide(text, wide), &done, nullptr);
         return;
     }
     char bytes[3072];
@@ -80,8 +86,8 @@ void Say(Channel channel, const char* format, ...)
 int ToUtf8(const char* text, char* bytes, int size)
 {
     WCHAR wide[1024];
-    int length = MultiByteToWideChar(1252, 0, text, -1, wide, 1024);
-    return length > 1 ? WideCharToMultiByte(CP_UTF8, 0, wide, length - 1, bytes, size, nullptr, nullptr) : 0;
+    int length = ToWide(text, wide);
+    return length ? WideCharToMultiByte(CP_UTF8, 0, wide, length, bytes, size, nullptr, nullptr) : 0;
 }
 
 int KeyWithin(unsigned long ms)
