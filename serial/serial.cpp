@@ -3,6 +3,7 @@
 #include "serial/serial.h"
 
 #include <windows.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -28,7 +29,8 @@ HANDLE ToHandle(int32_t handle)
 }
 
 // The device a settings string names: "com" and its digits, in any case, ahead
-// of ':', a blank or the end ("com3:9600,n,8,1", "COM12 baud=9600 ..."). An
+// of ':', a blank or the end ("com3:9600,n,8,1", "COM12 baud=9600 ..."),
+// numbered 1 to 255 without a leading zero: "com0" and "com01" are no device. An
 // empty text means the string names no serial device; the caller then must not
 // open anything, or a stray file of that name would be opened instead.
 // com1 to com9 open by their plain name; com10 and above need the "\\.\"
@@ -41,7 +43,8 @@ std::string DeviceName(const char* settings)
     while (settings[end] >= '0' && settings[end] <= '9')
         ++end;
     char next = settings[end];
-    if (end == 3 || (next != ':' && next != ' ' && next != '\0'))
+    if (end == 3 || (next != ':' && next != ' ' && next != '\0') || settings[3] == '0' || end > 6 ||
+        atoi(settings + 3) > 255)
         return std::string();
     std::string name(settings, end);
     return end == 4 ? name : "\\\\.\\" + name;
@@ -77,6 +80,17 @@ int32_t SampleModemLine(int32_t handle, DWORD bit)
     if (!GetCommModemStatus(ToHandle(handle), &status))
         return 0;
     return (status & bit) == bit ? 1 : 0;
+}
+
+// Flow control that takes a modem line away from the caller: a line under
+// handshake cannot be switched, and the driver says so only by doing nothing.
+// Compared as handshake or not, since drivers report an enabled line as the
+// line's present level (Wine reads DTR and RTS back from the device).
+uint32_t FlowControl(const DCB& dcb)
+{
+    return (dcb.fRtsControl == RTS_CONTROL_HANDSHAKE || dcb.fRtsControl == RTS_CONTROL_TOGGLE ? 1u : 0u) |
+           (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE ? 2u : 0u) | (dcb.fOutxCtsFlow ? 4u : 0u) |
+           (dcb.fOutxDsrFlow ? 8u : 0u) | (dcb.fOutX ? 16u : 0u) | (dcb.fInX ? 32u : 0u);
 }
 
 COMSTAT QueueStatus(int32_t handle)
@@ -143,6 +157,36 @@ int32_t SerialSetRts(int32_t handle, int32_t state)
 int32_t SerialGetCts(int32_t handle) { return SampleModemLine(handle, MS_CTS_ON); }
 int32_t SerialGetDsr(int32_t handle) { return SampleModemLine(handle, MS_DSR_ON); }
 int32_t SerialGetDcd(int32_t handle) { return SampleModemLine(handle, MS_RLSD_ON); }
+
+int32_t SerialModemStatus(int32_t handle)
+{
+    DWORD status = 0;
+    if (!GetCommModemStatus(ToHandle(handle), &status))
+        return -1;
+    return static_cast<int32_t>(status & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON));
+}
+
+int32_t SerialSettingsMismatch(int32_t handle, const char* settings, int32_t handshake)
+{
+    DCB held, wanted;
+    memset(&held, 0, sizeof held);
+    held.DCBlength = sizeof held;
+    if (!GetCommState(ToHandle(handle), &held))
+        return -1;
+    // What the open would have written, built on what the port holds now.
+    wanted = held;
+    if (!BuildCommDCBA(settings, &wanted))
+        return -1;
+    ApplyHandshake(&wanted, handshake);
+    int32_t mismatch = 0;
+    if (held.BaudRate != wanted.BaudRate)
+        mismatch |= SETTINGS_BAUD;
+    if (held.ByteSize != wanted.ByteSize || held.Parity != wanted.Parity || held.StopBits != wanted.StopBits)
+        mismatch |= SETTINGS_FRAME;
+    if (FlowControl(held) != FlowControl(wanted))
+        mismatch |= SETTINGS_HANDSHAKE;
+    return mismatch;
+}
 
 uint32_t SerialInputCount(int32_t handle) { return QueueStatus(handle).cbInQue; }
 uint32_t SerialOutputCount(int32_t handle) { return QueueStatus(handle).cbOutQue; }

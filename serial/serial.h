@@ -24,9 +24,27 @@ int32_t SerialSetDtr(int32_t handle, int32_t state);
 int32_t SerialSetRts(int32_t handle, int32_t state);
 
 // 1 when the input line is on, 0 when it is off or the port cannot be asked.
+// The tester takes such a 0 as the line being off; a caller that must tell a
+// failed sample from a line that is off asks SerialModemStatus instead.
 int32_t SerialGetCts(int32_t handle);
 int32_t SerialGetDsr(int32_t handle);
 int32_t SerialGetDcd(int32_t handle);
+
+// The modem-status word (MS_CTS_ON 0x10, MS_DSR_ON 0x20, MS_RING_ON 0x40,
+// MS_RLSD_ON 0x80), or -1 when the port cannot be asked (adapter pulled,
+// handle closed).
+int32_t SerialModemStatus(int32_t handle);
+
+// What of the settings string and handshake mode the open port does not hold:
+// 0 when it holds them all, else SETTINGS_* bits; -1 when the port cannot be
+// asked. SerialOpen returns the handle even when the port refused part of its
+// configuration (a baud rate the adapter cannot do); this is how to find out.
+enum SettingsMismatch {
+    SETTINGS_BAUD = 1,       // baud rate
+    SETTINGS_FRAME = 2,      // data bits, parity or stop bits
+    SETTINGS_HANDSHAKE = 4,  // flow control on a line the caller switches
+};
+int32_t SerialSettingsMismatch(int32_t handle, const char* settings, int32_t handshake);
 
 // Bytes waiting in the driver's input / output queue; 0 when the port cannot be
 // asked. Asking also clears the port's pending line error.
