@@ -1,0 +1,74 @@
+#include "i2c/chips.h"
+
+#include <windows.h>
+#include <string.h>
+
+#include "i2c/lines.h"
+#include "i2c/messages.h"
+
+namespace {
+
+// A write cycle takes up to 5 ms; a chip busy for longer is taken as absent.
+// The chip is asked at least this often, however slow the adapter.
+constexpr double POLL_LIMIT_MS = 50;
+constexpr int POLL_TRIES = 3;
+constexpr int MAX_PAGE = 256;
+
+// Repeats a transfer while the chip does not acknowledge its address.
+I2cStatus Polled(int address, const uint8_t* out, int outCount, uint8_t* in, int inCount)
+{
+    double start = LinesNowMs();
+    for (int tries = 1;; tries++) {
+        I2cStatus status = I2cTransfer(address, out, outCount, in, inCount);
+        if (status != I2C_NACK || (tries >= POLL_TRIES && LinesNowMs() - start > POLL_LIMIT_MS))
+            return status;
+        Sleep(1);
+    }
+}
+
+}  // namespace
+
+bool ProbeReads(int address) { return (address >= 0x30 && address <= 0x37) || (address >= 0x50 && address <= 0x5F); }
+
+I2cStatus Probe(int address)
+{
+    uint8_t byte;
+    return ProbeReads(address) ? I2cTransfer(address, nullptr, 0, &byte, 1) : I2cTransfer(address, nullptr, 0, nullptr, 0);
+}
+
+I2cStatus Scan(int first, int last, bool found[128], void (*progress)(int address))
+{
+    int answered = 0;
+    for (int address = first; address <= last; address++) {
+        if (progress)
+            progress(address);
+        I2cStatus status = Probe(address);
+        if (status != I2C_OK && status != I2C_NACK)
+            return status;
+        found[address] = status == I2C_OK;
+        answered += found[address];
+    }
+    return answered == last - first + 1 && answered > 1 ? I2C_BLOCKED : I2C_OK;
+}
+
+I2cStatus EepromRead(int address, int offset, uint8_t* data, int count)
+{
+    uint8_t word = static_cast<uint8_t>(offset);
+    return Polled(address, &word, 1, data, count);
+}
+
+I2cStatus EepromWrite(int address, int offset, const uint8_t* data, int count, int pageSize)
+{
+    uint8_t message[1 + MAX_PAGE];
+    for (int done = 0; done < count;) {
+        int at = offset + done, size = pageSize - at % pageSize;
+        size = size < count - done ? size : count - done;
+        message[0] = static_cast<uint8_t>(at);
+        memcpy(message + 1, data + done, static_cast<size_t>(size));
+        I2cStatus status = Polled(address, message, 1 + size, nullptr, 0);
+        if (status != I2C_OK)
+            return status;
+        done += size;
+    }
+    return I2C_OK;
+}

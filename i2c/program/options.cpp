@@ -1,0 +1,155 @@
+#include "i2c/program/options.h"
+
+#include <ctype.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+const char* const I2C_USAGE[] = {
+    "Aufruf: coupler-i2c COMn BEFEHL [--write] [--quiet]",
+    "  scan [ERSTE LETZTE] [--all]  Adressen 0x08 bis 0x77 absuchen (--all: ab 0x03)",
+    "  get ADR [REG] [w]            ein Byte lesen (w: ein Wort, das erste Byte höherwertig)",
+    "  set ADR [REG] WERT [w]       ein Byte oder Wort schreiben",
+    "  dump ADR                     256 Register oder Bytes ab 0 als Hex und Text",
+    "  eeprom read DATEI            den Inhalt des EEPROMs (256 Bytes) in die Datei",
+    "  eeprom write DATEI           die Datei ins EEPROM schreiben, zurücklesen und vergleichen",
+    "  int                          zeigt, ob INT auf Masse liegt (CTS)",
+    "  --write          erst damit wird geschrieben; sonst sagt der Befehl nur, was er täte",
+    "  --address ADR    Adresse des EEPROMs (Vorgabe 0x50)",
+    "  --offset N       eeprom write ab diesem Byte (Vorgabe 0)",
+    "  --page N         Seitengröße beim Schreiben, 1 bis 256 (Vorgabe 8)",
+    "  --backup DATEI   der alte Inhalt vor dem Schreiben (Vorgabe eeprom-ADR-ZEIT.bin)",
+    "  --quiet          nur Ergebnisse und Fehler",
+    "Zahlen dezimal oder mit 0x hexadezimal.",
+    "Ergebnis: 0 erledigt, 1 ein Baustein antwortete nicht oder der Vergleich wich ab,",
+    "          2 nicht ausführbar (Argumente, Schnittstelle, Bus blockiert, Adapter weg, ohne --write)",
+    nullptr};
+
+namespace {
+
+// A whole number from low to high, decimal or with 0x hexadecimal; -1 if not.
+int Number(const char* text, int low, int high)
+{
+    bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = hex ? text + 2 : text;
+    char* end = nullptr;
+    long value = strtol(digits, &end, hex ? 16 : 10);
+    return isxdigit(static_cast<unsigned char>(*digits)) && !*end && value >= low && value <= high
+               ? static_cast<int>(value) : -1;
+}
+
+bool Refuse(char* error, int size, const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(error, size, format, arguments);
+    va_end(arguments);
+    return false;
+}
+
+// The command and its words (after the port, options left out).
+bool ParseCommand(const char* const* words, int count, I2cOptions* options, char* error, int size)
+{
+    static const struct {
+        const char* name;
+        const char* second;
+        I2cCommand command;
+        int fewest, most;  // words after the name
+    } COMMANDS[] = {{"scan", nullptr, COMMAND_SCAN, 0, 2},  {"get", nullptr, COMMAND_GET, 1, 2},
+                    {"set", nullptr, COMMAND_SET, 2, 3},    {"dump", nullptr, COMMAND_DUMP, 1, 1},
+                    {"eeprom", "read", COMMAND_EEPROM_READ, 1, 1},
+                    {"eeprom", "write", COMMAND_EEPROM_WRITE, 1, 1}, {"int", nullptr, COMMAND_INT, 0, 0}};
+    if (!count)
+        return Refuse(error, size, "kein Befehl angegeben");
+    for (const auto& c : COMMANDS) {
+        int skip = c.second ? 2 : 1;
+        if (strcmp(words[0], c.name) || (c.second && (count < 2 || strcmp(words[1], c.second))))
+            continue;
+        words += skip;
+        count -= skip;
+        // A mode word at the end: b (byte, the default) or w (word).
+        if ((c.command == COMMAND_GET || c.command == COMMAND_SET) && count > 0 &&
+            (!strcmp(words[count - 1], "w") || !strcmp(words[count - 1], "b")))
+            options->word = !strcmp(words[--count], "w");
+        if (count < c.fewest || count > c.most || (c.command == COMMAND_SCAN && count == 1))
+            return Refuse(error, size, "%s: falsche Zahl von Angaben", c.name);
+        options->command = c.command;
+        int numbers[4];
+        bool file = c.command == COMMAND_EEPROM_READ || c.command == COMMAND_EEPROM_WRITE;
+        for (int i = 0; i < count && !file; i++) {
+            bool value = c.command == COMMAND_SET && i == count - 1;
+            bool address = i == 0 && c.command != COMMAND_SCAN;
+            numbers[i] = Number(words[i], address || c.command == COMMAND_SCAN ? 0x03 : 0,
+                                address || c.command == COMMAND_SCAN ? 0x77 : value && options->word ? 0xFFFF : 0xFF);
+            if (numbers[i] < 0)
+                return Refuse(error, size, "%s: %s passt nicht (%s)", c.name, words[i],
+                              address ? "Adresse 0x03 bis 0x77" : value ? "Wert" : "Register 0 bis 0xff");
+        }
+        if (file)
+            options->file = words[0];
+        else if (c.command == COMMAND_SCAN && count == 2)
+            options->first = numbers[0], options->last = numbers[1];
+        else if (count > 0 && c.command != COMMAND_SCAN)
+            options->address = numbers[0];
+        if (c.command == COMMAND_SET)
+            options->value = numbers[count - 1];
+        if ((c.command == COMMAND_GET && count == 2) || (c.command == COMMAND_SET && count == 3))
+            options->reg = numbers[1];
+        return options->first <= options->last ||
+               Refuse(error, size, "scan: 0x%02x liegt hinter 0x%02x", options->first, options->last);
+    }
+    return Refuse(error, size, "unbekannter Befehl: %s", words[0]);
+}
+
+}  // namespace
+
+bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, int size)
+{
+    const char* words[8];
+    int count = 0;
+    bool all = false;
+    for (int i = 1; i < argc; i++) {
+        const char* name = argv[i];
+        bool valued = !strcmp(name, "--address") || !strcmp(name, "--offset") || !strcmp(name, "--page") ||
+                      !strcmp(name, "--backup");
+        const char* value = valued && i + 1 < argc ? argv[++i] : "";
+        if (valued && !*value)
+            return Refuse(error, size, "%s braucht einen Wert", name);
+        if (!strcmp(name, "--address")) {
+            if ((options->address = Number(value, 0x03, 0x77)) < 0)
+                return Refuse(error, size, "--address %s: erlaubt sind 0x03 bis 0x77", value);
+        } else if (!strcmp(name, "--offset")) {
+            if ((options->offset = Number(value, 0, 255)) < 0)
+                return Refuse(error, size, "--offset %s: erlaubt sind 0 bis 255", value);
+        } else if (!strcmp(name, "--page")) {
+            if ((options->page = Number(value, 1, 256)) < 0)
+                return Refuse(error, size, "--page %s: erlaubt sind 1 bis 256", value);
+        } else if (!strcmp(name, "--backup")) {
+            options->backup = value;
+        } else if (!strcmp(name, "--write")) {
+            options->write = true;
+        } else if (!strcmp(name, "--quiet")) {
+            options->quiet = true;
+        } else if (!strcmp(name, "--all")) {
+            all = true;
+        } else if (!strcmp(name, "--help")) {
+            options->help = true;
+        } else if (!_strnicmp(name, "com", 3) && !options->port && Number(name + 3, 1, 256) > 0) {
+            options->port = Number(name + 3, 1, 256);
+        } else if (name[0] == '-' && name[1] == '-') {
+            return Refuse(error, size, "unbekanntes Argument: %s", name);
+        } else if (count < 8) {
+            words[count++] = name;
+        } else {
+            return Refuse(error, size, "zu viele Angaben");
+        }
+    }
+    if (options->help)
+        return true;
+    if (!options->port)
+        return Refuse(error, size, "keine Schnittstelle angegeben");
+    if (all)
+        options->first = 0x03;
+    return ParseCommand(words, count, options, error, size);
+}
