@@ -52,8 +52,9 @@ void Progress()
 }
 void ScanProgress(int) { Progress(); }
 
-// Says the estimate when the job takes long, and counts the progress in total steps.
-void Plan(const char* what, int total, double requests, double samples)
+// Says the estimate when the job takes long, and counts the progress in total
+// steps (bytes moved, when perByte).
+void Plan(const char* what, int total, double requests, double samples, bool perByte)
 {
     double cost = LinesRequestMs(), wait = LinesEchoMs() - cost;
     double ms = requests * cost + samples * (wait > 0 ? wait : 0);
@@ -63,7 +64,7 @@ void Plan(const char* what, int total, double requests, double samples)
     progressWhat = what;
     progressDone = 0;
     progressTotal = total;
-    I2cOnByte(Progress);
+    I2cOnByte(perByte ? Progress : nullptr);
 }
 
 bool SaveFile(const char* path, const uint8_t* data, int size)
@@ -80,7 +81,7 @@ bool SaveFile(const char* path, const uint8_t* data, int size)
 int ScanBus(const I2cOptions& options)
 {
     int count = options.last - options.first + 1;
-    Plan("Adresse", count, count * PROBE_REQUESTS, count * PROBE_SAMPLES);
+    Plan("Adresse", count, count * PROBE_REQUESTS, count * PROBE_SAMPLES, false);
     bool found[128] = {};
     I2cStatus status = Scan(options.first, options.last, found, ScanProgress);
     if (status != I2C_OK)
@@ -137,7 +138,7 @@ int GetOrSet(const I2cOptions& options)
 int Dump(const I2cOptions& options)
 {
     uint8_t data[EEPROM_SIZE];
-    Plan("Byte", EEPROM_SIZE, EEPROM_SIZE * READ_REQUESTS, EEPROM_SIZE * READ_SAMPLES);
+    Plan("Byte", EEPROM_SIZE, EEPROM_SIZE * READ_REQUESTS, EEPROM_SIZE * READ_SAMPLES, true);
     I2cStatus status = EepromRead(options.address, 0, data, EEPROM_SIZE);
     if (status != I2C_OK)
         return Fail(status, options);
@@ -173,7 +174,7 @@ int EepromProgram(const I2cOptions& options)
     }
     uint8_t old[EEPROM_SIZE], back[EEPROM_SIZE];
     Plan("Byte", EEPROM_SIZE + 2 * fileSize, EEPROM_SIZE * READ_REQUESTS + fileSize * (READ_REQUESTS + WRITE_REQUESTS),
-         EEPROM_SIZE * READ_SAMPLES + fileSize * (READ_SAMPLES + WRITE_SAMPLES));
+         EEPROM_SIZE * READ_SAMPLES + fileSize * (READ_SAMPLES + WRITE_SAMPLES), true);
     I2cStatus status = EepromRead(options.address, 0, old, EEPROM_SIZE);
     if (status != I2C_OK)
         return Fail(status, options);
