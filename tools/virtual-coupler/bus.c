@@ -464,32 +464,44 @@ uint32_t BusTakeLog(const struct CouplerBus* bus, uint32_t* read, char* text, ui
     return count;
 }
 
-static const char* const FAULT_NAMES[BUS_FAULT_COUNT] = {"", "  fault: stuck-slave", "  fault: no-ack",
-                                                         "  fault: no-pullup", "  fault: scl-timeout"};
+static const char* const FAULT_NAMES[BUS_FAULT_COUNT] = {"", "fault stuck-slave", "fault no-ack", "fault no-pullup",
+                                                         "fault scl-timeout"};
+
+/* Appends one part of the description, two blanks after the previous one. */
+static void Part(char* text, uint32_t size, const char* part)
+{
+    size_t used = strlen(text);
+    if (*part && used + 3 < size)
+        snprintf(text + used, size - used, "%s%s", used ? "  " : "", part);
+}
 
 void BusDescribeAt(const struct CouplerBus* bus, int64_t now, char* text, uint32_t size)
 {
+    char part[96];
     if (!size)
         return;
     text[0] = 0;
-    uint32_t used = 0;
-    if (bus->chips & BUS_CHIP_EEPROM)
-        used += (uint32_t)snprintf(text + used, size - used, "EEPROM ptr %02X page %02X %s%s  ",
-                                   bus->eepromPointer, bus->eepromPointer & 0xF8,
-                                   EepromBusy(bus, now) ? "writing" : "ready", bus->writeProtect ? " WP" : "");
-    if ((bus->chips & BUS_CHIP_EXPANDER) && used < size)
-        used += (uint32_t)snprintf(text + used, size - used, "port latch %02X inputs %02X INT %s  ",
-                                   bus->latch, bus->inputs, PortPins(bus) != bus->lastPort ? "low" : "high");
-    if ((bus->chips & BUS_CHIP_SENSOR) && used < size) {
-        int32_t t = bus->temperature;
-        used += (uint32_t)snprintf(text + used, size - used, "temp %s%d.%d C ptr %u O.S. %s%s  ",
-                                   t < 0 ? "-" : "", (t < 0 ? -t : t) / 2, (t & 1) ? 5 : 0, bus->sensorPointer,
-                                   bus->osActive ? "active" : "off", bus->osToInt ? " on INT" : "");
+    if (bus->chips & BUS_CHIP_EEPROM) {
+        snprintf(part, sizeof part, "EEPROM ptr %02X page %02X %s%s", (unsigned)bus->eepromPointer,
+                 (unsigned)(bus->eepromPointer & 0xF8), EepromBusy(bus, now) ? "writing" : "ready",
+                 bus->writeProtect ? " WP" : "");
+        Part(text, size, part);
     }
-    if (!bus->chips && used < size)
-        used += (uint32_t)snprintf(text + used, size - used, "no chips");
-    if (used < size)
-        snprintf(text + used, size - used, "%s", FAULT_NAMES[bus->fault < BUS_FAULT_COUNT ? bus->fault : 0]);
+    if (bus->chips & BUS_CHIP_EXPANDER) {
+        snprintf(part, sizeof part, "port latch %02X inputs %02X INT %s", (unsigned)bus->latch,
+                 (unsigned)bus->inputs, PortPins(bus) != bus->lastPort ? "low" : "high");
+        Part(text, size, part);
+    }
+    if (bus->chips & BUS_CHIP_SENSOR) {
+        int32_t t = bus->temperature;
+        snprintf(part, sizeof part, "temp %s%d.%d C ptr %u O.S. %s%s", t < 0 ? "-" : "", (int)((t < 0 ? -t : t) / 2),
+                 (t & 1) ? 5 : 0, (unsigned)bus->sensorPointer, bus->osActive ? "active" : "off",
+                 bus->osToInt ? " on INT" : "");
+        Part(text, size, part);
+    }
+    if (!bus->chips)
+        Part(text, size, "no chips");
+    Part(text, size, FAULT_NAMES[bus->fault < BUS_FAULT_COUNT ? bus->fault : 0]);
 }
 
 void BusDescribe(const struct CouplerBus* bus, char* text, uint32_t size)
