@@ -32,7 +32,19 @@ enum CouplerOp {
     COUPLER_OP_WRITE = 9,        /* data: bytes that arrive at the program */
     COUPLER_OP_READ = 10,        /* answer data: bytes the program wrote since the last read */
     COUPLER_OP_LINE_SETTINGS = 11, /* answer data: a CouplerTermios of the pty */
-    COUPLER_OP_FAULT = 12          /* arg0: a CouplerFault, arg1: its delay in ms (slow SDA) */
+    COUPLER_OP_FAULT = 12,         /* arg0: a CouplerFault, arg1: its delay in ms (slow SDA, SCL leak) */
+    COUPLER_OP_ADAPTER = 13,       /* arg0: status delay ms, arg1: cost per line request ms */
+    COUPLER_OP_LINE_REQUESTS = 14, /* answer data: the port's line request count (int64_t) */
+    COUPLER_OP_VANISH_AFTER = 15,  /* arg0: the adapter is pulled after that many more line requests */
+    COUPLER_OP_CHIPS = 16,         /* arg0: BUS_CHIP_* bits switched on at their power-up state */
+    COUPLER_OP_BUS_FAULT = 17,     /* arg0: a BusFault */
+    COUPLER_OP_EEPROM = 18,        /* answer data: the EEPROM's 256 bytes */
+    COUPLER_OP_SET_EEPROM = 19,    /* data: the EEPROM's 256 bytes */
+    COUPLER_OP_WRITE_PROTECT = 20, /* arg0: 1 the EEPROM's write-protect input high */
+    COUPLER_OP_EXPANDER = 21,      /* arg0: levels the outside world drives on the expander's port */
+    COUPLER_OP_TEMPERATURE = 22,   /* arg0: the sensor's temperature in 0.5 degC steps */
+    COUPLER_OP_SENSOR_INT = 23,    /* arg0: 1 the sensor's over-temperature output wired to INT */
+    COUPLER_OP_BUS_LOG = 24        /* answer data: decoded transfers since the last such request */
 };
 
 /* Faults of the coupler, one at a time per port; see CouplerInputs. */
