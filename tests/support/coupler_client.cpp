@@ -92,7 +92,9 @@ bool ReadPort(int com, CouplerPort* port)
 {
     if (com < 1 || com > COUPLER_MAX_PORTS)
         return false;
-    return ReadAt(offsetof(CouplerState, ports) + (com - 1) * sizeof(CouplerPort), port, sizeof *port) &&
+    // The record up to its history: the client reads no model.
+    return ReadAt(offsetof(CouplerState, ports) + (com - 1) * sizeof(CouplerPort), port,
+                  offsetof(CouplerPort, history)) &&
            port->exists;
 }
 
@@ -150,19 +152,19 @@ bool CouplerSetFault(int com, CouplerFaultKind fault, int delayMs)
 int CouplerDtr(int com)
 {
     CouplerPort port;
-    return ReadPort(com, &port) ? (port.dtr ? 1 : 0) : -1;
+    return ReadPort(com, &port) ? (port.lines & COUPLER_LINE_DTR ? 1 : 0) : -1;
 }
 
 int CouplerRts(int com)
 {
     CouplerPort port;
-    return ReadPort(com, &port) ? (port.rts ? 1 : 0) : -1;
+    return ReadPort(com, &port) ? (port.lines & COUPLER_LINE_RTS ? 1 : 0) : -1;
 }
 
 int64_t CouplerLineChangeCount(int com)
 {
     CouplerPort port;
-    return ReadPort(com, &port) ? static_cast<int64_t>(port.lineChanges) : -1;
+    return ReadPort(com, &port) ? static_cast<int64_t>(port.lines >> COUPLER_LINE_COUNT_SHIFT) : -1;
 }
 
 int64_t CouplerLastLineChange(int com)
