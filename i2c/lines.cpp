@@ -103,6 +103,10 @@ bool LinesAttach(int32_t handle)
 
 EchoResult LinesMeasure()
 {
+    // A late status still shows the lines from before the job (the port was
+    // closed, its lines off): they are held at idle until none of that can
+    // come, so that each round sees only its own switch.
+    Sleep(static_cast<DWORD>(ECHO_LIMIT_MS));
     double start = LinesNowMs(), longest = 0;
     int64_t first = requests;
     EchoResult result = LinesScl(0) ? ECHO_OK : ECHO_LINE_FAILED;

@@ -139,7 +139,12 @@ int Dump(const I2cOptions& options)
 {
     uint8_t data[EEPROM_SIZE];
     Plan("Byte", EEPROM_SIZE, EEPROM_SIZE * READ_REQUESTS, EEPROM_SIZE * READ_SAMPLES, true);
-    I2cStatus status = EepromRead(options.address, 0, data, EEPROM_SIZE);
+    // A register is written only when given (or for an EEPROM, whose word
+    // address is no data): on a port expander that byte would set the outputs.
+    bool eeprom = options.command == COMMAND_EEPROM_READ || (options.address >= 0x50 && options.address <= 0x57);
+    int start = options.reg < 0 && eeprom ? 0 : options.reg;
+    I2cStatus status = start >= 0 ? EepromRead(options.address, start, data, EEPROM_SIZE)
+                                  : I2cTransfer(options.address, nullptr, 0, data, EEPROM_SIZE);
     if (status != I2C_OK)
         return Fail(status, options);
     if (options.command == COMMAND_EEPROM_READ) {
@@ -151,7 +156,7 @@ int Dump(const I2cOptions& options)
     Say(SAY_ALWAYS, "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef");
     for (int row = 0; row < EEPROM_SIZE; row += 16) {
         char line[100], text[17] = "";
-        int length = snprintf(line, sizeof line, "%02x:", row);
+        int length = snprintf(line, sizeof line, "%02x:", (row + (start > 0 ? start : 0)) & 0xFF);
         for (int i = 0; i < 16; i++) {
             length += snprintf(line + length, sizeof line - length, " %02x", data[row + i]);
             text[i] = data[row + i] >= 0x20 && data[row + i] < 0x7F ? static_cast<char>(data[row + i]) : '.';

@@ -11,7 +11,8 @@ const char* const I2C_USAGE[] = {
     "  scan [ERSTE LETZTE] [--all]  Adressen 0x08 bis 0x77 absuchen (--all: ab 0x03)",
     "  get ADR [REG] [w]            ein Byte lesen (w: ein Wort, das erste Byte höherwertig)",
     "  set ADR [REG] WERT [w]       ein Byte oder Wort schreiben",
-    "  dump ADR                     256 Register oder Bytes ab 0 als Hex und Text",
+    "  dump ADR [REG]               256 Bytes als Hex und Text, ab Register REG (EEPROM 0x50 bis",
+    "                               0x57: ab 0); ohne REG liest er nur, ohne etwas zu schreiben",
     "  eeprom read DATEI            den Inhalt des EEPROMs (256 Bytes) in die Datei",
     "  eeprom write DATEI           die Datei ins EEPROM schreiben, zurücklesen und vergleichen",
     "  int                          zeigt, ob INT auf Masse liegt (CTS)",
@@ -57,7 +58,7 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
         I2cCommand command;
         int fewest, most;  // words after the name
     } COMMANDS[] = {{"scan", nullptr, COMMAND_SCAN, 0, 2},  {"get", nullptr, COMMAND_GET, 1, 2},
-                    {"set", nullptr, COMMAND_SET, 2, 3},    {"dump", nullptr, COMMAND_DUMP, 1, 1},
+                    {"set", nullptr, COMMAND_SET, 2, 3},    {"dump", nullptr, COMMAND_DUMP, 1, 2},
                     {"eeprom", "read", COMMAND_EEPROM_READ, 1, 1},
                     {"eeprom", "write", COMMAND_EEPROM_WRITE, 1, 1}, {"int", nullptr, COMMAND_INT, 0, 0}};
     if (!count)
@@ -94,7 +95,8 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
             options->address = numbers[0];
         if (c.command == COMMAND_SET)
             options->value = numbers[count - 1];
-        if ((c.command == COMMAND_GET && count == 2) || (c.command == COMMAND_SET && count == 3))
+        if (((c.command == COMMAND_GET || c.command == COMMAND_DUMP) && count == 2) ||
+            (c.command == COMMAND_SET && count == 3))
             options->reg = numbers[1];
         return options->first <= options->last ||
                Refuse(error, size, "scan: 0x%02x liegt hinter 0x%02x", options->first, options->last);
