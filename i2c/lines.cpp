@@ -104,12 +104,14 @@ bool LinesAttach(int32_t handle)
 EchoResult LinesMeasure()
 {
     // A late status still shows the lines from before the job (the port was
-    // closed, its lines off): they are held at idle until none of that can
-    // come, so that each round sees only its own switch.
-    Sleep(static_cast<DWORD>(ECHO_LIMIT_MS));
+    // closed, its lines off): they stay idle until DSR reads high, so that
+    // each round sees only its own switch. A held bus lets the limit pass.
     double start = LinesNowMs(), longest = 0;
     int64_t first = requests;
-    EchoResult result = LinesScl(0) ? ECHO_OK : ECHO_LINE_FAILED;
+    int32_t status = 0;
+    while ((status = Status()) >= 0 && !(status & MS_DSR_ON) && LinesNowMs() - start < ECHO_LIMIT_MS) {
+    }
+    EchoResult result = status >= 0 && LinesScl(0) ? ECHO_OK : ECHO_LINE_FAILED;
     for (int round = 0; round < ECHO_ROUNDS && result == ECHO_OK; round++)
         for (int level = 0; level <= 1 && result == ECHO_OK; level++) {
             double echo = Echo(level);

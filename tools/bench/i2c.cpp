@@ -83,7 +83,7 @@ double RunProgram(const std::string& arguments, DWORD* code)
 }
 
 // The in-process figures: the master library on the port.
-bool Operations(int* scanFloor)
+bool Operations(int* scanFloor, double* requestMs)
 {
     int32_t port = SerialOpen("com3:9600,n,8,1", 0, 0, 0);
     if (port < 0 || BitsBegin(port) != I2C_OK)
@@ -98,6 +98,22 @@ bool Operations(int* scanFloor)
     for (int address = 0x08; address <= 0x77; address++)
         *scanFloor += ProbeFloor(address, found[address]);
     Row("probe, average of 0x08-0x77", scan / 112.0, *scanFloor / 112.0, ms / 112);
+    // The same scan at 1 ms per request, without the process around it, and
+    // what one bare request takes then (the model's sleep and the way there).
+    ok = ok && CouplerSetAdapter(COM, 0, 1);
+    start = bench::Now();
+    for (int i = 0; i < 500; i++)
+        SerialModemStatus(port);
+    *requestMs = bench::Seconds(bench::Now() - start) * 1000 / 500;
+    before = CouplerLineRequests(COM);
+    start = bench::Now();
+    ok = ok && Scan(0x08, 0x77, found, nullptr) == I2C_OK;
+    ms = bench::Seconds(bench::Now() - start) * 1000;
+    scan = CouplerLineRequests(COM) - before;
+    ok = ok && CouplerSetAdapter(COM, 0, 0);
+    Row("whole scan, in-process, 1 ms per request", scan, *scanFloor, ms);
+    printf("  %-44s %.3f (time / (requests x 1 ms)); one bare request takes %.3f ms: %.3f\n", "", ms / scan,
+           *requestMs, ms / (scan * *requestMs));
 
     // The marginal byte: 256 bytes against one, and 8 written against one.
     uint8_t data[256], word = 0;
@@ -132,7 +148,8 @@ bool Operations(int* scanFloor)
 }
 
 // A whole process: requests against the floor, time.
-bool Process(const char* what, const std::string& arguments, int costMs, double floor, double limitMs)
+bool Process(const char* what, const std::string& arguments, int costMs, double requestMs, double floor,
+             double limitMs)
 {
     if (!CouplerSetAdapter(COM, 0, costMs))
         return false;
@@ -142,7 +159,8 @@ bool Process(const char* what, const std::string& arguments, int costMs, double 
     double requests = static_cast<double>(CouplerLineRequests(COM) - before);
     Row(what, requests, floor, ms);
     if (costMs)
-        printf("  %-44s %.3f (time / (requests x %d ms))\n", "", ms / (requests * costMs), costMs);
+        printf("  %-44s %.3f (time / (requests x %d ms)); against a bare request: %.3f\n", "",
+               ms / (requests * costMs), costMs, ms / (requests * requestMs));
     if (code != 0 || ms > limitMs)
         printf("  ^ exit code %lu, limit %.0f ms\n", code, limitMs);
     return code == 0;
@@ -160,16 +178,17 @@ int main()
     printf("i2c: line requests against the protocol's floor, virtual bus on COM3 with 0x20, 0x48 and 0x50\n"
            "  %-44s %9s %9s %6s %13s\n", "", "requests", "floor", "ratio", "time");
     int scanFloor = 0;
-    bool ok = Operations(&scanFloor);
+    double requestMs = 1;
+    bool ok = Operations(&scanFloor, &requestMs);
     // The full read's floor: the random read's set-up (START, 0x50 write,
     // word address 0, repeated START, 0x50 read), 256 bytes (the first with
     // SDA already released, the last not acknowledged) and the STOP.
     int readFloor = 2 + 16 + Changes(0, 0xA0) + 3 + WriteByteFloor(0) + 3 + 16 + Changes(0, 0xA1) + 3 +
                     256 * READ_BYTE_FLOOR - 2 + 4;
-    ok = ok && Process("whole scan, process, no adapter delay", "COM3 scan --quiet", 0, scanFloor, 500);
-    ok = ok && Process("whole scan, process, 1 ms per request", "COM3 scan --quiet", 1, scanFloor, 1e9);
-    ok = ok && Process("full 24C02 read, process, 1 ms per request", "COM3 eeprom read NUL --quiet", 1, readFloor,
-                       10000);
+    ok = ok && Process("whole scan, process, no adapter delay", "COM3 scan --quiet", 0, 0, scanFloor, 500);
+    ok = ok && Process("whole scan, process, 1 ms per request", "COM3 scan --quiet", 1, requestMs, scanFloor, 1e9);
+    ok = ok && Process("full 24C02 read, process, 1 ms per request", "COM3 eeprom read NUL --quiet", 1, requestMs,
+                       readFloor, 10000);
     CouplerSetAdapter(COM, 0, 0);
     return ok ? 0 : 1;
 }
