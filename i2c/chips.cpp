@@ -33,7 +33,8 @@ bool ProbeReads(int address) { return (address >= 0x30 && address <= 0x37) || (a
 I2cStatus Probe(int address)
 {
     uint8_t byte;
-    return ProbeReads(address) ? I2cTransfer(address, nullptr, 0, &byte, 1) : I2cTransfer(address, nullptr, 0, nullptr, 0);
+    return ProbeReads(address) ? I2cTransfer(address, nullptr, 0, &byte, 1)
+                               : I2cTransfer(address, nullptr, 0, nullptr, 0);
 }
 
 I2cStatus Scan(int first, int last, bool found[128], void (*progress)(int address))
