@@ -197,18 +197,24 @@ TEST_F(I2cTest, EepromWriteAcrossPagesKeepsTheOldContentAndVerifies)
 
 TEST_F(I2cTest, ResultsHoldBehindASlowUsbAdapter)
 {
-    for (int delay : {0, 16}) {
-        SCOPED_TRACE("status delay " + std::to_string(delay) + " ms, 1 ms per request");
-        ASSERT_TRUE(CouplerSetAdapter(3, delay, delay ? 1 : 0));
+    // A request that costs a quarter of the delay makes a sample timed from
+    // SCL's fall instead of SDA's release come before the release shows.
+    const struct {
+        int delayMs, costMs, inputs;
+        const char* port;  // what a read of the expander gives
+    } adapters[] = {{0, 0, 0xF0, "0xf0\n"}, {16, 1, 0x3C, "0x3c\n"}, {16, 4, 0x0F, "0x0f\n"}};
+    for (const auto& a : adapters) {
+        SCOPED_TRACE("status delay " + std::to_string(a.delayMs) + " ms, " + std::to_string(a.costMs) + " ms a request");
+        ASSERT_TRUE(CouplerSetAdapter(3, a.delayMs, a.costMs) && CouplerSetEeprom(3, std::string(256, '\xff')));
         // 21.5 and -5.5 degrees: nine bits of half degrees, MSB first.
         ASSERT_TRUE(CouplerSetTemperature(3, 43));
         EXPECT_EQ("0x1580\n", RunI2c("get 0x48 0 w --quiet").output);
         ASSERT_TRUE(CouplerSetTemperature(3, -11));
         EXPECT_EQ("0xfa80\n", RunI2c("get 0x48 0 w --quiet").output);
         // The expander's inputs pull INT until the port is read.
-        ASSERT_TRUE(CouplerSetExpanderInputs(3, delay ? 0x3C : 0xF0));
+        ASSERT_TRUE(CouplerSetExpanderInputs(3, a.inputs));
         EXPECT_EQ("INT aktiv (auf Masse, CTS an)\n", RunI2c("int").output);
-        EXPECT_EQ(delay ? "0x3c\n" : "0xf0\n", RunI2c("get 0x20").output);
+        EXPECT_EQ(a.port, RunI2c("get 0x20").output);
         EXPECT_EQ("INT in Ruhe (CTS aus)\n", RunI2c("int").output);
         // A byte written with its word address, then read at random.
         Result result = RunI2c("set 0x50 0x07 0x5a --write");
