@@ -33,10 +33,13 @@ double requestMs = 1;            // measured by LinesMeasure
 
 bool Usable() { return !failed && !stopped && port > 0; }
 
+// Busy-waits on the performance counter (Sleep's granularity is a
+// millisecond or more); a long wait, as for a late status, sleeps its bulk.
 void WaitUntil(double ms)
 {
-    while (LinesNowMs() < ms) {
-    }
+    for (double now = LinesNowMs(); now < ms; now = LinesNowMs())
+        if (ms - now > 3)
+            Sleep(1);
 }
 
 // One switch of DTR or RTS, counted and checked.
