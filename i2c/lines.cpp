@@ -180,8 +180,12 @@ int64_t LinesRequests() { return requests; }
 
 void LinesRelease()
 {
-    if (port <= 0)
+    // After a failure the levels kept may not be the lines' own: both are
+    // switched again.
+    if (port <= 0 || (Usable() && sdaSet == 1 && sclSet == 1)) {
+        port = -1;
         return;
+    }
     // A STOP when a transfer may be open: SDA low while SCL is low, then SCL,
     // then SDA. A failed call no longer matters here.
     if (sclSet != 1) {
