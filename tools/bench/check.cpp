@@ -16,36 +16,15 @@ int main(int argc, char** argv)
         printf("check: needs the virtual coupler (scripts/bench check) and a run count of 1 or more\n");
         return 2;
     }
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             OPEN_EXISTING, 0, nullptr);
-    std::string exe = WindowsPath(CT_CHECK_EXE);
     std::vector<double> times;
     for (int i = 0; i < runs; i++) {
-        std::string line = "\"" + exe + "\" COM3";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
-        PROCESS_INFORMATION process = {};
-        LONGLONG start = bench::Now();
-        if (!CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                            &process)) {
-            printf("check: coupler-check.exe did not start\n");
-            return 1;
-        }
-        WaitForSingleObject(process.hProcess, INFINITE);
-        times.push_back(bench::Seconds(bench::Now() - start) * 1000);
         DWORD code = 99;
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
+        times.push_back(bench::RunQuiet(CT_CHECK_EXE, "COM3", &code));
         if (code != 0) {
             printf("check: run %d ended with exit code %lu, not 0\n", i + 1, code);
             return 1;
         }
     }
-    CloseHandle(nul);
     double worst = bench::Percentile(times, 1.0);
     printf("check: full automatic check (COM3, 9600 baud, 20 repetitions), whole process, %d runs:\n"
            "       median %.0f ms, 90th percentile %.0f ms, max %.0f ms (limit 1000 ms)\n",

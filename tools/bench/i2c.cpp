@@ -58,30 +58,6 @@ void Row(const char* what, double requests, double floor, double ms)
            requests / floor <= TARGET_RATIO ? "" : "  (over 1.1)");
 }
 
-// Runs coupler-i2c.exe with the arguments; its time in ms and exit code.
-double RunProgram(const std::string& arguments, DWORD* code)
-{
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             OPEN_EXISTING, 0, nullptr);
-    std::string exe = WindowsPath(CT_I2C_EXE), line = "\"" + exe + "\" " + arguments;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
-    PROCESS_INFORMATION process = {};
-    LONGLONG start = bench::Now();
-    *code = 99;
-    if (CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        WaitForSingleObject(process.hProcess, 120000);
-        GetExitCodeProcess(process.hProcess, code);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    CloseHandle(nul);
-    return bench::Seconds(bench::Now() - start) * 1000;
-}
-
 // The in-process figures: the master library on the port.
 bool Operations(int* scanFloor, double* requestMs)
 {
@@ -155,7 +131,7 @@ bool Process(const char* what, const std::string& arguments, int costMs, double 
         return false;
     int64_t before = CouplerLineRequests(COM);
     DWORD code;
-    double ms = RunProgram(arguments, &code);
+    double ms = bench::RunQuiet(CT_I2C_EXE, arguments, &code);
     double requests = static_cast<double>(CouplerLineRequests(COM) - before);
     Row(what, requests, floor, ms);
     if (costMs)
