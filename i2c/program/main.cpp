@@ -14,13 +14,18 @@
 
 namespace {
 
-// Ctrl+C and Ctrl+Break come on a thread of their own: the job ends at its
-// next line request and the main thread leaves the bus idle.
-BOOL WINAPI OnBreak(DWORD kind)
+// Set by main once the bus is left idle and the port closed; made at the
+// start, kept for the process.
+HANDLE jobOver = nullptr;
+
+// Ctrl+C, Ctrl+Break and a closed console come on a thread of their own: the
+// job ends at its next line request and the main thread leaves the bus idle.
+// The handler waits for that, since the process ends when it returns from a
+// closed console.
+BOOL WINAPI OnBreak(DWORD)
 {
-    if (kind != CTRL_C_EVENT && kind != CTRL_BREAK_EVENT)
-        return FALSE;
     LinesStop();
+    WaitForSingleObject(jobOver, 4000);
     return TRUE;
 }
 
@@ -49,6 +54,7 @@ int main(int argc, char** argv)
         Say(SAY_ERROR, "coupler-i2c: COM%d lässt sich nicht öffnen", options.port);
         return 2;
     }
+    jobOver = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnBreak, TRUE);
     I2cStatus status = BitsBegin(port);
     if (BitsFreed() && status == I2C_OK)
@@ -56,6 +62,6 @@ int main(int argc, char** argv)
     code = status == I2C_OK ? RunOnBus(options) : Fail(status, options);
     BitsEnd();
     SerialClose(port);
-    SetConsoleCtrlHandler(OnBreak, FALSE);
+    SetEvent(jobOver);
     return code;
 }
