@@ -25,7 +25,7 @@ int32_t port = -1;
 int sdaSet = 1, sclSet = 1;      // levels last switched
 bool failed = false;             // a line call failed: every later request fails
 volatile LONG stopped = 0;       // set by LinesStop from the console's Ctrl+C thread
-int64_t requests = 0;            // line requests since LinesAttach
+int64_t requests = 0;            // line requests since LinesAttach (for their cost)
 double lastSwitchMs = 0;         // end of the last switch
 double sdaMovedMs = 0;           // end of the last switch after which SDA may change
 double echoMs = ECHO_LIMIT_MS;   // measured by LinesMeasure; the limit until then
@@ -158,9 +158,6 @@ bool LinesScl(int level)
     return done;
 }
 
-int LinesSdaSet() { return sdaSet; }
-int LinesSclSet() { return sclSet; }
-
 bool LinesSample(int* sda, int* interrupt)
 {
     WaitUntil(sdaMovedMs + echoMs);
@@ -176,7 +173,6 @@ bool LinesSample(int* sda, int* interrupt)
 bool LinesFailed() { return !Usable(); }
 void LinesStop() { InterlockedExchange(&stopped, 1); }
 bool LinesStopped() { return stopped != 0; }
-int64_t LinesRequests() { return requests; }
 
 void LinesRelease()
 {
@@ -191,11 +187,9 @@ void LinesRelease()
     if (sclSet != 1) {
         SerialSetDtr(port, 0);
         SerialSetRts(port, 1);
-        requests += 2;
     }
     SerialSetDtr(port, 1);
     SerialSetRts(port, 1);
-    requests += 2;
     sdaSet = sclSet = 1;
     port = -1;
 }

@@ -25,8 +25,6 @@ double LinesRequestMs();
 // the standard-mode minimum times. False once a line call has failed.
 bool LinesSda(int level);
 bool LinesScl(int level);
-int LinesSdaSet();  // the levels last set
-int LinesSclSet();
 
 // The wire's SDA level and INT (1 = INT pulled to ground). Waits first until
 // the echo time has passed since SDA last may have changed (SDA released, or
@@ -38,8 +36,6 @@ bool LinesFailed();
 // Stops the job from another thread (Ctrl+C): every later request fails.
 void LinesStop();
 bool LinesStopped();
-// Line requests made since LinesAttach.
-int64_t LinesRequests();
 // Tries to put SDA and SCL high again whatever failed before, SCL first (a
 // STOP when SDA was low). For the job's end; no check.
 void LinesRelease();
