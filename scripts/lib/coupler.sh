@@ -32,22 +32,27 @@ _coupler_stale() {
 }
 
 coupler_build() {
-  local header="$COUPLER_SOURCE/coupler_state.h" flags="-O2 -Wall -Wextra"
+  local flags="-O2 -Wall -Wextra" src="$COUPLER_SOURCE"
+  # The coupler model and the I2C bus are C, shared by the daemon and the library.
+  local shared=("$src/model.c" "$src/bus.c") headers=("$src/coupler_state.h" "$src/model.h" "$src/bus.h")
   mkdir -p "$COUPLER_DIR/lib/i386-linux-gnu" "$COUPLER_DIR/lib/x86_64-linux-gnu"
-  if _coupler_stale "$COUPLER_DIR/vcoupler-daemon" "$COUPLER_SOURCE/daemon.cpp" "$header"; then
-    g++ -std=c++17 $flags -o "$COUPLER_DIR/vcoupler-daemon" "$COUPLER_SOURCE/daemon.cpp" || return 1
+  if _coupler_stale "$COUPLER_DIR/vcoupler-daemon" "$src/daemon.cpp" "${shared[@]}" "${headers[@]}"; then
+    gcc -std=gnu11 $flags -c "$src/model.c" -o "$COUPLER_DIR/model.o" &&
+      gcc -std=gnu11 $flags -c "$src/bus.c" -o "$COUPLER_DIR/bus.o" &&
+      g++ -std=c++17 $flags -o "$COUPLER_DIR/vcoupler-daemon" "$src/daemon.cpp" \
+        "$COUPLER_DIR/model.o" "$COUPLER_DIR/bus.o" || return 1
   fi
   local bits folder
   for bits in 32 64; do
     [[ $bits == 32 ]] && folder=i386-linux-gnu || folder=x86_64-linux-gnu
-    if _coupler_stale "$COUPLER_DIR/lib/$folder/libvcoupler.so" "$COUPLER_SOURCE/preload.c" "$header"; then
-      gcc -m$bits -shared -fPIC $flags -o "$COUPLER_DIR/lib/$folder/libvcoupler.so" \
-        "$COUPLER_SOURCE/preload.c" -ldl -pthread || return 1
+    if _coupler_stale "$COUPLER_DIR/lib/$folder/libvcoupler.so" "$src/preload.c" "${shared[@]}" "${headers[@]}"; then
+      gcc -std=gnu11 -m$bits -shared -fPIC $flags -o "$COUPLER_DIR/lib/$folder/libvcoupler.so" \
+        "$src/preload.c" "${shared[@]}" -ldl -pthread || return 1
     fi
   done
-  if _coupler_stale "$COUPLER_DIR/toggle-lines.exe" "$COUPLER_SOURCE/toggle_lines.c"; then
+  if _coupler_stale "$COUPLER_DIR/toggle-lines.exe" "$src/toggle_lines.c"; then
     i686-w64-mingw32-gcc-posix $flags -static -o "$COUPLER_DIR/toggle-lines.exe" \
-      "$COUPLER_SOURCE/toggle_lines.c" || return 1
+      "$src/toggle_lines.c" || return 1
   fi
 }
 

@@ -92,7 +92,9 @@ bool ReadPort(int com, CouplerPort* port)
 {
     if (com < 1 || com > COUPLER_MAX_PORTS)
         return false;
-    return ReadAt(offsetof(CouplerState, ports) + (com - 1) * sizeof(CouplerPort), port, sizeof *port) &&
+    // The record up to its history: the client reads no model.
+    return ReadAt(offsetof(CouplerState, ports) + (com - 1) * sizeof(CouplerPort), port,
+                  offsetof(CouplerPort, history)) &&
            port->exists;
 }
 
@@ -150,19 +152,19 @@ bool CouplerSetFault(int com, CouplerFaultKind fault, int delayMs)
 int CouplerDtr(int com)
 {
     CouplerPort port;
-    return ReadPort(com, &port) ? (port.dtr ? 1 : 0) : -1;
+    return ReadPort(com, &port) ? (port.lines & COUPLER_LINE_DTR ? 1 : 0) : -1;
 }
 
 int CouplerRts(int com)
 {
     CouplerPort port;
-    return ReadPort(com, &port) ? (port.rts ? 1 : 0) : -1;
+    return ReadPort(com, &port) ? (port.lines & COUPLER_LINE_RTS ? 1 : 0) : -1;
 }
 
 int64_t CouplerLineChangeCount(int com)
 {
     CouplerPort port;
-    return ReadPort(com, &port) ? static_cast<int64_t>(port.lineChanges) : -1;
+    return ReadPort(com, &port) ? static_cast<int64_t>(port.lines >> COUPLER_LINE_COUNT_SHIFT) : -1;
 }
 
 int64_t CouplerLastLineChange(int com)
@@ -210,4 +212,43 @@ std::string CouplerReadFromProgram(int com)
 {
     std::string answer;
     return Request(COUPLER_OP_READ, com, 0, 0, 0, std::string(), &answer) ? answer : std::string();
+}
+
+bool CouplerSetAdapter(int com, int statusDelayMs, int requestCostMs)
+{
+    return Request(COUPLER_OP_ADAPTER, com, statusDelayMs, requestCostMs);
+}
+
+int64_t CouplerLineRequests(int com)
+{
+    std::string answer;
+    int64_t count = -1;
+    if (Request(COUPLER_OP_LINE_REQUESTS, com, 0, 0, 0, std::string(), &answer) && answer.size() == sizeof count)
+        memcpy(&count, answer.data(), sizeof count);
+    return count;
+}
+
+bool CouplerVanishAfter(int com, int requests) { return Request(COUPLER_OP_VANISH_AFTER, com, requests); }
+bool CouplerSetChips(int com, unsigned chips) { return Request(COUPLER_OP_CHIPS, com, static_cast<int32_t>(chips)); }
+bool CouplerSetBusFault(int com, CouplerBusFaultKind fault) { return Request(COUPLER_OP_BUS_FAULT, com, fault); }
+
+bool CouplerEeprom(int com, std::string* bytes)
+{
+    return Request(COUPLER_OP_EEPROM, com, 0, 0, 0, std::string(), bytes) && bytes->size() == 256;
+}
+
+bool CouplerSetEeprom(int com, const std::string& bytes)
+{
+    return bytes.size() == 256 && Request(COUPLER_OP_SET_EEPROM, com, 256, 0, 0, bytes);
+}
+
+bool CouplerSetWriteProtect(int com, bool on) { return Request(COUPLER_OP_WRITE_PROTECT, com, on); }
+bool CouplerSetExpanderInputs(int com, int inputs) { return Request(COUPLER_OP_EXPANDER, com, inputs); }
+bool CouplerSetTemperature(int com, int halfDegrees) { return Request(COUPLER_OP_TEMPERATURE, com, halfDegrees); }
+bool CouplerSetSensorInterrupt(int com, bool wired) { return Request(COUPLER_OP_SENSOR_INT, com, wired); }
+
+std::string CouplerBusLog(int com)
+{
+    std::string answer;
+    return Request(COUPLER_OP_BUS_LOG, com, 0, 0, 0, std::string(), &answer) ? answer : std::string();
 }

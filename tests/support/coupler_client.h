@@ -43,7 +43,7 @@ enum CouplerFaultKind {
     FAULT_SDA_STUCK_LOW = 1,   // DSR always off
     FAULT_SDA_STUCK_HIGH = 2,  // DSR always on
     FAULT_SDA_NOT_WIRED = 3,   // read-back not wired: DSR always off
-    FAULT_SCL_LEAK = 4,        // DSR off for 5 ms after every RTS change
+    FAULT_SCL_LEAK = 4,        // DSR off for 5 ms, delayMs after every RTS change
     FAULT_INT_STUCK_LOW = 5,   // CTS always on
     FAULT_SLOW_SDA = 6         // DSR follows DTR delayMs after the change
 };
@@ -75,6 +75,45 @@ struct CouplerLine {
     bool xonInput;       // XOFF sent when input fills
 };
 bool CouplerLineSettings(int com, CouplerLine* line);
+
+// Adapter models, per port, cleared by CouplerReset: DSR, CTS and DCD read as
+// they were statusDelayMs ago (as USB adapters report modem status late), and
+// every line request (switch or sample) takes requestCostMs (like one USB
+// control transfer).
+bool CouplerSetAdapter(int com, int statusDelayMs, int requestCostMs);
+// Line requests (switches and samples of the modem lines) the program made on
+// the port so far.
+int64_t CouplerLineRequests(int com);
+// The adapter is pulled once the program has made `requests` more line
+// requests (0: at once): that request and every later one fails, new opens
+// fail (as CouplerPortVanish(com, true)).
+bool CouplerVanishAfter(int com, int requests);
+
+// The I2C bus behind the coupler (all off after CouplerReset; the bench starts
+// with none).
+enum CouplerChipBits {
+    CHIP_EEPROM = 1,    // 24C02 at 0x50
+    CHIP_EXPANDER = 2,  // 8-bit port at 0x20
+    CHIP_SENSOR = 4     // temperature sensor at 0x48
+};
+bool CouplerSetChips(int com, unsigned chips);  // switches chips on at their power-up state
+enum CouplerBusFaultKind {
+    BUS_OK = 0,
+    BUS_STUCK_SLAVE = 1,
+    BUS_NO_ACK = 2,
+    BUS_NO_PULLUP = 3,
+    BUS_SCL_TIMEOUT = 4
+};
+bool CouplerSetBusFault(int com, CouplerBusFaultKind fault);
+bool CouplerEeprom(int com, std::string* bytes);           // the 24C02's 256 bytes
+bool CouplerSetEeprom(int com, const std::string& bytes);  // 256 bytes
+bool CouplerSetWriteProtect(int com, bool on);
+bool CouplerSetExpanderInputs(int com, int inputs);   // levels the outside world drives, 0..255
+bool CouplerSetTemperature(int com, int halfDegrees);  // 43 = 21.5 degC, -11 = -5.5 degC
+bool CouplerSetSensorInterrupt(int com, bool wired);   // sensor's O.S. output wired to INT
+// Decoded transfers since the last call, one line each,
+// e.g. "S 50 W A 00 A Sr 50 R A FF A FF N P\n".
+std::string CouplerBusLog(int com);
 
 // Bytes that arrive at the program reading the port, and the bytes the
 // program wrote since the last call.

@@ -12,8 +12,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "bus.h"
+
 #define COUPLER_MAGIC 0x31504356u /* "VCP1" */
-#define COUPLER_VERSION 1u
+#define COUPLER_VERSION 2u
 #define COUPLER_MAX_PORTS 32      /* COM1 .. COM32, slot = number - 1 */
 #define COUPLER_DATA_MAX 4096     /* bytes carried by one request or answer */
 #define COUPLER_PTS_MAX 32
@@ -32,7 +34,19 @@ enum CouplerOp {
     COUPLER_OP_WRITE = 9,        /* data: bytes that arrive at the program */
     COUPLER_OP_READ = 10,        /* answer data: bytes the program wrote since the last read */
     COUPLER_OP_LINE_SETTINGS = 11, /* answer data: a CouplerTermios of the pty */
-    COUPLER_OP_FAULT = 12          /* arg0: a CouplerFault, arg1: its delay in ms (slow SDA) */
+    COUPLER_OP_FAULT = 12,         /* arg0: a CouplerFault, arg1: its delay in ms (slow SDA, SCL leak) */
+    COUPLER_OP_ADAPTER = 13,       /* arg0: status delay ms, arg1: cost per line request ms */
+    COUPLER_OP_LINE_REQUESTS = 14, /* answer data: the port's line request count (int64_t) */
+    COUPLER_OP_VANISH_AFTER = 15,  /* arg0: the adapter is pulled after that many more line requests */
+    COUPLER_OP_CHIPS = 16,         /* arg0: BUS_CHIP_* bits switched on at their power-up state */
+    COUPLER_OP_BUS_FAULT = 17,     /* arg0: a BusFault */
+    COUPLER_OP_EEPROM = 18,        /* answer data: the EEPROM's 256 bytes */
+    COUPLER_OP_SET_EEPROM = 19,    /* data: the EEPROM's 256 bytes */
+    COUPLER_OP_WRITE_PROTECT = 20, /* arg0: 1 the EEPROM's write-protect input high */
+    COUPLER_OP_EXPANDER = 21,      /* arg0: levels the outside world drives on the expander's port */
+    COUPLER_OP_TEMPERATURE = 22,   /* arg0: the sensor's temperature in 0.5 degC steps */
+    COUPLER_OP_SENSOR_INT = 23,    /* arg0: 1 the sensor's over-temperature output wired to INT */
+    COUPLER_OP_BUS_LOG = 24        /* answer data: decoded transfers since the last such request */
 };
 
 /* Faults of the coupler, one at a time per port; see CouplerInputs. */
@@ -41,14 +55,11 @@ enum CouplerFault {
     COUPLER_FAULT_SDA_LOW = 1,     /* SDA stuck at ground: DSR always off */
     COUPLER_FAULT_SDA_HIGH = 2,    /* SDA stuck high: DSR always on */
     COUPLER_FAULT_NO_READBACK = 3, /* SDA read-back not wired: DSR always off */
-    COUPLER_FAULT_SCL_LEAK = 4,    /* SCL leaks into SDA: DSR off for a while after every RTS change */
+    COUPLER_FAULT_SCL_LEAK = 4,    /* SCL leaks into SDA: DSR off for 5 ms, faultDelayMs after every RTS edge */
     COUPLER_FAULT_INT_LOW = 5,     /* INT stuck at ground: CTS always on */
     COUPLER_FAULT_SLOW_SDA = 6,    /* DSR follows DTR only after faultDelayMs */
     COUPLER_FAULT_COUNT = 7
 };
-
-/* How long SCL disturbs SDA after an RTS edge (SCL leak), in state-file ticks. */
-#define COUPLER_SCL_LEAK_TICKS 50000 /* 5 ms */
 
 /* The pty's line settings as the program left them (termios of the pty). */
 struct CouplerTermios {
@@ -63,32 +74,60 @@ struct CouplerTermios {
     uint32_t reserved;
 };
 
-/* One virtual port. The preload library writes the output lines and the
- * change stamp; the daemon writes everything else. */
+/* The coupler model's inputs from one moment on. A port keeps the latest
+ * ones in a ring, so that a status delay can answer with the inputs as they
+ * were some milliseconds ago (model.h). */
+#define COUPLER_MODEL_DTR 1u        /* the program's DTR (SDA driven by the master) */
+#define COUPLER_MODEL_RTS 2u
+#define COUPLER_MODEL_SDA_HELD 4u   /* a slave holds SDA at ground (the s key) */
+#define COUPLER_MODEL_INT_PULLED 8u /* INT at ground: CTS reads on */
+#define COUPLER_MODEL_OVERRIDE 16u  /* inputs come from the three bits below */
+#define COUPLER_MODEL_DSR 32u
+#define COUPLER_MODEL_CTS 64u
+#define COUPLER_MODEL_DCD 128u
+#define COUPLER_MODEL_BUS_SDA_LOW 256u /* a chip or a bus fault holds SDA low */
+#define COUPLER_MODEL_BUS_INT_LOW 512u /* a chip's interrupt output pulls INT low */
+struct CouplerModel {
+    int64_t since;         /* valid from this time on */
+    int64_t dtrChanged;    /* time of the last DTR change up to then */
+    int64_t rtsChanged;    /* time of the last RTS change up to then */
+    uint32_t flags;        /* COUPLER_MODEL_* */
+    uint32_t fault;        /* a CouplerFault */
+    uint32_t faultDelayMs; /* slow SDA: DSR follows DTR after this; SCL leak: shows this long after the edge */
+    uint32_t pad;
+};
+
+#define COUPLER_HISTORY 64 /* models kept per port: a 16 ms delay needs one per line request */
+
+/* DTR, RTS and their change count in one word, so that a switch and the drop
+ * at close cannot overwrite each other. */
+#define COUPLER_LINE_DTR 1u
+#define COUPLER_LINE_RTS 2u
+#define COUPLER_LINE_COUNT_SHIFT 2
+
+/* One virtual port. The preload library writes the lines, the history and
+ * the request count; the daemon writes everything else, and the history and
+ * lines when the model changes or the port closes. Both hold `lock` while
+ * they change the lines or the history. */
 struct CouplerPort {
     uint32_t exists;       /* the daemon made a pty for this COM number */
     uint32_t present;      /* COMn points at the pty */
     uint32_t busy;         /* pty locked: new opens fail */
     uint32_t vanished;     /* adapter pulled: line requests fail with EIO */
-    uint32_t dtr;          /* output lines as the program last set them */
-    uint32_t rts;
-    uint32_t sdaHeld;      /* a slave holds SDA at ground: DSR reads off */
-    uint32_t intPulled;    /* INT at ground: CTS reads on */
-    uint32_t overrideOn;   /* inputs come from the three fields below */
-    uint32_t overrideDsr;
-    uint32_t overrideCts;
-    uint32_t overrideDcd;
-    uint32_t lineChanges;  /* DTR/RTS changes since the daemon started */
-    uint32_t pad0;
+    uint32_t lines;        /* COUPLER_LINE_*: the output lines as the program last set them */
+    uint32_t lock;         /* pid of the process changing the lines or the history, 0 free */
     int64_t lastChange;    /* time of the last DTR/RTS change, in 100 ns units of
                               CLOCK_MONOTONIC_RAW: Wine's QueryPerformanceCounter */
     char pts[COUPLER_PTS_MAX]; /* "/dev/pts/K" of the slave side */
-    uint32_t fault;        /* a CouplerFault */
-    uint32_t faultDelayMs; /* slow SDA: DSR follows DTR after this many ms */
-    int64_t dtrChanged;    /* time of the last DTR change, same clock as lastChange */
-    int64_t rtsChanged;    /* time of the last RTS change */
     uint32_t closes;       /* times the last handle to the port was closed */
     uint32_t linesAtClose; /* DTR (bit 0) and RTS (bit 1) just before the last close */
+    uint32_t statusDelayMs; /* adapter: DSR, CTS and DCD read as they were this long ago */
+    uint32_t requestCostMs; /* adapter: every line request takes this long */
+    uint32_t lineRequests;  /* switches and samples the programs asked for */
+    int32_t vanishAfter;    /* line requests still answered before the adapter is pulled, -1 never */
+    uint32_t models;        /* models pushed so far: the newest is history[(models - 1) % COUPLER_HISTORY] */
+    uint32_t pad0;
+    struct CouplerModel history[COUPLER_HISTORY];
 };
 
 struct CouplerState {
@@ -108,51 +147,31 @@ struct CouplerState {
     uint32_t dataLength;
     uint8_t data[COUPLER_DATA_MAX];
     struct CouplerPort ports[COUPLER_MAX_PORTS];
+    struct CouplerBus buses[COUPLER_MAX_PORTS]; /* the I2C bus behind each port, same order */
 };
 
-#define COUPLER_PORT_SIZE 128
+#define COUPLER_PORT_SIZE (96 + 40 * COUPLER_HISTORY)
 #define COUPLER_PORTS_OFFSET (56 + COUPLER_DATA_MAX)
 
-/* Bits of CouplerInputs. */
+/* Input lines as the coupler answers them (ModelInputs). */
 #define COUPLER_IN_DSR 1
 #define COUPLER_IN_CTS 2
 #define COUPLER_IN_DCD 4
-
-/* The coupler's answer on the input lines at time now: SDA follows DTR
- * unless a slave holds it at ground, and is read back on DSR; CTS is on while
- * INT is at ground; DCD stays off. A fault changes that as its comment says;
- * set inputs override everything. */
-static inline int CouplerInputs(const volatile struct CouplerPort* port, int64_t now)
-{
-    if (port->overrideOn)
-        return (port->overrideDsr ? COUPLER_IN_DSR : 0) | (port->overrideCts ? COUPLER_IN_CTS : 0) |
-               (port->overrideDcd ? COUPLER_IN_DCD : 0);
-    int dtr = port->dtr != 0;
-    if (port->fault == COUPLER_FAULT_SLOW_SDA && now - port->dtrChanged < (int64_t)port->faultDelayMs * 10000)
-        dtr = !dtr; /* the line has not followed the last change yet */
-    int sda = dtr && !port->sdaHeld;
-    if (port->fault == COUPLER_FAULT_SDA_LOW || port->fault == COUPLER_FAULT_NO_READBACK)
-        sda = 0;
-    else if (port->fault == COUPLER_FAULT_SDA_HIGH)
-        sda = 1;
-    else if (port->fault == COUPLER_FAULT_SCL_LEAK && now - port->rtsChanged < COUPLER_SCL_LEAK_TICKS)
-        sda = 0;
-    int intLow = port->intPulled || port->fault == COUPLER_FAULT_INT_LOW;
-    return (sda ? COUPLER_IN_DSR : 0) | (intLow ? COUPLER_IN_CTS : 0);
-}
 
 #ifdef __cplusplus
 static_assert(sizeof(CouplerPort) == COUPLER_PORT_SIZE, "port record layout");
 static_assert(sizeof(CouplerTermios) == 48, "line settings layout");
 static_assert(offsetof(CouplerState, ports) == COUPLER_PORTS_OFFSET, "state layout");
-static_assert(offsetof(CouplerPort, lastChange) == 56, "port record layout");
-static_assert(offsetof(CouplerPort, dtrChanged) == 104, "port record layout");
+static_assert(offsetof(CouplerPort, lastChange) == 24, "port record layout");
+static_assert(offsetof(CouplerPort, history) == 96 && sizeof(CouplerModel) == 40, "port record layout");
+static_assert(offsetof(CouplerState, buses) % 8 == 0, "state layout");
 #else
 _Static_assert(sizeof(struct CouplerPort) == COUPLER_PORT_SIZE, "port record layout");
 _Static_assert(sizeof(struct CouplerTermios) == 48, "line settings layout");
 _Static_assert(offsetof(struct CouplerState, ports) == COUPLER_PORTS_OFFSET, "state layout");
-_Static_assert(offsetof(struct CouplerPort, lastChange) == 56, "port record layout");
-_Static_assert(offsetof(struct CouplerPort, dtrChanged) == 104, "port record layout");
+_Static_assert(offsetof(struct CouplerPort, lastChange) == 24, "port record layout");
+_Static_assert(offsetof(struct CouplerPort, history) == 96 && sizeof(struct CouplerModel) == 40, "port record layout");
+_Static_assert(offsetof(struct CouplerState, buses) % 8 == 0, "state layout");
 #endif
 
 #endif

@@ -4,8 +4,9 @@
 // It creates one pty per COM number, keeps the masters open, points the Wine
 // prefix's dosdevices/comN links at the slaves (or at a directory while a
 // port is absent), and serves the requests that clients place in the state
-// file. With --interactive it also shows every port's lines and bytes live and
-// takes keys to pull SDA or INT to ground and to send text.
+// file. With --interactive it also shows every port's lines, bytes and I2C
+// transfers live and takes keys to pull SDA or INT to ground, switch faults
+// and adapter models, change the chips' inputs and send text.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -13,6 +14,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -24,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "coupler_state.h"
+#include "model.h"
 
 namespace {
 
@@ -36,22 +38,39 @@ struct Options {
     bool present = false;      // --present: map the ports at start
     bool registry = false;     // --registry: also set the prefix's Ports values
     bool interactive = false;  // --interactive: live view and keys
-    uint32_t fault = COUPLER_FAULT_NONE;  // --fault: every port starts with it
-    uint32_t faultDelayMs = 80;           // --fault slow-sda:MS, also for the live key
+    uint32_t fault = 0;        // --fault: every port starts with it, an index of FAULT_NAMES
+    uint32_t slowSdaMs = 80;   // --fault slow-sda:MS, also for the live key
+    uint32_t sclLeakMs = 0;    // --fault scl-leak:MS, also for the live key
+    uint32_t statusDelayMs = 0, requestCostMs = 0;  // --adapter DELAY[,COST]
+    uint32_t keyDelayMs = 16, keyCostMs = 1;        // the adapter the live key switches on
+    uint32_t chips = 0;        // --chips: BUS_CHIP_* switched on at start
+    std::string eepromPath;    // --eeprom: the EEPROM's file, "%d" standing for the COM number
 };
 
-// Fault names on the command line and in the live view, by CouplerFault.
-const char* const FAULT_NAMES[COUPLER_FAULT_COUNT] = {
-    "none", "sda-stuck-low", "sda-stuck-high", "sda-not-wired", "scl-leak", "int-stuck-low", "slow-sda"};
+// Fault names on the command line and in the live view: the coupler's faults
+// by CouplerFault, then the bus's by BusFault (without its "none").
+constexpr uint32_t FAULT_NAME_COUNT = COUPLER_FAULT_COUNT + BUS_FAULT_COUNT - 1;
+const char* const FAULT_NAMES[FAULT_NAME_COUNT] = {
+    "none",       "sda-stuck-low", "sda-stuck-high", "sda-not-wired", "scl-leak", "int-stuck-low",
+    "slow-sda",   "stuck-slave",   "no-ack",         "no-pullup",     "scl-timeout"};
+const char* const CHIP_NAMES[] = {"eeprom", "expander", "sensor"};  // by BUS_CHIP_* bit
 
 // Per-port things that do not belong in the state file. Owned by main's
 // loop; the masters are closed by Shutdown.
 struct Port {
     int com = 0;
     int master = -1;            // pty master, open for the daemon's life
+    int watch = -1;             // inotify watch on the pty's slave device
     std::string fromProgram;    // bytes the program wrote, not yet fetched
     uint32_t shownChanges = 0;  // line change count last shown (interactive)
-    bool slaveOpen = false;     // someone had the pty's slave open at the last look
+    int openCount = 0;          // opens of the slave not yet closed, as the daemon knows them
+    uint32_t seenLines = 0;     // the lines word at the last look (before the latest close)
+    bool locked = false;        // the pty is locked against new opens
+    uint32_t viewLogRead = 0;   // bus log position of the live view
+    uint32_t clientLogRead = 0; // bus log position of the client's requests
+    std::string viewLogLine;    // a transfer the live view has not seen end yet
+    std::string eepromPath;     // the EEPROM's file, empty when none
+    uint8_t eepromSaved[256];   // the content the file holds
 };
 
 // The whole daemon's state, owned by main and alive until it returns.
@@ -63,19 +82,14 @@ struct termios savedStdin;                // terminal mode to restore (interacti
 bool stdinRaw = false;
 size_t selected = 0;     // port the keys act on (interactive)
 int64_t startTicks = 0;  // daemon start, in state-file time units
+int closeWatch = -1;     // inotify descriptor watching every slave's opens and closes
 
 constexpr size_t FROM_PROGRAM_LIMIT = 1 << 16;
-
-int64_t NowTicks()
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC_RAW, &now);
-    return static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
-}
 
 void OnSignal(int) { stopRequested = 1; }
 
 CouplerPort& Record(const Port& port) { return state->ports[port.com - 1]; }
+CouplerBus& Bus(const Port& port) { return state->buses[port.com - 1]; }
 
 Port* FindPort(uint32_t com)
 {
@@ -134,10 +148,14 @@ void RunWineReg(int com, const std::string& target)
         waitpid(child, nullptr, 0);
 }
 
-void SetLock(const Port& port)
+// A busy or vanished port refuses new opens. The preload library pulls the
+// adapter by itself after a set number of requests: the daemon's loop locks
+// the pty then.
+void SetLock(Port& port)
 {
     int locked = Record(port).busy || Record(port).vanished ? 1 : 0;
     ioctl(port.master, TIOCSPTLCK, &locked);
+    port.locked = locked;
 }
 
 void DrainMaster(Port& port)
@@ -206,24 +224,124 @@ void SetPresent(Port& port, bool present)
     PointLink(port);
 }
 
-void SetFault(CouplerPort& record, uint32_t fault, uint32_t delayMs)
+// Changes the coupler model from now on: model flags set and cleared, and
+// the bus's outputs taken anew (a request may have changed the bus).
+void ChangeModel(Port& port, uint32_t set, uint32_t clear)
 {
-    record.faultDelayMs = delayMs;
-    record.fault = fault < COUPLER_FAULT_COUNT ? fault : 0u;
+    ModelLock(&Record(port), &Bus(port));
+    CouplerModel model = ModelCurrent(&Record(port));
+    model.flags = (model.flags & ~clear) | set;
+    ModelPush(&Record(port), &Bus(port), model, ModelNow());
+    ModelUnlock(&Record(port));
+}
+
+// One fault by its index in FAULT_NAMES (delayMs for slow SDA and the SCL
+// leak): the coupler's fault or the bus's, the other one none.
+void SetFault(Port& port, uint32_t name, uint32_t delayMs)
+{
+    uint32_t busFault = name >= COUPLER_FAULT_COUNT ? name - COUPLER_FAULT_COUNT + 1 : 0;
+    ModelLock(&Record(port), &Bus(port));
+    int64_t now = ModelNow();
+    BusLock(&Bus(port));
+    BusSetFault(&Bus(port), busFault, now);
+    BusUnlock(&Bus(port));
+    CouplerModel model = ModelCurrent(&Record(port));
+    model.fault = busFault ? 0 : name;
+    model.faultDelayMs = delayMs;
+    ModelPush(&Record(port), &Bus(port), model, now);
+    ModelUnlock(&Record(port));
+}
+
+// The fault's index in FAULT_NAMES.
+uint32_t FaultName(const Port& port)
+{
+    uint32_t busFault = Bus(port).fault;
+    return busFault ? COUPLER_FAULT_COUNT + busFault - 1 : ModelCurrent(&Record(port)).fault;
+}
+
+// The EEPROM's content comes from its file at start and goes back whenever
+// it changed (written aside, then renamed: a cut-off run leaves the old file).
+void LoadEeprom(Port& port)
+{
+    uint8_t* memory = BusEepromMemory(&Bus(port));
+    memset(memory, 0xFF, 256);
+    if (!port.eepromPath.empty()) {
+        FILE* file = fopen(port.eepromPath.c_str(), "rb");
+        if (file) {
+            if (fread(memory, 1, 256, file) != 256)
+                fprintf(stderr, "vcoupler: %s is shorter than 256 bytes\n", port.eepromPath.c_str());
+            fclose(file);
+        }
+    }
+    memcpy(port.eepromSaved, memory, 256);
+}
+
+void SaveEeprom(Port& port)
+{
+    if (port.eepromPath.empty())
+        return;
+    uint8_t content[256];
+    BusLock(&Bus(port));
+    memcpy(content, BusEepromMemory(&Bus(port)), sizeof content);
+    BusUnlock(&Bus(port));
+    if (memcmp(content, port.eepromSaved, sizeof content) == 0)
+        return;
+    std::string temporary = port.eepromPath + ".new";
+    FILE* file = fopen(temporary.c_str(), "wb");
+    if (!file)
+        return;
+    bool written = fwrite(content, 1, sizeof content, file) == sizeof content;
+    if (fclose(file) == 0 && written && rename(temporary.c_str(), port.eepromPath.c_str()) == 0)
+        memcpy(port.eepromSaved, content, sizeof content);
+}
+
+void SetAdapter(CouplerPort& record, uint32_t delayMs, uint32_t costMs)
+{
+    __atomic_store_n(&record.statusDelayMs, delayMs, __ATOMIC_RELEASE);
+    __atomic_store_n(&record.requestCostMs, costMs, __ATOMIC_RELEASE);
+}
+
+// Power-up of the bus with the given chips (the EEPROM keeps its content).
+void PowerUpBus(Port& port, uint32_t chips)
+{
+    ModelLock(&Record(port), &Bus(port));
+    BusLock(&Bus(port));
+    BusPowerUp(&Bus(port), chips);
+    BusUnlock(&Bus(port));
+    ModelPush(&Record(port), &Bus(port), ModelCurrent(&Record(port)), ModelNow());
+    ModelUnlock(&Record(port));
 }
 
 void ResetPort(Port& port)
 {
     CouplerPort& record = Record(port);
-    SetFault(record, COUPLER_FAULT_NONE, 0);
     record.busy = record.vanished = 0;
+    __atomic_store_n(&record.vanishAfter, -1, __ATOMIC_RELEASE);
     SetLock(port);
-    record.sdaHeld = record.intPulled = 0;
-    record.overrideOn = record.overrideDsr = record.overrideCts = record.overrideDcd = 0;
-    record.dtr = record.rts = 0;
+    SetAdapter(record, 0, 0);
+    __atomic_store_n(&record.lineRequests, 0u, __ATOMIC_RELEASE);
+    PowerUpBus(port, 0);
+    if (port.eepromPath.empty())  // a fresh erased chip for every test
+        memset(BusEepromMemory(&Bus(port)), 0xFF, 256);
+    SetFault(port, 0, 0);
+    ModelLock(&record, &Bus(port));
+    ModelSetLines(&record, &Bus(port), record.lines, 0, 0, ModelNow());
+    ModelUnlock(&record);
+    ChangeModel(port, 0, ~(COUPLER_MODEL_DTR | COUPLER_MODEL_RTS));
     SetPresent(port, false);
     DrainMaster(port);
     port.fromProgram.clear();
+}
+
+// A bus setting made under both locks, then the model's view of the bus renewed.
+template <typename Change>
+bool ChangeBus(Port& port, Change change)
+{
+    BusLock(&Bus(port));
+    change(&Bus(port), ModelNow());
+    BusUnlock(&Bus(port));
+    ChangeModel(port, 0, 0);
+    return true;
 }
 
 // Carries out one request; false when it names no port of ours or is unknown.
@@ -252,25 +370,81 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
         SetLock(*port);
         return true;
     case COUPLER_OP_HOLD_SDA:
-        record.sdaHeld = arg[0] != 0;
+        ChangeModel(*port, arg[0] ? COUPLER_MODEL_SDA_HELD : 0, COUPLER_MODEL_SDA_HELD);
         return true;
     case COUPLER_OP_PULL_INT:
-        record.intPulled = arg[0] != 0;
+        ChangeModel(*port, arg[0] ? COUPLER_MODEL_INT_PULLED : 0, COUPLER_MODEL_INT_PULLED);
         return true;
     case COUPLER_OP_SET_INPUTS:
-        record.overrideDsr = arg[0] != 0;
-        record.overrideCts = arg[1] != 0;
-        record.overrideDcd = arg[2] != 0;
-        record.overrideOn = 1;
+        ChangeModel(*port,
+                    COUPLER_MODEL_OVERRIDE | (arg[0] ? COUPLER_MODEL_DSR : 0) | (arg[1] ? COUPLER_MODEL_CTS : 0) |
+                        (arg[2] ? COUPLER_MODEL_DCD : 0),
+                    COUPLER_MODEL_DSR | COUPLER_MODEL_CTS | COUPLER_MODEL_DCD);
         return true;
     case COUPLER_OP_CLEAR_INPUTS:
-        record.overrideOn = 0;
+        ChangeModel(*port, 0, COUPLER_MODEL_OVERRIDE);
         return true;
     case COUPLER_OP_FAULT:
         if (arg[0] < 0 || arg[0] >= COUPLER_FAULT_COUNT || arg[1] < 0)
             return false;
-        SetFault(record, static_cast<uint32_t>(arg[0]), static_cast<uint32_t>(arg[1]));
+        SetFault(*port, static_cast<uint32_t>(arg[0]), static_cast<uint32_t>(arg[1]));
         return true;
+    case COUPLER_OP_ADAPTER:
+        if (arg[0] < 0 || arg[1] < 0)
+            return false;
+        SetAdapter(record, static_cast<uint32_t>(arg[0]), static_cast<uint32_t>(arg[1]));
+        return true;
+    case COUPLER_OP_LINE_REQUESTS: {
+        int64_t count = __atomic_load_n(&record.lineRequests, __ATOMIC_ACQUIRE);
+        memcpy(state->data, &count, sizeof count);
+        state->dataLength = sizeof count;
+        return true;
+    }
+    case COUPLER_OP_VANISH_AFTER:
+        if (arg[0] < 0)
+            return false;
+        __atomic_store_n(&record.vanishAfter, arg[0], __ATOMIC_RELEASE);
+        return true;
+    case COUPLER_OP_CHIPS:
+        if (arg[0] < 0 || arg[0] > static_cast<int32_t>(BUS_CHIPS_ALL))
+            return false;
+        PowerUpBus(*port, static_cast<uint32_t>(arg[0]));
+        port->clientLogRead = port->viewLogRead = Bus(*port).logWrite;
+        return true;
+    case COUPLER_OP_BUS_FAULT:
+        if (arg[0] < 0 || arg[0] >= BUS_FAULT_COUNT)
+            return false;
+        SetFault(*port, arg[0] ? COUPLER_FAULT_COUNT + arg[0] - 1 : 0, 0);
+        return true;
+    case COUPLER_OP_EEPROM:
+        BusLock(&Bus(*port));
+        memcpy(state->data, BusEepromMemory(&Bus(*port)), 256);
+        BusUnlock(&Bus(*port));
+        state->dataLength = 256;
+        return true;
+    case COUPLER_OP_SET_EEPROM:
+        if (arg[0] != 256)
+            return false;
+        return ChangeBus(*port, [](CouplerBus* bus, int64_t) { memcpy(BusEepromMemory(bus), state->data, 256); });
+    case COUPLER_OP_WRITE_PROTECT:
+        return ChangeBus(*port, [arg](CouplerBus* bus, int64_t) { BusSetWriteProtect(bus, arg[0] != 0); });
+    case COUPLER_OP_EXPANDER:
+        if (arg[0] < 0 || arg[0] > 255)
+            return false;
+        return ChangeBus(*port, [arg](CouplerBus* bus, int64_t now) {
+            BusSetExpanderInputs(bus, static_cast<uint8_t>(arg[0]), now);
+        });
+    case COUPLER_OP_TEMPERATURE:
+        return ChangeBus(*port, [arg](CouplerBus* bus, int64_t) { BusSetTemperature(bus, arg[0]); });
+    case COUPLER_OP_SENSOR_INT:
+        return ChangeBus(*port, [arg](CouplerBus* bus, int64_t) { BusSetSensorInterrupt(bus, arg[0] != 0); });
+    case COUPLER_OP_BUS_LOG: {
+        BusLock(&Bus(*port));
+        state->dataLength = BusTakeLog(&Bus(*port), &port->clientLogRead, reinterpret_cast<char*>(state->data),
+                                       COUPLER_DATA_MAX);
+        BusUnlock(&Bus(*port));
+        return true;
+    }
     case COUPLER_OP_WRITE: {
         uint32_t length = arg[0] < 0 ? 0 : static_cast<uint32_t>(arg[0]);
         if (length > COUPLER_DATA_MAX)
@@ -330,7 +504,7 @@ std::string Printable(const std::string& bytes)
 
 void Show(const char* format, const std::string& detail, const Port& port)
 {
-    double seconds = (NowTicks() - startTicks) / 1e7;
+    double seconds = (ModelNow() - startTicks) / 1e7;
     printf("%9.3f s  COM%-2d  ", seconds, port.com);
     printf(format, detail.c_str());
     printf("\r\n");
@@ -340,27 +514,54 @@ void Show(const char* format, const std::string& detail, const Port& port)
 void ShowLines(Port& port)
 {
     CouplerPort& record = Record(port);
-    uint32_t changes = __atomic_load_n(&record.lineChanges, __ATOMIC_ACQUIRE);
-    if (changes == port.shownChanges)
+    uint32_t lines = __atomic_load_n(&record.lines, __ATOMIC_ACQUIRE);
+    if (lines >> COUPLER_LINE_COUNT_SHIFT == port.shownChanges)
         return;
-    port.shownChanges = changes;
-    int inputs = CouplerInputs(&record, NowTicks());
-    int dsr = (inputs & COUPLER_IN_DSR) != 0, cts = (inputs & COUPLER_IN_CTS) != 0;
+    port.shownChanges = lines >> COUPLER_LINE_COUNT_SHIFT;
+    ModelLock(&record, &Bus(port));
+    int inputs = ModelInputs(&record, &Bus(port), ModelNow());
+    ModelUnlock(&record);
+    unsigned dtr = lines & COUPLER_LINE_DTR, rts = (lines & COUPLER_LINE_RTS) >> 1;
     char text[160];
-    snprintf(text, sizeof text, "DTR %u  RTS %u    SDA %d  SCL %u  INT %s   (changed at %.3f s)", record.dtr,
-             record.rts, dsr, record.rts, cts ? "low" : "high", (record.lastChange - startTicks) / 1e7);
+    snprintf(text, sizeof text, "DTR %u  RTS %u    SDA %d  SCL %u  INT %s   (changed at %.3f s)", dtr, rts,
+             (inputs & COUPLER_IN_DSR) != 0, rts, (inputs & COUPLER_IN_CTS) ? "low" : "high",
+             (record.lastChange - startTicks) / 1e7);
     Show("%s", text, port);
+}
+
+// Each decoded transfer on one line, once it has ended.
+void ShowBusLog(Port& port)
+{
+    char text[BUS_LOG_SIZE];
+    BusLock(&Bus(port));
+    uint32_t length = BusTakeLog(&Bus(port), &port.viewLogRead, text, sizeof text);
+    BusUnlock(&Bus(port));
+    port.viewLogLine.append(text, length);
+    size_t end;
+    while ((end = port.viewLogLine.find('\n')) != std::string::npos) {
+        Show("I2C  %s", port.viewLogLine.substr(0, end), port);
+        port.viewLogLine.erase(0, end + 1);
+    }
 }
 
 void ShowHelp()
 {
-    printf("keys: Tab next port, s hold/release SDA, i pull/release INT, f next fault, t send text, "
-           "q quit\r\n");
+    printf("keys: Tab next port, s hold/release SDA, i pull/release INT, f next fault, a adapter on/off,\r\n"
+           "      b chips' state, 0-7 toggle an expander input, + - temperature, t send text, q quit\r\n");
     fflush(stdout);
 }
 
 std::string typed;  // text being entered after 't' (interactive)
 bool typing = false;
+
+void ShowBus(Port& port)
+{
+    char text[256];
+    BusLock(&Bus(port));
+    BusDescribeAt(&Bus(port), ModelNow(), text, sizeof text);
+    BusUnlock(&Bus(port));
+    Show("bus: %s", text, port);
+}
 
 void HandleKey(char key)
 {
@@ -381,22 +582,46 @@ void HandleKey(char key)
         }
         return;
     }
+    uint32_t flags = ModelCurrent(&record).flags;
+    char text[80];
     switch (key) {
     case '\t':
         selected = (selected + 1) % ports.size();
         Show("%s", "selected", ports[selected]);
         break;
     case 's':
-        record.sdaHeld = !record.sdaHeld;
-        Show("%s", record.sdaHeld ? "SDA held at ground by a slave" : "SDA released", port);
+        ChangeModel(port, flags & COUPLER_MODEL_SDA_HELD ? 0 : COUPLER_MODEL_SDA_HELD, COUPLER_MODEL_SDA_HELD);
+        Show("%s", (flags & COUPLER_MODEL_SDA_HELD) ? "SDA released" : "SDA held at ground by a slave", port);
         break;
     case 'i':
-        record.intPulled = !record.intPulled;
-        Show("%s", record.intPulled ? "INT pulled to ground (CTS on)" : "INT released (CTS off)", port);
+        ChangeModel(port, flags & COUPLER_MODEL_INT_PULLED ? 0 : COUPLER_MODEL_INT_PULLED, COUPLER_MODEL_INT_PULLED);
+        Show("%s", (flags & COUPLER_MODEL_INT_PULLED) ? "INT released (CTS off)" : "INT pulled to ground (CTS on)",
+             port);
         break;
-    case 'f':
-        SetFault(record, (record.fault + 1) % COUPLER_FAULT_COUNT, options.faultDelayMs);
-        Show("fault: %s", FAULT_NAMES[record.fault], port);
+    case 'f': {
+        uint32_t name = (FaultName(port) + 1) % FAULT_NAME_COUNT;
+        SetFault(port, name, name == COUPLER_FAULT_SLOW_SDA ? options.slowSdaMs : options.sclLeakMs);
+        Show("fault: %s", FAULT_NAMES[name], port);
+        break;
+    }
+    case 'a':
+        if (record.statusDelayMs || record.requestCostMs)
+            SetAdapter(record, 0, 0);
+        else
+            SetAdapter(record, options.keyDelayMs, options.keyCostMs);
+        snprintf(text, sizeof text, "adapter: status %u ms late, %u ms per line request", record.statusDelayMs,
+                 record.requestCostMs);
+        Show("%s", text, port);
+        break;
+    case 'b':
+        ShowBus(port);
+        break;
+    case '+':
+    case '-':
+        ChangeBus(port, [key](CouplerBus* bus, int64_t) {
+            BusSetTemperature(bus, bus->temperature + (key == '+' ? 1 : -1));
+        });
+        ShowBus(port);
         break;
     case 't':
         typing = true;
@@ -406,7 +631,14 @@ void HandleKey(char key)
         stopRequested = 1;
         break;
     default:
-        ShowHelp();
+        if (key >= '0' && key <= '7') {
+            ChangeBus(port, [key](CouplerBus* bus, int64_t now) {
+                BusSetExpanderInputs(bus, static_cast<uint8_t>(bus->inputs ^ (1u << (key - '0'))), now);
+            });
+            ShowBus(port);
+        } else {
+            ShowHelp();
+        }
         break;
     }
 }
@@ -420,41 +652,75 @@ void ShowTraffic(Port& port)
     port.fromProgram.clear();
 }
 
-// A serial driver drops DTR and RTS when the last handle to the port closes.
-// The pty's master reports a hang-up while no one has the slave open (Wine's
-// server and the program both close theirs when the last handle goes), so
-// the lines drop as soon as the daemon sees it. The compare-and-swap on the
-// change count leaves a switch that a new opener made meanwhile alone.
-void WatchClose(Port& port)
+// The last handle to the port closed: DTR and RTS drop, as a serial driver
+// drops them. When the port was opened again before the daemon saw the
+// close, a switch since the last look was the new opener's and stays.
+void LastClose(Port& port, bool reopened)
 {
     CouplerPort& record = Record(port);
-    uint32_t changes = __atomic_load_n(&record.lineChanges, __ATOMIC_ACQUIRE);
-    struct pollfd master = {port.master, 0, 0};
-    if (poll(&master, 1, 0) != 1 || !(master.revents & POLLHUP)) {
-        port.slaveOpen = true;
-        return;
-    }
-    uint32_t lines = (record.dtr ? 1 : 0) | (record.rts ? 2 : 0);
-    if (!port.slaveOpen && !lines)
-        return;
-    if (!__atomic_compare_exchange_n(&record.lineChanges, &changes, changes + 1, false, __ATOMIC_ACQ_REL,
-                                     __ATOMIC_ACQUIRE))
-        return;  // the program switched a line just now: look again on the next tick
-    port.slaveOpen = false;
-    int64_t now = NowTicks();
-    if (record.dtr)
-        record.dtrChanged = now;
-    if (record.rts)
-        record.rtsChanged = now;
-    record.dtr = record.rts = 0;
-    record.lastChange = now;
-    record.linesAtClose = lines;
+    ModelLock(&record, &Bus(port));
+    uint32_t lines = __atomic_load_n(&record.lines, __ATOMIC_ACQUIRE);
+    bool drop = !reopened || lines == port.seenLines;
+    uint32_t before = (drop ? lines : port.seenLines) & (COUPLER_LINE_DTR | COUPLER_LINE_RTS);
+    record.linesAtClose = before;
+    if (drop)
+        ModelSetLines(&record, &Bus(port), lines, 0, 0, ModelNow());
     __atomic_add_fetch(&record.closes, 1, __ATOMIC_RELEASE);
+    ModelUnlock(&record);
     if (stdinRaw) {
-        port.shownChanges = changes + 1;
+        port.shownChanges = __atomic_load_n(&record.lines, __ATOMIC_ACQUIRE) >> COUPLER_LINE_COUNT_SHIFT;
         char text[80];
-        snprintf(text, sizeof text, "closed: DTR 0 RTS 0   (before: DTR %u RTS %u)", lines & 1, lines >> 1);
+        snprintf(text, sizeof text, "closed: DTR 0 RTS 0   (before: DTR %u RTS %u)", before & 1, before >> 1);
         Show("%s", text, port);
+    }
+}
+
+// Every open and close of a slave comes from inotify in order, also a close
+// and a reopen within one tick (Wine's server and the program share one open
+// description per Windows handle: one open, one close). inotify folds two
+// equal events in a row into one (two opens, then two closes); the master's
+// hang-up (no one has the slave open) puts the count right.
+void WatchCloses()
+{
+    std::vector<std::pair<Port*, uint32_t>> events;
+    alignas(struct inotify_event) char buffer[4096];
+    ssize_t length;
+    while ((length = read(closeWatch, buffer, sizeof buffer)) > 0) {
+        for (char* at = buffer; at < buffer + length;) {
+            const struct inotify_event* event = reinterpret_cast<const struct inotify_event*>(at);
+            for (Port& port : ports)
+                if (port.watch == event->wd)
+                    events.emplace_back(&port, event->mask);
+            at += sizeof *event + event->len;
+        }
+    }
+    for (size_t i = 0; i < events.size(); i++) {
+        Port& port = *events[i].first;
+        if (events[i].second & IN_OPEN)
+            port.openCount++;
+        if (!(events[i].second & IN_CLOSE) || port.openCount == 0 || --port.openCount > 0)
+            continue;
+        bool reopened = false;
+        for (size_t j = i + 1; j < events.size(); j++)
+            reopened = reopened || (events[j].first == &port && (events[j].second & IN_OPEN));
+        struct pollfd master = {port.master, 0, 0};
+        if (!reopened && !(poll(&master, 1, 0) == 1 && (master.revents & POLLHUP)))
+            port.openCount = 1;  // two opens folded into one: a handle is still open
+        else
+            LastClose(port, reopened);
+    }
+    for (Port& port : ports) {
+        struct pollfd master = {port.master, 0, 0};
+        bool hangUp = poll(&master, 1, 0) == 1 && (master.revents & POLLHUP);
+        if (hangUp && port.openCount > 0) {
+            port.openCount = 0;
+            LastClose(port, false);
+        } else if (!hangUp && port.openCount == 0) {
+            port.openCount = 1;
+        }
+        port.seenLines = __atomic_load_n(&Record(port).lines, __ATOMIC_ACQUIRE);
+        if (port.locked != (Record(port).busy || Record(port).vanished))
+            SetLock(port);
     }
 }
 
@@ -487,25 +753,69 @@ bool ParsePorts(const char* list)
     return !options.ports.empty();
 }
 
-// "scl-leak", "slow-sda" or "slow-sda:30" (milliseconds).
+// A number of milliseconds, 0 to 60000, that is the whole text.
+bool ParseMs(const char* text, uint32_t* ms)
+{
+    char* end = nullptr;
+    long value = strtol(text, &end, 10);
+    if (end == text || *end || value < 0 || value > 60000)
+        return false;
+    *ms = static_cast<uint32_t>(value);
+    return true;
+}
+
+// A name of FAULT_NAMES; "slow-sda:30" and "scl-leak:10" carry milliseconds.
 bool ParseFault(const char* text)
 {
     std::string name = text;
     size_t colon = name.find(':');
     if (colon != std::string::npos) {
-        char* end = nullptr;
-        long delay = strtol(name.c_str() + colon + 1, &end, 10);
-        if (*end || delay < 0 || delay > 60000 || name.compare(0, colon, "slow-sda") != 0)
+        std::string kind = name.substr(0, colon);
+        uint32_t* delay = kind == "slow-sda" ? &options.slowSdaMs : kind == "scl-leak" ? &options.sclLeakMs : nullptr;
+        if (!delay || !ParseMs(name.c_str() + colon + 1, delay))
             return false;
-        options.faultDelayMs = static_cast<uint32_t>(delay);
         name.erase(colon);
     }
-    for (uint32_t fault = 0; fault < COUPLER_FAULT_COUNT; fault++)
+    for (uint32_t fault = 0; fault < FAULT_NAME_COUNT; fault++)
         if (name == FAULT_NAMES[fault]) {
             options.fault = fault;
             return true;
         }
     return false;
+}
+
+// "16" or "16,1": status delay and cost per request in milliseconds.
+bool ParseAdapter(const char* text)
+{
+    std::string value = text;
+    size_t comma = value.find(',');
+    uint32_t cost = 0;
+    if (comma != std::string::npos && !ParseMs(value.c_str() + comma + 1, &cost))
+        return false;
+    if (!ParseMs(value.substr(0, comma).c_str(), &options.statusDelayMs))
+        return false;
+    options.requestCostMs = cost;
+    options.keyDelayMs = options.statusDelayMs;
+    options.keyCostMs = cost;
+    return true;
+}
+
+// "eeprom,sensor", "all" or "none".
+bool ParseChips(const char* text)
+{
+    std::string list = std::string(text) + ",";
+    options.chips = 0;
+    for (size_t start = 0, end; (end = list.find(',', start)) != std::string::npos; start = end + 1) {
+        std::string name = list.substr(start, end - start);
+        uint32_t bit = name == "all" ? BUS_CHIPS_ALL : name == "none" ? 0 : ~0u;
+        for (uint32_t chip = 0; chip < 3; chip++)
+            if (name == CHIP_NAMES[chip])
+                bit = 1u << chip;
+        if (bit == ~0u)
+            return false;
+        options.chips |= bit;
+    }
+    return true;
 }
 
 bool ParseOptions(int argc, char** argv)
@@ -531,11 +841,22 @@ bool ParseOptions(int argc, char** argv)
         else if (name == "--fault" && hasValue) {
             if (!ParseFault(argv[++i]))
                 return false;
-        }
+        } else if (name == "--adapter" && hasValue) {
+            if (!ParseAdapter(argv[++i]))
+                return false;
+        } else if (name == "--chips" && hasValue) {
+            if (!ParseChips(argv[++i]))
+                return false;
+        } else if (name == "--eeprom" && hasValue)
+            options.eepromPath = argv[++i];
         else
             return false;
     }
     if (options.statePath.empty() || options.prefix.empty() || options.ports.empty())
+        return false;
+    // One file per port: several ports need the number in the name.
+    if (options.ports.size() > 1 && !options.eepromPath.empty() &&
+        options.eepromPath.find("%d") == std::string::npos)
         return false;
     if (options.absentDir.empty())
         options.absentDir = options.statePath + ".absent";
@@ -576,10 +897,25 @@ bool CreatePort(int com)
         cfmakeraw(&modes);
         tcsetattr(port.master, TCSANOW, &modes);
     }
+    port.watch = inotify_add_watch(closeWatch, name, IN_OPEN | IN_CLOSE);
+    if (port.watch < 0)
+        return false;
+    if (!options.eepromPath.empty()) {
+        char path[512];
+        snprintf(path, sizeof path, options.eepromPath.c_str(), com);
+        port.eepromPath = path;
+    }
     CouplerPort& record = state->ports[com - 1];
     strcpy(record.pts, name);
     record.exists = 1;
+    record.vanishAfter = -1;
     ports.push_back(port);
+    // The bus idles with its chips at power-up (no chip: the plain coupler).
+    LoadEeprom(ports.back());
+    PowerUpBus(ports.back(), options.chips);
+    SetFault(ports.back(), options.fault,
+             options.fault == COUPLER_FAULT_SLOW_SDA ? options.slowSdaMs : options.sclLeakMs);
+    SetAdapter(record, options.statusDelayMs, options.requestCostMs);
     return true;
 }
 
@@ -595,10 +931,14 @@ void Shutdown()
         PointLink(port);
         if (options.registry)
             RunWineReg(port.com, options.absentDir);
+        SaveEeprom(port);
         if (port.master >= 0)
             close(port.master);
         port.master = -1;
     }
+    if (closeWatch >= 0)
+        close(closeWatch);
+    closeWatch = -1;
     if (state) {
         state->magic = 0;
         munmap(state, sizeof(CouplerState));
@@ -626,13 +966,18 @@ int main(int argc, char** argv)
         fprintf(stderr,
                 "usage: %s --state FILE --prefix WINEPREFIX --ports 1-20|3,4 [--absent DIR]\n"
                 "          [--present] [--registry] [--interactive] [--fault NAME[:MS]]\n"
-                "faults: sda-stuck-low sda-stuck-high sda-not-wired scl-leak int-stuck-low\n"
-                "        slow-sda[:MS] (DSR follows DTR after MS ms, default 80)\n",
+                "          [--adapter DELAY[,COST]] [--chips LIST] [--eeprom FILE]\n"
+                "faults: sda-stuck-low sda-stuck-high sda-not-wired scl-leak[:MS] int-stuck-low\n"
+                "        slow-sda[:MS] (DSR follows DTR after MS ms, default 80)\n"
+                "        stuck-slave no-ack no-pullup scl-timeout (on the I2C bus)\n"
+                "chips: eeprom,expander,sensor, all or none (default); --eeprom FILE keeps the\n"
+                "        EEPROM's content (%%d in FILE stands for the COM number)\n",
                 argv[0]);
         return 2;
     }
     mkdir(options.absentDir.c_str(), 0755);
-    if (!CreateState()) {
+    closeWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (closeWatch < 0 || !CreateState()) {
         perror("vcoupler: state file");
         return 1;
     }
@@ -652,13 +997,12 @@ int main(int argc, char** argv)
     signal(SIGPIPE, SIG_IGN);
 
     for (Port& port : ports) {
-        SetFault(Record(port), options.fault, options.faultDelayMs);
         Record(port).present = options.present;
         PointLink(port);
         if (options.registry)
             RunWineReg(port.com, LinkTarget(port));
     }
-    startTicks = NowTicks();
+    startTicks = ModelNow();
     __atomic_store_n(&state->magic, COUPLER_MAGIC, __ATOMIC_RELEASE);
     WritePortList();
 
@@ -669,7 +1013,7 @@ int main(int argc, char** argv)
         raw.c_cc[VTIME] = 0;
         stdinRaw = tcsetattr(0, TCSANOW, &raw) == 0;
         for (Port& port : ports)
-            printf("COM%d is %s, fault: %s\r\n", port.com, Record(port).pts, FAULT_NAMES[Record(port).fault]);
+            printf("COM%d is %s, fault: %s\r\n", port.com, Record(port).pts, FAULT_NAMES[FaultName(port)]);
         ShowHelp();
     }
 
@@ -679,11 +1023,12 @@ int main(int argc, char** argv)
         // A 1 ms tick: requests are answered within about a millisecond.
         poll(&input, stdinRaw ? 1 : 0, 1);
         ServeRequests();
-        for (Port& port : ports)
-            WatchClose(port);
-        int64_t now = NowTicks();
+        WatchCloses();
+        int64_t now = ModelNow();
         if (now - lastLinkCheck > 200000) {  // every 20 ms
             KeepLinks();
+            for (Port& port : ports)
+                SaveEeprom(port);
             lastLinkCheck = now;
         }
         if (stdinRaw) {
@@ -692,6 +1037,7 @@ int main(int argc, char** argv)
                 HandleKey(key);
             for (Port& port : ports) {
                 ShowLines(port);
+                ShowBusLog(port);
                 ShowTraffic(port);
             }
         } else {

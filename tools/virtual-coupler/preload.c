@@ -2,7 +2,8 @@
  * lines. Pseudo-terminals have none (TIOCMGET and friends fail with ENOTTY),
  * so these requests are answered here from the coupler model in the state
  * file; every other request, and every descriptor that is not a virtual
- * port, goes to the C library untouched. */
+ * port, goes to the C library untouched. The lines also step the I2C bus
+ * behind the coupler (model.c, bus.c). */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -18,7 +19,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "coupler_state.h"
+#include "model.h"
 
 typedef int (*IoctlFunction)(int, unsigned long, ...);
 
@@ -54,67 +55,65 @@ static int IsLineRequest(unsigned long request)
     return request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC;
 }
 
-/* The virtual port the descriptor is open on, or 0. */
-static struct CouplerPort* FindPort(int fd)
+/* The slot of the virtual port the descriptor is open on, or -1. */
+static int FindPort(int fd)
 {
     if (!state || state->magic != COUPLER_MAGIC)
-        return 0;
+        return -1;
     char link[64], target[COUPLER_PTS_MAX + 1];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     ssize_t length = readlink(link, target, sizeof target - 1);
     if (length <= 0)
-        return 0;
+        return -1;
     target[length] = 0;
     for (int i = 0; i < COUPLER_MAX_PORTS; i++) {
         struct CouplerPort* port = &state->ports[i];
         if (port->exists && strncmp(port->pts, target, COUPLER_PTS_MAX) == 0)
-            return port;
+            return i;
     }
-    return 0;
+    return -1;
 }
 
-static int Flag(uint32_t* field) { return __atomic_load_n(field, __ATOMIC_ACQUIRE) != 0; }
+/* Wine switches a line by reading all lines (TIOCMGET) and writing them back
+ * (TIOCMSET): the read is the switch's one request, the write that follows
+ * it on the same thread is not another. The port of this thread's last
+ * read, or 0; lives for the thread. */
+static __thread struct CouplerPort* readBeforeWrite;
 
-static int64_t NowTicks(void)
+/* One request of the program reaches the adapter: counted, the adapter
+ * pulled when its count of remaining requests has run out, and the request's
+ * cost waited. 0 when the adapter is gone. */
+static int AdapterRequest(struct CouplerPort* port)
 {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC_RAW, &now);
-    return (int64_t)now.tv_sec * 10000000 + now.tv_nsec / 100;
-}
-
-/* The output lines as the program set them and the inputs from the coupler
- * model (coupler_state.h). */
-static int ModemBits(struct CouplerPort* port)
-{
-    __atomic_thread_fence(__ATOMIC_ACQUIRE);
-    int inputs = CouplerInputs(port, NowTicks());
-    return (Flag(&port->dtr) ? TIOCM_DTR : 0) | (Flag(&port->rts) ? TIOCM_RTS : 0) |
-           ((inputs & COUPLER_IN_DSR) ? TIOCM_DSR : 0) | ((inputs & COUPLER_IN_CTS) ? TIOCM_CTS : 0) |
-           ((inputs & COUPLER_IN_DCD) ? TIOCM_CAR : 0);
-}
-
-static void SetOutputs(struct CouplerPort* port, int bits)
-{
-    int dtr = (bits & TIOCM_DTR) != 0, rts = (bits & TIOCM_RTS) != 0;
-    int dtrChanged = dtr != Flag(&port->dtr), rtsChanged = rts != Flag(&port->rts);
-    if (!dtrChanged && !rtsChanged)
-        return;
-    int64_t now = NowTicks();
-    if (dtrChanged)
-        __atomic_store_n(&port->dtrChanged, now, __ATOMIC_RELEASE);
-    if (rtsChanged)
-        __atomic_store_n(&port->rtsChanged, now, __ATOMIC_RELEASE);
-    __atomic_store_n(&port->dtr, (uint32_t)dtr, __ATOMIC_RELEASE);
-    __atomic_store_n(&port->rts, (uint32_t)rts, __ATOMIC_RELEASE);
-    __atomic_store_n(&port->lastChange, now, __ATOMIC_RELEASE);
-    __atomic_add_fetch(&port->lineChanges, 1, __ATOMIC_RELEASE);
+    __atomic_add_fetch(&port->lineRequests, 1, __ATOMIC_ACQ_REL);
+    int32_t left = __atomic_load_n(&port->vanishAfter, __ATOMIC_ACQUIRE);
+    while (left >= 0) {
+        if (left == 0) {
+            __atomic_store_n(&port->vanished, 1u, __ATOMIC_RELEASE);
+            break;
+        }
+        if (__atomic_compare_exchange_n(&port->vanishAfter, &left, left - 1, 0, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE))
+            break;
+    }
+    if (__atomic_load_n(&port->vanished, __ATOMIC_ACQUIRE))
+        return 0;
+    uint32_t cost = __atomic_load_n(&port->requestCostMs, __ATOMIC_ACQUIRE);
+    struct timespec wait = {cost / 1000, (long)(cost % 1000) * 1000000};
+    while (cost && nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+    return 1;
 }
 
 /* Answers a line request on a virtual port; the program's writes set only
- * DTR and RTS, the inputs stay the model's. */
-static int LineRequest(struct CouplerPort* port, unsigned long request, int* bits)
+ * DTR and RTS, the inputs are the model's as the adapter reports them (late
+ * by the status delay). */
+static int LineRequest(int slot, unsigned long request, int* bits)
 {
-    if (Flag(&port->vanished)) {
+    struct CouplerPort* port = &state->ports[slot];
+    struct CouplerBus* bus = &state->buses[slot];
+    int counted = request == TIOCMGET || readBeforeWrite != port;
+    readBeforeWrite = request == TIOCMGET ? port : 0;
+    if (counted ? !AdapterRequest(port) : __atomic_load_n(&port->vanished, __ATOMIC_ACQUIRE) != 0) {
         errno = EIO;
         return -1;
     }
@@ -122,30 +121,29 @@ static int LineRequest(struct CouplerPort* port, unsigned long request, int* bit
         errno = EFAULT;
         return -1;
     }
-    int current = ModemBits(port);
-    switch (request) {
-    case TIOCMGET:
-        *bits = current;
-        return 0;
-    case TIOCMSET:
-        SetOutputs(port, *bits);
-        return 0;
-    case TIOCMBIS:
-        SetOutputs(port, current | *bits);
-        return 0;
-    default:
-        SetOutputs(port, current & ~*bits);
-        return 0;
+    ModelLock(port, bus);
+    int64_t now = ModelNow();
+    uint32_t lines = __atomic_load_n(&port->lines, __ATOMIC_ACQUIRE);
+    int current = ((lines & COUPLER_LINE_DTR) ? TIOCM_DTR : 0) | ((lines & COUPLER_LINE_RTS) ? TIOCM_RTS : 0);
+    if (request == TIOCMGET) {
+        int inputs = ModelInputs(port, bus, now - (int64_t)port->statusDelayMs * 10000);
+        *bits = current | ((inputs & COUPLER_IN_DSR) ? TIOCM_DSR : 0) | ((inputs & COUPLER_IN_CTS) ? TIOCM_CTS : 0) |
+                ((inputs & COUPLER_IN_DCD) ? TIOCM_CAR : 0);
+    } else {
+        int next = request == TIOCMSET ? *bits : request == TIOCMBIS ? current | *bits : current & ~*bits;
+        ModelSetLines(port, bus, lines, (next & TIOCM_DTR) != 0, (next & TIOCM_RTS) != 0, now);
     }
+    ModelUnlock(port);
+    return 0;
 }
 
 static int Dispatch(int time64, int fd, unsigned long request, void* argument)
 {
     pthread_once(&setupOnce, Setup);
     if (IsLineRequest(request)) {
-        struct CouplerPort* port = FindPort(fd);
-        if (port)
-            return LineRequest(port, request, (int*)argument);
+        int slot = FindPort(fd);
+        if (slot >= 0)
+            return LineRequest(slot, request, (int*)argument);
     }
     IoctlFunction real = time64 ? realIoctlTime64 : realIoctl;
     if (!real) {

@@ -1,0 +1,145 @@
+/* The coupler model of one port (see model.h). */
+#define _GNU_SOURCE
+#include "model.h"
+
+#include <errno.h>
+#include <sched.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#define TICKS_PER_MS 10000
+#define SCL_LEAK_TICKS (5 * TICKS_PER_MS) /* how long SCL disturbs SDA (SCL leak) */
+
+int64_t ModelNow(void)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC_RAW, &now);
+    return (int64_t)now.tv_sec * 10000000 + now.tv_nsec / 100;
+}
+
+void ModelLock(struct CouplerPort* port, struct CouplerBus* bus)
+{
+    uint32_t self = (uint32_t)getpid();
+    for (unsigned spins = 0;; spins++) {
+        uint32_t holder = 0;
+        if (__atomic_compare_exchange_n(&port->lock, &holder, self, 0, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED))
+            return;
+        /* A program killed inside a line request never gives the lock back. */
+        if (spins >= 1000 && holder != self && kill((pid_t)holder, 0) != 0 && errno == ESRCH &&
+            __atomic_compare_exchange_n(&port->lock, &holder, self, 0, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+            __atomic_store_n(&bus->lock, 0u, __ATOMIC_RELEASE);
+            return;
+        }
+        sched_yield();
+    }
+}
+
+void ModelUnlock(struct CouplerPort* port) { __atomic_store_n(&port->lock, 0u, __ATOMIC_RELEASE); }
+
+struct CouplerModel ModelCurrent(const struct CouplerPort* port)
+{
+    struct CouplerModel none = {0, 0, 0, 0, 0, 0, 0};
+    return port->models ? port->history[(port->models - 1) % COUPLER_HISTORY] : none;
+}
+
+/* The bus's outputs at `at` as model flags. */
+static uint32_t BusFlags(struct CouplerBus* bus, int64_t at)
+{
+    BusLock(bus);
+    uint32_t flags = (BusHoldsSdaLow(bus, at) ? COUPLER_MODEL_BUS_SDA_LOW : 0) |
+                     (BusPullsIntLow(bus, at) ? COUPLER_MODEL_BUS_INT_LOW : 0);
+    BusUnlock(bus);
+    return flags;
+}
+
+void ModelPush(struct CouplerPort* port, struct CouplerBus* bus, struct CouplerModel model, int64_t now)
+{
+    model.since = now;
+    model.flags = (model.flags & ~(COUPLER_MODEL_BUS_SDA_LOW | COUPLER_MODEL_BUS_INT_LOW)) | BusFlags(bus, now);
+    port->history[port->models % COUPLER_HISTORY] = model;
+    __atomic_store_n(&port->models, port->models + 1, __ATOMIC_RELEASE);
+}
+
+int ModelSetLines(struct CouplerPort* port, struct CouplerBus* bus, uint32_t expected, int dtr, int rts,
+                  int64_t now)
+{
+    uint32_t word = __atomic_load_n(&port->lines, __ATOMIC_ACQUIRE);
+    if (word != expected)
+        return 0;
+    uint32_t bits = (dtr ? COUPLER_LINE_DTR : 0) | (rts ? COUPLER_LINE_RTS : 0);
+    uint32_t changed = (word ^ bits) & (COUPLER_LINE_DTR | COUPLER_LINE_RTS);
+    if (!changed)
+        return 1;
+    struct CouplerModel model = ModelCurrent(port);
+    if (changed & COUPLER_LINE_DTR)
+        model.dtrChanged = now;
+    if (changed & COUPLER_LINE_RTS)
+        model.rtsChanged = now;
+    model.flags = (model.flags & ~(COUPLER_MODEL_DTR | COUPLER_MODEL_RTS)) | (dtr ? COUPLER_MODEL_DTR : 0) |
+                  (rts ? COUPLER_MODEL_RTS : 0);
+    port->lastChange = now;
+    __atomic_store_n(&port->lines, (((word >> COUPLER_LINE_COUNT_SHIFT) + 1) << COUPLER_LINE_COUNT_SHIFT) | bits,
+                     __ATOMIC_RELEASE);
+    BusLock(bus);
+    BusLines(bus, rts != 0, dtr != 0, now);
+    BusUnlock(bus);
+    ModelPush(port, bus, model, now);
+    return 1;
+}
+
+/* The model in force at `at` (the oldest kept when `at` is older); *newest
+ * tells whether it is still in force now. */
+static const struct CouplerModel* ModelAt(const struct CouplerPort* port, int64_t at, int* newest)
+{
+    uint32_t count = port->models, kept = count < COUPLER_HISTORY ? count : COUPLER_HISTORY;
+    for (uint32_t back = 0; back < kept; back++) {
+        const struct CouplerModel* model = &port->history[(count - 1 - back) % COUPLER_HISTORY];
+        if (model->since <= at || back + 1 == kept) {
+            *newest = back == 0;
+            return model;
+        }
+    }
+    return 0;
+}
+
+/* SCL leak: SDA reads low for 5 ms, the fault's delay after any RTS edge
+ * that the kept models remember. */
+static int Leaking(const struct CouplerPort* port, const struct CouplerModel* model, int64_t at)
+{
+    int64_t delay = (int64_t)model->faultDelayMs * TICKS_PER_MS;
+    uint32_t count = port->models, kept = count < COUPLER_HISTORY ? count : COUPLER_HISTORY;
+    for (uint32_t back = 0; back < kept; back++) {
+        const struct CouplerModel* earlier = &port->history[(count - 1 - back) % COUPLER_HISTORY];
+        int64_t sinceEdge = at - earlier->rtsChanged - delay;
+        if (earlier->since <= at && earlier->rtsChanged && sinceEdge >= 0 && sinceEdge < SCL_LEAK_TICKS)
+            return 1;
+    }
+    return 0;
+}
+
+int ModelInputs(const struct CouplerPort* port, struct CouplerBus* bus, int64_t at)
+{
+    int newest = 0;
+    const struct CouplerModel* model = ModelAt(port, at, &newest);
+    if (!model)
+        return 0;
+    uint32_t flags = model->flags;
+    if (newest) /* the bus can change by itself (a time-out) while the lines stay */
+        flags = (flags & ~(COUPLER_MODEL_BUS_SDA_LOW | COUPLER_MODEL_BUS_INT_LOW)) | BusFlags(bus, at);
+    if (flags & COUPLER_MODEL_OVERRIDE)
+        return ((flags & COUPLER_MODEL_DSR) ? COUPLER_IN_DSR : 0) | ((flags & COUPLER_MODEL_CTS) ? COUPLER_IN_CTS : 0) |
+               ((flags & COUPLER_MODEL_DCD) ? COUPLER_IN_DCD : 0);
+    int dtr = (flags & COUPLER_MODEL_DTR) != 0;
+    if (model->fault == COUPLER_FAULT_SLOW_SDA && at - model->dtrChanged < (int64_t)model->faultDelayMs * TICKS_PER_MS)
+        dtr = !dtr; /* the line has not followed the last change yet */
+    int sda = dtr && !(flags & (COUPLER_MODEL_SDA_HELD | COUPLER_MODEL_BUS_SDA_LOW));
+    if (model->fault == COUPLER_FAULT_SDA_LOW || model->fault == COUPLER_FAULT_NO_READBACK)
+        sda = 0;
+    else if (model->fault == COUPLER_FAULT_SDA_HIGH)
+        sda = 1;
+    else if (model->fault == COUPLER_FAULT_SCL_LEAK && Leaking(port, model, at))
+        sda = 0;
+    int intLow = (flags & (COUPLER_MODEL_INT_PULLED | COUPLER_MODEL_BUS_INT_LOW)) || model->fault == COUPLER_FAULT_INT_LOW;
+    return (sda ? COUPLER_IN_DSR : 0) | (intLow ? COUPLER_IN_CTS : 0);
+}
