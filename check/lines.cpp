@@ -45,7 +45,10 @@ double WaitLevel(Input line, int want, double limit)
 {
     double start = Milliseconds();
     for (;;) {
+        // The counter can step back a little when the thread moves to
+        // another processor (Wine reads the processor's own counter).
         double taken = Milliseconds() - start;
+        taken = taken < 0 ? 0 : taken;
         int level = Sample(line);
         if (level < 0)
             return -2;
