@@ -1,10 +1,11 @@
 // coupler-check: the tester's test procedure as a command with a verdict.
 // Opens the port as the tester does, runs the steps, prints one line per
-// step and the verdict, appends a row to the log, and leaves the lines
-// released (DTR and RTS on) and the port closed.
+// step, appends a row to the log, then prints the verdict, and leaves the
+// lines released (DTR and RTS on) and the port closed.
 #include <windows.h>
 #include <stdio.h>
 
+#include "check/lines.h"
 #include "check/log.h"
 #include "check/options.h"
 #include "check/output.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-enum ExitCode { EXIT_PASSED = 0, EXIT_FAILED = 1, EXIT_CANNOT_RUN = 2 };
+enum ExitCode { EXIT_PASSED = 0, EXIT_FAILED = 1, EXIT_CANNOT_RUN = 2, EXIT_INCOMPLETE = 3 };
 
 // Why a port did not open.
 const char ABSENT[] = "gibt es nicht";
@@ -21,11 +22,23 @@ const char BUSY[] = "ist belegt";
 
 const char* const OUTCOME_WORDS[] = {"ok", "übersprungen", "FEHLER"};
 
-// Opens COMn as the tester opens a port; -1 with the reason in reason.
-int32_t OpenPort(int com, int baud, const char** reason)
+// Set by main once the run is over (row written, port closed); the console
+// control handler waits for it, since the process ends when the handler
+// returns from a closed console. Made at the start, kept for the process.
+HANDLE runOver = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD)
 {
-    char settings[40];
-    snprintf(settings, sizeof settings, "com%d:%d,n,8,1", com, baud);
+    // This runs on a thread of its own: the check's thread sees the request
+    // at its next line call and cleans up.
+    LinesRequestStop();
+    WaitForSingleObject(runOver, 4000);
+    return TRUE;
+}
+
+// Opens COMn as the tester opens a port; -1 with the reason in reason.
+int32_t OpenPort(const char* settings, int com, const char** reason)
+{
     int32_t port = SerialOpen(settings, 0, 1024, 1024);
     if (port > 0)
         return port;
@@ -44,12 +57,16 @@ int32_t OpenPort(int com, int baud, const char** reason)
     return -1;
 }
 
+void Settings(int com, int baud, char (&settings)[40]) { snprintf(settings, sizeof settings, "com%d:%d,n,8,1", com, baud); }
+
 int ListPorts()
 {
     int listed = 0;
     for (int com = 1; com <= 20; com++) {
         const char* reason = nullptr;
-        int32_t port = OpenPort(com, 9600, &reason);
+        char settings[40];
+        Settings(com, 9600, settings);
+        int32_t port = OpenPort(settings, com, &reason);
         if (port > 0)
             SerialClose(port);
         if (port > 0 || reason == BUSY) {
@@ -60,6 +77,108 @@ int ListPorts()
     if (!listed)
         Say(SAY_ALWAYS, "Keine Schnittstelle COM1 bis COM20 gefunden");
     return EXIT_PASSED;
+}
+
+// What the open port did not take of its settings, in words, or "" when it
+// took them all.
+void Refused(int32_t mismatch, char (&words)[80])
+{
+    static const char* const NAMES[] = {"Baudrate", "Datenformat", "Handshake"};
+    int length = 0;
+    for (int bit = 0; bit < 3; bit++)
+        if (mismatch & (1 << bit))
+            length += snprintf(words + length, sizeof words - length, "%s%s", length ? ", " : "", NAMES[bit]);
+    if (length)
+        snprintf(words + length, sizeof words - length, " nicht übernommen");
+}
+
+// How a run ended, for the row and the verdict line.
+struct Verdict {
+    ExitCode code;
+    const char* word;  // the row's result
+    char detail[120];  // the first failed or skipped step, or what stopped the run
+};
+
+// Writes the row, then the verdict line (standard error for runs that could
+// not start); returns the exit code, 2 when the row could not be written.
+int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
+{
+    char row[400], reason[200];
+    SettleTimes settle = MeasuredSettleTimes();
+    int length = snprintf(row, sizeof row, "COM%d;%d;%d;%s;%s;%s", options.port, options.baud, options.repeat,
+                          options.interactive ? "ja" : "nein", verdict.word, verdict.detail);
+    snprintf(row + length, sizeof row - length, settle.count ? ";%.3f;%.3f;%.3f" : ";;;", settle.min, settle.median,
+             settle.max);
+    // Decimal commas, as the separator leaves them free and a German spreadsheet reads them.
+    for (char* c = row + length; *c; c++)
+        *c = *c == '.' ? ',' : *c;
+    if (options.log && !LogAppend(options.log, row, reason, sizeof reason)) {
+        Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.log, reason);
+        return EXIT_CANNOT_RUN;
+    }
+    if (!started)
+        Say(SAY_ERROR, "coupler-check: %s", verdict.detail);
+    else if (verdict.code == EXIT_PASSED)
+        Say(SAY_ALWAYS, "BESTANDEN");
+    else if (verdict.code == EXIT_CANNOT_RUN)
+        Say(SAY_ALWAYS, "%s", verdict.detail);
+    else
+        Say(SAY_ALWAYS, "%s: %s", verdict.word, verdict.detail);
+    return verdict.code;
+}
+
+// Runs the check on the port as the options say; the exit code.
+int Run(const CheckOptions& options)
+{
+    char settings[40];
+    Settings(options.port, options.baud, settings);
+    const char* reason = nullptr;
+    Verdict verdict = {EXIT_CANNOT_RUN, "NICHT MÖGLICH", ""};
+    int32_t port = OpenPort(settings, options.port, &reason);
+    if (port < 0) {
+        snprintf(verdict.detail, sizeof verdict.detail, "COM%d %s", options.port, reason);
+        return Finish(options, verdict, false);
+    }
+    LinesUse(port);
+    Say(SAY_NORMAL, "Kopplerprüfung an COM%d, %d Baud, %d Wiederholungen", options.port, options.baud, options.repeat);
+    // The open succeeds even when the port refused part of its settings.
+    int32_t mismatch = SerialSettingsMismatch(port, settings, 0);
+    char refused[80] = "";
+    Refused(mismatch, refused);
+    StepResult first = {"", "", STEP_OK, "", ""};  // the first failed step, else the first skipped
+    int step = 0;
+    if (mismatch == 0 && Switch(SDA_OUT, 1) && Switch(SCL_OUT, 1))
+        for (; step < (options.interactive ? ALL_STEPS : AUTOMATIC_STEPS); step++) {
+            StepResult result;
+            RunStep(step, options.repeat, &result);
+            if (LinesLost() || LinesStopRequested())
+                break;
+            Say(SAY_NORMAL, "%-3s %-23s %-12s erwartet %s; gelesen %s", result.label, result.name,
+                OUTCOME_WORDS[result.outcome], result.expected, result.read);
+            if (result.outcome > first.outcome)
+                first = result;
+        }
+    // Released and closed as far as the port still allows.
+    SerialSetDtr(port, 1);
+    SerialSetRts(port, 1);
+    SerialClose(port);
+
+    if (mismatch > 0) {
+        snprintf(verdict.detail, sizeof verdict.detail, "Einstellung %s", refused);
+    } else if (mismatch < 0 || LinesLost()) {
+        snprintf(verdict.detail, sizeof verdict.detail, "Schnittstelle verloren");
+    } else if (LinesStopRequested()) {
+        verdict = {EXIT_INCOMPLETE, "ABGEBROCHEN", ""};
+        snprintf(verdict.detail, sizeof verdict.detail, "in Schritt %d", step < AUTOMATIC_STEPS ? step + 1 : 5);
+    } else if (first.outcome == STEP_OK) {
+        verdict = {EXIT_PASSED, "BESTANDEN", ""};
+    } else {
+        bool failed = first.outcome == STEP_FAILED;
+        verdict = {failed ? EXIT_FAILED : EXIT_INCOMPLETE, failed ? "NICHT BESTANDEN" : "UNVOLLSTÄNDIG", ""};
+        snprintf(verdict.detail, sizeof verdict.detail, "%s %s%s", first.label, first.name,
+                 failed ? "" : " übersprungen");
+    }
+    return Finish(options, verdict, true);
 }
 
 }  // namespace
@@ -79,50 +198,17 @@ int main(int argc, char** argv)
     }
     if (options.list)
         return ListPorts();
-    // The log first: a check whose record cannot be kept does not touch the port.
-    if (options.log && !LogOpen(options.log, text, sizeof text)) {
+    // Keys count from here: what comes before a question is dropped then.
+    if (options.interactive)
+        KeysStart();
+    // A check whose record cannot be kept does not touch the port.
+    if (options.log && !LogCheck(options.log, text, sizeof text)) {
         Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.log, text);
         return EXIT_CANNOT_RUN;
     }
-    const char* reason = nullptr;
-    int32_t port = OpenPort(options.port, options.baud, &reason);
-    if (port < 0) {
-        Say(SAY_ERROR, "coupler-check: COM%d %s", options.port, reason);
-        LogClose();
-        return EXIT_CANNOT_RUN;
-    }
-    SerialSetDtr(port, 1);
-    SerialSetRts(port, 1);
-    Say(SAY_NORMAL, "Kopplerprüfung an COM%d, %d Baud, %d Wiederholungen", options.port, options.baud, options.repeat);
-    StepResult first = {"", "", STEP_OK, "", ""};  // the first failed step, else the first skipped
-    for (int step = 0; step < (options.interactive ? ALL_STEPS : AUTOMATIC_STEPS); step++) {
-        StepResult result;
-        RunStep(step, port, options.repeat, &result);
-        Say(SAY_NORMAL, "%-3s %-23s %-12s erwartet %s; gelesen %s", result.label, result.name,
-            OUTCOME_WORDS[result.outcome], result.expected, result.read);
-        if (result.outcome > first.outcome)
-            first = result;
-    }
-    SerialSetDtr(port, 1);
-    SerialSetRts(port, 1);
-    SerialClose(port);
-
-    char failed[80] = "";
-    if (first.outcome != STEP_OK)
-        snprintf(failed, sizeof failed, "%s %s%s", first.label, first.name,
-                 first.outcome == STEP_SKIPPED ? " übersprungen" : "");
-    Say(SAY_ALWAYS, "%s%s", *failed ? "NICHT BESTANDEN: " : "BESTANDEN", failed);
-    SettleTimes settle = MeasuredSettleTimes();
-    int length = snprintf(text, sizeof text, "COM%d,%d,%s,%s", options.port, options.baud,
-                          *failed ? "NICHT BESTANDEN" : "BESTANDEN", failed);
-    snprintf(text + length, sizeof text - length, settle.count ? ",%.3f,%.3f,%.3f" : ",,,", settle.min,
-             settle.median, settle.max);
-    // A run whose record was lost is no success, whatever the coupler did.
-    bool logged = LogRow(text);
-    LogClose();
-    if (!logged) {
-        Say(SAY_ERROR, "coupler-check: Protokolldatei %s: Zeile nicht geschrieben", options.log);
-        return EXIT_CANNOT_RUN;
-    }
-    return *failed ? EXIT_FAILED : EXIT_PASSED;
+    runOver = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    int code = Run(options);
+    SetEvent(runOver);
+    return code;
 }

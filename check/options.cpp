@@ -10,14 +10,15 @@
 const char* const USAGE[] = {
     "Aufruf: coupler-check COMn [--baud B] [--repeat N] [--interactive] [--log DATEI] [--quiet]",
     "        coupler-check --list | --help",
-    "  COMn           die Schnittstelle mit dem Koppler, z. B. COM3",
+    "  COMn           die Schnittstelle mit dem Koppler, COM1 bis COM255, z. B. COM3 oder com3:",
     "  --baud B       75, 150, 300, 600, 1200, 2400, 4800, 9600 (Vorgabe) oder 19200",
     "  --repeat N     Wiederholungen der gemessenen Schritte, 1 bis 10000 (Vorgabe 20)",
     "  --interactive  auch die Schritte mit der Hand am Koppler (LEDs, SDA und INT auf Masse)",
-    "  --log DATEI    eine Zeile pro Prüfung an die CSV-Datei anhängen",
+    "  --log DATEI    eine Zeile pro Prüfung an die CSV-Datei anhängen (Trennzeichen ';')",
     "  --quiet        nur die Zeile mit dem Ergebnis",
     "  --list         die Schnittstellen COM1 bis COM20, die sich öffnen lassen",
-    "Ergebnis: 0 bestanden, 1 nicht bestanden, 2 Prüfung nicht möglich",
+    "Ergebnis: 0 bestanden, 1 ein Schritt nicht bestanden, 2 Prüfung nicht möglich (Argumente, Schnittstelle,",
+    "          Protokolldatei, Schnittstelle verloren), 3 unvollständig (Schritt übersprungen, abgebrochen)",
     nullptr};
 
 namespace {
@@ -47,9 +48,13 @@ bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int
     for (int i = 1; i < argc; i++) {
         const char* name = argv[i];
         bool valued = !strcmp(name, "--baud") || !strcmp(name, "--repeat") || !strcmp(name, "--log");
-        const char* value = valued && i + 1 < argc ? argv[++i] : "";
+        // An option is never the value of the one before it.
+        const char* value = valued && i + 1 < argc && strncmp(argv[i + 1], "--", 2) ? argv[++i] : "";
         if (valued && !*value)
             return Refuse(error, size, "%s braucht einen Wert", name);
+        // The tester's notation: "COM3", "com3", "COM3:".
+        size_t digits = strspn(name + 3, "0123456789");
+        bool port = !_strnicmp(name, "com", 3) && digits && (!name[3 + digits] || !strcmp(name + 3 + digits, ":"));
         if (!strcmp(name, "--baud")) {
             options->baud = Number(value, 75, 19200);
             if (std::find(BAUD_RATES, BAUD_RATES + 9, options->baud) == BAUD_RATES + 9)
@@ -67,8 +72,12 @@ bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int
             options->list = true;
         } else if (!strcmp(name, "--help")) {
             options->help = true;
-        } else if (!_strnicmp(name, "com", 3) && !options->port && Number(name + 3, 1, 256) > 0) {
-            options->port = Number(name + 3, 1, 256);
+        } else if (port && (name[3] == '0' || digits > 3 || atoi(name + 3) > 255)) {
+            return Refuse(error, size, "Schnittstelle %s gibt es nicht: COM1 bis COM255", name);
+        } else if (port && options->port) {
+            return Refuse(error, size, "zwei Schnittstellen: COM%d und %s", options->port, name);
+        } else if (port) {
+            options->port = atoi(name + 3);
         } else {
             return Refuse(error, size, "unbekanntes Argument: %s", name);
         }

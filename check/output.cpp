@@ -41,6 +41,35 @@ void Write(DWORD which, const char* text)
     WriteFile(handle, bytes, ToUtf8(text, bytes, sizeof bytes), &done, nullptr);
 }
 
+// Keys from a standard input that is no console: a thread blocks in ReadFile
+// and queues them. Polling the handle instead fails under Wine, which may
+// present a Unix pipe as a character device, or as a pipe on which
+// PeekNamedPipe fails. The reader and its lock and event are made by
+// KeysStart and live as long as the process (the thread may block for good).
+HANDLE keyReader = nullptr;
+HANDLE keyArrived = nullptr;     // set for every key queued and at the end
+CRITICAL_SECTION keyLock;        // guards keys, keyCount and inputEnded
+unsigned char keys[64];
+int keyCount = 0;
+bool inputEnded = false;
+
+DWORD WINAPI ReadKeys(void* input)
+{
+    for (;;) {
+        unsigned char key = 0;
+        DWORD count = 0;
+        bool read = ReadFile(static_cast<HANDLE>(input), &key, 1, &count, nullptr) && count == 1;
+        EnterCriticalSection(&keyLock);
+        if (read && keyCount < static_cast<int>(sizeof keys) && key > ' ')
+            keys[keyCount++] = key;
+        inputEnded = !read;
+        LeaveCriticalSection(&keyLock);
+        SetEvent(keyArrived);
+        if (!read)
+            return 0;
+    }
+}
+
 void WipeProgress()
 {
     char blanks[100];
@@ -90,10 +119,34 @@ int ToUtf8(const char* text, char* bytes, int size)
     return length ? WideCharToMultiByte(CP_UTF8, 0, wide, length, bytes, size, nullptr, nullptr) : 0;
 }
 
+void KeysStart()
+{
+    DWORD mode;
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (GetConsoleMode(input, &mode) || keyReader)
+        return;
+    InitializeCriticalSection(&keyLock);
+    keyArrived = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    keyReader = CreateThread(nullptr, 0, ReadKeys, input, 0, nullptr);
+}
+
+void KeysDiscard()
+{
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode;
+    if (GetConsoleMode(input, &mode)) {
+        FlushConsoleInputBuffer(input);
+    } else if (keyReader) {
+        EnterCriticalSection(&keyLock);
+        keyCount = 0;
+        LeaveCriticalSection(&keyLock);
+    }
+}
+
 int KeyWithin(unsigned long ms)
 {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD count = 0, type = GetFileType(input);
+    DWORD count = 0;
     if (GetConsoleMode(input, &count)) {
         // Waiting on the handle is what makes Wine's console read the terminal.
         WaitForSingleObject(input, ms);
@@ -105,12 +158,21 @@ int KeyWithin(unsigned long ms)
                 return tolower(static_cast<unsigned char>(record.Event.KeyEvent.uChar.AsciiChar));
         return 0;
     }
-    // A pipe is asked how much waits; a file always has its next byte ready.
-    char key = 0;
-    if ((type == FILE_TYPE_PIPE && PeekNamedPipe(input, nullptr, 0, nullptr, &count, nullptr) && count > 0) ||
-        type == FILE_TYPE_DISK)
-        if (ReadFile(input, &key, 1, &count, nullptr) && count == 1)
-            return tolower(static_cast<unsigned char>(key));
-    Sleep(ms);
+    if (!keyReader) {
+        Sleep(ms);
+        return -1;
+    }
+    for (int round = 0; round < 2; round++) {
+        EnterCriticalSection(&keyLock);
+        int key = keyCount ? keys[0] : inputEnded && round ? -1 : 0;
+        if (keyCount)
+            memmove(keys, keys + 1, --keyCount);
+        LeaveCriticalSection(&keyLock);
+        if (key > 0)
+            return tolower(key);
+        if (key < 0 || round)
+            return key;
+        WaitForSingleObject(keyArrived, ms);
+    }
     return 0;
 }

@@ -17,6 +17,11 @@ void OutputStart(bool quiet);
 void Say(Channel channel, const char* format, ...);
 // The text in UTF-8 (at most size bytes); its length.
 int ToUtf8(const char* text, char* bytes, int size);
-// A key from standard input (console, pipe or file), lower case, or 0 when
-// none came within ms milliseconds.
+// Starts reading keys from standard input (console, pipe or file), so that
+// keys typed before a question can be told from the answer.
+void KeysStart();
+// Drops every key typed so far.
+void KeysDiscard();
+// A key, lower case; 0 when none came within ms milliseconds, -1 when the
+// input has ended (after waiting ms).
 int KeyWithin(unsigned long ms);
