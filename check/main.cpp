@@ -5,11 +5,13 @@
 #include <windows.h>
 #include <stdio.h>
 
+#include "check/bus.h"
 #include "check/lines.h"
 #include "check/log.h"
 #include "check/options.h"
 #include "check/output.h"
 #include "check/steps.h"
+#include "i2c/lines.h"
 #include "serial/serial.h"
 
 namespace {
@@ -32,6 +34,7 @@ BOOL WINAPI OnConsoleControl(DWORD)
     // This runs on a thread of its own: the check's thread sees the request
     // at its next line call and cleans up.
     LinesRequestStop();
+    LinesStop();  // the bus step's I2C master
     WaitForSingleObject(runOver, 4000);
     return TRUE;
 }
@@ -158,6 +161,16 @@ int Run(const CheckOptions& options)
             if (result.outcome > first.outcome)
                 first = result;
         }
+    // The chips behind a coupler whose wiring passed.
+    if (options.expecting && first.outcome == STEP_OK && !LinesLost() && !LinesStopRequested() && mismatch == 0) {
+        StepResult result;
+        CheckBus(port, options.expected, &result);
+        if (!LinesLost() && !LinesStopRequested()) {
+            Say(SAY_NORMAL, "%-3s %-23s %-12s erwartet %s; gelesen %s", result.label, result.name,
+                OUTCOME_WORDS[result.outcome], result.expected, result.read);
+            first = result;
+        }
+    }
     // Released and closed as far as the port still allows.
     SerialSetDtr(port, 1);
     SerialSetRts(port, 1);

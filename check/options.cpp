@@ -1,5 +1,7 @@
 #include "check/options.h"
 
+#include "check/bus.h"
+
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -8,13 +10,14 @@
 #include <algorithm>
 
 const char* const USAGE[] = {
-    "Aufruf: coupler-check COMn [--baud B] [--repeat N] [--interactive] [--log DATEI] [--quiet]",
+    "Aufruf: coupler-check COMn [--baud B] [--repeat N] [--interactive] [--log DATEI] [--expect A,B] [--quiet]",
     "        coupler-check --list | --help",
     "  COMn           die Schnittstelle mit dem Koppler, COM1 bis COM255, z. B. COM3 oder com3:",
     "  --baud B       75, 150, 300, 600, 1200, 2400, 4800, 9600 (Vorgabe) oder 19200",
     "  --repeat N     Wiederholungen der gemessenen Schritte, 1 bis 10000 (Vorgabe 20)",
     "  --interactive  auch die Schritte mit der Hand am Koppler (LEDs, SDA und INT auf Masse)",
     "  --log DATEI    eine Zeile pro Prüfung an die CSV-Datei anhängen (Trennzeichen ';')",
+    "  --expect A,B   danach am Bus genau diese Adressen (hexadezimal), z. B. --expect 50,20,48",
     "  --quiet        nur die Zeile mit dem Ergebnis",
     "  --list         die Schnittstellen COM1 bis COM20, die sich öffnen lassen",
     "Ergebnis: 0 bestanden, 1 ein Schritt nicht bestanden, 2 Prüfung nicht möglich (Argumente, Schnittstelle,",
@@ -47,7 +50,8 @@ bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int
     static const int BAUD_RATES[] = {75, 150, 300, 600, 1200, 2400, 4800, 9600, 19200};
     for (int i = 1; i < argc; i++) {
         const char* name = argv[i];
-        bool valued = !strcmp(name, "--baud") || !strcmp(name, "--repeat") || !strcmp(name, "--log");
+        bool valued = !strcmp(name, "--baud") || !strcmp(name, "--repeat") || !strcmp(name, "--log") ||
+                      !strcmp(name, "--expect");
         // An option is never the value of the one before it.
         const char* value = valued && i + 1 < argc && strncmp(argv[i + 1], "--", 2) ? argv[++i] : "";
         if (valued && !*value)
@@ -64,6 +68,9 @@ bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int
                 return Refuse(error, size, "--repeat %s: erlaubt sind 1 bis 10000", value);
         } else if (!strcmp(name, "--log")) {
             options->log = value;
+        } else if (!strcmp(name, "--expect")) {
+            if (!(options->expecting = ParseAddresses(value, options->expected)))
+                return Refuse(error, size, "--expect %s: Adressen 08 bis 77, mit Kommas getrennt", value);
         } else if (!strcmp(name, "--interactive")) {
             options->interactive = true;
         } else if (!strcmp(name, "--quiet")) {

@@ -10,6 +10,8 @@ struct CheckOptions {
     bool list = false;          // list the ports instead of checking
     bool help = false;
     const char* log = nullptr;  // CSV file a row per run is appended to
+    bool expecting = false;     // --expect: a scan must find exactly the addresses in expected
+    bool expected[128] = {};
 };
 
 // Fills options from the arguments; false with a one-line reason in error.

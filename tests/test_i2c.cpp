@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 
@@ -20,7 +21,7 @@ struct Result {
     std::string output;  // standard output and error, as the bytes came
 };
 
-Result RunI2c(const std::string& arguments)
+Result RunI2c(const std::string& arguments, const char* program = CT_I2C_EXE)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE outRead, outWrite;
@@ -30,7 +31,7 @@ Result RunI2c(const std::string& arguments)
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = startup.hStdError = outWrite;
     PROCESS_INFORMATION process = {};
-    std::string exe = WindowsPath(CT_I2C_EXE), line = "\"" + exe + "\" COM3 " + arguments;
+    std::string exe = WindowsPath(program), line = "\"" + exe + "\" COM3 " + arguments;
     Result result;
     if (CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         bool ended = false;
@@ -151,6 +152,28 @@ TEST_F(I2cTest, ScanFindsTheChipsSwitchedOnAndFreesOrReportsAHeldBus)
         char write[10];
         snprintf(write, sizeof write, "S %02X W", address);
         EXPECT_FALSE(Has(log, write)) << log;
+    }
+}
+
+TEST_F(I2cTest, CheckPassesOnlyWithExactlyTheExpectedChips)
+{
+    const struct {
+        unsigned chips;
+        const char* arguments;
+        DWORD code;
+        const char* output;
+    } cases[] = {
+        {7, "--quiet --expect 50,20,48", 0, "BESTANDEN\n"},
+        {7, "--quiet --expect 0x50,0x48", 1, "NICHT BESTANDEN: Bus 20 zu viel\n"},
+        {5, "--quiet --expect 50,20,48", 1, "NICHT BESTANDEN: Bus 20 fehlt\n"},
+        {7, "--quiet --expect 50,7", 2, "coupler-check: --expect 50,7: Adressen 08 bis 77, mit Kommas getrennt\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        ASSERT_TRUE(CouplerSetChips(3, c.chips));
+        Result result = RunI2c(c.arguments, CT_CHECK_EXE);
+        EXPECT_EQ(c.code, result.code);
+        EXPECT_EQ(c.output, result.output.substr(0, strlen(c.output)));
     }
 }
 

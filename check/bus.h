@@ -1,0 +1,14 @@
+// The check's bus step (--expect): after the wiring steps, the chips behind
+// the coupler, found by a scan of 0x08 to 0x77 with the I2C master.
+#pragma once
+
+#include <stdint.h>
+
+#include "check/steps.h"
+
+// Reads addresses such as "50,20,48" (hexadecimal, 0x optional, 0x08 to
+// 0x77) into expected; false when one is not such an address.
+bool ParseAddresses(const char* text, bool expected[128]);
+// Scans the bus on the open port; the step passes when exactly the expected
+// addresses answer. Leaves the bus idle, DTR and RTS on.
+void CheckBus(int32_t port, const bool expected[128], StepResult* result);
