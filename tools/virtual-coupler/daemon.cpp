@@ -64,6 +64,9 @@ struct Port {
     std::string fromProgram;    // bytes the program wrote, not yet fetched
     uint32_t shownChanges = 0;  // line change count last shown (interactive)
     int openCount = 0;          // opens of the slave not yet closed, as the daemon knows them
+    int64_t closedAt = 0;       // time of a last close still waiting for its hang-up, 0 none
+    bool hangUpUnsure = false;  // an open was refused (locked pty): the master shows no hang-up
+                                // at the next close, until an open succeeds again
     uint32_t seenLines = 0;     // the lines word at the last look (before the latest close)
     bool locked = false;        // the pty is locked against new opens
     uint32_t viewLogRead = 0;   // bus log position of the live view
@@ -156,6 +159,7 @@ void SetLock(Port& port)
     int locked = Record(port).busy || Record(port).vanished ? 1 : 0;
     ioctl(port.master, TIOCSPTLCK, &locked);
     port.locked = locked;
+    port.hangUpUnsure = port.hangUpUnsure || locked;
 }
 
 void DrainMaster(Port& port)
@@ -679,7 +683,10 @@ void LastClose(Port& port, bool reopened)
 // and a reopen within one tick (Wine's server and the program share one open
 // description per Windows handle: one open, one close). inotify folds two
 // equal events in a row into one (two opens, then two closes); the master's
-// hang-up (no one has the slave open) puts the count right.
+// hang-up (no one has the slave open; a master whose slave was never opened
+// shows none) puts the count right. The close event comes before the tty is
+// released, so a close is taken once the hang-up or a new open follows it;
+// after a refused open the kernel shows no hang-up, and the event decides.
 void WatchCloses()
 {
     std::vector<std::pair<Port*, uint32_t>> events;
@@ -696,29 +703,38 @@ void WatchCloses()
     }
     for (size_t i = 0; i < events.size(); i++) {
         Port& port = *events[i].first;
-        if (events[i].second & IN_OPEN)
+        if ((events[i].second & IN_OPEN) && port.closedAt) {
+            port.closedAt = 0;
+            LastClose(port, true);
+        }
+        if (events[i].second & IN_OPEN) {
             port.openCount++;
+            port.hangUpUnsure = false;
+        }
         if (!(events[i].second & IN_CLOSE) || port.openCount == 0 || --port.openCount > 0)
             continue;
         bool reopened = false;
         for (size_t j = i + 1; j < events.size(); j++)
             reopened = reopened || (events[j].first == &port && (events[j].second & IN_OPEN));
-        struct pollfd master = {port.master, 0, 0};
-        if (!reopened && !(poll(&master, 1, 0) == 1 && (master.revents & POLLHUP)))
-            port.openCount = 1;  // two opens folded into one: a handle is still open
-        else
+        if (reopened || port.hangUpUnsure)
             LastClose(port, reopened);
+        else
+            port.closedAt = ModelNow();
     }
+    int64_t now = ModelNow();
     for (Port& port : ports) {
         struct pollfd master = {port.master, 0, 0};
         bool hangUp = poll(&master, 1, 0) == 1 && (master.revents & POLLHUP);
-        if (hangUp && port.openCount > 0) {
+        if (hangUp && (port.openCount > 0 || port.closedAt)) {
             port.openCount = 0;
+            port.closedAt = 0;
             LastClose(port, false);
-        } else if (!hangUp && port.openCount == 0) {
+        } else if (port.closedAt && now - port.closedAt > 200000) {
+            port.closedAt = 0;  // still no hang-up after 20 ms: two opens had been folded into one
             port.openCount = 1;
         }
-        port.seenLines = __atomic_load_n(&Record(port).lines, __ATOMIC_ACQUIRE);
+        if (!port.closedAt)  // the lines before a close stay known until it is taken
+            port.seenLines = __atomic_load_n(&Record(port).lines, __ATOMIC_ACQUIRE);
         if (port.locked != (Record(port).busy || Record(port).vanished))
             SetLock(port);
     }
