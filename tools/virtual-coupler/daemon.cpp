@@ -398,12 +398,6 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
             return false;
         SetAdapter(record, static_cast<uint32_t>(arg[0]), static_cast<uint32_t>(arg[1]));
         return true;
-    case COUPLER_OP_LINE_REQUESTS: {
-        int64_t count = __atomic_load_n(&record.lineRequests, __ATOMIC_ACQUIRE);
-        memcpy(state->data, &count, sizeof count);
-        state->dataLength = sizeof count;
-        return true;
-    }
     case COUPLER_OP_VANISH_AFTER:
         if (arg[0] < 0)
             return false;
@@ -427,7 +421,7 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
         state->dataLength = 256;
         return true;
     case COUPLER_OP_SET_EEPROM:
-        if (arg[0] != 256)
+        if (arg[0] != 256)  // the client sends the whole array or nothing
             return false;
         return ChangeBus(*port, [](CouplerBus* bus, int64_t) { memcpy(BusEepromMemory(bus), state->data, 256); });
     case COUPLER_OP_WRITE_PROTECT:
@@ -916,11 +910,10 @@ bool CreatePort(int com)
     port.watch = inotify_add_watch(closeWatch, name, IN_OPEN | IN_CLOSE);
     if (port.watch < 0)
         return false;
-    if (!options.eepromPath.empty()) {
-        char path[512];
-        snprintf(path, sizeof path, options.eepromPath.c_str(), com);
-        port.eepromPath = path;
-    }
+    port.eepromPath = options.eepromPath;
+    size_t number = port.eepromPath.find("%d");
+    if (number != std::string::npos)
+        port.eepromPath.replace(number, 2, std::to_string(com));
     CouplerPort& record = state->ports[com - 1];
     strcpy(record.pts, name);
     record.exists = 1;
