@@ -214,32 +214,22 @@ std::string CouplerReadFromProgram(int com)
     return Request(COUPLER_OP_READ, com, 0, 0, 0, std::string(), &answer) ? answer : std::string();
 }
 
-bool CouplerSetAdapter(int com, int statusDelayMs, int requestCostMs)
-{
-    return Request(COUPLER_OP_ADAPTER, com, statusDelayMs, requestCostMs);
-}
+bool CouplerSetAdapter(int com, int delayMs, int costMs) { return Request(COUPLER_OP_ADAPTER, com, delayMs, costMs); }
 
 int64_t CouplerLineRequests(int com)
 {
-    std::string answer;
-    int64_t count = -1;
-    if (Request(COUPLER_OP_LINE_REQUESTS, com, 0, 0, 0, std::string(), &answer) && answer.size() == sizeof count)
-        memcpy(&count, answer.data(), sizeof count);
-    return count;
+    CouplerPort port;
+    return ReadPort(com, &port) ? static_cast<int64_t>(port.lineRequests) : -1;
 }
 
 bool CouplerVanishAfter(int com, int requests) { return Request(COUPLER_OP_VANISH_AFTER, com, requests); }
 bool CouplerSetChips(int com, unsigned chips) { return Request(COUPLER_OP_CHIPS, com, static_cast<int32_t>(chips)); }
 bool CouplerSetBusFault(int com, CouplerBusFaultKind fault) { return Request(COUPLER_OP_BUS_FAULT, com, fault); }
 
-bool CouplerEeprom(int com, std::string* bytes)
-{
-    return Request(COUPLER_OP_EEPROM, com, 0, 0, 0, std::string(), bytes) && bytes->size() == 256;
-}
-
+bool CouplerEeprom(int com, std::string* bytes) { return Request(COUPLER_OP_EEPROM, com, 0, 0, 0, "", bytes); }
 bool CouplerSetEeprom(int com, const std::string& bytes)
 {
-    return bytes.size() == 256 && Request(COUPLER_OP_SET_EEPROM, com, 256, 0, 0, bytes);
+    return Request(COUPLER_OP_SET_EEPROM, com, static_cast<int32_t>(bytes.size()), 0, 0, bytes);
 }
 
 bool CouplerSetWriteProtect(int com, bool on) { return Request(COUPLER_OP_WRITE_PROTECT, com, on); }

@@ -36,7 +36,6 @@ enum CouplerOp {
     COUPLER_OP_LINE_SETTINGS = 11, /* answer data: a CouplerTermios of the pty */
     COUPLER_OP_FAULT = 12,         /* arg0: a CouplerFault, arg1: its delay in ms (slow SDA, SCL leak) */
     COUPLER_OP_ADAPTER = 13,       /* arg0: status delay ms, arg1: cost per line request ms */
-    COUPLER_OP_LINE_REQUESTS = 14, /* answer data: the port's line request count (int64_t) */
     COUPLER_OP_VANISH_AFTER = 15,  /* arg0: the adapter is pulled after that many more line requests */
     COUPLER_OP_CHIPS = 16,         /* arg0: BUS_CHIP_* bits switched on at their power-up state */
     COUPLER_OP_BUS_FAULT = 17,     /* arg0: a BusFault */
