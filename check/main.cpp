@@ -149,10 +149,9 @@ int Run(const CheckOptions& options)
     char refused[80] = "";
     Refused(mismatch, refused);
     StepResult first = {"", "", STEP_OK, "", ""};  // the first failed step, else the first skipped
-    int step = 0;
+    StepResult result = {"1", "", STEP_OK, "", ""};  // the step running or last run
     if (mismatch == 0 && Switch(SDA_OUT, 1) && Switch(SCL_OUT, 1))
-        for (; step < (options.interactive ? ALL_STEPS : AUTOMATIC_STEPS); step++) {
-            StepResult result;
+        for (int step = 0; step < (options.interactive ? ALL_STEPS : AUTOMATIC_STEPS); step++) {
             RunStep(step, options.repeat, &result);
             if (LinesLost() || LinesStopRequested())
                 break;
@@ -182,7 +181,7 @@ int Run(const CheckOptions& options)
         snprintf(verdict.detail, sizeof verdict.detail, "Schnittstelle verloren");
     } else if (LinesStopRequested()) {
         verdict = {EXIT_INCOMPLETE, "ABGEBROCHEN", ""};
-        snprintf(verdict.detail, sizeof verdict.detail, "in Schritt %d", step < AUTOMATIC_STEPS ? step + 1 : 5);
+        snprintf(verdict.detail, sizeof verdict.detail, "in Schritt %s", result.label);
     } else if (first.outcome == STEP_OK) {
         verdict = {EXIT_PASSED, "BESTANDEN", ""};
     } else {

@@ -133,9 +133,11 @@ TEST_F(Serial, TheDeviceIsComAndItsDigitsAheadOfColonBlankOrEnd)
         {"com3:9600,n,8,1", 3}, {"COM1:9600,n,8,1", 1},  {"cOm12:9600,n,8,1", 12},
         {"com3", 3},            {"com3 baud=9600 parity=N data=8 stop=1", 3},
         {":9600,n,8,1", 0},     {"comx:9600,n,8,1", 0}, {"com:9600", 0}, {"com3x:9600", 0}, {"com4:9600,n,8,1", 0},
+        {"com0:9600,n,8,1", 0}, {"com01:9600,n,8,1", 0}, {"com03", 0},
     };
-    // A file named as ":9600,n,8,1" would begin, were it taken for a path.
-    CloseHandle(CreateFileA(":960", GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0));
+    // Files named as these strings begin, were they taken for paths.
+    for (const char* name : {":960", "com0", "com01", "com03"})
+        CloseHandle(CreateFileA(name, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.settings);
         handle = SerialOpen(c.settings, 0, 1024, 1024);
@@ -145,7 +147,8 @@ TEST_F(Serial, TheDeviceIsComAndItsDigitsAheadOfColonBlankOrEnd)
             EXPECT_EQ(CouplerRts(com) == 1, com == c.com) << "com" << com;
         Close(c.com);
     }
-    DeleteFileA(":960");
+    for (const char* name : {":960", "com0", "com01", "com03"})
+        DeleteFileA(name);
 }
 
 TEST_F(Serial, LinesSwitchApartAndAreSampledApartUntilThePortIsGone)
@@ -160,12 +163,15 @@ TEST_F(Serial, LinesSwitchApartAndAreSampledApartUntilThePortIsGone)
         EXPECT_EQ(CouplerDtr(3) * 10 + CouplerRts(3), 11) << on;
     }
     auto sampled = [](int32_t h) { return SerialGetDsr(h) * 100 + SerialGetCts(h) * 10 + SerialGetDcd(h); };
-    for (int inputs : {100, 11, 10, 1, 111}) {
-        ASSERT_TRUE(CouplerSetInputs(3, inputs / 100, inputs / 10 % 10, inputs % 10));
-        EXPECT_EQ(sampled(handle), inputs);
+    // DSR, CTS, DCD; the modem-status word.
+    for (auto inputs : {std::make_pair(100, 0x20), {11, 0x90}, {10, 0x10}, {1, 0x80}, {111, 0xb0}}) {
+        ASSERT_TRUE(CouplerSetInputs(3, inputs.first / 100, inputs.first / 10 % 10, inputs.first % 10));
+        EXPECT_EQ(sampled(handle), inputs.first);
+        EXPECT_EQ(SerialModemStatus(handle), inputs.second);
     }
     ASSERT_TRUE(CouplerPortVanish(3, true));
     EXPECT_EQ(sampled(handle), 0) << "pulled out";
+    EXPECT_EQ(SerialModemStatus(handle), -1) << "pulled out: a failure, not 0";
     EXPECT_EQ(SerialSetDtr(handle, 1), 0);
     EXPECT_EQ(SerialOpen("com3:9600,n,8,1", 0, 1024, 1024), -1);
     ASSERT_TRUE(CouplerPortVanish(3, false));
@@ -175,7 +181,28 @@ TEST_F(Serial, LinesSwitchApartAndAreSampledApartUntilThePortIsGone)
     ASSERT_NE(SerialClose(handle), 0);
     handle = -1;
     EXPECT_EQ(sampled(closed), 0) << "closed";
+    EXPECT_EQ(SerialModemStatus(closed) + SerialSettingsMismatch(closed, "com3:9600,n,8,1", 0), -2) << "closed";
     EXPECT_EQ(SerialSetRts(closed, 1) + SerialInputCount(closed) + SerialOutputCount(closed) + SerialClose(closed), 0u);
+}
+
+TEST_F(Serial, TheSettingsAPortDoesNotHoldAreNamed)
+{
+    // What is asked for, against a port opened at 9600,n,8,1 without
+    // handshake: baud 1, data format 2, handshake 4.
+    const struct {
+        const char* settings;
+        int32_t handshake, mismatch;
+    } cases[] = {
+        {"com3:9600,n,8,1", 0, 0}, {"com3:9600,n,8,1", 1, 0}, {"com3:19200,n,8,1", 0, 1}, {"com3:9600,e,8,1", 0, 2},
+        {"com3:9600,n,7,1", 0, 2}, {"com3:9600,n,8,2", 0, 2}, {"com3:9600,n,8,1", 2, 4}, {"com3:9600,n,8,1", 3, 4},
+        {"com3:4800,o,8,1", 2, 7},
+    };
+    ASSERT_GT(Open(), 0);
+    for (const auto& c : cases)
+        EXPECT_EQ(SerialSettingsMismatch(handle, c.settings, c.handshake), c.mismatch) << c.settings << " " << c.handshake;
+    Close();
+    ASSERT_GT(Open("com3:9600,n,8,1", 2), 0);
+    EXPECT_EQ(SerialSettingsMismatch(handle, "com3:9600,n,8,1", 0), 4) << "RTS/CTS left on";
 }
 
 TEST_F(Serial, BytesGoOutWholeAndComeInCounted)
