@@ -18,7 +18,7 @@ constexpr double ANNOUNCE_MS = 2000;
 constexpr int EEPROM_SIZE = 256;
 // Line requests and samples after a change, per probe and per byte read or
 // written (docs/performance.md works them out).
-constexpr int PROBE_REQUESTS = 27, PROBE_SAMPLES = 2;
+constexpr int PROBE_REQUESTS = 30, PROBE_SAMPLES = 2;
 constexpr int READ_REQUESTS = 28, READ_SAMPLES = 9;
 constexpr int WRITE_REQUESTS = 24, WRITE_SAMPLES = 1;
 
@@ -46,9 +46,11 @@ const struct {
     {0x76, 0x77, "Luftdrucksensor (BMP280, BME280)"},
 };
 
+// Word addresses count as bytes moved too: the count stops at the total.
 void Progress()
 {
-    Say(SAY_PROGRESS, "%s %d von %d", progressWhat, ++progressDone, progressTotal);
+    progressDone += progressDone < progressTotal;
+    Say(SAY_PROGRESS, "%s %d von %d", progressWhat, progressDone, progressTotal);
 }
 void ScanProgress(int) { Progress(); }
 
