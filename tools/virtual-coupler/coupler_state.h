@@ -96,7 +96,7 @@ struct CouplerModel {
     uint32_t pad;
 };
 
-#define COUPLER_HISTORY 64 /* models kept per port: a 16 ms delay needs one per line request */
+#define COUPLER_HISTORY 256 /* models kept per port: enough for a 16 ms delay behind a fast master */
 
 /* DTR, RTS and their change count in one word, so that a switch and the drop
  * at close cannot overwrite each other. */
