@@ -76,15 +76,12 @@ struct CouplerLine {
 };
 bool CouplerLineSettings(int com, CouplerLine* line);
 
-// Adapter models, per port, cleared by CouplerReset: DSR, CTS and DCD read as
-// they were statusDelayMs ago (as USB adapters report modem status late), and
-// every line request (switch or sample) takes requestCostMs.
+// Adapter models, per port, cleared by CouplerReset: DSR, CTS and DCD read as they were statusDelayMs
+// ago (as USB adapters report modem status late); every line request (switch or sample) takes requestCostMs.
 bool CouplerSetAdapter(int com, int statusDelayMs, int requestCostMs);
-// Line requests (switches and samples of the modem lines) the program made.
-int64_t CouplerLineRequests(int com);
-// The adapter is pulled once the program has made `requests` more line
-// requests (0: at once): that request and every later one fails, new opens
-// fail (as CouplerPortVanish(com, true)).
+int64_t CouplerLineRequests(int com);  // switches and samples of the lines the program asked for
+// The adapter is pulled once the program has made `requests` more line requests (0: at once): the
+// next request and every later one fails, new opens fail (as CouplerPortVanish(com, true)).
 bool CouplerVanishAfter(int com, int requests);
 
 // The I2C bus behind the coupler (all off after CouplerReset; the bench starts

@@ -381,8 +381,8 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
         return true;
     case COUPLER_OP_SET_INPUTS:
         ChangeModel(*port,
-                    COUPLER_MODEL_OVERRIDE | (arg[0] ? COUPLER_MODEL_DSR : 0) | (arg[1] ? COUPLER_MODEL_CTS : 0) |
-                        (arg[2] ? COUPLER_MODEL_DCD : 0),
+                    COUPLER_MODEL_OVERRIDE | (arg[0] ? COUPLER_MODEL_DSR : 0) |
+                        (arg[1] ? COUPLER_MODEL_CTS : 0) | (arg[2] ? COUPLER_MODEL_DCD : 0),
                     COUPLER_MODEL_DSR | COUPLER_MODEL_CTS | COUPLER_MODEL_DCD);
         return true;
     case COUPLER_OP_CLEAR_INPUTS:
@@ -423,7 +423,8 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
     case COUPLER_OP_SET_EEPROM:
         if (arg[0] != 256)  // the client sends the whole array or nothing
             return false;
-        return ChangeBus(*port, [](CouplerBus* bus, int64_t) { memcpy(BusEepromMemory(bus), state->data, 256); });
+        return ChangeBus(*port,
+                         [](CouplerBus* bus, int64_t) { memcpy(BusEepromMemory(bus), state->data, 256); });
     case COUPLER_OP_WRITE_PROTECT:
         return ChangeBus(*port, [arg](CouplerBus* bus, int64_t) { BusSetWriteProtect(bus, arg[0] != 0); });
     case COUPLER_OP_EXPANDER:
@@ -438,8 +439,8 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
         return ChangeBus(*port, [arg](CouplerBus* bus, int64_t) { BusSetSensorInterrupt(bus, arg[0] != 0); });
     case COUPLER_OP_BUS_LOG: {
         BusLock(&Bus(*port));
-        state->dataLength = BusTakeLog(&Bus(*port), &port->clientLogRead, reinterpret_cast<char*>(state->data),
-                                       COUPLER_DATA_MAX);
+        state->dataLength = BusTakeLog(&Bus(*port), &port->clientLogRead,
+                                       reinterpret_cast<char*>(state->data), COUPLER_DATA_MAX);
         BusUnlock(&Bus(*port));
         return true;
     }
@@ -581,6 +582,7 @@ void HandleKey(char key)
         return;
     }
     uint32_t flags = ModelCurrent(&record).flags;
+    uint32_t held = flags & COUPLER_MODEL_SDA_HELD, pulled = flags & COUPLER_MODEL_INT_PULLED;
     char text[80];
     switch (key) {
     case '\t':
@@ -588,13 +590,12 @@ void HandleKey(char key)
         Show("%s", "selected", ports[selected]);
         break;
     case 's':
-        ChangeModel(port, flags & COUPLER_MODEL_SDA_HELD ? 0 : COUPLER_MODEL_SDA_HELD, COUPLER_MODEL_SDA_HELD);
-        Show("%s", (flags & COUPLER_MODEL_SDA_HELD) ? "SDA released" : "SDA held at ground by a slave", port);
+        ChangeModel(port, held ? 0 : COUPLER_MODEL_SDA_HELD, COUPLER_MODEL_SDA_HELD);
+        Show("%s", held ? "SDA released" : "SDA held at ground by a slave", port);
         break;
     case 'i':
-        ChangeModel(port, flags & COUPLER_MODEL_INT_PULLED ? 0 : COUPLER_MODEL_INT_PULLED, COUPLER_MODEL_INT_PULLED);
-        Show("%s", (flags & COUPLER_MODEL_INT_PULLED) ? "INT released (CTS off)" : "INT pulled to ground (CTS on)",
-             port);
+        ChangeModel(port, pulled ? 0 : COUPLER_MODEL_INT_PULLED, COUPLER_MODEL_INT_PULLED);
+        Show("%s", pulled ? "INT released (CTS off)" : "INT pulled to ground (CTS on)", port);
         break;
     case 'f': {
         uint32_t name = (FaultName(port) + 1) % FAULT_NAME_COUNT;
@@ -607,8 +608,8 @@ void HandleKey(char key)
             SetAdapter(record, 0, 0);
         else
             SetAdapter(record, options.keyDelayMs, options.keyCostMs);
-        snprintf(text, sizeof text, "adapter: status %u ms late, %u ms per line request", record.statusDelayMs,
-                 record.requestCostMs);
+        snprintf(text, sizeof text, "adapter: status %u ms late, %u ms per line request",
+                 record.statusDelayMs, record.requestCostMs);
         Show("%s", text, port);
         break;
     case 'b':
@@ -781,7 +782,9 @@ bool ParseFault(const char* text)
     size_t colon = name.find(':');
     if (colon != std::string::npos) {
         std::string kind = name.substr(0, colon);
-        uint32_t* delay = kind == "slow-sda" ? &options.slowSdaMs : kind == "scl-leak" ? &options.sclLeakMs : nullptr;
+        uint32_t* delay = kind == "slow-sda"   ? &options.slowSdaMs
+                          : kind == "scl-leak" ? &options.sclLeakMs
+                                               : nullptr;
         if (!delay || !ParseMs(name.c_str() + colon + 1, delay))
             return false;
         name.erase(colon);
