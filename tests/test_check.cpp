@@ -131,77 +131,81 @@ TEST_F(CheckTest, VerdictAndExitCodeFollowTheCouplerAlsoBehindASlowAdapter)
         const char* arguments;
         CouplerFaultKind fault;
         int delayMs;
-        int adapterMs;  // status delay of the adapter, with 1 ms per request; 0: none
+        int adapterMs, costMs;  // the adapter's status delay and cost per line request
         int busyPort;   // 0: none
         bool absent;    // COM3 not there
         DWORD code;
         std::string output;  // what the output begins with
     } cases[] = {
-        {"COM3 --quiet", FAULT_NONE, 0, 0, 0, false, 0, "BESTANDEN\n"},
-        {"com3: --quiet --baud 19200 --repeat 50", FAULT_NONE, 0, 0, 0, false, 0, "BESTANDEN\n"},
-        {"COM3 --quiet", FAULT_SLOW_SDA, 10, 0, 0, false, 0, "BESTANDEN\n"},
-        {"COM3 --quiet", FAULT_NONE, 0, 16, 0, false, 0, "BESTANDEN\n"},
-        {"COM3 --quiet", FAULT_SLOW_SDA, 10, 16, 0, false, 0, "BESTANDEN\n"},
-        {"COM3 --quiet", FAULT_SDA_STUCK_LOW, 0, 0, 0, false, 1, "NICHT BESTANDEN: 1 SDA losgelassen\n"},
-        {"COM3 --quiet", FAULT_SDA_STUCK_LOW, 0, 16, 0, false, 1, "NICHT BESTANDEN: 1 SDA losgelassen\n"},
-        {"COM3 --quiet", FAULT_SDA_NOT_WIRED, 0, 16, 0, false, 1, "NICHT BESTANDEN: 1 SDA losgelassen\n"},
-        {"COM3 --quiet", FAULT_SDA_STUCK_HIGH, 0, 0, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
-        {"COM3 --quiet", FAULT_SDA_STUCK_HIGH, 0, 16, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
-        {"COM3 --quiet", FAULT_SLOW_SDA, 80, 0, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
-        {"COM3 --quiet", FAULT_SCL_LEAK, 0, 0, 0, false, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},
-        {"COM3 --quiet", FAULT_SCL_LEAK, 3, 0, 0, false, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},
-        {"COM3 --quiet", FAULT_SCL_LEAK, 3, 16, 0, false, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},
-        {"COM3 --quiet", FAULT_INT_STUCK_LOW, 0, 16, 0, false, 1, "NICHT BESTANDEN: 4 INT in Ruhe\n"},
-        {"--list", FAULT_NONE, 0, 0, 5, false, 0, "COM3\nCOM5 (belegt)\n"},
-        {"COM3", FAULT_NONE, 0, 0, 0, true, 2, "coupler-check: COM3 gibt es nicht\n"},
-        {"COM5", FAULT_NONE, 0, 0, 5, false, 2, "coupler-check: COM5 ist belegt\n"},
-        {"COM3 --baud 1000", FAULT_NONE, 0, 0, 0, false, 2, "coupler-check: Baudrate 1000 gibt es nicht" + usage},
-        {"--quiet", FAULT_NONE, 0, 0, 0, false, 2, "coupler-check: keine Schnittstelle angegeben" + usage},
-        {"COM3 --frob", FAULT_NONE, 0, 0, 0, false, 2, "coupler-check: unbekanntes Argument: --frob" + usage},
-        {"--log --quiet COM3", FAULT_NONE, 0, 0, 0, false, 2, "coupler-check: --log braucht einen Wert" + usage},
-        {"com0", FAULT_NONE, 0, 0, 0, false, 2, "coupler-check: Schnittstelle com0 gibt es nicht: COM1 bis COM255\n"},
-        {"com01", FAULT_NONE, 0, 0, 0, false, 2, "coupler-check: Schnittstelle com01 gibt es nicht: COM1 bis COM255\n"},
-        {"COM3 com4:", FAULT_NONE, 0, 0, 0, false, 2, "coupler-check: zwei Schnittstellen: COM3 und com4:\n"},
-        {"COM3 --repeat 0", FAULT_NONE, 0, 0, 0, false, 2, "coupler-check: --repeat 0: erlaubt sind 1 bis 10000\n"},
+        {"COM3 --quiet", FAULT_NONE, 0, 0, 0, 0, false, 0, "BESTANDEN\n"},
+        {"com3: --quiet --baud 19200 --repeat 50", FAULT_NONE, 0, 0, 0, 0, false, 0, "BESTANDEN\n"},
+        {"COM3 --quiet", FAULT_SLOW_SDA, 10, 0, 0, 0, false, 0, "BESTANDEN\n"},
+        {"COM3 --quiet", FAULT_NONE, 0, 16, 1, 0, false, 0, "BESTANDEN\n"},
+        {"COM3 --quiet", FAULT_SDA_STUCK_LOW, 0, 0, 0, 0, false, 1, "NICHT BESTANDEN: 1 SDA losgelassen\n"},
+        {"COM3 --quiet", FAULT_SDA_STUCK_LOW, 0, 16, 1, 0, false, 1, "NICHT BESTANDEN: 1 SDA losgelassen\n"},
+        {"COM3 --quiet", FAULT_SDA_NOT_WIRED, 0, 16, 1, 0, false, 1, "NICHT BESTANDEN: 1 SDA losgelassen\n"},
+        {"COM3 --quiet", FAULT_SDA_STUCK_HIGH, 0, 0, 0, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
+        {"COM3 --quiet", FAULT_SDA_STUCK_HIGH, 0, 16, 1, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
+        {"COM3 --quiet", FAULT_SLOW_SDA, 80, 0, 0, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
+        // Samples 30 ms apart: the one that sees DSR follow starts after 50 ms.
+        {"COM3 --quiet --repeat 1", FAULT_SLOW_SDA, 80, 0, 30, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
+        {"COM3 --quiet", FAULT_SCL_LEAK, 0, 0, 0, 0, false, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},
+        {"COM3 --quiet", FAULT_SCL_LEAK, 3, 0, 0, 0, false, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},
+        {"COM3 --quiet", FAULT_SCL_LEAK, 3, 16, 1, 0, false, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},
+        {"COM3 --quiet", FAULT_INT_STUCK_LOW, 0, 16, 1, 0, false, 1, "NICHT BESTANDEN: 4 INT in Ruhe\n"},
+        {"--list", FAULT_NONE, 0, 0, 0, 5, false, 0, "COM3\nCOM5 (belegt)\n"},
+        {"COM3", FAULT_NONE, 0, 0, 0, 0, true, 2, "coupler-check: COM3 gibt es nicht\n"},
+        {"COM5", FAULT_NONE, 0, 0, 0, 5, false, 2, "coupler-check: COM5 ist belegt\n"},
+        {"COM3 --baud 1000", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: Baudrate 1000 gibt es nicht" + usage},
+        {"--quiet", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: keine Schnittstelle angegeben" + usage},
+        {"COM3 --frob", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: unbekanntes Argument: --frob" + usage},
+        {"--log --quiet COM3", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: --log braucht einen Wert" + usage},
+        {"com0", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: Schnittstelle com0 gibt es nicht: COM1 bis COM255\n"},
+        {"com01", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: Schnittstelle com01 gibt es nicht: COM1 bis COM255\n"},
+        {"COM3 com4:", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: zwei Schnittstellen: COM3 und com4:\n"},
+        {"COM3 --repeat 0", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: --repeat 0: erlaubt sind 1 bis 10000\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.arguments) + ", fault " + std::to_string(c.fault) + ", adapter " +
                      std::to_string(c.adapterMs));
         ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, !c.absent) && CouplerSetFault(3, c.fault, c.delayMs));
-        ASSERT_TRUE(!c.adapterMs || CouplerSetAdapter(3, c.adapterMs, 1));
+        ASSERT_TRUE(!(c.adapterMs || c.costMs) || CouplerSetAdapter(3, c.adapterMs, c.costMs));
         if (c.busyPort) {
             ASSERT_TRUE(CouplerPortPresent(c.busyPort, true) && CouplerPortBusy(c.busyPort, true));
         }
         Result result = RunCheck(c.arguments);
         EXPECT_EQ(c.code, result.code);
-        EXPECT_EQ(c.output, result.output.substr(0, c.output.size()));
+        EXPECT_EQ(c.output, result.output.substr(0, c.output.size())) << result.output;
     }
 }
 
 TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowThatSaysSo)
 {
     // 1 ms a request makes the runs' request counts alike: the pulls land
-    // spread over steps 1 to 4, and one while a step by hand asks.
-    std::string log = TempPath(), arguments = "COM3 --quiet --repeat 5 --log " + log;
+    // spread over steps 1 to 3; two more land in step 4 and while a step by
+    // hand asks.
+    std::string log = TempPath(), arguments = "COM3 --repeat 5 --log " + log;
     ASSERT_TRUE(CouplerSetAdapter(3, 0, 1));
     int64_t before = CouplerLineRequests(3);
     ASSERT_EQ(0u, RunCheck("COM3 --quiet --repeat 5").code);
     int64_t requests = CouplerLineRequests(3) - before;
     ASSERT_GT(requests, 40) << "a run with 5 repeats switches at least 40 times";
-    std::vector<int> pulls = {0, 1, 2};
+    std::vector<int> pulls = {0, 1, 2, -1, -2};
     for (int part = 1; part <= 8; part++)
         pulls.push_back(static_cast<int>(requests * part / 10));
-    pulls.push_back(-1);
     for (int pull : pulls) {
         SCOPED_TRACE(pull);
         ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && CouplerSetAdapter(3, 0, 1));
         ASSERT_TRUE(pull < 0 || CouplerVanishAfter(3, pull));
-        Result result = pull >= 0 ? RunCheck(arguments) : RunCheck(arguments + " --interactive", "", [](const std::string& output, HANDLE) {
-            if (Has(output, "5a LED SDA:"))
-                CouplerPortVanish(3, true);
-        });
+        const char* when = pull == -1 ? "\n3   SCL" : "5a LED SDA:";
+        Result result = pull >= 0 ? RunCheck(arguments)
+                                  : RunCheck(arguments + (pull == -1 ? " --repeat 200" : " --interactive"), "",
+                                             [when](const std::string& output, HANDLE) {
+                                                 if (Has(output, when))
+                                                     CouplerPortVanish(3, true);
+                                             });
         EXPECT_EQ(2u, result.code);
-        EXPECT_TRUE(EndsWith(result.output, "Schnittstelle verloren\n") && !Has(result.output, "BESTANDEN"))
+        EXPECT_TRUE(EndsWith(result.output, "\nSchnittstelle verloren\n") && !Has(result.output, "BESTANDEN"))
             << result.output;
     }
     std::string rows = Slurp(log);
@@ -233,15 +237,24 @@ TEST_F(CheckTest, HealthyRunReportsEveryStepAndLeavesTheLinesReleased)
 
 TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
 {
+    // Line changes of a run: the open switches DTR on, the check RTS; step 2
+    // switches DTR 2N times; step 3 makes N RTS edges rounded up to even with
+    // SDA released, then with SDA driven, and DTR off and on around them; the
+    // close drops both lines at once.
+    auto changesOf = [](const std::string& arguments, Result* result) {
+        int64_t changes = CouplerLineChangeCount(3), closes = CouplerCloseCount(3);
+        *result = RunCheck(arguments);
+        for (int waited = 0; waited < 100 && CouplerCloseCount(3) == closes; waited++)
+            Sleep(10);
+        return CouplerLineChangeCount(3) - changes;
+    };
     std::string log = TempPath();
-    ASSERT_TRUE(CouplerSetFault(3, FAULT_SLOW_SDA, 10));
-    int64_t changes = CouplerLineChangeCount(3);
-    Result five = RunCheck("COM3 --repeat 5 --log " + log);
-    changes = CouplerLineChangeCount(3) - changes;
-    int64_t more = CouplerLineChangeCount(3);
-    EXPECT_EQ(0u, RunCheck("COM3 --quiet --repeat 8 --log " + log).code);
-    EXPECT_EQ(10, CouplerLineChangeCount(3) - more - changes)
-        << "3 more times DTR off and on, 2 more RTS edges with SDA released and with SDA driven";
+    // Behind 1 ms a request the settle times spread over about a millisecond.
+    ASSERT_TRUE(CouplerSetFault(3, FAULT_SLOW_SDA, 10) && CouplerSetAdapter(3, 0, 1));
+    Result five, eight;
+    EXPECT_EQ(1 + 1 + 10 + 6 + 6 + 2 + 1, changesOf("COM3 --repeat 5 --log " + log, &five));
+    EXPECT_EQ(1 + 1 + 16 + 8 + 8 + 2 + 1, changesOf("COM3 --quiet --repeat 8 --log " + log, &eight));
+    EXPECT_EQ(0u, eight.code);
     // Step 2 saw DSR follow 10 ms late; step 3 watched twice that and more.
     double min = 0, median = 0, max = 0, csv[3] = {};
     int window = 0;
@@ -250,11 +263,8 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
     ASSERT_EQ(3, sscanf(five.output.c_str() + at, "Einschwingzeit min %lf, Median %lf, max %lf", &min, &median, &max));
     // A time is taken before the sample that saw the line: on a loaded
     // machine a slow sample shortens a figure, never the median of ten.
-    EXPECT_TRUE(median > 5 && min <= median && median <= max && max < 50) << min << " " << median << " " << max;
-    at = five.output.find("je 6 RTS-Wechseln, je ");
-    ASSERT_NE(std::string::npos, at) << "5 edges rounded up to end with RTS on\n" << five.output;
-    EXPECT_TRUE(sscanf(five.output.c_str() + at + 22, "%d", &window) == 1 && window >= 20) << window;
-
+    EXPECT_TRUE(median > 5 && min <= median && median <= max && min < max && max < 50)
+        << min << " " << median << " " << max;
     // A row written by hand without its line break, then a failed run.
     FILE* file = fopen(log.c_str(), "ab");
     fputs("von Hand", file);
@@ -323,15 +333,15 @@ TEST_F(CheckTest, StepsByHandWaitForThePersonNotForEarlyKeysOrStaleLevels)
     // Keys typed before the question and within the LED's first period count
     // for nothing; SDA left low for 40 ms by the blinking is not the person.
     ASSERT_TRUE(CouplerSetFault(3, FAULT_SLOW_SDA, 40));
-    result = RunAnswering("COM3 --interactive", "jj", {{"5a LED SDA:", 0, "j"}, {"5a LED SDA:", 700, "s"},
+    result = RunAnswering("COM3 --interactive", "ns", {{"5a LED SDA:", 0, "n"}, {"5a LED SDA:", 700, "j"},
                                                        {"5b LED SCL:", 700, "s"}, {"5c SDA am Slave", 400, "s"},
                                                        {"5d INT auf", 400, "s"}});
     EXPECT_EQ(3u, result.code);
-    for (const char* line : {u8"5a  LED SDA                 übersprungen", u8"5b  LED SCL                 übersprungen",
+    for (const char* line : {u8"5a  LED SDA                 ok", u8"5b  LED SCL                 übersprungen",
                              u8"5c  SDA am Slave auf Masse  übersprungen erwartet DSR 0, dann wieder 1",
                              u8"5d  INT auf Masse           übersprungen"})
         EXPECT_TRUE(Has(result.output, line)) << line << result.output;
-    EXPECT_TRUE(EndsWith(result.output, u8"\nUNVOLLSTÄNDIG: 5a LED SDA übersprungen\n")) << result.output;
+    EXPECT_TRUE(EndsWith(result.output, u8"\nUNVOLLSTÄNDIG: 5b LED SCL übersprungen\n")) << result.output;
 }
 
 }  // namespace
