@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/expected.h"
-#include "tools/drive/drive.h"
+#include "tests/support/drive.h"
 
 COLORREF ClientPixel(HWND window, int x, int y);   // on the screen
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/layout.h"
-#include "tools/drive/drive.h"
+#include "tests/support/drive.h"
 
 namespace bench {
 

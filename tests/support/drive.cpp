@@ -1,4 +1,4 @@
-#include "tools/drive/drive.h"
+#include "tests/support/drive.h"
 
 #include <algorithm>
 
