@@ -54,6 +54,7 @@ public:
 private:
     int Pick(int n) { return static_cast<int>(random_() % static_cast<uint32_t>(n)); }
     void Compare(bool everyPort = false);
+    void ExpectClosed(int64_t closesBefore);
 
     std::mt19937 random_;
     Session s_;
@@ -142,10 +143,7 @@ bool Walk::Step(const std::string& step)
         // last handle, which the coupler sees a moment later.
         int64_t closes = CouplerCloseCount(openCom_);
         s_.Press(OPEN_BUTTON);
-        for (int i = 0; i < 100 && CouplerCloseCount(openCom_) <= closes; ++i)
-            Sleep(10);
-        ports_[openCom_].dtr = ports_[openCom_].rts = 0;
-        openCom_ = 0;
+        ExpectClosed(closes);
         closing_ = false;
     } else if (verb == "open") {
         int com = portIndex_ >= 0 ? listed_[portIndex_] : 0;
@@ -190,6 +188,20 @@ bool Walk::Step(const std::string& step)
     return !::testing::Test::HasFailure();
 }
 
+// The open port closed: its lines as the program left them, then both off.
+void Walk::ExpectClosed(int64_t closesBefore)
+{
+    const int com = openCom_;
+    Port& p = ports_[com];
+    for (int i = 0; i < 100 && (CouplerCloseCount(com) <= closesBefore || CouplerDtr(com) || CouplerRts(com)); ++i)
+        Sleep(10);
+    EXPECT_EQ(CouplerCloseCount(com), closesBefore + 1) << "com" << com << ": closes";
+    EXPECT_EQ(CouplerLinesAtClose(com), p.dtr | p.rts << 1) << "com" << com << ": DTR (1) + RTS (2) at the close";
+    EXPECT_EQ(Pair(CouplerDtr(com), CouplerRts(com)), Pair(0, 0)) << "com" << com << ": DTR, RTS after the close";
+    p.dtr = p.rts = 0;
+    openCom_ = 0;
+}
+
 void Walk::Compare(bool everyPort)
 {
     EXPECT_EQ(s_.Text(OPEN_BUTTON), closing_ ? CLOSE : OPEN);
@@ -197,26 +209,29 @@ void Walk::Compare(bool everyPort)
         bool one = shown_[signal.field - 13];
         EXPECT_TRUE(s_.Field(signal.field, one ? "1" : "0", one ? signal.on : WHITE));
     }
-    EXPECT_EQ(s_.Selection(BAUD_LIST) * 100 + s_.Selection(PORT_LIST), baudIndex_ * 100 + portIndex_);
+    EXPECT_EQ(s_.Selection(BAUD_LIST), baudIndex_) << "baud rate list";
+    EXPECT_EQ(s_.Selection(PORT_LIST), portIndex_) << "port list";
     // The lines of the port last opened; at the end of a walk those of every
     // port, and ports never opened must show no change at all.
     for (int com = 1; com <= MAX_COM; ++com) {
         const Port& p = ports_[com];
         if (!everyPort && com != lastCom_)
             continue;
-        EXPECT_EQ(p.dtr < 0 ? CouplerLineChangeCount(com) : CouplerDtr(com) * 10 + CouplerRts(com),
-                  p.dtr < 0 ? p.changes : p.dtr * 10 + p.rts) << "com" << com << ": changes, or DTR and RTS";
+        if (p.dtr < 0)
+            EXPECT_EQ(CouplerLineChangeCount(com), p.changes) << "com" << com << ": line changes, never opened";
+        else
+            EXPECT_EQ(Pair(CouplerDtr(com), CouplerRts(com)), Pair(p.dtr, p.rts)) << "com" << com << ": DTR, RTS";
     }
 }
 
 bool Walk::End()
 {
     Compare(true);
+    int64_t closes = openCom_ ? CouplerCloseCount(openCom_) : 0;
     bool closed = s_.Close();
-    // Ended with the port open: the driver drops the lines all the same.
-    for (int i = 0; openCom_ && i < 100 && CouplerDtr(openCom_) + CouplerRts(openCom_); ++i)
-        Sleep(10);
-    EXPECT_EQ(openCom_ ? CouplerDtr(openCom_) * 10 + CouplerRts(openCom_) : 0, 0) << "lines left on at the end";
+    // Ended with the port open: the driver closes it all the same.
+    if (openCom_)
+        ExpectClosed(closes);
     return closed;
 }
 
@@ -229,7 +244,7 @@ TEST(EndToEnd, StartsWithItsWindowListsTextsAndColours)
     RECT client, outer;
     GetClientRect(s.window, &client);
     GetWindowRect(s.window, &outer);
-    EXPECT_EQ(client.right * 1000 + client.bottom, CLIENT_WIDTH * 1000 + CLIENT_HEIGHT);
+    EXPECT_EQ(Pair(client.right, client.bottom), Pair(CLIENT_WIDTH, CLIENT_HEIGHT)) << "client area";
     // Centred: half the screen less half the window, each halved apart.
     EXPECT_EQ(outer.left, GetSystemMetrics(SM_CXSCREEN) / 2 - (outer.right - outer.left) / 2);
     EXPECT_EQ(outer.top, GetSystemMetrics(SM_CYSCREEN) / 2 - (outer.bottom - outer.top) / 2);
@@ -244,8 +259,8 @@ TEST(EndToEnd, StartsWithItsWindowListsTextsAndColours)
         RECT r, inside;
         GetWindowRect(control, &r);
         MapWindowPoints(0, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
-        EXPECT_EQ(r.left * 1000 + r.top, c.x * 1000 + c.y);
-        EXPECT_EQ((r.right - r.left) * 1000 + (c.height ? r.bottom - r.top : 0), c.width * 1000 + c.height);
+        EXPECT_EQ(Pair(r.left, r.top), Pair(c.x, c.y)) << "place";
+        EXPECT_EQ(Pair(r.right - r.left, c.height ? r.bottom - r.top : 0), Pair(c.width, c.height)) << "size";
         EXPECT_EQ(c.text ? s.Text(c.number) : "", c.text ? c.text : "");
         GetClientRect(control, &inside);   // sampled right of the text, where no glyph reaches
         if (c.background) {
@@ -294,12 +309,6 @@ TEST(EndToEnd, APortTakenAfterTheStartOrPulledOutWhileOpenLeavesItWorking)
 {
     Script({6}, {}, "busy+6 open sda int? busy-6 open pull+6 gone+6 sda scl sda? int? open open gone-6 open int? "
                   "gone+6 scl");   // and the window closed with the port open
-}
-
-uint32_t Setting(const char* name, uint32_t fallback)
-{
-    const char* value = getenv(name);
-    return value && *value ? static_cast<uint32_t>(strtoul(value, nullptr, 10)) : fallback;
 }
 
 TEST(Soak, RandomWalkMatchesTheModel)

@@ -1,5 +1,7 @@
 #include "tests/support/drive.h"
 
+#include <stdlib.h>
+
 #include <algorithm>
 
 #include "app/layout.h"
@@ -56,8 +58,22 @@ HWND FindControl(HWND top, int number)
 std::string WindowText(HWND window)
 {
     char text[1024] = "";
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 3000, 0);
+    Ask(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
     return text;
+}
+
+LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool wide)
+{
+    DWORD_PTR answer = 0;
+    bool answered = (wide ? SendMessageTimeoutW : SendMessageTimeoutA)(window, message, wParam, lParam,
+                                                                       SMTO_ABORTIFHUNG, 3000, &answer);
+    return answered ? static_cast<LRESULT>(answer) : -1;
+}
+
+uint32_t Setting(const char* name, uint32_t fallback)
+{
+    const char* value = getenv(name);
+    return value && *value ? static_cast<uint32_t>(strtoul(value, nullptr, 10)) : fallback;
 }
 
 void Click(HWND window)
@@ -94,11 +110,8 @@ bool WaitPostedMessagesTaken(HWND editor, DWORD timeoutMs)
     static WPARAM marker = 0;
     for (int round = 0; round < 2; ++round) {
         marker = marker % 50 + 1;
-        DWORD_PTR selection = 0;
-        if (!PostMessageA(editor, EM_SETSEL, marker, marker) || !Poll(timeoutMs, [&] {
-                return SendMessageTimeoutA(editor, EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG, 1000, &selection) &&
-                       LOWORD(selection) == marker;
-            }, 1))
+        if (!PostMessageA(editor, EM_SETSEL, marker, marker) ||
+            !Poll(timeoutMs, [&] { return LOWORD(Ask(editor, EM_GETSEL)) == marker; }, 1))
             return false;
     }
     return true;
@@ -107,11 +120,7 @@ bool WaitPostedMessagesTaken(HWND editor, DWORD timeoutMs)
 HWND WaitTesterTakingMessages(HWND mainWindow, DWORD timeoutMs)
 {
     HWND editor = 0;
-    DWORD_PTR length = 0;
-    bool filled = Poll(timeoutMs, [&] {
-        editor = FindControl(mainWindow, HELP_EDITOR);
-        return SendMessageTimeoutA(editor, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 1000, &length) && length >= 50;
-    });
+    bool filled = Poll(timeoutMs, [&] { return Ask(editor = FindControl(mainWindow, HELP_EDITOR), WM_GETTEXTLENGTH) >= 50; });
     return filled && WaitPostedMessagesTaken(editor, timeoutMs) ? editor : 0;
 }
 

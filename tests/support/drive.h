@@ -7,10 +7,18 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 std::string WindowsPath(const std::string& unixPath);   // as Wine's Z: drive shows it
 HWND FindControl(HWND top, int number);                  // descendant with this identifier
 std::string WindowText(HWND window);
+// A message sent to a window of another process, answered within 3 s (the
+// platform's own SendMessage waits for ever on a hung program); -1 when not.
+LRESULT Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0, bool wide = false);
+// A number from the environment, or the fallback when it is unset or empty.
+uint32_t Setting(const char* name, uint32_t fallback);
+// Two figures compared at once, printed as (first, second) when they differ.
+inline std::pair<long, long> Pair(long first, long second) { return {first, second}; }
 void Click(HWND window);                                 // a real mouse click in its middle
 void PressButton(HWND button);                           // a posted click
 bool PressOk(HWND box);                                  // and waits until the box is gone

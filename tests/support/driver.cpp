@@ -49,7 +49,7 @@ bool Session::Press(int button)
 void Session::Select(int list, int index)
 {
     // As a pick does: the selection, then the list's word to its parent.
-    SendMessageA(Control(list), CB_SETCURSEL, index, 0);
+    Ask(Control(list), CB_SETCURSEL, index);
     PostMessageA(GetParent(Control(list)), WM_COMMAND, MAKEWPARAM(list, CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(Control(list)));
     WaitPostedMessagesTaken(editor);
@@ -59,10 +59,10 @@ std::vector<std::string> Session::Items(int list)
 {
     // Wide: between processes Wine passes only an ANSI item's first character.
     std::vector<std::string> items;
-    for (LRESULT i = 0, n = SendMessageA(Control(list), CB_GETCOUNT, 0, 0); i < n; ++i) {
+    for (LRESULT i = 0, n = Ask(Control(list), CB_GETCOUNT); i < n; ++i) {
         wchar_t wide[64] = L"";
         char narrow[64] = "";
-        SendMessageW(Control(list), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide));
+        Ask(Control(list), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide), true);
         WideCharToMultiByte(1252, 0, wide, -1, narrow, sizeof narrow, 0, 0);
         items.push_back(narrow);
     }
@@ -76,6 +76,13 @@ bool Session::Answer(const expected::Box& box, const char* openButtonMeanwhile)
     EXPECT_TRUE(shown) << "no box \"" << box.title << "\"; " << (other ? WindowText(other) : "none") << " is up";
     EXPECT_EQ(text, shown ? box.text : "") << box.title;
     EXPECT_EQ(button, shown && openButtonMeanwhile ? openButtonMeanwhile : button) << "while " << box.title << " is up";
+    // Every box of the tester has a single OK button and no icon.
+    std::vector<int> buttons;
+    for (int id = IDOK; shown && id <= IDCONTINUE; ++id)
+        if (IsWindowVisible(GetDlgItem(shown, id)))
+            buttons.push_back(id);
+    EXPECT_EQ(buttons, std::vector<int>(shown ? 1 : 0, IDOK)) << box.title << ": the buttons shown, not just OK (1)";
+    EXPECT_EQ(shown ? Ask(GetDlgItem(shown, 0x440), STM_GETICON) : 0, 0) << box.title << ": an icon";
     bool closed = shown && PressOk(shown) && WaitPostedMessagesTaken(editor);
     return closed && text == box.text && (!openButtonMeanwhile || button == openButtonMeanwhile);
 }

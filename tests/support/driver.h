@@ -31,7 +31,7 @@ public:
     bool Press(int button);
     void Select(int list, int index);
     std::vector<std::string> Items(int list);
-    int Selection(int list) { return static_cast<int>(SendMessageA(Control(list), CB_GETCURSEL, 0, 0)); }
+    int Selection(int list) { return static_cast<int>(Ask(Control(list), CB_GETCURSEL)); }
     // Waits for the box, checks its text (and what the open/close button
     // reads meanwhile) and presses OK.
     bool Answer(const expected::Box& box, const char* openButtonMeanwhile = 0);
