@@ -24,6 +24,19 @@
 #include "toolkit/controls.h"
 #include "toolkit/registry.h"
 
+// The serial layer's first line switches, in order: its import of the
+// platform's EscapeCommFunction is this slot, which records and passes on.
+std::vector<DWORD> lineSwitches;
+BOOL WINAPI RecordLineSwitch(HANDLE port, DWORD function)
+{
+    static auto platform = reinterpret_cast<BOOL(WINAPI*)(HANDLE, DWORD)>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "EscapeCommFunction"));
+    if (lineSwitches.size() < 4)
+        lineSwitches.push_back(function);
+    return platform(port, function);
+}
+BOOL(WINAPI* escapeCommFunctionImport)(HANDLE, DWORD) asm("__imp__EscapeCommFunction@8") = RecordLineSwitch;
+
 namespace {
 
 struct Footprint {
@@ -162,9 +175,11 @@ TEST(InProcessTester, ShowsItsFontsAndHelpAndHoldsNoMoreAfterThousandsOfTogglesA
     HFONT fonts[6];
     std::copy(Tester().fonts + 1, Tester().fonts + 7, fonts);
 
+    lineSwitches.clear();
     TogglePort();
     ASSERT_GT(Tester().portHandle, 0);
     EXPECT_EQ(Tester().portSettings, "com4:9600,n,8,1");
+    EXPECT_EQ(lineSwitches, (std::vector<DWORD>{SETDTR, SETRTS})) << "the open raises DTR (5), then RTS (3)";
     Pump();
     const Footprint first = Measure();
     // Every recolouring replaces the field's brush: the old one is deleted.

@@ -205,6 +205,12 @@ TEST_F(Toolkit, ControlListsNestAndAContainerThatCannotBeMadePushesNothing)
     MapWindowPoints(0, inner, reinterpret_cast<POINT*>(&r), 1);
     EXPECT_EQ(r.left * 1000 + r.top, 5 * 1000 + 6) << "placed in the container's client area";
     EXPECT_TRUE(GetWindowLongA(outer, GWL_STYLE) & WS_BORDER);
+    // A click in a panel reaches the top window posted, after the click is over.
+    SendMessageA(deep, BM_CLICK, 0, 0);
+    MSG posted = {};
+    EXPECT_TRUE(PeekMessageA(&posted, window, WM_COMMAND, WM_COMMAND, PM_NOREMOVE)) << "no command queued for the window";
+    const int32_t event = WaitEvent();
+    EXPECT_EQ(Pair(event, GetEventControl()), Pair(0x332C, 3)) << "the event (a control acted) and its control";
     EXPECT_EQ(GetWindowLongA(inner, GWL_EXSTYLE) & (WS_EX_STATICEDGE | WS_EX_CLIENTEDGE), WS_EX_STATICEDGE);
 
     // A parent that is no window: the platform refuses, nothing is pushed.
