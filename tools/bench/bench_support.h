@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/layout.h"
-#include "tests/support/drive.h"
+#include "tests/support/driver.h"
 
 namespace bench {
 
