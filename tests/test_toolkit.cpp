@@ -1,11 +1,10 @@
 // The toolkit on real windows, for what the running tester cannot show:
-// placement of other window sizes, table growth and its limits, release of
+// table growth and its limits, release of
 // windows, controls and fonts, control lists and a container the platform
 // refuses, the editor's lines, focus moves from real keys, and the
 // thread-modal message box across threads.
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,16 +38,12 @@ std::vector<int32_t> Events(DWORD ms)
 
 void PressTab(bool shift)
 {
-    std::vector<INPUT> inputs;
-    for (WORD key : {WORD(VK_SHIFT), WORD(VK_TAB), WORD(VK_TAB), WORD(VK_SHIFT)}) {
-        INPUT input = {};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = key;
-        input.ki.dwFlags = inputs.size() >= (shift ? 2u : 1u) ? KEYEVENTF_KEYUP : 0;
-        if (key == VK_TAB || shift)
-            inputs.push_back(input);
-    }
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    if (shift)
+        keybd_event(VK_SHIFT, 0, 0, 0);
+    keybd_event(VK_TAB, 0, 0, 0);
+    keybd_event(VK_TAB, 0, KEYEVENTF_KEYUP, 0);
+    if (shift)
+        keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
     Events(150);
 }
 
@@ -79,41 +74,6 @@ protected:
     HWND window = 0;
 };
 
-TEST_F(Toolkit, WindowFlagsGiveStylePlacementAndExactClientArea)
-{
-    const DWORD bits = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MAXIMIZEBOX;
-    RECT owner;
-    GetWindowRect(window, &owner);
-    struct Case {
-        uint32_t flags;
-        int width, height;
-        DWORD style;
-        int placement;   // 0 at (40, 50), 1 centred on the screen, 2 on the active window
-    } cases[] = {
-        {0xC80001, 631, 500, WS_VISIBLE | WS_CAPTION | WS_SYSMENU, 1}, {0xC80001, 300, 201, WS_VISIBLE | WS_CAPTION | WS_SYSMENU, 1},
-        {0, 500, 400, WS_VISIBLE | WS_CAPTION, 0},                     {0x10000000, 200, 100, WS_CAPTION, 0},
-        {3, 301, 161, WS_VISIBLE | WS_CAPTION, 2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << std::hex << c.flags << std::dec << " " << c.width);
-        SetActiveWindow(window);
-        ASSERT_NE(0, CreateNumberedWindow(1, 40, 50, c.width, c.height, c.flags, "w"));
-        HWND w = GetNumberedWindowHandle(1);
-        RECT client, r;
-        GetClientRect(w, &client);
-        GetWindowRect(w, &r);
-        EXPECT_EQ(GetWindowLongA(w, GWL_STYLE) & bits, c.style);
-        EXPECT_EQ(client.right * 10000 + client.bottom, c.width * 10000 + c.height);
-        // Halves taken apart: screen (or owner) half less the window's half.
-        int w2 = (r.right - r.left) / 2, h2 = (r.bottom - r.top) / 2;
-        POINT at = c.placement == 0   ? POINT{40, 50}
-                   : c.placement == 1 ? POINT{GetSystemMetrics(SM_CXSCREEN) / 2 - w2, GetSystemMetrics(SM_CYSCREEN) / 2 - h2}
-                                      : POINT{owner.left + (owner.right - owner.left) / 2 - w2,
-                                              owner.top + (owner.bottom - owner.top) / 2 - h2};
-        EXPECT_EQ(r.left * 10000 + r.top, at.x * 10000 + at.y);
-    }
-}
-
 LRESULT CALLBACK MakeFarWindowOnCreate(HWND, UINT message, WPARAM, LPARAM)
 {
     if (message == WM_CREATE && !GetNumberedWindowHandle(400))
@@ -129,10 +89,10 @@ TEST_F(Toolkit, TablesGrowKeepingTheirObjectsAndRefuseNumbersTooLargeToHold)
         controls.push_back(AsWindow(CreateTextControl(n, 0, 0, 5, 5, "")));
     for (int32_t n = 0; n < 10; ++n)
         fonts.push_back(AsFont(FontCreate(n, "Arial", 8 + n)));
-    EXPECT_EQ(ControlTableSize() * 100 + FontTableSize(), 30 * 100 + 10);
+    EXPECT_EQ(Pair(ControlTableSize(), FontTableSize()), Pair(30, 10)) << "control and font tables";
     EXPECT_FALSE(GetControlHandle(30) || FontLookup(10)) << "the first spare records name nothing";
     ASSERT_TRUE(CreateTextControl(30, 0, 0, 5, 5, "") && FontCreate(10, "Arial", 20));
-    EXPECT_EQ(ControlTableSize() * 100 + FontTableSize(), 60 * 100 + 40);
+    EXPECT_EQ(Pair(ControlTableSize(), FontTableSize()), Pair(60, 40)) << "control and font tables";
     ASSERT_NE(0, CreateTextControl(100, 0, 0, 5, 5, ""));
     EXPECT_EQ(ControlTableSize(), 130);
     // A window whose creation makes a far window, which moves the table meanwhile.
@@ -147,7 +107,7 @@ TEST_F(Toolkit, TablesGrowKeepingTheirObjectsAndRefuseNumbersTooLargeToHold)
     // Numbers whose table would pass 4 GiB (and wrap a 32-bit size) are refused.
     EXPECT_EQ(0, CreateTextControl(0x20000000, 0, 0, 5, 5, "") + FontCreate(0x40000000, "Arial", 10) +
                      CreateNumberedWindow(0x10000000, 0, 0, 50, 50, WF_HIDDEN, "far"));
-    EXPECT_EQ(ControlTableSize() * 100 + FontTableSize(), 130 * 100 + 40);
+    EXPECT_EQ(Pair(ControlTableSize(), FontTableSize()), Pair(130, 40)) << "control and font tables";
     EXPECT_EQ(GetControlHandle(29), controls[29]);
 
     // Numbers the toolkit chooses lie outside the table and die with their object.
@@ -203,7 +163,7 @@ TEST_F(Toolkit, ControlListsNestAndAContainerThatCannotBeMadePushesNothing)
     RECT r;
     GetWindowRect(deep, &r);
     MapWindowPoints(0, inner, reinterpret_cast<POINT*>(&r), 1);
-    EXPECT_EQ(r.left * 1000 + r.top, 5 * 1000 + 6) << "placed in the container's client area";
+    EXPECT_EQ(Pair(r.left, r.top), Pair(5, 6)) << "placed in the container's client area";
     EXPECT_TRUE(GetWindowLongA(outer, GWL_STYLE) & WS_BORDER);
     // A click in a panel reaches the top window posted, after the click is over.
     SendMessageA(deep, BM_CLICK, 0, 0);
@@ -273,41 +233,6 @@ TEST_F(Toolkit, TabAndShiftTabMoveAroundTheTabStopsButATabInTheEditorIsTyped)
     EXPECT_EQ(GetControlText(17), "\t");
 }
 
-// A box found by its title and closed by a timer of the thread showing it
-// (the box's own loop runs the timer); whileUp looks at the windows meanwhile.
-struct DrivenBox {
-    const char* title;
-    void (*whileUp)(void*);
-    void* context;
-    UINT_PTR timer;
-    int ticks;
-};
-thread_local std::vector<DrivenBox*> boxes;
-
-void CALLBACK DriveBox(HWND, UINT, UINT_PTR timer, DWORD)
-{
-    auto found = std::find_if(boxes.begin(), boxes.end(), [timer](DrivenBox* b) { return b->timer == timer; });
-    DrivenBox* box = found == boxes.end() ? 0 : *found;
-    HWND shown = box ? FindWindowA("#32770", box->title) : 0;
-    // At most 3 s for the box to show; once shown, it is handled once.
-    if (!box || box->ticks >= 150 || (!shown && ++box->ticks < 150))
-        return;
-    box->ticks = 150;
-    if (shown && box->whileUp)
-        box->whileUp(box->context);
-    PostMessageA(shown, WM_COMMAND, IDOK, 0);
-}
-
-int32_t ShowDriven(const char* title, void (*whileUp)(void*) = 0, void* context = 0)
-{
-    DrivenBox box = {title, whileUp, context, SetTimer(0, 0, 20, DriveBox), 0};
-    boxes.push_back(&box);
-    int32_t result = ShowMessageBoxOk(title, "Nachricht");
-    KillTimer(0, box.timer);
-    boxes.erase(std::find(boxes.begin(), boxes.end(), &box));
-    return result;
-}
-
 HWND MakeWindow(bool visible, bool enabled = true)
 {
     HWND w = CreateWindowExA(0, "STATIC", "w", WS_OVERLAPPED | (visible ? WS_VISIBLE : 0), 0, 0, 99, 50, 0, 0, 0, 0);
@@ -315,59 +240,90 @@ HWND MakeWindow(bool visible, bool enabled = true)
     return w;
 }
 
+// Which windows are enabled, one digit each.
+std::string Enabled(std::initializer_list<HWND> windows)
+{
+    std::string digits;
+    for (HWND w : windows)
+        digits += IsWindowEnabled(w) ? '1' : '0';
+    return digits;
+}
+
+// A box of this title, waited for (at most 3 s) from another thread.
+HWND WaitBox(const char* title)
+{
+    HWND box = 0;
+    for (int i = 0; i < 150 && !(box = FindWindowA("#32770", title)); ++i)
+        Sleep(20);
+    EXPECT_TRUE(box) << "no box \"" << title << "\"";
+    return box;
+}
+
+// On WM_APP, a second box of the same thread while the first is up; the
+// thread's listed windows before it and after it closed.
+int32_t listedBefore = -1, listedAfter = -1;
+LRESULT CALLBACK ShowInnerBox(HWND, UINT message, WPARAM, LPARAM)
+{
+    if (message != WM_APP)
+        return CALLBACK_DEFAULT;
+    listedBefore = DisabledWindowCount();
+    ShowMessageBoxOk("I N N E N", "Nachricht");
+    listedAfter = DisabledWindowCount();
+    return 0;
+}
+
 TEST_F(Toolkit, ABoxDisablesExactlyItsThreadsOtherWindowsAndEnablesThemAgain)
 {
-    // The foreground window owns the box; hidden and disabled ones are left alone.
-    HWND w[5] = {window, MakeWindow(true), MakeWindow(false), MakeWindow(true, false), MakeWindow(true)};
+    // The foreground window owns the box; hidden and disabled ones are left
+    // alone. A helper thread looks while the boxes are up and answers them.
+    HWND w1 = MakeWindow(true), hidden = MakeWindow(false), disabled = MakeWindow(true, false), w4 = MakeWindow(true);
     SetForegroundWindow(window);
-    EXPECT_EQ(1, ShowDriven("H I N W E I S", [](void* context) {
-        HWND* w = static_cast<HWND*>(context);
-        EXPECT_EQ(GetWindow(FindWindowA("#32770", "H I N W E I S"), GW_OWNER), w[0]);
-        EXPECT_FALSE(IsWindowEnabled(w[1]) || IsWindowEnabled(w[3]) || IsWindowEnabled(w[4]));
-        EXPECT_TRUE(IsWindowEnabled(w[2]));
-        EXPECT_EQ(DisabledWindowCount(), 2);
-        // A second box of the thread enables, when it closes, every listed window.
-        ShowDriven("I N N E N");
-        EXPECT_TRUE(IsWindowEnabled(w[1]) && IsWindowEnabled(w[4]) && !DisabledWindowCount());
-    }, w));
-    EXPECT_TRUE(IsWindowEnabled(w[0]) && IsWindowEnabled(w[1]) && IsWindowEnabled(w[4]));
-    EXPECT_FALSE(IsWindowEnabled(w[3]) || IsWindowVisible(w[2]));
+    SetWindowCallback(ShowInnerBox);
+    std::thread helper([&] {
+        HWND box = WaitBox("H I N W E I S");
+        EXPECT_EQ(GetWindow(box, GW_OWNER), window);
+        EXPECT_EQ(Enabled({w1, hidden, disabled, w4}), "0100") << "while the box is up";
+        PostMessageA(window, WM_APP, 0, 0);
+        PostMessageA(WaitBox("I N N E N"), WM_COMMAND, IDOK, 0);
+        for (int i = 0; i < 150 && !IsWindowEnabled(w1); ++i)
+            Sleep(20);
+        EXPECT_EQ(Enabled({w1, hidden, disabled, w4}), "1101") << "after the inner box enabled every listed window";
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    EXPECT_EQ(ShowMessageBoxOk("H I N W E I S", "Nachricht"), 1);
+    helper.join();
+    SetWindowCallback(0);
+    EXPECT_EQ(Pair(listedBefore, listedAfter), Pair(2, 0)) << "windows listed before and after the inner box";
+    EXPECT_EQ(Enabled({window, w1, hidden, disabled, w4}), "11101") << "after the box";
+    EXPECT_FALSE(IsWindowVisible(hidden));
 
     // A box on another thread: each thread enables only what its own box disabled.
-    HANDLE close = CreateEventA(0, TRUE, FALSE, 0);
     HWND foreign = 0;
     BOOL enabledAfter = FALSE;   // the worker's windows go with the worker
     volatile bool done = false;
     std::thread worker([&] {
         foreign = MakeWindow(true);
         SetForegroundWindow(MakeWindow(true));   // the worker's own owner for its box
-        std::thread closer([&] {
-            WaitForSingleObject(close, 10000);
-            for (int i = 0; i < 250 && FindWindowA("#32770", "A N D E R E"); ++i, Sleep(20))
-                PostMessageA(FindWindowA("#32770", "A N D E R E"), WM_COMMAND, IDOK, 0);
-        });
-        EXPECT_EQ(ShowMessageBoxOk("A N D E R E", "Nachricht"), 1);
+        ShowMessageBoxOk("A N D E R E", "Nachricht");
         enabledAfter = IsWindowEnabled(foreign);
-        closer.join();
         done = true;
     });
-    for (int i = 0; i < 150 && !FindWindowA("#32770", "A N D E R E"); ++i)
-        Sleep(20);
+    HWND other = WaitBox("A N D E R E");
     EXPECT_FALSE(IsWindowEnabled(foreign)) << "the worker's box disabled its window";
     SetForegroundWindow(window);
-    ShowDriven("E I G E N");
-    EXPECT_TRUE(IsWindowEnabled(w[1]));
-    EXPECT_FALSE(IsWindowEnabled(foreign)) << "the worker's window is the worker's to enable";
-    SetEvent(close);
-    // Waiting with the messages taken: enabling a window of this thread
-    // from the worker waits for this thread.
+    helper = std::thread([] { PostMessageA(WaitBox("E I G E N"), WM_COMMAND, IDOK, 0); });
+    ShowMessageBoxOk("E I G E N", "Nachricht");
+    helper.join();
+    EXPECT_EQ(Enabled({w1, foreign}), "10") << "the worker's window is the worker's to enable";
+    PostMessageA(other, WM_COMMAND, IDOK, 0);
+    // Waiting with the messages taken: the worker's box, closing, may send
+    // to this thread's windows and wait for them.
     for (int i = 0; i < 100 && !done; ++i)
         Events(50);
-    EXPECT_TRUE(done && enabledAfter) << "the worker's box did not end";
+    EXPECT_TRUE(done && enabledAfter) << "the worker's box did not end, or left its window disabled";
     done ? worker.join() : worker.detach();
-    CloseHandle(close);
-    for (int i = 1; i < 5; ++i)
-        DestroyWindow(w[i]);
+    for (HWND w : {w1, hidden, disabled, w4})
+        DestroyWindow(w);
 }
 
 }  // namespace

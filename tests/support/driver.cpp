@@ -81,21 +81,9 @@ void Click(HWND window)
 {
     RECT r;
     GetWindowRect(window, &r);
-    INPUT inputs[3] = {};
-    for (INPUT& input : inputs) {
-        input.type = INPUT_MOUSE;
-        input.mi.dx = (r.left + r.right) / 2 * 65536 / GetSystemMetrics(SM_CXSCREEN) + 1;
-        input.mi.dy = (r.top + r.bottom) / 2 * 65536 / GetSystemMetrics(SM_CYSCREEN) + 1;
-        input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
-    }
-    inputs[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
-    inputs[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
-    SendInput(3, inputs, sizeof(INPUT));
-}
-
-void PressButton(HWND button)
-{
-    PostMessageA(button, BM_CLICK, 0, 0);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
+    mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
 }
 
 bool PressOk(HWND box)
@@ -143,22 +131,14 @@ bool TesterProcess::Start(const std::string& arguments)
     return CreateProcessA(exe.c_str(), &line[0], 0, 0, FALSE, 0, 0, 0, &startup, &info_);
 }
 
-HWND TesterProcess::WaitMainWindow(DWORD timeoutMs)
+// A visible top-level window of the program, of this class and title (0: any);
+// 0 when none comes in time or the program ends.
+HWND TesterProcess::WaitWindow(const char* kind, const char* title, DWORD timeoutMs)
 {
-    Search s = {info_.dwProcessId, "WindowClass_0", 0, 0};
+    Search s = {info_.dwProcessId, kind, title, 0};
     Poll(timeoutMs, [&] {
         EnumWindows(Match, reinterpret_cast<LPARAM>(&s));
         return s.found || WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0;
-    });
-    return s.found;
-}
-
-HWND TesterProcess::WaitBox(const char* title, DWORD timeoutMs)
-{
-    Search s = {info_.dwProcessId, "#32770", title, 0};
-    Poll(timeoutMs, [&] {
-        EnumWindows(Match, reinterpret_cast<LPARAM>(&s));
-        return s.found != 0;
     });
     return s.found;
 }

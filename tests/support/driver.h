@@ -27,7 +27,7 @@ uint32_t Setting(const char* name, uint32_t fallback);
 // Two figures compared at once, printed as (first, second) when they differ.
 inline std::pair<long, long> Pair(long first, long second) { return {first, second}; }
 void Click(HWND window);                                 // a real mouse click in its middle
-void PressButton(HWND button);                           // a posted click
+inline void PressButton(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }   // a posted click
 bool PressOk(HWND box);                                  // and waits until the box is gone
 // Waits until the program's thread has taken every message posted before the
 // call and what their handling posted in turn: posts caret moves to the help
@@ -45,14 +45,15 @@ public:
     TesterProcess& operator=(const TesterProcess&) = delete;
 
     bool Start(const std::string& arguments = "");
-    HWND WaitMainWindow(DWORD timeoutMs = 15000);
+    HWND WaitMainWindow(DWORD timeoutMs = 15000) { return WaitWindow("WindowClass_0", 0, timeoutMs); }
     // A box of the program with this title (0: any), within the time.
-    HWND WaitBox(const char* title, DWORD timeoutMs);
+    HWND WaitBox(const char* title, DWORD timeoutMs) { return WaitWindow("#32770", title, timeoutMs); }
     HWND CurrentMessageBox() { return WaitBox(0, 0); }
     bool WaitExit(DWORD* code, DWORD timeoutMs = 10000);
     HANDLE Process() const { return info_.hProcess; }
 
 private:
+    HWND WaitWindow(const char* kind, const char* title, DWORD timeoutMs);
     PROCESS_INFORMATION info_ = {};
 };
 
