@@ -16,6 +16,7 @@
 #include "toolkit/controls.h"
 #include "toolkit/fonts.h"
 #include "toolkit/msgbox.h"
+#include "toolkit/toolkit.h"
 #include "toolkit/window.h"
 
 namespace {
@@ -53,24 +54,13 @@ class Toolkit : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetToolkitInstance(GetModuleHandleA(0));
-        ASSERT_TRUE(RuntimeHeapCreate() && CreateListHeap() && FontTableInit() && InitWindowModule());
-        InitControlModule();
-        InitControlLists();
+        ASSERT_TRUE(ToolkitStart(GetModuleHandleA(0)));
         ASSERT_NE(0, CreateNumberedWindow(0, 219, 58, 630, 499, 0xC80001, "Test"));
         window = StartControlList(GetNumberedWindowHandle(0));
         SetForegroundWindow(window);
         Events(50);
     }
-    void TearDown() override
-    {
-        CloseAllWindows();
-        FontTableShutdown();
-        ShutdownWindowModule();
-        ShutdownControlModule();
-        DestroyListHeap();
-        RuntimeHeapDestroy();
-    }
+    void TearDown() override { ToolkitStop(); }
     HWND window = 0;
 };
 
