@@ -151,7 +151,8 @@ public:
 
     std::string RandomStep()
     {
-        static const char* const verbs[] = {"baud", "port", "open", "sda", "sda?", "scl", "int?", "hold", "pull", "gone", "busy"};
+        static const char* const verbs[] = {"baud", "port", "open", "sda", "sda?", "scl", "int?", "hold", "pull",
+                                            "gone", "busy"};
         static const int weights[] = {4, 4, 12, 14, 12, 14, 12, 8, 8, 6, 6};
         int roll = Pick(100), verb = 0;
         while (roll >= weights[verb])
@@ -161,7 +162,8 @@ public:
         if (verb < 7)
             return verb == 1 ? "baud7" : verbs[verb];
         // Mostly the open or chosen port; mostly a change, sometimes the same again.
-        int com = openCom_ && Pick(10) < 7 ? openCom_ : portIndex_ >= 0 && Pick(10) < 6 ? listed_[portIndex_] : 1 + Pick(MAX_COM);
+        int com = openCom_ && Pick(10) < 7 ? openCom_
+                  : portIndex_ >= 0 && Pick(10) < 6 ? listed_[portIndex_] : 1 + Pick(MAX_COM);
         const Port& p = ports_[com];
         bool now = verb == 7 ? p.held : verb == 8 ? p.pulled : verb == 9 ? p.gone : p.busy;
         return verbs[verb] + std::string(now == (Pick(100) < 85) ? "-" : "+") + std::to_string(com);
@@ -284,8 +286,8 @@ TEST(EndToEnd, OpensAtEveryRateThenSwitchesReadsClosesAndReopens)
     std::string steps = "port1";
     for (int baud = 0; baud < 9; ++baud)
         steps += " baud" + std::to_string(baud) + " open open";
-    Script({1, 3, 9, 10, 12}, {2}, steps + " open sda sda? sda sda? scl int? scl hold+3 pull+3 sda? int?! open sda sda? "
-                                      "scl int? hold-3 baud7 open sda? int? sda scl port0 open open");
+    Script({1, 3, 9, 10, 12}, {2}, steps + " open sda sda? sda sda? scl int? scl hold+3 pull+3 sda? int?! open "
+                                      "sda sda? scl int? hold-3 baud7 open sda? int? sda scl port0 open open");
 }
 
 TEST(EndToEnd, WithEveryPortBusyItWarnsAndNothingOpensUntilTheNextStart)

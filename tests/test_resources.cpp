@@ -137,8 +137,8 @@ TEST(InProcessTester, ShowsItsFontsAndHelpAndHoldsNoMoreAfterThousandsOfTogglesA
     EXPECT_EQ(ScrollBars(editor), 0) << "scroll bars shown on the help";
     for (const expected::Control& c : expected::CONTROLS) {
         LOGFONTA font = {};
-        if (!c.points || !GetObjectA(reinterpret_cast<HFONT>(SendMessageA(GetControlHandle(c.number), WM_GETFONT, 0, 0)),
-                                     sizeof font, &font))
+        HGDIOBJ used = reinterpret_cast<HGDIOBJ>(SendMessageA(GetControlHandle(c.number), WM_GETFONT, 0, 0));
+        if (!c.points || !GetObjectA(used, sizeof font, &font))
             continue;
         EXPECT_STREQ(font.lfFaceName, "Arial") << c.number;
         EXPECT_EQ(font.lfHeight, -MulDiv(c.points, 96, 72)) << c.number;   // points at 96 dots per inch

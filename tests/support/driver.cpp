@@ -109,7 +109,7 @@ bool WaitPostedMessagesTaken(HWND editor, DWORD timeoutMs)
 HWND WaitTesterTakingMessages(HWND mainWindow, DWORD timeoutMs)
 {
     HWND editor = 0;
-    bool filled = Poll(timeoutMs, [&] { return Ask(editor = FindControl(mainWindow, HELP_EDITOR), WM_GETTEXTLENGTH) >= 50; });
+    bool filled = Poll(timeoutMs, [&] { return Ask(editor = FindControl(mainWindow, HELP_EDITOR), WM_GETTEXTLENGTH) > 49; });
     return filled && WaitPostedMessagesTaken(editor, timeoutMs) ? editor : 0;
 }
 
