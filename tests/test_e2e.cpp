@@ -244,7 +244,8 @@ TEST(EndToEnd, StartsWithItsWindowListsTextsAndColours)
     EXPECT_EQ(outer.top, GetSystemMetrics(SM_CYSCREEN) / 2 - (outer.bottom - outer.top) / 2);
     EXPECT_EQ(GetWindowLongA(s.window, GWL_STYLE) & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_MINIMIZEBOX | WS_SYSMENU),
               WS_SYSMENU);
-    EXPECT_TRUE(s.Colour(s.window, 5, 5, PANEL) && s.Colour(s.window, 620, 490, PANEL));
+    EXPECT_TRUE(s.Colour(s.window, 5, 5, PANEL));
+    EXPECT_TRUE(s.Colour(s.window, 620, 490, PANEL));
     for (const Control& c : CONTROLS) {
         SCOPED_TRACE(c.number);
         HWND control = s.Control(c.number);

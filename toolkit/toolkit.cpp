@@ -9,8 +9,13 @@
 
 bool ToolkitStart(HINSTANCE instance)
 {
+    // Every step runs, whatever an earlier one gave: each module is then in
+    // its start state, and the stop releases what was made.
     SetToolkitInstance(instance);
-    bool made = RuntimeHeapCreate() && CreateListHeap() && FontTableInit() && InitWindowModule();
+    bool made = RuntimeHeapCreate() != 0;
+    made = CreateListHeap() && made;
+    made = FontTableInit() && made;
+    made = InitWindowModule() && made;
     InitControlModule();   // also initialises the common controls
     InitControlLists();
     InitControlColours();
