@@ -89,7 +89,6 @@ TEST_F(Toolkit, TablesGrowKeepingTheirObjectsAlsoWhenACreationMovesThem)
     EXPECT_EQ(GetNumberedWindowHandle(0), window);
     for (int32_t n = 0; n < 30; ++n)
         EXPECT_TRUE(GetControlHandle(n) == controls[n] && (n >= 10 || FontHandle(n) == fonts[n])) << n;
-
 }
 
 TEST_F(Toolkit, ClosingAndReusingNumbersReleasesWhatTheyHeld)
