@@ -47,6 +47,15 @@ expect "exit code without a version" 1 $?
 expect "message without a version" "package: no version in $tmp/empty/generated/version.h: configure the build again" "$output"
 [[ ! -e "$tmp/none" ]] || [[ -z "$(ls -A "$tmp/none")" ]] || fail "a zip without a version: $(ls "$tmp/none")"
 
+# Usage texts: the script's leading comment, its last line last.
+while IFS='|' read -r script last; do
+  expect "$script usage, last line" "$last" "$("$src/scripts/$script" --no-such-option 2>&1 | tail -n 1)"
+done <<EOT
+run|and the tester is closed again.
+bench|docs/performance.md records the latest figures.
+package|Prints the zip, its size, its own SHA-256 and the sums of the files in it.
+EOT
+
 # Device checks: one line that says what is wrong, nothing for a usable device.
 source "$src/scripts/lib/device.sh"
 touch "$tmp/plain"
