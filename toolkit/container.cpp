@@ -47,10 +47,12 @@ LRESULT CALLBACK ContainerProc(HWND container, UINT message, WPARAM wParam, LPAR
 // toolkit start uses it as it is.
 void RegisterContainerClass()
 {
+    WNDCLASSEXA found = {};
+    found.cbSize = sizeof(found);
+    if (GetClassInfoExA(ToolkitInstance(), CONTAINER_CLASS_NAME, &found))
+        return;
     WNDCLASSEXA description = {};
     description.cbSize = sizeof(description);
-    if (GetClassInfoExA(ToolkitInstance(), CONTAINER_CLASS_NAME, &description))
-        return;
     description.style = 0;
     description.lpfnWndProc = ContainerProc;
     description.hInstance = ToolkitInstance();
