@@ -23,8 +23,10 @@
 #include "toolkit/registry.h"
 #include "toolkit/window.h"
 
-// The serial layer's first line switches, in order: its import of the
-// platform's EscapeCommFunction is this slot, which records and passes on.
+// The serial layer's first line switches, in order (at most four, so that
+// the toggles do not grow the heap): its import of the platform's
+// EscapeCommFunction is this slot, which records and passes on. Lives with
+// the process; the test clears it before the open it looks at.
 std::vector<DWORD> lineSwitches;
 BOOL WINAPI RecordLineSwitch(HANDLE port, DWORD function)
 {
