@@ -47,8 +47,10 @@ void LoadFonts();
 void BuildContent(HWND mainWindow);
 // Baud-rate items and selection, initial colours, help text.
 void ApplyInitialState();
-// Appends the lines to the help editor with one paint, then shows them from
-// the first line, with the scroll bars the content needs.
+// Inserts the lines as the help editor's first lines, each at its own line
+// number (so an empty editor then holds exactly them, each ending in a line
+// break), with one paint; then shows them from the first line, with the
+// scroll bars the content needs.
 void FillHelpText(const char* const lines[], int32_t count);
 // Deletes the panel brushes; after the windows are gone. Safe to call twice.
 void ReleaseLayoutBrushes();

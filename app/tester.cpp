@@ -6,8 +6,7 @@
 #include "app/state.h"
 #include "toolkit/colours.h"
 #include "toolkit/controls.h"
-#include "toolkit/fonts.h"
-#include "toolkit/registry.h"
+#include "toolkit/toolkit.h"
 #include "toolkit/window.h"
 
 const char* const MAIN_WINDOW_TITLE = "RS232   I2C  Koppler    (Testprogramm)";
@@ -25,32 +24,13 @@ void ReleaseBrush(HBRUSH& brush)
     brush = 0;
 }
 
-// Brings the toolkit up, in its fixed order.
-void StartToolkit(HINSTANCE instance)
-{
-    SetToolkitInstance(instance);
-    RuntimeHeapCreate();
-    CreateListHeap();
-    FontTableInit();
-    InitWindowModule();
-    InitControlModule();   // also initialises the common controls
-    InitControlLists();
-    InitControlColours();
-}
-
-// Releases everything: brushes of the colour list first, then the windows
-// (and with them every control), the fonts, and the heaps last.
+// Releases everything: the toolkit (every window with it), then the brushes
+// the windows painted with.
 void StopToolkit()
 {
-    FreeControlColours();
-    CloseAllWindows();
+    ToolkitStop();
     ReleaseBrush(mainWindowBrush);
     ReleaseLayoutBrushes();
-    FontTableShutdown();
-    ShutdownWindowModule();
-    ShutdownControlModule();
-    DestroyListHeap();
-    RuntimeHeapDestroy();
 }
 
 void RunEventLoop()
@@ -114,7 +94,9 @@ LRESULT CALLBACK MainWindowCallback(HWND window, UINT message, WPARAM wParam, LP
 bool TesterBegin(HINSTANCE instance)
 {
     ResetTesterState();
-    StartToolkit(instance);
+    // A toolkit without its tables cannot make the window either: that is
+    // what the check below finds.
+    ToolkitStart(instance);
     LoadFonts();
 
     TesterState& state = Tester();

@@ -10,11 +10,6 @@
 
 namespace {
 
-// Whether the container class has been registered since the toolkit start.
-// Set by the first CreateContainer, cleared by ResetContainerModule; the class
-// itself stays registered for the life of the process.
-bool containerClassRegistered = false;
-
 // Outcome of loading the rich edit library, attempted once per process:
 // richEdit20 is the kept module of "RICHED20.DLL" (0 if it could not be
 // loaded); never freed.
@@ -48,9 +43,13 @@ LRESULT CALLBACK ContainerProc(HWND container, UINT message, WPARAM wParam, LPAR
     return ToolkitWindowProc(container, message, wParam, lParam);
 }
 
+// The class stays registered for the life of the process once made: a later
+// toolkit start uses it as it is.
 void RegisterContainerClass()
 {
-    if (containerClassRegistered)
+    WNDCLASSEXA found = {};
+    found.cbSize = sizeof(found);
+    if (GetClassInfoExA(ToolkitInstance(), CONTAINER_CLASS_NAME, &found))
         return;
     WNDCLASSEXA description = {};
     description.cbSize = sizeof(description);
@@ -60,10 +59,7 @@ void RegisterContainerClass()
     description.hCursor = LoadCursorA(0, IDC_ARROW);
     description.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
     description.lpszClassName = CONTAINER_CLASS_NAME;
-    // Fails harmlessly when the class is still registered from an earlier
-    // start; that class is the same and is used as it is.
     RegisterClassExA(&description);
-    containerClassRegistered = true;
 }
 
 LRESULT ContainerOpenList(HWND container, int32_t)
@@ -209,11 +205,6 @@ void ForgetFailedNumber(int32_t requested, int32_t number)
 }
 
 }  // namespace
-
-void ResetContainerModule()
-{
-    containerClassRegistered = false;
-}
 
 int32_t CreateContainer(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
                         uint32_t flags)

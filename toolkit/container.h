@@ -30,8 +30,3 @@ int32_t CreateContainer(int32_t number, int32_t x, int32_t y, int32_t width, int
 // Creates an editor in the current parent, then drains the message queue and
 // drops any pending event. Result as for CreateContainer; 0 on failure.
 int32_t CreateEditor(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height);
-
-// Part of the toolkit start-up (called by InitControlLists): the next container
-// creation registers the class again (a class that is still registered from an
-// earlier start is kept, with its current background).
-void ResetContainerModule();

@@ -1,8 +1,6 @@
 // Numbered controls: creation, control lists and the common operations.
 #include "toolkit/controls.h"
 
-#include "toolkit/container.h"
-
 namespace {
 
 // Window into which new controls are placed; 0 until a control list is
@@ -206,7 +204,6 @@ void InitControlLists()
     parentDepth = 0;
     for (HWND& entry : parentStack)
         entry = 0;
-    ResetContainerModule();
 }
 
 HWND CurrentControlParent() { return currentParent; }

@@ -27,7 +27,7 @@ constexpr int32_t CONTROL_LIST_DEPTH = 45;
 inline HFONT StockFontRequest() { return reinterpret_cast<HFONT>(static_cast<intptr_t>(-1)); }
 
 // Toolkit start-up step (after InitControlModule): no current parent, empty
-// parent stack, container class to be registered on first use.
+// parent stack. This module owns the stack; containers push onto it.
 void InitControlLists();
 
 // ---------------------------------------------------------------------------

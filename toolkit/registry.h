@@ -75,6 +75,12 @@ void TableForget(ObjectTable* table);
 // used. Numbers at or above the nominal size grow the table to number + 30.
 // Returns 0 when the number is invalid (below -1) or memory cannot be had; the
 // table then stays as it was. The address is valid until the table next grows.
+//
+// The rule for every record address, obtained or looked up: it holds only
+// until the next call that can send a message (creating, showing, moving or
+// destroying a window, SendMessage): the handlers that run meanwhile may
+// create objects and move the table. Write through the record before such a
+// call, or take it again afterwards. Numberless records never move.
 void* RegistryObtain(ObjectTable* table, int32_t number, int32_t* numberOut);
 // The record of a live object under the number (handle non-zero), else 0.
 // Numbers below -1 and identities never handed out (or already released)

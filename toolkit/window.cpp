@@ -352,9 +352,10 @@ int32_t CreateNumberedWindowEx(int32_t number, int32_t x, int32_t y, int32_t wid
         return 0;
     }
     currentWindow = window;
+    AttachAccelerators(record);
+    // Last: showing sends messages, after which the record may have moved.
     if (visible && (style & WS_MAXIMIZE))
         ShowWindow(window, SW_MAXIMIZE);
-    AttachAccelerators(record);
     return number == ANY_NUMBER ? used : static_cast<int32_t>(reinterpret_cast<intptr_t>(window));
 }
 

@@ -116,7 +116,8 @@ bool CouplerAttach()
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (stateFile == INVALID_HANDLE_VALUE)
         return false;
-    if (ReadWord(offsetof(CouplerState, magic)) != COUPLER_MAGIC) {
+    if (ReadWord(offsetof(CouplerState, magic)) != COUPLER_MAGIC ||
+        ReadWord(offsetof(CouplerState, version)) != COUPLER_VERSION) {
         CouplerDetach();
         return false;
     }
@@ -214,37 +215,27 @@ std::string CouplerReadFromProgram(int com)
     return Request(COUPLER_OP_READ, com, 0, 0, 0, std::string(), &answer) ? answer : std::string();
 }
 
-bool CouplerSetAdapter(int com, int statusDelayMs, int requestCostMs)
-{
-    return Request(COUPLER_OP_ADAPTER, com, statusDelayMs, requestCostMs);
-}
+bool CouplerSetAdapter(int com, int delay, int cost) { return Request(COUPLER_OP_ADAPTER, com, delay, cost); }
 
 int64_t CouplerLineRequests(int com)
 {
-    std::string answer;
-    int64_t count = -1;
-    if (Request(COUPLER_OP_LINE_REQUESTS, com, 0, 0, 0, std::string(), &answer) && answer.size() == sizeof count)
-        memcpy(&count, answer.data(), sizeof count);
-    return count;
+    CouplerPort port;
+    return ReadPort(com, &port) ? static_cast<int64_t>(port.lineRequests) : -1;
 }
 
 bool CouplerVanishAfter(int com, int requests) { return Request(COUPLER_OP_VANISH_AFTER, com, requests); }
-bool CouplerSetChips(int com, unsigned chips) { return Request(COUPLER_OP_CHIPS, com, static_cast<int32_t>(chips)); }
-bool CouplerSetBusFault(int com, CouplerBusFaultKind fault) { return Request(COUPLER_OP_BUS_FAULT, com, fault); }
+bool CouplerSetChips(int com, unsigned chips) { return Request(COUPLER_OP_CHIPS, com, int32_t(chips)); }
+bool CouplerSetBusFault(int com, CouplerBusFaultKind f) { return Request(COUPLER_OP_BUS_FAULT, com, f); }
 
-bool CouplerEeprom(int com, std::string* bytes)
-{
-    return Request(COUPLER_OP_EEPROM, com, 0, 0, 0, std::string(), bytes) && bytes->size() == 256;
-}
-
+bool CouplerEeprom(int com, std::string* to) { return Request(COUPLER_OP_EEPROM, com, 0, 0, 0, "", to); }
 bool CouplerSetEeprom(int com, const std::string& bytes)
 {
-    return bytes.size() == 256 && Request(COUPLER_OP_SET_EEPROM, com, 256, 0, 0, bytes);
+    return Request(COUPLER_OP_SET_EEPROM, com, static_cast<int32_t>(bytes.size()), 0, 0, bytes);
 }
 
 bool CouplerSetWriteProtect(int com, bool on) { return Request(COUPLER_OP_WRITE_PROTECT, com, on); }
 bool CouplerSetExpanderInputs(int com, int inputs) { return Request(COUPLER_OP_EXPANDER, com, inputs); }
-bool CouplerSetTemperature(int com, int halfDegrees) { return Request(COUPLER_OP_TEMPERATURE, com, halfDegrees); }
+bool CouplerSetTemperature(int com, int half) { return Request(COUPLER_OP_TEMPERATURE, com, half); }
 bool CouplerSetSensorInterrupt(int com, bool wired) { return Request(COUPLER_OP_SENSOR_INT, com, wired); }
 
 std::string CouplerBusLog(int com)

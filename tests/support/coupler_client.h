@@ -76,34 +76,19 @@ struct CouplerLine {
 };
 bool CouplerLineSettings(int com, CouplerLine* line);
 
-// Adapter models, per port, cleared by CouplerReset: DSR, CTS and DCD read as
-// they were statusDelayMs ago (as USB adapters report modem status late), and
-// every line request (switch or sample) takes requestCostMs (like one USB
-// control transfer).
+// Adapter models, per port, cleared by CouplerReset: DSR, CTS and DCD read as they were statusDelayMs
+// ago (as USB adapters report modem status late); every line request (switch or sample) takes requestCostMs.
 bool CouplerSetAdapter(int com, int statusDelayMs, int requestCostMs);
-// Line requests (switches and samples of the modem lines) the program made on
-// the port so far.
-int64_t CouplerLineRequests(int com);
-// The adapter is pulled once the program has made `requests` more line
-// requests (0: at once): that request and every later one fails, new opens
-// fail (as CouplerPortVanish(com, true)).
+int64_t CouplerLineRequests(int com);  // switches and samples of the lines the program asked for
+// The adapter is pulled once the program has made `requests` more line requests (0: at once): the
+// next request and every later one fails, new opens fail (as CouplerPortVanish(com, true)).
 bool CouplerVanishAfter(int com, int requests);
 
 // The I2C bus behind the coupler (all off after CouplerReset; the bench starts
-// with none).
-enum CouplerChipBits {
-    CHIP_EEPROM = 1,    // 24C02 at 0x50
-    CHIP_EXPANDER = 2,  // 8-bit port at 0x20
-    CHIP_SENSOR = 4     // temperature sensor at 0x48
-};
+// with none). Chips: 24C02 EEPROM at 0x50, 8-bit port at 0x20, temperature sensor at 0x48.
+enum CouplerChipBits { CHIP_EEPROM = 1, CHIP_EXPANDER = 2, CHIP_SENSOR = 4 };
 bool CouplerSetChips(int com, unsigned chips);  // switches chips on at their power-up state
-enum CouplerBusFaultKind {
-    BUS_OK = 0,
-    BUS_STUCK_SLAVE = 1,
-    BUS_NO_ACK = 2,
-    BUS_NO_PULLUP = 3,
-    BUS_SCL_TIMEOUT = 4
-};
+enum CouplerBusFaultKind { BUS_OK, BUS_STUCK_SLAVE, BUS_NO_ACK, BUS_NO_PULLUP, BUS_SCL_TIMEOUT };
 bool CouplerSetBusFault(int com, CouplerBusFaultKind fault);
 bool CouplerEeprom(int com, std::string* bytes);           // the 24C02's 256 bytes
 bool CouplerSetEeprom(int com, const std::string& bytes);  // 256 bytes
@@ -111,8 +96,7 @@ bool CouplerSetWriteProtect(int com, bool on);
 bool CouplerSetExpanderInputs(int com, int inputs);   // levels the outside world drives, 0..255
 bool CouplerSetTemperature(int com, int halfDegrees);  // 43 = 21.5 degC, -11 = -5.5 degC
 bool CouplerSetSensorInterrupt(int com, bool wired);   // sensor's O.S. output wired to INT
-// Decoded transfers since the last call, one line each,
-// e.g. "S 50 W A 00 A Sr 50 R A FF A FF N P\n".
+// Decoded transfers since the last call, one line each: "S 50 W A 00 A Sr 50 R A FF N P\n".
 std::string CouplerBusLog(int com);
 
 // Bytes that arrive at the program reading the port, and the bytes the

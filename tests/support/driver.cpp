@@ -1,16 +1,154 @@
 #include "tests/support/driver.h"
 
+#include <stdlib.h>
+
+#include <algorithm>
+
+#include "app/layout.h"
 #include "tests/support/coupler_client.h"
 
-COLORREF ClientPixel(HWND window, int x, int y)
+namespace {
+
+struct Search {
+    DWORD number;        // process, or control identifier
+    const char* kind;    // window class of a top-level window
+    const char* title;   // 0: any
+    HWND found;
+};
+
+BOOL CALLBACK Match(HWND window, LPARAM param)
 {
-    POINT p = {x, y};
-    ClientToScreen(window, &p);
-    HDC screen = GetDC(0);
-    COLORREF colour = GetPixel(screen, p.x, p.y);
-    ReleaseDC(0, screen);
-    return colour;
+    Search* s = reinterpret_cast<Search*>(param);
+    DWORD pid = 0;
+    char kind[64] = "";
+    GetWindowThreadProcessId(window, &pid);
+    GetClassNameA(window, kind, sizeof kind);
+    bool found = s->kind ? pid == s->number && IsWindowVisible(window) && !lstrcmpA(kind, s->kind) &&
+                               (!s->title || WindowText(window) == s->title)
+                         : GetWindowLongA(window, GWL_ID) == static_cast<LONG>(s->number);
+    s->found = found ? window : 0;
+    return !found;
 }
+
+// Polls every few milliseconds until done() or the time is up.
+template <typename Done>
+bool Poll(DWORD timeoutMs, Done done, DWORD everyMs = 10)
+{
+    for (DWORD start = GetTickCount(); !done(); Sleep(everyMs))
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+std::string WindowsPath(const std::string& unixPath)
+{
+    std::string path = "Z:" + unixPath;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+HWND FindControl(HWND top, int number)
+{
+    Search s = {static_cast<DWORD>(number), 0, 0, 0};
+    EnumChildWindows(top, Match, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+std::string WindowText(HWND window)
+{
+    char text[1024] = "";
+    Ask(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool wide)
+{
+    DWORD_PTR answer = 0;
+    bool answered = (wide ? SendMessageTimeoutW : SendMessageTimeoutA)(window, message, wParam, lParam,
+                                                                       SMTO_ABORTIFHUNG, 3000, &answer);
+    return answered ? static_cast<LRESULT>(answer) : -1;
+}
+
+uint32_t Setting(const char* name, uint32_t fallback)
+{
+    const char* value = getenv(name);
+    return value && *value ? static_cast<uint32_t>(strtoul(value, nullptr, 10)) : fallback;
+}
+
+void Click(HWND window)
+{
+    RECT r;
+    GetWindowRect(window, &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
+    mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+}
+
+bool PressOk(HWND box)
+{
+    PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    return Poll(5000, [box] { return !IsWindowVisible(box); });
+}
+
+bool WaitPostedMessagesTaken(HWND editor, DWORD timeoutMs)
+{
+    // Posted messages of a thread are taken in order: once a first marker
+    // arrived, what the earlier ones posted is queued, and a second follows it.
+    static WPARAM marker = 0;
+    for (int round = 0; round < 2; ++round) {
+        marker = marker % 50 + 1;
+        if (!PostMessageA(editor, EM_SETSEL, marker, marker) ||
+            !Poll(timeoutMs, [&] { return LOWORD(Ask(editor, EM_GETSEL)) == marker; }, 1))
+            return false;
+    }
+    return true;
+}
+
+HWND WaitTesterTakingMessages(HWND mainWindow, DWORD timeoutMs)
+{
+    HWND editor = 0;
+    bool filled = Poll(timeoutMs, [&] { return Ask(editor = FindControl(mainWindow, HELP_EDITOR), WM_GETTEXTLENGTH) > 49; });
+    return filled && WaitPostedMessagesTaken(editor, timeoutMs) ? editor : 0;
+}
+
+TesterProcess::~TesterProcess()
+{
+    if (info_.hProcess && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(info_.hProcess, 99);
+        WaitForSingleObject(info_.hProcess, 5000);
+    }
+    CloseHandle(info_.hProcess);
+    CloseHandle(info_.hThread);
+}
+
+bool TesterProcess::Start(const std::string& arguments)
+{
+    std::string exe = WindowsPath(CT_TESTER_EXE), line = "\"" + exe + "\" " + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    return CreateProcessA(exe.c_str(), &line[0], 0, 0, FALSE, 0, 0, 0, &startup, &info_);
+}
+
+// A visible top-level window of the program, of this class and title (0: any);
+// 0 when none comes in time or the program ends.
+HWND TesterProcess::WaitWindow(const char* kind, const char* title, DWORD timeoutMs)
+{
+    Search s = {info_.dwProcessId, kind, title, 0};
+    Poll(timeoutMs, [&] {
+        EnumWindows(Match, reinterpret_cast<LPARAM>(&s));
+        return s.found || WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0;
+    });
+    return s.found;
+}
+
+bool TesterProcess::WaitExit(DWORD* code, DWORD timeoutMs)
+{
+    return WaitForSingleObject(info_.hProcess, timeoutMs) == WAIT_OBJECT_0 && GetExitCodeProcess(info_.hProcess, code);
+}
+
+// --- the end-to-end session -------------------------------------------------
 
 Session::~Session()
 {
@@ -49,7 +187,7 @@ bool Session::Press(int button)
 void Session::Select(int list, int index)
 {
     // As a pick does: the selection, then the list's word to its parent.
-    SendMessageA(Control(list), CB_SETCURSEL, index, 0);
+    Ask(Control(list), CB_SETCURSEL, index);
     PostMessageA(GetParent(Control(list)), WM_COMMAND, MAKEWPARAM(list, CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(Control(list)));
     WaitPostedMessagesTaken(editor);
@@ -59,10 +197,10 @@ std::vector<std::string> Session::Items(int list)
 {
     // Wide: between processes Wine passes only an ANSI item's first character.
     std::vector<std::string> items;
-    for (LRESULT i = 0, n = SendMessageA(Control(list), CB_GETCOUNT, 0, 0); i < n; ++i) {
+    for (LRESULT i = 0, n = Ask(Control(list), CB_GETCOUNT); i < n; ++i) {
         wchar_t wide[64] = L"";
         char narrow[64] = "";
-        SendMessageW(Control(list), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide));
+        Ask(Control(list), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide), true);
         WideCharToMultiByte(1252, 0, wide, -1, narrow, sizeof narrow, 0, 0);
         items.push_back(narrow);
     }
@@ -76,18 +214,31 @@ bool Session::Answer(const expected::Box& box, const char* openButtonMeanwhile)
     EXPECT_TRUE(shown) << "no box \"" << box.title << "\"; " << (other ? WindowText(other) : "none") << " is up";
     EXPECT_EQ(text, shown ? box.text : "") << box.title;
     EXPECT_EQ(button, shown && openButtonMeanwhile ? openButtonMeanwhile : button) << "while " << box.title << " is up";
+    // Every box of the tester has a single OK button and no icon.
+    std::vector<int> buttons;
+    for (int id = IDOK; shown && id <= IDCONTINUE; ++id)
+        if (IsWindowVisible(GetDlgItem(shown, id)))
+            buttons.push_back(id);
+    EXPECT_EQ(buttons, std::vector<int>(shown ? 1 : 0, IDOK)) << box.title << ": the buttons shown, not just OK (1)";
+    EXPECT_EQ(shown ? Ask(GetDlgItem(shown, 0x440), STM_GETICON) : 0, 0) << box.title << ": an icon";
     bool closed = shown && PressOk(shown) && WaitPostedMessagesTaken(editor);
     return closed && text == box.text && (!openButtonMeanwhile || button == openButtonMeanwhile);
 }
 
 ::testing::AssertionResult Session::Colour(HWND target, int x, int y, COLORREF colour)
 {
+    POINT p = {x, y};
+    ClientToScreen(target, &p);
+    HDC screen = GetDC(0);
+    COLORREF shown = GetPixel(screen, p.x, p.y);
     // The colour comes with the next paint, a little after the text.
-    for (int i = 0; i < 75; ++i, Sleep(20))
-        if (ClientPixel(target, x, y) == colour)
-            return ::testing::AssertionSuccess();
+    for (int i = 0; i < 75 && shown != colour; ++i, Sleep(20))
+        shown = GetPixel(screen, p.x, p.y);
+    ReleaseDC(0, screen);
+    if (shown == colour)
+        return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "control " << GetWindowLongA(target, GWL_ID) << " shows 0x" << std::hex
-                                         << ClientPixel(target, x, y) << ", not 0x" << colour;
+                                         << shown << ", not 0x" << colour;
 }
 
 ::testing::AssertionResult Session::Field(int field, const char* text, COLORREF background)

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/layout.h"
-#include "tools/drive/drive.h"
+#include "tests/support/driver.h"
 
 namespace bench {
 

@@ -8,7 +8,7 @@
 
 #include "app/layout.h"
 #include "tests/support/coupler_client.h"
-#include "tools/drive/drive.h"
+#include "tests/support/driver.h"
 #include "tools/bench/bench_support.h"
 
 namespace {

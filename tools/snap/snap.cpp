@@ -5,7 +5,7 @@
 //   snap.exe OUTPUT.bmp
 #include <stdio.h>
 
-#include "tools/drive/drive.h"
+#include "tests/support/driver.h"
 #include "tools/snap/screenshot.h"
 
 int main(int argc, char** argv)

@@ -122,7 +122,9 @@ uint8_t* BusEepromMemory(struct CouplerBus* bus);
 
 /* Decoded transfers, one line each ("S 50 W A 00 A Sr 50 R A FF N P\n"),
  * in a ring: copies what came after position *read into text (at most size
- * bytes), moves *read on and returns the byte count. */
+ * bytes, no terminating zero), moves *read on and returns the byte count.
+ * A position from before the last power-up or overwritten since reads on from
+ * the oldest text kept. */
 uint32_t BusTakeLog(const struct CouplerBus* bus, uint32_t* read, char* text, uint32_t size);
 /* One line describing the chips' state for the live view, at now; BusDescribe
  * takes the latest time any call brought. */

@@ -36,7 +36,6 @@ enum CouplerOp {
     COUPLER_OP_LINE_SETTINGS = 11, /* answer data: a CouplerTermios of the pty */
     COUPLER_OP_FAULT = 12,         /* arg0: a CouplerFault, arg1: its delay in ms (slow SDA, SCL leak) */
     COUPLER_OP_ADAPTER = 13,       /* arg0: status delay ms, arg1: cost per line request ms */
-    COUPLER_OP_LINE_REQUESTS = 14, /* answer data: the port's line request count (int64_t) */
     COUPLER_OP_VANISH_AFTER = 15,  /* arg0: the adapter is pulled after that many more line requests */
     COUPLER_OP_CHIPS = 16,         /* arg0: BUS_CHIP_* bits switched on at their power-up state */
     COUPLER_OP_BUS_FAULT = 17,     /* arg0: a BusFault */
@@ -55,7 +54,7 @@ enum CouplerFault {
     COUPLER_FAULT_SDA_LOW = 1,     /* SDA stuck at ground: DSR always off */
     COUPLER_FAULT_SDA_HIGH = 2,    /* SDA stuck high: DSR always on */
     COUPLER_FAULT_NO_READBACK = 3, /* SDA read-back not wired: DSR always off */
-    COUPLER_FAULT_SCL_LEAK = 4,    /* SCL leaks into SDA: DSR off for 5 ms, faultDelayMs after every RTS edge */
+    COUPLER_FAULT_SCL_LEAK = 4,    /* SCL leaks into SDA: DSR off for 5 ms, faultDelayMs after RTS edges */
     COUPLER_FAULT_INT_LOW = 5,     /* INT stuck at ground: CTS always on */
     COUPLER_FAULT_SLOW_SDA = 6,    /* DSR follows DTR only after faultDelayMs */
     COUPLER_FAULT_COUNT = 7
@@ -93,11 +92,11 @@ struct CouplerModel {
     int64_t rtsChanged;    /* time of the last RTS change up to then */
     uint32_t flags;        /* COUPLER_MODEL_* */
     uint32_t fault;        /* a CouplerFault */
-    uint32_t faultDelayMs; /* slow SDA: DSR follows DTR after this; SCL leak: shows this long after the edge */
+    uint32_t faultDelayMs; /* slow SDA: DSR follows DTR after this; SCL leak: shows this long after edges */
     uint32_t pad;
 };
 
-#define COUPLER_HISTORY 64 /* models kept per port: a 16 ms delay needs one per line request */
+#define COUPLER_HISTORY 256 /* models kept per port: enough for a 16 ms delay behind a fast master */
 
 /* DTR, RTS and their change count in one word, so that a switch and the drop
  * at close cannot overwrite each other. */
@@ -170,7 +169,8 @@ _Static_assert(sizeof(struct CouplerPort) == COUPLER_PORT_SIZE, "port record lay
 _Static_assert(sizeof(struct CouplerTermios) == 48, "line settings layout");
 _Static_assert(offsetof(struct CouplerState, ports) == COUPLER_PORTS_OFFSET, "state layout");
 _Static_assert(offsetof(struct CouplerPort, lastChange) == 24, "port record layout");
-_Static_assert(offsetof(struct CouplerPort, history) == 96 && sizeof(struct CouplerModel) == 40, "port record layout");
+_Static_assert(offsetof(struct CouplerPort, history) == 96 && sizeof(struct CouplerModel) == 40,
+               "port record layout");
 _Static_assert(offsetof(struct CouplerState, buses) % 8 == 0, "state layout");
 #endif
 

@@ -64,6 +64,9 @@ struct Port {
     std::string fromProgram;    // bytes the program wrote, not yet fetched
     uint32_t shownChanges = 0;  // line change count last shown (interactive)
     int openCount = 0;          // opens of the slave not yet closed, as the daemon knows them
+    int64_t closedAt = 0;       // time of a last close still waiting for its hang-up, 0 none
+    bool hangUpUnsure = false;  // an open was refused (locked pty): the master shows no hang-up
+                                // at the next close, until an open succeeds again
     uint32_t seenLines = 0;     // the lines word at the last look (before the latest close)
     bool locked = false;        // the pty is locked against new opens
     uint32_t viewLogRead = 0;   // bus log position of the live view
@@ -156,6 +159,7 @@ void SetLock(Port& port)
     int locked = Record(port).busy || Record(port).vanished ? 1 : 0;
     ioctl(port.master, TIOCSPTLCK, &locked);
     port.locked = locked;
+    port.hangUpUnsure = port.hangUpUnsure || locked;
 }
 
 void DrainMaster(Port& port)
@@ -377,8 +381,8 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
         return true;
     case COUPLER_OP_SET_INPUTS:
         ChangeModel(*port,
-                    COUPLER_MODEL_OVERRIDE | (arg[0] ? COUPLER_MODEL_DSR : 0) | (arg[1] ? COUPLER_MODEL_CTS : 0) |
-                        (arg[2] ? COUPLER_MODEL_DCD : 0),
+                    COUPLER_MODEL_OVERRIDE | (arg[0] ? COUPLER_MODEL_DSR : 0) |
+                        (arg[1] ? COUPLER_MODEL_CTS : 0) | (arg[2] ? COUPLER_MODEL_DCD : 0),
                     COUPLER_MODEL_DSR | COUPLER_MODEL_CTS | COUPLER_MODEL_DCD);
         return true;
     case COUPLER_OP_CLEAR_INPUTS:
@@ -394,12 +398,6 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
             return false;
         SetAdapter(record, static_cast<uint32_t>(arg[0]), static_cast<uint32_t>(arg[1]));
         return true;
-    case COUPLER_OP_LINE_REQUESTS: {
-        int64_t count = __atomic_load_n(&record.lineRequests, __ATOMIC_ACQUIRE);
-        memcpy(state->data, &count, sizeof count);
-        state->dataLength = sizeof count;
-        return true;
-    }
     case COUPLER_OP_VANISH_AFTER:
         if (arg[0] < 0)
             return false;
@@ -423,9 +421,10 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
         state->dataLength = 256;
         return true;
     case COUPLER_OP_SET_EEPROM:
-        if (arg[0] != 256)
+        if (arg[0] != 256)  // the client sends the whole array or nothing
             return false;
-        return ChangeBus(*port, [](CouplerBus* bus, int64_t) { memcpy(BusEepromMemory(bus), state->data, 256); });
+        return ChangeBus(*port,
+                         [](CouplerBus* bus, int64_t) { memcpy(BusEepromMemory(bus), state->data, 256); });
     case COUPLER_OP_WRITE_PROTECT:
         return ChangeBus(*port, [arg](CouplerBus* bus, int64_t) { BusSetWriteProtect(bus, arg[0] != 0); });
     case COUPLER_OP_EXPANDER:
@@ -440,8 +439,8 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
         return ChangeBus(*port, [arg](CouplerBus* bus, int64_t) { BusSetSensorInterrupt(bus, arg[0] != 0); });
     case COUPLER_OP_BUS_LOG: {
         BusLock(&Bus(*port));
-        state->dataLength = BusTakeLog(&Bus(*port), &port->clientLogRead, reinterpret_cast<char*>(state->data),
-                                       COUPLER_DATA_MAX);
+        state->dataLength = BusTakeLog(&Bus(*port), &port->clientLogRead,
+                                       reinterpret_cast<char*>(state->data), COUPLER_DATA_MAX);
         BusUnlock(&Bus(*port));
         return true;
     }
@@ -583,6 +582,7 @@ void HandleKey(char key)
         return;
     }
     uint32_t flags = ModelCurrent(&record).flags;
+    uint32_t held = flags & COUPLER_MODEL_SDA_HELD, pulled = flags & COUPLER_MODEL_INT_PULLED;
     char text[80];
     switch (key) {
     case '\t':
@@ -590,13 +590,12 @@ void HandleKey(char key)
         Show("%s", "selected", ports[selected]);
         break;
     case 's':
-        ChangeModel(port, flags & COUPLER_MODEL_SDA_HELD ? 0 : COUPLER_MODEL_SDA_HELD, COUPLER_MODEL_SDA_HELD);
-        Show("%s", (flags & COUPLER_MODEL_SDA_HELD) ? "SDA released" : "SDA held at ground by a slave", port);
+        ChangeModel(port, held ? 0 : COUPLER_MODEL_SDA_HELD, COUPLER_MODEL_SDA_HELD);
+        Show("%s", held ? "SDA released" : "SDA held at ground by a slave", port);
         break;
     case 'i':
-        ChangeModel(port, flags & COUPLER_MODEL_INT_PULLED ? 0 : COUPLER_MODEL_INT_PULLED, COUPLER_MODEL_INT_PULLED);
-        Show("%s", (flags & COUPLER_MODEL_INT_PULLED) ? "INT released (CTS off)" : "INT pulled to ground (CTS on)",
-             port);
+        ChangeModel(port, pulled ? 0 : COUPLER_MODEL_INT_PULLED, COUPLER_MODEL_INT_PULLED);
+        Show("%s", pulled ? "INT released (CTS off)" : "INT pulled to ground (CTS on)", port);
         break;
     case 'f': {
         uint32_t name = (FaultName(port) + 1) % FAULT_NAME_COUNT;
@@ -609,8 +608,8 @@ void HandleKey(char key)
             SetAdapter(record, 0, 0);
         else
             SetAdapter(record, options.keyDelayMs, options.keyCostMs);
-        snprintf(text, sizeof text, "adapter: status %u ms late, %u ms per line request", record.statusDelayMs,
-                 record.requestCostMs);
+        snprintf(text, sizeof text, "adapter: status %u ms late, %u ms per line request",
+                 record.statusDelayMs, record.requestCostMs);
         Show("%s", text, port);
         break;
     case 'b':
@@ -679,7 +678,10 @@ void LastClose(Port& port, bool reopened)
 // and a reopen within one tick (Wine's server and the program share one open
 // description per Windows handle: one open, one close). inotify folds two
 // equal events in a row into one (two opens, then two closes); the master's
-// hang-up (no one has the slave open) puts the count right.
+// hang-up (no one has the slave open; a master whose slave was never opened
+// shows none) puts the count right. The close event comes before the tty is
+// released, so a close is taken once the hang-up or a new open follows it;
+// after a refused open the kernel shows no hang-up, and the event decides.
 void WatchCloses()
 {
     std::vector<std::pair<Port*, uint32_t>> events;
@@ -696,29 +698,38 @@ void WatchCloses()
     }
     for (size_t i = 0; i < events.size(); i++) {
         Port& port = *events[i].first;
-        if (events[i].second & IN_OPEN)
+        if ((events[i].second & IN_OPEN) && port.closedAt) {
+            port.closedAt = 0;
+            LastClose(port, true);
+        }
+        if (events[i].second & IN_OPEN) {
             port.openCount++;
+            port.hangUpUnsure = false;
+        }
         if (!(events[i].second & IN_CLOSE) || port.openCount == 0 || --port.openCount > 0)
             continue;
         bool reopened = false;
         for (size_t j = i + 1; j < events.size(); j++)
             reopened = reopened || (events[j].first == &port && (events[j].second & IN_OPEN));
-        struct pollfd master = {port.master, 0, 0};
-        if (!reopened && !(poll(&master, 1, 0) == 1 && (master.revents & POLLHUP)))
-            port.openCount = 1;  // two opens folded into one: a handle is still open
-        else
+        if (reopened || port.hangUpUnsure)
             LastClose(port, reopened);
+        else
+            port.closedAt = ModelNow();
     }
+    int64_t now = ModelNow();
     for (Port& port : ports) {
         struct pollfd master = {port.master, 0, 0};
         bool hangUp = poll(&master, 1, 0) == 1 && (master.revents & POLLHUP);
-        if (hangUp && port.openCount > 0) {
+        if (hangUp && (port.openCount > 0 || port.closedAt)) {
             port.openCount = 0;
+            port.closedAt = 0;
             LastClose(port, false);
-        } else if (!hangUp && port.openCount == 0) {
+        } else if (port.closedAt && now - port.closedAt > 200000) {
+            port.closedAt = 0;  // still no hang-up after 20 ms: two opens had been folded into one
             port.openCount = 1;
         }
-        port.seenLines = __atomic_load_n(&Record(port).lines, __ATOMIC_ACQUIRE);
+        if (!port.closedAt)  // the lines before a close stay known until it is taken
+            port.seenLines = __atomic_load_n(&Record(port).lines, __ATOMIC_ACQUIRE);
         if (port.locked != (Record(port).busy || Record(port).vanished))
             SetLock(port);
     }
@@ -771,7 +782,9 @@ bool ParseFault(const char* text)
     size_t colon = name.find(':');
     if (colon != std::string::npos) {
         std::string kind = name.substr(0, colon);
-        uint32_t* delay = kind == "slow-sda" ? &options.slowSdaMs : kind == "scl-leak" ? &options.sclLeakMs : nullptr;
+        uint32_t* delay = kind == "slow-sda"   ? &options.slowSdaMs
+                          : kind == "scl-leak" ? &options.sclLeakMs
+                                               : nullptr;
         if (!delay || !ParseMs(name.c_str() + colon + 1, delay))
             return false;
         name.erase(colon);
@@ -900,11 +913,10 @@ bool CreatePort(int com)
     port.watch = inotify_add_watch(closeWatch, name, IN_OPEN | IN_CLOSE);
     if (port.watch < 0)
         return false;
-    if (!options.eepromPath.empty()) {
-        char path[512];
-        snprintf(path, sizeof path, options.eepromPath.c_str(), com);
-        port.eepromPath = path;
-    }
+    port.eepromPath = options.eepromPath;
+    size_t number = port.eepromPath.find("%d");
+    if (number != std::string::npos)
+        port.eepromPath.replace(number, 2, std::to_string(com));
     CouplerPort& record = state->ports[com - 1];
     strcpy(record.pts, name);
     record.exists = 1;

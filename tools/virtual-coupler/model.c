@@ -56,7 +56,8 @@ static uint32_t BusFlags(struct CouplerBus* bus, int64_t at)
 void ModelPush(struct CouplerPort* port, struct CouplerBus* bus, struct CouplerModel model, int64_t now)
 {
     model.since = now;
-    model.flags = (model.flags & ~(COUPLER_MODEL_BUS_SDA_LOW | COUPLER_MODEL_BUS_INT_LOW)) | BusFlags(bus, now);
+    model.flags =
+        (model.flags & ~(COUPLER_MODEL_BUS_SDA_LOW | COUPLER_MODEL_BUS_INT_LOW)) | BusFlags(bus, now);
     port->history[port->models % COUPLER_HISTORY] = model;
     __atomic_store_n(&port->models, port->models + 1, __ATOMIC_RELEASE);
 }
@@ -79,7 +80,8 @@ int ModelSetLines(struct CouplerPort* port, struct CouplerBus* bus, uint32_t exp
     model.flags = (model.flags & ~(COUPLER_MODEL_DTR | COUPLER_MODEL_RTS)) | (dtr ? COUPLER_MODEL_DTR : 0) |
                   (rts ? COUPLER_MODEL_RTS : 0);
     port->lastChange = now;
-    __atomic_store_n(&port->lines, (((word >> COUPLER_LINE_COUNT_SHIFT) + 1) << COUPLER_LINE_COUNT_SHIFT) | bits,
+    __atomic_store_n(&port->lines,
+                     (((word >> COUPLER_LINE_COUNT_SHIFT) + 1) << COUPLER_LINE_COUNT_SHIFT) | bits,
                      __ATOMIC_RELEASE);
     BusLock(bus);
     BusLines(bus, rts != 0, dtr != 0, now);
@@ -128,10 +130,12 @@ int ModelInputs(const struct CouplerPort* port, struct CouplerBus* bus, int64_t 
     if (newest) /* the bus can change by itself (a time-out) while the lines stay */
         flags = (flags & ~(COUPLER_MODEL_BUS_SDA_LOW | COUPLER_MODEL_BUS_INT_LOW)) | BusFlags(bus, at);
     if (flags & COUPLER_MODEL_OVERRIDE)
-        return ((flags & COUPLER_MODEL_DSR) ? COUPLER_IN_DSR : 0) | ((flags & COUPLER_MODEL_CTS) ? COUPLER_IN_CTS : 0) |
+        return ((flags & COUPLER_MODEL_DSR) ? COUPLER_IN_DSR : 0) |
+               ((flags & COUPLER_MODEL_CTS) ? COUPLER_IN_CTS : 0) |
                ((flags & COUPLER_MODEL_DCD) ? COUPLER_IN_DCD : 0);
     int dtr = (flags & COUPLER_MODEL_DTR) != 0;
-    if (model->fault == COUPLER_FAULT_SLOW_SDA && at - model->dtrChanged < (int64_t)model->faultDelayMs * TICKS_PER_MS)
+    if (model->fault == COUPLER_FAULT_SLOW_SDA &&
+        at - model->dtrChanged < (int64_t)model->faultDelayMs * TICKS_PER_MS)
         dtr = !dtr; /* the line has not followed the last change yet */
     int sda = dtr && !(flags & (COUPLER_MODEL_SDA_HELD | COUPLER_MODEL_BUS_SDA_LOW));
     if (model->fault == COUPLER_FAULT_SDA_LOW || model->fault == COUPLER_FAULT_NO_READBACK)
@@ -140,6 +144,7 @@ int ModelInputs(const struct CouplerPort* port, struct CouplerBus* bus, int64_t 
         sda = 1;
     else if (model->fault == COUPLER_FAULT_SCL_LEAK && Leaking(port, model, at))
         sda = 0;
-    int intLow = (flags & (COUPLER_MODEL_INT_PULLED | COUPLER_MODEL_BUS_INT_LOW)) || model->fault == COUPLER_FAULT_INT_LOW;
+    int intLow = (flags & (COUPLER_MODEL_INT_PULLED | COUPLER_MODEL_BUS_INT_LOW)) ||
+                 model->fault == COUPLER_FAULT_INT_LOW;
     return (sda ? COUPLER_IN_DSR : 0) | (intLow ? COUPLER_IN_CTS : 0);
 }

@@ -58,8 +58,8 @@ static int IsLineRequest(unsigned long request)
 /* The slot of the virtual port the descriptor is open on, or -1. */
 static int FindPort(int fd)
 {
-    if (!state || state->magic != COUPLER_MAGIC)
-        return -1;
+    if (!state || state->magic != COUPLER_MAGIC || state->version != COUPLER_VERSION)
+        return -1; /* a daemon of another layout: its file is not ours to read */
     char link[64], target[COUPLER_PTS_MAX + 1];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     ssize_t length = readlink(link, target, sizeof target - 1);
@@ -92,7 +92,8 @@ static int AdapterRequest(struct CouplerPort* port)
             __atomic_store_n(&port->vanished, 1u, __ATOMIC_RELEASE);
             break;
         }
-        if (__atomic_compare_exchange_n(&port->vanishAfter, &left, left - 1, 0, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE))
+        if (__atomic_compare_exchange_n(&port->vanishAfter, &left, left - 1, 0, __ATOMIC_ACQ_REL,
+                                        __ATOMIC_ACQUIRE))
             break;
     }
     if (__atomic_load_n(&port->vanished, __ATOMIC_ACQUIRE))
@@ -127,8 +128,8 @@ static int LineRequest(int slot, unsigned long request, int* bits)
     int current = ((lines & COUPLER_LINE_DTR) ? TIOCM_DTR : 0) | ((lines & COUPLER_LINE_RTS) ? TIOCM_RTS : 0);
     if (request == TIOCMGET) {
         int inputs = ModelInputs(port, bus, now - (int64_t)port->statusDelayMs * 10000);
-        *bits = current | ((inputs & COUPLER_IN_DSR) ? TIOCM_DSR : 0) | ((inputs & COUPLER_IN_CTS) ? TIOCM_CTS : 0) |
-                ((inputs & COUPLER_IN_DCD) ? TIOCM_CAR : 0);
+        *bits = current | ((inputs & COUPLER_IN_DSR) ? TIOCM_DSR : 0) |
+                ((inputs & COUPLER_IN_CTS) ? TIOCM_CTS : 0) | ((inputs & COUPLER_IN_DCD) ? TIOCM_CAR : 0);
     } else {
         int next = request == TIOCMSET ? *bits : request == TIOCMBIS ? current | *bits : current & ~*bits;
         ModelSetLines(port, bus, lines, (next & TIOCM_DTR) != 0, (next & TIOCM_RTS) != 0, now);
