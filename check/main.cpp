@@ -60,7 +60,11 @@ int32_t OpenPort(const char* settings, int com, const char** reason)
     return -1;
 }
 
-void Settings(int com, int baud, char (&settings)[40]) { snprintf(settings, sizeof settings, "com%d:%d,n,8,1", com, baud); }
+// The settings string the tester opens a port with.
+void Settings(int com, int baud, char (&settings)[40])
+{
+    snprintf(settings, sizeof settings, "com%d:%d,n,8,1", com, baud);
+}
 
 int ListPorts()
 {
@@ -82,17 +86,16 @@ int ListPorts()
     return EXIT_PASSED;
 }
 
-// What the open port did not take of its settings, in words, or "" when it
-// took them all.
-void Refused(int32_t mismatch, char (&words)[80])
+// "Einstellung Baudrate, Handshake nicht übernommen": what the open port did
+// not take of its settings (SETTINGS_* bits), in words.
+void Refused(int32_t mismatch, char (&words)[120])
 {
     static const char* const NAMES[] = {"Baudrate", "Datenformat", "Handshake"};
-    int length = 0;
+    int length = snprintf(words, sizeof words, "Einstellung");
     for (int bit = 0; bit < 3; bit++)
         if (mismatch & (1 << bit))
-            length += snprintf(words + length, sizeof words - length, "%s%s", length ? ", " : "", NAMES[bit]);
-    if (length)
-        snprintf(words + length, sizeof words - length, " nicht übernommen");
+            length += snprintf(words + length, sizeof words - length, "%s %s", length > 11 ? "," : "", NAMES[bit]);
+    snprintf(words + length, sizeof words - length, " nicht übernommen");
 }
 
 // How a run ended, for the row and the verdict line.
@@ -146,8 +149,6 @@ int Run(const CheckOptions& options)
     Say(SAY_NORMAL, "Kopplerprüfung an COM%d, %d Baud, %d Wiederholungen", options.port, options.baud, options.repeat);
     // The open succeeds even when the port refused part of its settings.
     int32_t mismatch = SerialSettingsMismatch(port, settings, 0);
-    char refused[80] = "";
-    Refused(mismatch, refused);
     StepResult first = {"", "", STEP_OK, "", ""};  // the first failed step, else the first skipped
     StepResult result = {"1", "", STEP_OK, "", ""};  // the step running or last run
     if (mismatch == 0 && Switch(SDA_OUT, 1) && Switch(SCL_OUT, 1))
@@ -176,7 +177,7 @@ int Run(const CheckOptions& options)
     SerialClose(port);
 
     if (mismatch > 0) {
-        snprintf(verdict.detail, sizeof verdict.detail, "Einstellung %s", refused);
+        Refused(mismatch, verdict.detail);
     } else if (mismatch < 0 || LinesLost()) {
         snprintf(verdict.detail, sizeof verdict.detail, "Schnittstelle verloren");
     } else if (LinesStopRequested()) {
