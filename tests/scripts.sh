@@ -26,15 +26,15 @@ zip="$tmp/dist/$name.zip"
 expect "line with the zip's own SHA-256" "package: SHA-256 of the zip: $(sha256sum "$zip" | cut -d' ' -f1)" \
   "$(grep 'SHA-256 of the zip' <<<"$output")"
 mkdir "$tmp/x" && (cd "$tmp/x" && python3 -m zipfile -e "$zip" .)
-expect "files in the zip" "LIESMICH-README.txt SHA256SUMS.txt coupler-check.exe coupler-tester.exe" \
+expect "files in the zip" "LIESMICH-README.txt SHA256SUMS.txt coupler-check.exe coupler-i2c.exe coupler-tester.exe" \
   "$(cd "$tmp/x/$name" && echo *)"
 expect "sums checked against the zip's files" \
-  "coupler-tester.exe: OK coupler-check.exe: OK LIESMICH-README.txt: OK" \
+  "coupler-tester.exe: OK coupler-check.exe: OK coupler-i2c.exe: OK LIESMICH-README.txt: OK" \
   "$(cd "$tmp/x/$name" && sha256sum -c SHA256SUMS.txt 2>&1 | tr '\n' ' ' | sed 's/ $//')"
 expect "read-me bytes" "efbbbf4572737465205a65696c650d0a0d0a4bc3bc727a65720d0a" \
   "$(od -An -tx1 "$tmp/x/$name/LIESMICH-README.txt" | tr -d ' \n')"
 # The version in each program's file properties (UTF-16 in the resource).
-for exe in coupler-tester.exe coupler-check.exe; do
+for exe in coupler-tester.exe coupler-check.exe coupler-i2c.exe; do
   python3 -c 'import re, sys; u=lambda t: re.escape(t.encode("utf-16-le"))
 sys.exit(not re.search(u("FileVersion\0") + b"(\0\0)?" + u(sys.argv[2] + "\0"), open(sys.argv[1], "rb").read()))' \
     "$tmp/x/$name/$exe" "$version" || fail "$exe: no FileVersion $version"
