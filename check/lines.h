@@ -6,7 +6,7 @@
 
 #include <stdint.h>
 
-enum Output { SDA_OUT, SCL_OUT };        // DTR, RTS
+enum Output { SDA_OUT, SCL_OUT };             // DTR, RTS
 enum Input { SDA_IN = 0x20, INT_IN = 0x10 };  // DSR, CTS in the modem-status word
 
 // The open port the calls work on; clears a loss from an earlier port.

@@ -47,8 +47,8 @@ HANDLE Open(const char* path, int tries, bool* created, char* reason, int size)
     else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         why = "ein Ordner, keine Datei";
     for (int i = 0; !why && i < tries; i++) {
-        HANDLE file = CreateFileA(path, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileA(path, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         DWORD error = GetLastError();
         if (file != INVALID_HANDLE_VALUE) {
             *created = error != ERROR_ALREADY_EXISTS;
@@ -99,8 +99,8 @@ bool LogAppend(const char* path, const char* fields, char* reason, int size)
     SYSTEMTIME now;
     GetLocalTime(&now);
     char row[700], bytes[2100];
-    snprintf(row, sizeof row, "%04u-%02u-%02uT%02u:%02u:%02u;%s\r\n", now.wYear, now.wMonth, now.wDay, now.wHour,
-             now.wMinute, now.wSecond, fields);
+    snprintf(row, sizeof row, "%04u-%02u-%02uT%02u:%02u:%02u;%s\r\n", now.wYear, now.wMonth, now.wDay,
+             now.wHour, now.wMinute, now.wSecond, fields);
     // A row begins on a line of its own, also after a file edited by hand.
     LARGE_INTEGER length = {};
     char last = '\n';
@@ -109,7 +109,8 @@ bool LogAppend(const char* path, const char* fields, char* reason, int size)
     if (written && length.QuadPart > 0) {
         LARGE_INTEGER end = length;
         end.QuadPart -= 1;
-        written = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ReadFile(file, &last, 1, &done, nullptr);
+        written =
+            SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ReadFile(file, &last, 1, &done, nullptr);
     }
     int size8 = ToUtf8(row, bytes, sizeof bytes);
     written = written && (length.QuadPart > 0 || Write(file, HEADER, sizeof HEADER - 1)) &&

@@ -94,7 +94,8 @@ void Refused(int32_t mismatch, char (&words)[120])
     int length = snprintf(words, sizeof words, "Einstellung");
     for (int bit = 0; bit < 3; bit++)
         if (mismatch & (1 << bit))
-            length += snprintf(words + length, sizeof words - length, "%s %s", length > 11 ? "," : "", NAMES[bit]);
+            length +=
+                snprintf(words + length, sizeof words - length, "%s %s", length > 11 ? "," : "", NAMES[bit]);
     snprintf(words + length, sizeof words - length, " nicht übernommen");
 }
 
@@ -113,8 +114,8 @@ int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
     SettleTimes settle = MeasuredSettleTimes();
     int length = snprintf(row, sizeof row, "COM%d;%d;%d;%s;%s;%s", options.port, options.baud, options.repeat,
                           options.interactive ? "ja" : "nein", verdict.word, verdict.detail);
-    snprintf(row + length, sizeof row - length, settle.count ? ";%.3f;%.3f;%.3f" : ";;;", settle.min, settle.median,
-             settle.max);
+    snprintf(row + length, sizeof row - length, settle.count ? ";%.3f;%.3f;%.3f" : ";;;", settle.min,
+             settle.median, settle.max);
     // Decimal commas, as the separator leaves them free and a German spreadsheet reads them.
     for (char* c = row + length; *c; c++)
         *c = *c == '.' ? ',' : *c;
@@ -146,10 +147,11 @@ int Run(const CheckOptions& options)
         return Finish(options, verdict, false);
     }
     LinesUse(port);
-    Say(SAY_NORMAL, "Kopplerprüfung an COM%d, %d Baud, %d Wiederholungen", options.port, options.baud, options.repeat);
+    Say(SAY_NORMAL, "Kopplerprüfung an COM%d, %d Baud, %d Wiederholungen", options.port, options.baud,
+        options.repeat);
     // The open succeeds even when the port refused part of its settings.
     int32_t mismatch = SerialSettingsMismatch(port, settings, 0);
-    StepResult first = {"", "", STEP_OK, "", ""};  // the first failed step, else the first skipped
+    StepResult first = {"", "", STEP_OK, "", ""};    // the first failed step, else the first skipped
     StepResult result = {"1", "", STEP_OK, "", ""};  // the step running or last run
     if (mismatch == 0 && Switch(SDA_OUT, 1) && Switch(SCL_OUT, 1))
         for (int step = 0; step < (options.interactive ? ALL_STEPS : AUTOMATIC_STEPS); step++) {

@@ -20,7 +20,8 @@ const char* const USAGE[] = {
     "  --expect A,B   danach am Bus genau diese Adressen (hexadezimal), z. B. --expect 50,20,48",
     "  --quiet        nur die Zeile mit dem Ergebnis",
     "  --list         die Schnittstellen COM1 bis COM20, die sich öffnen lassen",
-    "Ergebnis: 0 bestanden, 1 ein Schritt nicht bestanden, 2 Prüfung nicht möglich (Argumente, Schnittstelle,",
+    "Ergebnis: 0 bestanden, 1 ein Schritt nicht bestanden, 2 Prüfung nicht möglich (Argumente, "
+    "Schnittstelle,",
     "          Protokolldatei, Schnittstelle verloren), 3 unvollständig (Schritt übersprungen, abgebrochen)",
     nullptr};
 
@@ -31,7 +32,8 @@ int Number(const char* text, int low, int high)
 {
     char* end = nullptr;
     long value = strtol(text, &end, 10);
-    return *text >= '0' && *text <= '9' && !*end && value >= low && value <= high ? static_cast<int>(value) : -1;
+    return *text >= '0' && *text <= '9' && !*end && value >= low && value <= high ? static_cast<int>(value)
+                                                                                  : -1;
 }
 
 bool Refuse(char* error, int size, const char* format, ...)
@@ -58,7 +60,8 @@ bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int
             return Refuse(error, size, "%s braucht einen Wert", name);
         // The tester's notation: "COM3", "com3", "COM3:".
         size_t digits = strspn(name + 3, "0123456789");
-        bool port = !_strnicmp(name, "com", 3) && digits && (!name[3 + digits] || !strcmp(name + 3 + digits, ":"));
+        bool port =
+            !_strnicmp(name, "com", 3) && digits && (!name[3 + digits] || !strcmp(name + 3 + digits, ":"));
         if (!strcmp(name, "--baud")) {
             options->baud = Number(value, 75, 19200);
             if (std::find(BAUD_RATES, BAUD_RATES + 9, options->baud) == BAUD_RATES + 9)

@@ -2,12 +2,12 @@
 #pragma once
 
 struct CheckOptions {
-    int port = 0;               // COM number; 0 when none was given
-    int baud = 9600;            // one of the tester's baud rates
-    int repeat = 20;            // repetitions of the timed steps, 1 .. 10000
-    bool interactive = false;   // adds the steps that need a hand on the coupler
-    bool quiet = false;         // only the verdict line
-    bool list = false;          // list the ports instead of checking
+    int port = 0;              // COM number; 0 when none was given
+    int baud = 9600;           // one of the tester's baud rates
+    int repeat = 20;           // repetitions of the timed steps, 1 .. 10000
+    bool interactive = false;  // adds the steps that need a hand on the coupler
+    bool quiet = false;        // only the verdict line
+    bool list = false;         // list the ports instead of checking
     bool help = false;
     const char* log = nullptr;  // CSV file a row per run is appended to
     bool expecting = false;     // --expect: a scan must find exactly the addresses in expected

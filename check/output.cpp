@@ -16,10 +16,10 @@ namespace {
 
 // Output state, set by OutputStart and kept for the process.
 bool quietRun = false;
-bool outConsole = false;   // standard output is a console
-int progressShown = 0;     // characters of progress text on the screen now
-DWORD startTicks = 0;      // GetTickCount at OutputStart
-DWORD progressTicks = 0;   // GetTickCount of the last progress text
+bool outConsole = false;  // standard output is a console
+int progressShown = 0;    // characters of progress text on the screen now
+DWORD startTicks = 0;     // GetTickCount at OutputStart
+DWORD progressTicks = 0;  // GetTickCount of the last progress text
 
 // The program's Windows-1252 text as UTF-16; its length without the end.
 int ToWide(const char* text, WCHAR (&wide)[1024])
@@ -47,8 +47,8 @@ void Write(DWORD which, const char* text)
 // PeekNamedPipe fails. The reader and its lock and event are made by
 // KeysStart and live as long as the process (the thread may block for good).
 HANDLE keyReader = nullptr;
-HANDLE keyArrived = nullptr;     // set for every key queued and at the end
-CRITICAL_SECTION keyLock;        // guards keys, keyCount and inputEnded
+HANDLE keyArrived = nullptr;  // set for every key queued and at the end
+CRITICAL_SECTION keyLock;     // guards keys, keyCount and inputEnded
 unsigned char keys[64];
 int keyCount = 0;
 bool inputEnded = false;

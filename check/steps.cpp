@@ -57,9 +57,11 @@ void SdaDriven(int repeat, StepResult* result)
                 return;
             times.push_back(taken);
             if (taken < 0)
-                Fail(result, "DSR %d %.0f ms nach DTR %s (Durchgang %d)", !dtr, SETTLE_LIMIT_MS, dtr ? "an" : "aus", i);
+                Fail(result, "DSR %d %.0f ms nach DTR %s (Durchgang %d)", !dtr, SETTLE_LIMIT_MS,
+                     dtr ? "an" : "aus", i);
             else if (taken > SETTLE_LIMIT_MS)
-                Fail(result, "DSR folgte DTR %s erst nach %.2f ms (Durchgang %d)", dtr ? "an" : "aus", taken, i);
+                Fail(result, "DSR folgte DTR %s erst nach %.2f ms (Durchgang %d)", dtr ? "an" : "aus", taken,
+                     i);
         }
     }
     settle.count = 0;  // a failed step measured nothing worth keeping
@@ -67,9 +69,10 @@ void SdaDriven(int repeat, StepResult* result)
         return;
     std::sort(times.begin(), times.end());
     size_t n = times.size();
-    settle = {times[0], n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2, times[n - 1], static_cast<int>(n)};
-    snprintf(result->read, sizeof result->read, "Einschwingzeit min %.2f, Median %.2f, max %.2f ms", settle.min,
-             settle.median, settle.max);
+    settle = {times[0], n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2, times[n - 1],
+              static_cast<int>(n)};
+    snprintf(result->read, sizeof result->read, "Einschwingzeit min %.2f, Median %.2f, max %.2f ms",
+             settle.min, settle.median, settle.max);
 }
 
 void SclQuiet(int repeat, StepResult* result)
@@ -78,8 +81,8 @@ void SclQuiet(int repeat, StepResult* result)
     int edges = repeat + repeat % 2;
     double window = settle.count ? 2 * settle.max + WATCH_MIN_MS : SETTLE_LIMIT_MS;
     *result = {"3", "SCL stört SDA nicht", STEP_OK, "", "DSR unverändert"};
-    snprintf(result->expected, sizeof result->expected, "DSR bleibt 1 und 0 bei je %d RTS-Wechseln, je %.0f ms lang",
-             edges, window);
+    snprintf(result->expected, sizeof result->expected,
+             "DSR bleibt 1 und 0 bei je %d RTS-Wechseln, je %.0f ms lang", edges, window);
     for (int dtr = 1; dtr >= 0 && result->outcome == STEP_OK; dtr--) {
         double taken = Switch(SDA_OUT, dtr) ? WaitLevel(SDA_IN, dtr, SETTLE_LIMIT_MS) : -2;
         if (taken == -1 || taken > SETTLE_LIMIT_MS)
@@ -133,8 +136,8 @@ const HandStep HAND_STEPS[] = {
     {"5b", "LED SCL", "Blinkt die LED am Koppler? j = ja, n = nein", "blinkt", true, SCL_OUT, SDA_IN, 0},
     {"5c", "SDA am Slave auf Masse", "SDA an einem Slave auf Masse halten und wieder loslassen",
      "DSR 0, dann wieder 1", false, SDA_OUT, SDA_IN, 0},
-    {"5d", "INT auf Masse", "INT auf Masse ziehen und wieder loslassen", "CTS 1, dann wieder 0", false, SDA_OUT,
-     INT_IN, 1}};
+    {"5d", "INT auf Masse", "INT auf Masse ziehen und wieder loslassen", "CTS 1, dann wieder 0", false,
+     SDA_OUT, INT_IN, 1}};
 
 void ByHand(const HandStep& step, StepResult* result)
 {
@@ -188,7 +191,8 @@ void ByHand(const HandStep& step, StepResult* result)
 
 void RunStep(int step, int repeat, StepResult* result)
 {
-    static void (*const AUTOMATIC[AUTOMATIC_STEPS])(int, StepResult*) = {SdaReleased, SdaDriven, SclQuiet, IntIdle};
+    static void (*const AUTOMATIC[AUTOMATIC_STEPS])(int, StepResult*) = {SdaReleased, SdaDriven, SclQuiet,
+                                                                         IntIdle};
     if (step < AUTOMATIC_STEPS)
         AUTOMATIC[step](repeat, result);
     else

@@ -91,8 +91,8 @@ std::string TempPath()
     return path;
 }
 
-// What the person does at a question: after some time, type keys or pull a
-// line ("SDA", "INT") for 50 ms.
+// What the person does at a question: after some time, type keys, pull a
+// line ("SDA", "INT") for 50 ms, or "hold" or "release" SDA.
 struct Answer {
     const char* question;
     DWORD afterMs;
@@ -112,7 +112,9 @@ Result RunAnswering(const std::string& arguments, const std::string& early, cons
             seen[i] = 1;
             bool sda = !strcmp(a.keys, "SDA"), intLine = !strcmp(a.keys, "INT");
             DWORD done;
-            if (!sda && !intLine)
+            if (!strcmp(a.keys, "hold") || !strcmp(a.keys, "release"))
+                CouplerHoldSda(3, a.keys[0] == 'h');
+            else if (!sda && !intLine)
                 WriteFile(input, a.keys, static_cast<DWORD>(strlen(a.keys)), &done, nullptr);
             else if ((sda ? CouplerHoldSda : CouplerPullInt)(3, true) && (Sleep(50), true))
                 (sda ? CouplerHoldSda : CouplerPullInt)(3, false);
@@ -191,7 +193,6 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
     int64_t before = CouplerLineRequests(3);
     ASSERT_EQ(0u, RunCheck("COM3 --quiet --repeat 5").code);
     int64_t requests = CouplerLineRequests(3) - before;
-    ASSERT_GT(requests, 40) << "a run with 5 repeats switches at least 40 times";
     std::vector<int> pulls = {0, 1, 2, -1, -2};
     for (int part = 1; part <= 8; part++)
         pulls.push_back(static_cast<int>(requests * part / 10));
@@ -202,10 +203,7 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
         const char* when = pull == -1 ? "\n3   SCL" : "5a LED SDA:";
         Result result = pull >= 0 ? RunCheck(arguments)
                                   : RunCheck(arguments + (pull == -1 ? " --repeat 200" : " --interactive"), "",
-                                             [when](const std::string& output, HANDLE) {
-                                                 if (Has(output, when))
-                                                     CouplerPortVanish(3, true);
-                                             });
+                                             [when](const std::string& out, HANDLE) { Has(out, when) && CouplerPortVanish(3, true); });
         EXPECT_EQ(2u, result.code);
         EXPECT_TRUE(EndsWith(result.output, "\nSchnittstelle verloren\n") && !Has(result.output, "BESTANDEN"))
             << result.output;
@@ -263,8 +261,8 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
     EXPECT_TRUE(median > 5 && min <= median && median <= max && min < max && max < 50)
         << min << " " << median << " " << max;
     at = five.output.find("je 6 RTS-Wechseln, je ");
-    ASSERT_NE(std::string::npos, at) << "5 edges rounded up to end with RTS on\n" << five.output;
-    EXPECT_TRUE(sscanf(five.output.c_str() + at + 22, "%d", &window) == 1 && window >= 20) << window;
+    EXPECT_TRUE(at != std::string::npos && sscanf(five.output.c_str() + at + 22, "%d", &window) == 1 && window >= 20)
+        << "5 edges rounded up to end with RTS on, watched 20 ms or more\n" << five.output;
 
     // A row written by hand without its line break, then a failed run.
     FILE* file = fopen(log.c_str(), "ab");
@@ -332,10 +330,12 @@ TEST_F(CheckTest, StepsByHandWaitForThePersonNotForEarlyKeysOrStaleLevels)
     EXPECT_TRUE(EndsWith(result.output, "\nNICHT BESTANDEN: 5b LED SCL\n")) << result.output;
 
     // Keys typed before the question and within the LED's first period count
-    // for nothing; SDA left low for 40 ms by the blinking is not the person.
+    // for nothing; SDA left low by the blinking (40 ms) or by a slave before
+    // the question is not the person.
     ASSERT_TRUE(CouplerSetFault(3, FAULT_SLOW_SDA, 40));
     result = RunAnswering("COM3 --interactive", "ns", {{"5a LED SDA:", 0, "n"}, {"5a LED SDA:", 700, "j"},
-                                                       {"5b LED SCL:", 700, "s"}, {"5c SDA am Slave", 400, "s"},
+                                                       {"5b LED SCL:", 0, "hold"}, {"5b LED SCL:", 700, "s"},
+                                                       {"5c SDA am Slave", 200, "release"}, {"5c SDA am Slave", 400, "s"},
                                                        {"5d INT auf", 400, "s"}});
     EXPECT_EQ(3u, result.code);
     for (const char* line : {u8"5a  LED SDA                 ok", u8"5b  LED SCL                 übersprungen",
