@@ -64,8 +64,8 @@ void CheckBus(int32_t port, const bool expected[128], StepResult* result)
     int length = 0;
     for (int address = 0x08; address <= 0x77; address++)
         if (found[address] != expected[address])
-            length += snprintf(difference + length, sizeof difference - length, "%s%02x %s", length ? ", " : "",
-                               address, found[address] ? "zu viel" : "fehlt");
+            length += snprintf(difference + length, sizeof difference - length, "%s%02x %s",
+                               length ? ", " : "", address, found[address] ? "zu viel" : "fehlt");
     if (length) {
         result->outcome = STEP_FAILED;
         result->name = difference;

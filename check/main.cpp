@@ -164,7 +164,8 @@ int Run(const CheckOptions& options)
                 first = result;
         }
     // The chips behind a coupler whose wiring passed.
-    if (options.expecting && first.outcome == STEP_OK && !LinesLost() && !LinesStopRequested() && mismatch == 0) {
+    if (options.expecting && first.outcome == STEP_OK && !LinesLost() && !LinesStopRequested() &&
+        mismatch == 0) {
         StepResult result;
         CheckBus(port, options.expected, &result);
         if (!LinesLost() && !LinesStopRequested()) {

@@ -10,7 +10,8 @@
 #include <algorithm>
 
 const char* const USAGE[] = {
-    "Aufruf: coupler-check COMn [--baud B] [--repeat N] [--interactive] [--log DATEI] [--expect A,B] [--quiet]",
+    "Aufruf: coupler-check COMn [--baud B] [--repeat N] [--interactive] [--log DATEI] [--quiet]",
+    "                          [--expect A,B]",
     "        coupler-check --list | --help",
     "  COMn           die Schnittstelle mit dem Koppler, COM1 bis COM255, z. B. COM3 oder com3:",
     "  --baud B       75, 150, 300, 600, 1200, 2400, 4800, 9600 (Vorgabe) oder 19200",

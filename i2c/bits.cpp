@@ -39,10 +39,14 @@ I2cStatus BitsBegin(int32_t port)
         echo = LinesMeasure();
     }
     switch (echo) {
-    case ECHO_OK: return I2C_OK;
-    case ECHO_SDA_HELD_LOW: return I2C_BLOCKED;
-    case ECHO_SDA_STUCK_HIGH: return I2C_SDA_STUCK_HIGH;
-    default: return Failed();
+    case ECHO_OK:
+        return I2C_OK;
+    case ECHO_SDA_HELD_LOW:
+        return I2C_BLOCKED;
+    case ECHO_SDA_STUCK_HIGH:
+        return I2C_SDA_STUCK_HIGH;
+    default:
+        return Failed();
     }
 }
 

@@ -28,7 +28,10 @@ I2cStatus Polled(int address, const uint8_t* out, int outCount, uint8_t* in, int
 
 }  // namespace
 
-bool ProbeReads(int address) { return (address >= 0x30 && address <= 0x37) || (address >= 0x50 && address <= 0x5F); }
+bool ProbeReads(int address)
+{
+    return (address >= 0x30 && address <= 0x37) || (address >= 0x50 && address <= 0x5F);
+}
 
 I2cStatus Probe(int address)
 {

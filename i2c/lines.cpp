@@ -22,14 +22,14 @@ constexpr double ECHO_SLACK_MS = 0.02;
 // The master's line state for one job, set up by LinesAttach; the port handle
 // belongs to the caller.
 int32_t port = -1;
-int sdaSet = 1, sclSet = 1;      // levels last switched
-bool failed = false;             // a line call failed: every later request fails
-volatile LONG stopped = 0;       // set by LinesStop from the console's Ctrl+C thread
-int64_t requests = 0;            // line requests since LinesAttach (for their cost)
-double lastSwitchMs = 0;         // end of the last switch
-double sdaMovedMs = 0;           // end of the last switch after which SDA may change
-double echoMs = ECHO_LIMIT_MS;   // measured by LinesMeasure; the limit until then
-double requestMs = 1;            // measured by LinesMeasure
+int sdaSet = 1, sclSet = 1;     // levels last switched
+bool failed = false;            // a line call failed: every later request fails
+volatile LONG stopped = 0;      // set by LinesStop from the console's Ctrl+C thread
+int64_t requests = 0;           // line requests since LinesAttach (for their cost)
+double lastSwitchMs = 0;        // end of the last switch
+double sdaMovedMs = 0;          // end of the last switch after which SDA may change
+double echoMs = ECHO_LIMIT_MS;  // measured by LinesMeasure; the limit until then
+double requestMs = 1;           // measured by LinesMeasure
 
 bool Usable() { return !failed && !stopped && port > 0; }
 

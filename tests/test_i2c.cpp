@@ -33,7 +33,8 @@ Result RunI2c(const std::string& arguments, const char* program = CT_I2C_EXE)
     PROCESS_INFORMATION process = {};
     std::string exe = WindowsPath(program), line = "\"" + exe + "\" COM3 " + arguments;
     Result result;
-    if (CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    if (CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
         bool ended = false;
         for (DWORD start = GetTickCount(); !ended && GetTickCount() - start < 60000;) {
             ended = WaitForSingleObject(process.hProcess, 5) == WAIT_OBJECT_0;
@@ -53,7 +54,10 @@ Result RunI2c(const std::string& arguments, const char* program = CT_I2C_EXE)
     return result;
 }
 
-bool Has(const std::string& output, const std::string& text) { return output.find(text) != std::string::npos; }
+bool Has(const std::string& output, const std::string& text)
+{
+    return output.find(text) != std::string::npos;
+}
 
 // The addresses the scan's table shows as found, e.g. "20 48 50".
 std::string Found(const std::string& output)
@@ -61,7 +65,8 @@ std::string Found(const std::string& output)
     std::string found;
     for (size_t start = 0, end; (end = output.find('\n', start)) != std::string::npos; start = end + 1) {
         std::string line = output.substr(start, end - start);
-        for (size_t at = 4; line.size() > 3 && line[1] == '0' && line[2] == ':' && at + 2 <= line.size(); at += 3)
+        for (size_t at = 4; line.size() > 3 && line[1] == '0' && line[2] == ':' && at + 2 <= line.size();
+             at += 3)
             if (line[at] != ' ' && line[at] != '-')
                 found += (found.empty() ? "" : " ") + line.substr(at, 2);
     }
@@ -125,13 +130,16 @@ TEST_F(I2cTest, ScanFindsTheChipsSwitchedOnAndFreesOrReportsAHeldBus)
         {0, FAULT_NONE, BUS_OK, "scan --quiet", 0, "", "\n70: -- -- -- -- -- -- -- --\n"},
         {7, FAULT_NONE, BUS_NO_ACK, "scan", 0, "", "0 Bausteine gefunden"},
         {7, FAULT_NONE, BUS_STUCK_SLAVE, "scan", 0, "20 48 50", "SDA lag auf Masse: Bus mit Takten und STOP"},
-        {7, FAULT_SDA_STUCK_LOW, BUS_OK, "scan", 2, "", "coupler-i2c: Bus blockiert (SDA bleibt auf Masse)\n"},
+        {7, FAULT_SDA_STUCK_LOW, BUS_OK, "scan", 2, "",
+         "coupler-i2c: Bus blockiert (SDA bleibt auf Masse)\n"},
         {7, FAULT_NONE, BUS_NO_PULLUP, "scan", 2, "", "coupler-i2c: Bus blockiert (SDA bleibt auf Masse)\n"},
-        {7, FAULT_SDA_STUCK_HIGH, BUS_OK, "scan", 2, "", "coupler-i2c: SDA folgt DTR nicht (DSR bleibt an)\n"},
+        {7, FAULT_SDA_STUCK_HIGH, BUS_OK, "scan", 2, "",
+         "coupler-i2c: SDA folgt DTR nicht (DSR bleibt an)\n"},
         {7, FAULT_NONE, BUS_OK, "scan 0x50 0x48", 2, "", "coupler-i2c: scan: 0x50 liegt hinter 0x48\n"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.arguments + std::string(" fault ") + std::to_string(c.fault) + "/" + std::to_string(c.busFault));
+        SCOPED_TRACE(c.arguments + std::string(" fault ") + std::to_string(c.fault) + "/" +
+                     std::to_string(c.busFault));
         // One fault at a time: setting the bus's clears the coupler's.
         ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && CouplerSetChips(3, c.chips) &&
                     (c.busFault ? CouplerSetBusFault(3, c.busFault) : CouplerSetFault(3, c.fault)));
@@ -166,7 +174,8 @@ TEST_F(I2cTest, CheckPassesOnlyWithExactlyTheExpectedChips)
         {7, "--quiet --expect 50,20,48", 0, "BESTANDEN\n"},
         {7, "--quiet --expect 0x50,0x48", 1, "NICHT BESTANDEN: Bus 20 zu viel\n"},
         {5, "--quiet --expect 50,20,48", 1, "NICHT BESTANDEN: Bus 20 fehlt\n"},
-        {7, "--quiet --expect 50,7", 2, "coupler-check: --expect 50,7: Adressen 08 bis 77, mit Kommas getrennt\n"},
+        {7, "--quiet --expect 50,7", 2,
+         "coupler-check: --expect 50,7: Adressen 08 bis 77, mit Kommas getrennt\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -180,7 +189,7 @@ TEST_F(I2cTest, CheckPassesOnlyWithExactlyTheExpectedChips)
 TEST_F(I2cTest, EepromWriteAcrossPagesKeepsTheOldContentAndVerifies)
 {
     std::string old(256, 0), image = "ABCDEFGHIJKL", backup = TempFile("i2c-backup.bin"),
-                file = TempFile("i2c-image.bin"), readBack = TempFile("i2c-read.bin");
+                             file = TempFile("i2c-image.bin"), readBack = TempFile("i2c-read.bin");
     for (int i = 0; i < 256; i++)
         old[i] = static_cast<char>(i * 7 + 3);
     Save(file, image);
@@ -212,7 +221,8 @@ TEST_F(I2cTest, EepromWriteAcrossPagesKeepsTheOldContentAndVerifies)
     ASSERT_TRUE(CouplerSetWriteProtect(3, true));
     result = RunI2c("eeprom write \"" + file + "\" --write --backup \"" + backup + "\"");
     EXPECT_EQ(1u, result.code);
-    EXPECT_TRUE(Has(result.output, "Vergleich: 12 von 12 Bytes weichen ab, das erste bei 0x00")) << result.output;
+    EXPECT_TRUE(Has(result.output, "Vergleich: 12 von 12 Bytes weichen ab, das erste bei 0x00"))
+        << result.output;
     EXPECT_EQ(now, Eeprom());
     for (const std::string& path : {backup, file, readBack})
         DeleteFileA(path.c_str());
@@ -227,8 +237,10 @@ TEST_F(I2cTest, ResultsHoldBehindASlowUsbAdapter)
         const char* port;  // what a read of the expander gives
     } adapters[] = {{0, 0, 0xF0, "0xf0\n"}, {16, 1, 0x3C, "0x3c\n"}, {16, 4, 0x0F, "0x0f\n"}};
     for (const auto& a : adapters) {
-        SCOPED_TRACE("status delay " + std::to_string(a.delayMs) + " ms, " + std::to_string(a.costMs) + " ms a request");
-        ASSERT_TRUE(CouplerSetAdapter(3, a.delayMs, a.costMs) && CouplerSetEeprom(3, std::string(256, '\xff')));
+        SCOPED_TRACE("status delay " + std::to_string(a.delayMs) + " ms, " + std::to_string(a.costMs) +
+                     " ms a request");
+        ASSERT_TRUE(CouplerSetAdapter(3, a.delayMs, a.costMs) &&
+                    CouplerSetEeprom(3, std::string(256, '\xff')));
         // 21.5 and -5.5 degrees: nine bits of half degrees, MSB first.
         ASSERT_TRUE(CouplerSetTemperature(3, 43));
         EXPECT_EQ("0x1580\n", RunI2c("get 0x48 0 w --quiet").output);
@@ -253,7 +265,8 @@ TEST_F(I2cTest, PulledAdapterEndsTheDumpWithOneLine)
     ASSERT_TRUE(CouplerSetEeprom(3, std::string(256, '\xff')));
     Result result = RunI2c("dump 0x50");
     EXPECT_EQ(0u, result.code);
-    EXPECT_TRUE(Has(result.output, "\nf0: ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff    ................\n"))
+    EXPECT_TRUE(
+        Has(result.output, "\nf0: ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff    ................\n"))
         << result.output;
     ASSERT_TRUE(CouplerVanishAfter(3, 3000));
     result = RunI2c("dump 0x50");

@@ -61,8 +61,8 @@ void Plan(const char* what, int total, double requests, double samples, bool per
     double cost = LinesRequestMs(), wait = LinesEchoMs() - cost;
     double ms = requests * cost + samples * (wait > 0 ? wait : 0);
     if (ms > ANNOUNCE_MS)
-        Say(SAY_NORMAL, "Das dauert etwa %.0f s (%.2f ms je Leitungsaufruf, DSR folgt nach %.1f ms)", ms / 1000,
-            cost, LinesEchoMs());
+        Say(SAY_NORMAL, "Das dauert etwa %.0f s (%.2f ms je Leitungsaufruf, DSR folgt nach %.1f ms)",
+            ms / 1000, cost, LinesEchoMs());
     progressWhat = what;
     progressDone = 0;
     progressTotal = total;
@@ -93,8 +93,11 @@ int ScanBus(const I2cOptions& options)
         char line[60];
         int length = snprintf(line, sizeof line, "%02x:", row);
         for (int address = row; address < row + 16; address++)
-            length += snprintf(line + length, sizeof line - length, address < options.first || address > options.last
-                                   ? "   " : found[address] ? " %02x" : " --", address);
+            length += snprintf(line + length, sizeof line - length,
+                               address < options.first || address > options.last ? "   "
+                               : found[address]                                  ? " %02x"
+                                                                                 : " --",
+                               address);
         while (line[length - 1] == ' ')
             line[--length] = 0;
         Say(SAY_ALWAYS, "%s", line);
@@ -130,8 +133,8 @@ int GetOrSet(const I2cOptions& options)
     if (status != I2C_OK)
         return Fail(status, options);
     if (set)
-        Say(SAY_NORMAL, options.word ? "0x%04x an 0x%02x geschrieben" : "0x%02x an 0x%02x geschrieben", options.value,
-            options.address);
+        Say(SAY_NORMAL, options.word ? "0x%04x an 0x%02x geschrieben" : "0x%02x an 0x%02x geschrieben",
+            options.value, options.address);
     else
         Say(SAY_ALWAYS, options.word ? "0x%02x%02x" : "0x%02x", in[0], in[1]);
     return EXIT_DONE;
@@ -143,7 +146,8 @@ int Dump(const I2cOptions& options)
     Plan("Byte", EEPROM_SIZE, EEPROM_SIZE * READ_REQUESTS, EEPROM_SIZE * READ_SAMPLES, true);
     // A register is written only when given (or for an EEPROM, whose word
     // address is no data): on a port expander that byte would set the outputs.
-    bool eeprom = options.command == COMMAND_EEPROM_READ || (options.address >= 0x50 && options.address <= 0x57);
+    bool eeprom =
+        options.command == COMMAND_EEPROM_READ || (options.address >= 0x50 && options.address <= 0x57);
     int start = options.reg < 0 && eeprom ? 0 : options.reg;
     I2cStatus status = start >= 0 ? EepromRead(options.address, start, data, EEPROM_SIZE)
                                   : I2cTransfer(options.address, nullptr, 0, data, EEPROM_SIZE);
@@ -180,7 +184,8 @@ int EepromProgram(const I2cOptions& options)
         snprintf(name, sizeof name, "eeprom-%02x-%s.bin", options.address, stamp);
     }
     uint8_t old[EEPROM_SIZE], back[EEPROM_SIZE];
-    Plan("Byte", EEPROM_SIZE + 2 * fileSize, EEPROM_SIZE * READ_REQUESTS + fileSize * (READ_REQUESTS + WRITE_REQUESTS),
+    Plan("Byte", EEPROM_SIZE + 2 * fileSize,
+         EEPROM_SIZE * READ_REQUESTS + fileSize * (READ_REQUESTS + WRITE_REQUESTS),
          EEPROM_SIZE * READ_SAMPLES + fileSize * (READ_SAMPLES + WRITE_SAMPLES), true);
     I2cStatus status = EepromRead(options.address, 0, old, EEPROM_SIZE);
     if (status != I2C_OK)
@@ -199,8 +204,8 @@ int EepromProgram(const I2cOptions& options)
         if (back[i] != fileData[i])
             differ++, first = options.offset + i;
     if (differ) {
-        Say(SAY_ALWAYS, "Vergleich: %d von %d Bytes weichen ab, das erste bei 0x%02x (Schreibschutz?)", differ,
-            fileSize, first);
+        Say(SAY_ALWAYS, "Vergleich: %d von %d Bytes weichen ab, das erste bei 0x%02x (Schreibschutz?)",
+            differ, fileSize, first);
         return EXIT_REFUSED;
     }
     Say(SAY_NORMAL, "%d Bytes ab 0x%02x in 0x%02x geschrieben und verglichen", fileSize, options.offset,
@@ -228,9 +233,10 @@ int RunOffline(const I2cOptions& options)
         if (file)
             fclose(file);
         if (fileSize < 1 || longer || options.offset + fileSize > EEPROM_SIZE) {
-            Say(SAY_ERROR, fileSize < 0 ? "coupler-i2c: Datei %s lässt sich nicht lesen"
-                                        : "coupler-i2c: Datei %s: 1 bis %d Bytes erwartet", options.file,
-                EEPROM_SIZE - options.offset);
+            Say(SAY_ERROR,
+                fileSize < 0 ? "coupler-i2c: Datei %s lässt sich nicht lesen"
+                             : "coupler-i2c: Datei %s: 1 bis %d Bytes erwartet",
+                options.file, EEPROM_SIZE - options.offset);
             return EXIT_CANNOT_RUN;
         }
     }
@@ -244,9 +250,10 @@ int RunOffline(const I2cOptions& options)
         Say(SAY_ALWAYS, "Ohne --write wird nichts geschrieben: 0x%0*x an 0x%02x", digits, options.value,
             options.address);
     else
-        Say(SAY_ALWAYS, "Ohne --write wird nichts geschrieben: %d Bytes aus %s ab 0x%02x in 0x%02x, Seiten zu %d Bytes,"
-            " vorher der alte Inhalt in eine Sicherungsdatei", fileSize, options.file, options.offset, options.address,
-            options.page);
+        Say(SAY_ALWAYS,
+            "Ohne --write wird nichts geschrieben: %d Bytes aus %s ab 0x%02x in 0x%02x, Seiten zu %d Bytes,"
+            " vorher der alte Inhalt in eine Sicherungsdatei",
+            fileSize, options.file, options.offset, options.address, options.page);
     return EXIT_CANNOT_RUN;
 }
 
@@ -254,14 +261,25 @@ int RunOnBus(const I2cOptions& options)
 {
     int code = EXIT_CANNOT_RUN;
     switch (options.command) {
-    case COMMAND_SCAN: code = ScanBus(options); break;
+    case COMMAND_SCAN:
+        code = ScanBus(options);
+        break;
     case COMMAND_GET:
-    case COMMAND_SET: code = GetOrSet(options); break;
+    case COMMAND_SET:
+        code = GetOrSet(options);
+        break;
     case COMMAND_DUMP:
-    case COMMAND_EEPROM_READ: code = Dump(options); break;
-    case COMMAND_EEPROM_WRITE: code = EepromProgram(options); break;
-    case COMMAND_INT: code = Interrupt(); break;
-    case COMMAND_NONE: break;
+    case COMMAND_EEPROM_READ:
+        code = Dump(options);
+        break;
+    case COMMAND_EEPROM_WRITE:
+        code = EepromProgram(options);
+        break;
+    case COMMAND_INT:
+        code = Interrupt();
+        break;
+    case COMMAND_NONE:
+        break;
     }
     I2cOnByte(nullptr);
     return code < 0 ? Fail(I2C_LINE_FAILED, options) : code;
@@ -270,20 +288,26 @@ int RunOnBus(const I2cOptions& options)
 int Fail(I2cStatus status, const I2cOptions& options)
 {
     switch (status) {
-    case I2C_OK: return EXIT_DONE;
+    case I2C_OK:
+        return EXIT_DONE;
     case I2C_NACK:
         Say(SAY_ALWAYS, "Baustein 0x%02x antwortet nicht", options.address);
         return EXIT_REFUSED;
     case I2C_NACK_DATA:
         Say(SAY_ALWAYS, "Baustein 0x%02x nimmt ein Byte nicht an", options.address);
         return EXIT_REFUSED;
-    case I2C_BLOCKED: Say(SAY_ERROR, "coupler-i2c: Bus blockiert (SDA bleibt auf Masse)"); break;
-    case I2C_SDA_STUCK_HIGH: Say(SAY_ERROR, "coupler-i2c: SDA folgt DTR nicht (DSR bleibt an)"); break;
+    case I2C_BLOCKED:
+        Say(SAY_ERROR, "coupler-i2c: Bus blockiert (SDA bleibt auf Masse)");
+        break;
+    case I2C_SDA_STUCK_HIGH:
+        Say(SAY_ERROR, "coupler-i2c: SDA folgt DTR nicht (DSR bleibt an)");
+        break;
     case I2C_LINE_FAILED:
         if (LinesStopped())
             Say(SAY_ERROR, "coupler-i2c: abgebrochen");
         else
-            Say(SAY_ERROR, "coupler-i2c: COM%d: Leitungsaufruf fehlgeschlagen (Adapter entfernt?)", options.port);
+            Say(SAY_ERROR, "coupler-i2c: COM%d: Leitungsaufruf fehlgeschlagen (Adapter entfernt?)",
+                options.port);
         break;
     }
     return EXIT_CANNOT_RUN;

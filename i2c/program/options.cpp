@@ -37,7 +37,8 @@ int Number(const char* text, int low, int high)
     char* end = nullptr;
     long value = strtol(digits, &end, hex ? 16 : 10);
     return isxdigit(static_cast<unsigned char>(*digits)) && !*end && value >= low && value <= high
-               ? static_cast<int>(value) : -1;
+               ? static_cast<int>(value)
+               : -1;
 }
 
 bool Refuse(char* error, int size, const char* format, ...)
@@ -57,10 +58,13 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
         const char* second;
         I2cCommand command;
         int fewest, most;  // words after the name
-    } COMMANDS[] = {{"scan", nullptr, COMMAND_SCAN, 0, 2},  {"get", nullptr, COMMAND_GET, 1, 2},
-                    {"set", nullptr, COMMAND_SET, 2, 3},    {"dump", nullptr, COMMAND_DUMP, 1, 2},
+    } COMMANDS[] = {{"scan", nullptr, COMMAND_SCAN, 0, 2},
+                    {"get", nullptr, COMMAND_GET, 1, 2},
+                    {"set", nullptr, COMMAND_SET, 2, 3},
+                    {"dump", nullptr, COMMAND_DUMP, 1, 2},
                     {"eeprom", "read", COMMAND_EEPROM_READ, 1, 1},
-                    {"eeprom", "write", COMMAND_EEPROM_WRITE, 1, 1}, {"int", nullptr, COMMAND_INT, 0, 0}};
+                    {"eeprom", "write", COMMAND_EEPROM_WRITE, 1, 1},
+                    {"int", nullptr, COMMAND_INT, 0, 0}};
     if (!count)
         return Refuse(error, size, "kein Befehl angegeben");
     for (const auto& c : COMMANDS) {
@@ -82,10 +86,14 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
             bool value = c.command == COMMAND_SET && i == count - 1;
             bool address = i == 0 && c.command != COMMAND_SCAN;
             numbers[i] = Number(words[i], address || c.command == COMMAND_SCAN ? 0x03 : 0,
-                                address || c.command == COMMAND_SCAN ? 0x77 : value && options->word ? 0xFFFF : 0xFF);
+                                address || c.command == COMMAND_SCAN ? 0x77
+                                : value && options->word             ? 0xFFFF
+                                                                     : 0xFF);
             if (numbers[i] < 0)
                 return Refuse(error, size, "%s: %s passt nicht (%s)", c.name, words[i],
-                              address ? "Adresse 0x03 bis 0x77" : value ? "Wert" : "Register 0 bis 0xff");
+                              address ? "Adresse 0x03 bis 0x77"
+                              : value ? "Wert"
+                                      : "Register 0 bis 0xff");
         }
         if (file)
             options->file = words[0];

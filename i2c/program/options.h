@@ -1,22 +1,30 @@
 // coupler-i2c's command line.
 #pragma once
 
-enum I2cCommand { COMMAND_NONE, COMMAND_SCAN, COMMAND_GET, COMMAND_SET, COMMAND_DUMP, COMMAND_EEPROM_READ,
-                  COMMAND_EEPROM_WRITE, COMMAND_INT };
+enum I2cCommand {
+    COMMAND_NONE,
+    COMMAND_SCAN,
+    COMMAND_GET,
+    COMMAND_SET,
+    COMMAND_DUMP,
+    COMMAND_EEPROM_READ,
+    COMMAND_EEPROM_WRITE,
+    COMMAND_INT
+};
 
 struct I2cOptions {
-    int port = 0;                     // COM number; 0 when none was given
+    int port = 0;  // COM number; 0 when none was given
     I2cCommand command = COMMAND_NONE;
-    int first = 0x08, last = 0x77;    // scan range
-    int address = 0x50;               // the chip (the EEPROM's by default)
-    int reg = -1;                     // register; -1 for none
-    int value = 0;                    // what set writes
-    bool word = false;                // two bytes, the first the high one
-    const char* file = nullptr;       // eeprom read / write
-    const char* backup = nullptr;     // eeprom write's backup; nullptr: a name with the time
-    int offset = 0;                   // eeprom write: first byte
-    int page = 8;                     // eeprom write: page size
-    bool write = false;               // writes are made only with --write
+    int first = 0x08, last = 0x77;  // scan range
+    int address = 0x50;             // the chip (the EEPROM's by default)
+    int reg = -1;                   // register; -1 for none
+    int value = 0;                  // what set writes
+    bool word = false;              // two bytes, the first the high one
+    const char* file = nullptr;     // eeprom read / write
+    const char* backup = nullptr;   // eeprom write's backup; nullptr: a name with the time
+    int offset = 0;                 // eeprom write: first byte
+    int page = 8;                   // eeprom write: page size
+    bool write = false;             // writes are made only with --write
     bool quiet = false;
     bool help = false;
 };

@@ -47,8 +47,8 @@ inline double Percentile(std::vector<double> samples, double p)
 inline double RunQuiet(const std::string& unixPath, const std::string& arguments, DWORD* code)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             OPEN_EXISTING, 0, nullptr);
+    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             &inherit, OPEN_EXISTING, 0, nullptr);
     std::string exe = WindowsPath(unixPath), line = "\"" + exe + "\" " + arguments;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -57,7 +57,8 @@ inline double RunQuiet(const std::string& unixPath, const std::string& arguments
     PROCESS_INFORMATION process = {};
     LONGLONG start = Now();
     *code = 99;
-    if (CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    if (CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
         if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0)
             GetExitCodeProcess(process.hProcess, code);
         CloseHandle(process.hProcess);

@@ -41,7 +41,8 @@ int Changes(int level, unsigned byte)
 int ProbeFloor(int address, bool answered)
 {
     bool read = ProbeReads(address);
-    return 2 + 16 + Changes(0, static_cast<unsigned>(address << 1 | read)) + 3 + 4 + (read && answered ? 26 : 0);
+    return 2 + 16 + Changes(0, static_cast<unsigned>(address << 1 | read)) + 3 + 4 +
+           (read && answered ? 26 : 0);
 }
 
 // A byte written in a page: eight bits and the acknowledge, SDA released
@@ -152,7 +153,8 @@ int main()
         return 2;
     }
     printf("i2c: line requests against the protocol's floor, virtual bus on COM3 with 0x20, 0x48 and 0x50\n"
-           "  %-44s %9s %9s %6s %13s\n", "", "requests", "floor", "ratio", "time");
+           "  %-44s %9s %9s %6s %13s\n",
+           "", "requests", "floor", "ratio", "time");
     int scanFloor = 0;
     double requestMs = 1;
     bool ok = Operations(&scanFloor, &requestMs);
@@ -162,9 +164,10 @@ int main()
     int readFloor = 2 + 16 + Changes(0, 0xA0) + 3 + WriteByteFloor(0) + 3 + 16 + Changes(0, 0xA1) + 3 +
                     256 * READ_BYTE_FLOOR - 2 + 4;
     ok = ok && Process("whole scan, process, no adapter delay", "COM3 scan --quiet", 0, 0, scanFloor, 500);
-    ok = ok && Process("whole scan, process, 1 ms per request", "COM3 scan --quiet", 1, requestMs, scanFloor, 1e9);
-    ok = ok && Process("full 24C02 read, process, 1 ms per request", "COM3 eeprom read NUL --quiet", 1, requestMs,
-                       readFloor, 10000);
+    ok = ok &&
+         Process("whole scan, process, 1 ms per request", "COM3 scan --quiet", 1, requestMs, scanFloor, 1e9);
+    ok = ok && Process("full 24C02 read, process, 1 ms per request", "COM3 eeprom read NUL --quiet", 1,
+                       requestMs, readFloor, 10000);
     CouplerSetAdapter(COM, 0, 0);
     return ok ? 0 : 1;
 }
