@@ -150,7 +150,7 @@ TEST_F(CheckTest, VerdictAndExitCodeFollowTheCouplerAlsoBehindASlowAdapter)
         {"COM3 --quiet", FAULT_SDA_NOT_WIRED, 0, 16, 1, 0, false, 1, "NICHT BESTANDEN: 1 SDA losgelassen\n"},
         {"COM3 --quiet", FAULT_SDA_STUCK_HIGH, 0, 0, 0, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
         {"COM3 --quiet", FAULT_SDA_STUCK_HIGH, 0, 16, 1, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
-        {"COM3 --quiet", FAULT_SLOW_SDA, 80, 0, 0, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
+        {"COM3 --quiet", FAULT_SLOW_SDA, 80, 16, 1, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
         // Samples 30 ms apart: the one that sees DSR follow starts after 50 ms.
         {"COM3 --quiet --repeat 1", FAULT_SLOW_SDA, 80, 0, 30, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
         {"COM3 --quiet", FAULT_SCL_LEAK, 0, 0, 0, 0, false, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},
