@@ -153,7 +153,6 @@ TEST_F(CheckTest, VerdictAndExitCodeFollowTheCouplerAlsoBehindASlowAdapter)
         {"COM3 --quiet", FAULT_SLOW_SDA, 80, 16, 1, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
         // Samples 30 ms apart: the one that sees DSR follow starts after 50 ms.
         {"COM3 --quiet --repeat 1", FAULT_SLOW_SDA, 80, 0, 30, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
-        {"COM3 --quiet", FAULT_SCL_LEAK, 0, 0, 0, 0, false, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},
         {"COM3 --quiet", FAULT_SCL_LEAK, 3, 0, 0, 0, false, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},
         {"COM3 --quiet", FAULT_SCL_LEAK, 3, 16, 1, 0, false, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},
         {"COM3 --quiet", FAULT_INT_STUCK_LOW, 0, 16, 1, 0, false, 1, "NICHT BESTANDEN: 4 INT in Ruhe\n"},
@@ -180,6 +179,23 @@ TEST_F(CheckTest, VerdictAndExitCodeFollowTheCouplerAlsoBehindASlowAdapter)
         Result result = RunCheck(c.arguments);
         EXPECT_EQ(c.code, result.code);
         EXPECT_EQ(c.output, result.output.substr(0, c.output.size())) << result.output;
+    }
+}
+
+TEST_F(CheckTest, SclLeakingIntoSdaFailsStep3InEitherHalfWithThatHalfsLevel)
+{
+    // From the start the leak shows with SDA released. Set once DTR drops for
+    // the driven half (change 63: the open's 2, step 2's 40, the released
+    // half's 20 RTS edges before it), it shows only there.
+    for (const auto& c : {std::make_pair(0, "ms lang; gelesen DSR 0 "), {63, "ms lang; gelesen DSR 1 "}}) {
+        ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true));
+        int64_t start = CouplerLineChangeCount(3);
+        bool set = c.first == 0 && CouplerSetFault(3, FAULT_SCL_LEAK);
+        Result result = RunCheck("COM3", "", [&](const std::string&, HANDLE) {
+            set = set || (CouplerLineChangeCount(3) - start >= c.first && CouplerSetFault(3, FAULT_SCL_LEAK));
+        });
+        EXPECT_TRUE(Has(result.output, c.second) && EndsWith(result.output, u8"BESTANDEN: 3 SCL stört SDA nicht\n"))
+            << c.second << "\n" << result.output;
     }
 }
 

@@ -43,9 +43,9 @@ enum CouplerFaultKind {
     FAULT_SDA_STUCK_LOW = 1,   // DSR always off
     FAULT_SDA_STUCK_HIGH = 2,  // DSR always on
     FAULT_SDA_NOT_WIRED = 3,   // read-back not wired: DSR always off
-    FAULT_SCL_LEAK = 4,        // DSR off for 5 ms, delayMs after every RTS change
+    FAULT_SCL_LEAK = 4,        // DSR inverted for 5 ms, delayMs after every RTS change
     FAULT_INT_STUCK_LOW = 5,   // CTS always on
-    FAULT_SLOW_SDA = 6         // DSR follows DTR delayMs after the change
+    FAULT_SLOW_SDA = 6         // DSR takes a DTR level once DTR has held it delayMs
 };
 bool CouplerSetFault(int com, CouplerFaultKind fault, int delayMs = 0);
 

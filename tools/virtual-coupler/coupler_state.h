@@ -54,7 +54,7 @@ enum CouplerFault {
     COUPLER_FAULT_SDA_LOW = 1,     /* SDA stuck at ground: DSR always off */
     COUPLER_FAULT_SDA_HIGH = 2,    /* SDA stuck high: DSR always on */
     COUPLER_FAULT_NO_READBACK = 3, /* SDA read-back not wired: DSR always off */
-    COUPLER_FAULT_SCL_LEAK = 4,    /* SCL leaks into SDA: DSR off for 5 ms, faultDelayMs after RTS edges */
+    COUPLER_FAULT_SCL_LEAK = 4,    /* SCL leaks into SDA: DSR inverted 5 ms, faultDelayMs after RTS edges */
     COUPLER_FAULT_INT_LOW = 5,     /* INT stuck at ground: CTS always on */
     COUPLER_FAULT_SLOW_SDA = 6,    /* DSR takes a DTR level held for faultDelayMs */
     COUPLER_FAULT_COUNT = 7

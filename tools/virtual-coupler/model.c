@@ -105,8 +105,8 @@ static const struct CouplerModel* ModelAt(const struct CouplerPort* port, int64_
     return 0;
 }
 
-/* SCL leak: SDA reads low for 5 ms, the fault's delay after any RTS edge
- * that the kept models remember. */
+/* SCL leak: SDA reads the opposite of its level for 5 ms, the fault's delay
+ * after any RTS edge that the kept models remember. */
 static int Leaking(const struct CouplerPort* port, const struct CouplerModel* model, int64_t at)
 {
     int64_t delay = (int64_t)model->faultDelayMs * TICKS_PER_MS;
@@ -158,7 +158,7 @@ int ModelInputs(const struct CouplerPort* port, struct CouplerBus* bus, int64_t 
     else if (model->fault == COUPLER_FAULT_SDA_HIGH)
         sda = 1;
     else if (model->fault == COUPLER_FAULT_SCL_LEAK && Leaking(port, model, at))
-        sda = 0;
+        sda = !sda; /* crosstalk: a glitch against whatever level SDA has */
     int intLow = (flags & (COUPLER_MODEL_INT_PULLED | COUPLER_MODEL_BUS_INT_LOW)) ||
                  model->fault == COUPLER_FAULT_INT_LOW;
     return (sda ? COUPLER_IN_DSR : 0) | (intLow ? COUPLER_IN_CTS : 0);
