@@ -187,9 +187,8 @@ TEST_F(CheckTest, VerdictAndExitCodeFollowTheCouplerAlsoBehindASlowAdapter)
 
 TEST_F(CheckTest, SclLeakingIntoSdaFailsStep3InEitherHalfWithThatHalfsLevel)
 {
-    // From the start the leak shows with SDA released. Set once DTR drops for
-    // the driven half (change 63: the open's 2, step 2's 40, the released
-    // half's 20 RTS edges before it), it shows only there.
+    // Set from the start the leak shows with SDA released; set at line change 63 (after the open's 2,
+    // step 2's 40 and the released half's 20 RTS edges, DTR drops) only with SDA driven.
     for (const auto& c : {std::make_pair(0, "ms lang; gelesen DSR 0 "), {63, "ms lang; gelesen DSR 1 "}}) {
         ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true));
         int64_t start = CouplerLineChangeCount(3);
