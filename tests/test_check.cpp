@@ -187,13 +187,13 @@ TEST_F(CheckTest, VerdictAndExitCodeFollowTheCouplerAlsoBehindASlowAdapter)
 
 TEST_F(CheckTest, SclLeakingIntoSdaFailsStep3InEitherHalfWithThatHalfsLevel)
 {
-    // Set from the start the leak shows with SDA released; set at line change 63 (after the open's 2,
-    // step 2's 40 and the released half's 20 RTS edges, DTR drops) only with SDA driven.
-    for (const auto& c : {std::make_pair(0, "ms lang; gelesen DSR 0 "), {63, "ms lang; gelesen DSR 1 "}}) {
+    // Set from the start the leak shows with SDA released; set at line change 303 (after the open's 2,
+    // step 2's 200 and the released half's 100 RTS edges, DTR drops) only with SDA driven, for 100 edges.
+    for (const auto& c : {std::make_pair(0, "ms lang; gelesen DSR 0 "), {303, "ms lang; gelesen DSR 1 "}}) {
         ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true));
         int64_t start = CouplerLineChangeCount(3);
         bool set = c.first == 0 && CouplerSetFault(3, FAULT_SCL_LEAK);
-        Result result = RunCheck("COM3", "", [&](const std::string&, HANDLE) {
+        Result result = RunCheck("COM3 --repeat 100", "", [&](const std::string&, HANDLE) {
             set = set || (CouplerLineChangeCount(3) - start >= c.first && CouplerSetFault(3, FAULT_SCL_LEAK));
         });
         EXPECT_TRUE(Has(result.output, c.second) && EndsWith(result.output, u8"BESTANDEN: 3 SCL stört SDA nicht\n"))
