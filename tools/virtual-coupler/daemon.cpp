@@ -47,7 +47,7 @@ struct Options {
     uint32_t fault = 0;        // --fault: every port starts with it, an index of FAULT_NAMES
     uint32_t slowSdaMs = 80;   // --fault slow-sda:MS, also for the live key
     uint32_t sclLeakMs = 0;    // --fault scl-leak:MS, also for the live key
-    Adapter adapter = {0, 0, 0};   // --adapter DELAY[,COST][,rtscts]
+    Adapter adapter = {0, 0, 0};      // --adapter DELAY[,COST][,rtscts]
     Adapter keyAdapter = {16, 1, 0};  // the adapter the live key switches on
     uint32_t chips = 0;        // --chips: BUS_CHIP_* switched on at start
     std::string eepromPath;    // --eeprom: the EEPROM's file, "%d" standing for the COM number
@@ -987,7 +987,7 @@ int main(int argc, char** argv)
                 "          [--present] [--registry] [--interactive] [--fault NAME[:MS]]\n"
                 "          [--adapter DELAY[,COST][,rtscts]] [--chips LIST] [--eeprom FILE]\n"
                 "faults: sda-stuck-low sda-stuck-high sda-not-wired scl-leak[:MS] int-stuck-low\n"
-                "        slow-sda[:MS] (DSR follows DTR after MS ms, default 80)\n"
+                "        slow-sda[:MS] (DSR takes a DTR level held MS ms, default 80)\n"
                 "        stuck-slave no-ack no-pullup scl-timeout (on the I2C bus)\n"
                 "chips: eeprom,expander,sensor, all or none (default); --eeprom FILE keeps the\n"
                 "        EEPROM's content (%%d in FILE stands for the COM number)\n",

@@ -3,7 +3,8 @@
  * so these requests are answered here from the coupler model in the state
  * file; every other request, and every descriptor that is not a virtual
  * port, goes to the C library untouched. The lines also step the I2C bus
- * behind the coupler (model.c, bus.c). */
+ * behind the coupler (model.c, bus.c). A port's settings get the RTS/CTS
+ * handshake added while its adapter model keeps that on. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
