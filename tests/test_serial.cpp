@@ -105,15 +105,15 @@ TEST_F(Serial, OpenSetsTheLineTheHandshakeAndTheTimeouts)
         EXPECT_TRUE(asked[0] == (GENERIC_READ | GENERIC_WRITE) && !asked[1] && asked[2] == OPEN_EXISTING && !asked[3]);
         CouplerLine line = {};
         ASSERT_TRUE(CouplerLineSettings(3, &line));
-        EXPECT_EQ(line.baud * 10 + line.stopBits, c.baud * 10 + c.stopBits);
-        EXPECT_EQ((c.rts < 0 ? 0 : CouplerRts(3)) * 1000 + line.rtsCts * 100 + line.xonOutput * 10 + line.xonInput,
-                  (c.rts < 0 ? 0 : c.rts) * 1000 + c.rtsCts * 100 + c.xonOut * 10 + c.xonIn)
-            << "RTS, RTS/CTS, XON out, XON in";
+        EXPECT_EQ(std::make_tuple(line.baud, line.stopBits, c.rts < 0 ? -1 : CouplerRts(3), line.rtsCts,
+                                  line.xonOutput, line.xonInput),
+                  std::make_tuple(c.baud, c.stopBits, c.rts, c.rtsCts, c.xonOut, c.xonIn))
+            << "baud, stop bits, RTS (-1: the driver's), RTS/CTS, XON out, XON in";
         COMMTIMEOUTS t = {};
         ASSERT_TRUE(GetCommTimeouts(AsHandle(handle), &t));
-        EXPECT_EQ(t.ReadIntervalTimeout * 10000 + t.ReadTotalTimeoutMultiplier * 1000 + t.ReadTotalTimeoutConstant,
-                  100u * 10000 + 10 * 1000 + 100);
-        EXPECT_EQ(t.WriteTotalTimeoutMultiplier + t.WriteTotalTimeoutConstant, 0u);
+        EXPECT_EQ(std::make_tuple(t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
+                                  t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant),
+                  std::make_tuple(100ul, 10ul, 100ul, 0ul, 0ul)) << "read interval, per byte, constant; write";
         Close();
     }
     // Settings the platform rejects: the handle is open, the line as before.
@@ -140,8 +140,7 @@ TEST_F(Serial, TheDeviceIsComAndItsDigitsAheadOfColonBlankOrEnd)
         CloseHandle(CreateFileA(name, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.settings);
-        handle = SerialOpen(c.settings, 0, 1024, 1024);
-        EXPECT_EQ(handle > 0, c.com != 0);
+        EXPECT_EQ(Open(c.settings) > 0, c.com != 0);
         SerialSetRts(handle, 1);
         for (int com : {1, 3, 12})
             EXPECT_EQ(CouplerRts(com) == 1, com == c.com) << "com" << com;
@@ -156,33 +155,34 @@ TEST_F(Serial, LinesSwitchApartAndAreSampledApartUntilThePortIsGone)
     ASSERT_GT(Open(), 0);
     for (int32_t on : {1, 2, -1}) {
         ASSERT_TRUE(SerialSetDtr(handle, 0) && SerialSetRts(handle, 0));
-        EXPECT_EQ(CouplerDtr(3) * 10 + CouplerRts(3), 0);
+        EXPECT_EQ(std::make_pair(CouplerDtr(3), CouplerRts(3)), std::make_pair(0, 0)) << "DTR, RTS";
         SerialSetDtr(handle, on);
-        EXPECT_EQ(CouplerDtr(3) * 10 + CouplerRts(3), 10) << on;
+        EXPECT_EQ(std::make_pair(CouplerDtr(3), CouplerRts(3)), std::make_pair(1, 0)) << "DTR, RTS; DTR " << on;
         SerialSetRts(handle, on);
-        EXPECT_EQ(CouplerDtr(3) * 10 + CouplerRts(3), 11) << on;
+        EXPECT_EQ(std::make_pair(CouplerDtr(3), CouplerRts(3)), std::make_pair(1, 1)) << "DTR, RTS; RTS " << on;
     }
-    auto sampled = [](int32_t h) { return SerialGetDsr(h) * 100 + SerialGetCts(h) * 10 + SerialGetDcd(h); };
-    // DSR, CTS, DCD; the modem-status word.
-    for (auto inputs : {std::make_pair(100, 0x20), {11, 0x90}, {10, 0x10}, {1, 0x80}, {111, 0xb0}}) {
-        ASSERT_TRUE(CouplerSetInputs(3, inputs.first / 100, inputs.first / 10 % 10, inputs.first % 10));
-        EXPECT_EQ(sampled(handle), inputs.first);
-        EXPECT_EQ(SerialModemStatus(handle), inputs.second);
+    auto sampled = [](int32_t h) { return std::make_tuple(SerialGetDsr(h), SerialGetCts(h), SerialGetDcd(h)); };
+    for (auto [dsr, cts, dcd, word] :
+         {std::make_tuple(1, 0, 0, 0x20), {0, 1, 1, 0x90}, {0, 1, 0, 0x10}, {0, 0, 1, 0x80}, {1, 1, 1, 0xb0}}) {
+        ASSERT_TRUE(CouplerSetInputs(3, dsr, cts, dcd));
+        EXPECT_EQ(sampled(handle), std::make_tuple(dsr, cts, dcd)) << "DSR, CTS, DCD";
+        EXPECT_EQ(SerialModemStatus(handle), word);
     }
     ASSERT_TRUE(CouplerPortVanish(3, true));
-    EXPECT_EQ(sampled(handle), 0) << "pulled out";
+    EXPECT_EQ(sampled(handle), std::make_tuple(0, 0, 0)) << "pulled out";
     EXPECT_EQ(SerialModemStatus(handle), -1) << "pulled out: a failure, not 0";
     EXPECT_EQ(SerialSetDtr(handle, 1), 0);
     EXPECT_EQ(SerialOpen("com3:9600,n,8,1", 0, 1024, 1024), -1);
     ASSERT_TRUE(CouplerPortVanish(3, false));
-    EXPECT_EQ(sampled(handle), 111) << "back, the handle works again";
+    EXPECT_EQ(sampled(handle), std::make_tuple(1, 1, 1)) << "back, the handle works again";
 
     int32_t closed = handle;
-    ASSERT_NE(SerialClose(handle), 0);
-    handle = -1;
-    EXPECT_EQ(sampled(closed), 0) << "closed";
-    EXPECT_EQ(SerialModemStatus(closed) + SerialSettingsMismatch(closed, "com3:9600,n,8,1", 0), -2) << "closed";
-    EXPECT_EQ(SerialSetRts(closed, 1) + SerialInputCount(closed) + SerialOutputCount(closed) + SerialClose(closed), 0u);
+    ASSERT_NE(SerialClose(std::exchange(handle, -1)), 0);
+    EXPECT_EQ(std::make_tuple(sampled(closed), SerialModemStatus(closed), SerialSetRts(closed, 1), SerialClose(closed),
+                              SerialSettingsMismatch(closed, "com3:9600,n,8,1", 0), SerialInputCount(closed),
+                              SerialOutputCount(closed)),
+              std::make_tuple(std::make_tuple(0, 0, 0), -1, 0, 0, -1, 0u, 0u))
+        << "closed: DSR CTS DCD, status, RTS switch, close, settings, bytes in, bytes out";
 }
 
 TEST_F(Serial, TheSettingsAPortDoesNotHoldAreNamed)

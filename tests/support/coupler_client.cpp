@@ -215,7 +215,10 @@ std::string CouplerReadFromProgram(int com)
     return Request(COUPLER_OP_READ, com, 0, 0, 0, std::string(), &answer) ? answer : std::string();
 }
 
-bool CouplerSetAdapter(int com, int delay, int cost) { return Request(COUPLER_OP_ADAPTER, com, delay, cost); }
+bool CouplerSetAdapter(int com, int delay, int cost, bool kept)
+{
+    return Request(COUPLER_OP_ADAPTER, com, delay, cost, kept);
+}
 
 int64_t CouplerLineRequests(int com)
 {

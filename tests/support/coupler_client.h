@@ -43,9 +43,9 @@ enum CouplerFaultKind {
     FAULT_SDA_STUCK_LOW = 1,   // DSR always off
     FAULT_SDA_STUCK_HIGH = 2,  // DSR always on
     FAULT_SDA_NOT_WIRED = 3,   // read-back not wired: DSR always off
-    FAULT_SCL_LEAK = 4,        // DSR off for 5 ms, delayMs after every RTS change
+    FAULT_SCL_LEAK = 4,        // DSR inverted for 5 ms, delayMs after every RTS change
     FAULT_INT_STUCK_LOW = 5,   // CTS always on
-    FAULT_SLOW_SDA = 6         // DSR follows DTR delayMs after the change
+    FAULT_SLOW_SDA = 6         // DSR takes a DTR level once DTR has held it delayMs
 };
 bool CouplerSetFault(int com, CouplerFaultKind fault, int delayMs = 0);
 
@@ -77,8 +77,9 @@ struct CouplerLine {
 bool CouplerLineSettings(int com, CouplerLine* line);
 
 // Adapter models, per port, cleared by CouplerReset: DSR, CTS and DCD read as they were statusDelayMs
-// ago (as USB adapters report modem status late); every line request (switch or sample) takes requestCostMs.
-bool CouplerSetAdapter(int com, int statusDelayMs, int requestCostMs);
+// ago (as USB adapters report modem status late); every line request (switch or sample) takes requestCostMs;
+// a driver that keeps the RTS/CTS handshake on whatever the program sets (left so by another program).
+bool CouplerSetAdapter(int com, int statusDelayMs, int requestCostMs, bool handshakeKept = false);
 int64_t CouplerLineRequests(int com);  // switches and samples of the lines the program asked for
 // The adapter is pulled once the program has made `requests` more line requests (0: at once): the
 // next request and every later one fails, new opens fail (as CouplerPortVanish(com, true)).

@@ -35,7 +35,7 @@ enum CouplerOp {
     COUPLER_OP_READ = 10,        /* answer data: bytes the program wrote since the last read */
     COUPLER_OP_LINE_SETTINGS = 11, /* answer data: a CouplerTermios of the pty */
     COUPLER_OP_FAULT = 12,         /* arg0: a CouplerFault, arg1: its delay in ms (slow SDA, SCL leak) */
-    COUPLER_OP_ADAPTER = 13,       /* arg0: status delay ms, arg1: cost per line request ms */
+    COUPLER_OP_ADAPTER = 13,       /* arg0: status delay ms, arg1: cost per line request ms, arg2: RTS/CTS kept */
     COUPLER_OP_VANISH_AFTER = 15,  /* arg0: the adapter is pulled after that many more line requests */
     COUPLER_OP_CHIPS = 16,         /* arg0: BUS_CHIP_* bits switched on at their power-up state */
     COUPLER_OP_BUS_FAULT = 17,     /* arg0: a BusFault */
@@ -54,9 +54,9 @@ enum CouplerFault {
     COUPLER_FAULT_SDA_LOW = 1,     /* SDA stuck at ground: DSR always off */
     COUPLER_FAULT_SDA_HIGH = 2,    /* SDA stuck high: DSR always on */
     COUPLER_FAULT_NO_READBACK = 3, /* SDA read-back not wired: DSR always off */
-    COUPLER_FAULT_SCL_LEAK = 4,    /* SCL leaks into SDA: DSR off for 5 ms, faultDelayMs after RTS edges */
+    COUPLER_FAULT_SCL_LEAK = 4,    /* SCL leaks into SDA: DSR inverted 5 ms, faultDelayMs after RTS edges */
     COUPLER_FAULT_INT_LOW = 5,     /* INT stuck at ground: CTS always on */
-    COUPLER_FAULT_SLOW_SDA = 6,    /* DSR follows DTR only after faultDelayMs */
+    COUPLER_FAULT_SLOW_SDA = 6,    /* DSR takes a DTR level held for faultDelayMs */
     COUPLER_FAULT_COUNT = 7
 };
 
@@ -125,7 +125,7 @@ struct CouplerPort {
     uint32_t lineRequests;  /* switches and samples the programs asked for */
     int32_t vanishAfter;    /* line requests still answered before the adapter is pulled, -1 never */
     uint32_t models;        /* models pushed so far: the newest is history[(models - 1) % COUPLER_HISTORY] */
-    uint32_t pad0;
+    uint32_t handshakeKept; /* adapter: its driver keeps the RTS/CTS handshake on, whatever is set */
     struct CouplerModel history[COUPLER_HISTORY];
 };
 

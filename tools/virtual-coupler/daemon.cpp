@@ -30,6 +30,12 @@
 
 namespace {
 
+// An adapter model: status delay, cost per line request, and a driver that
+// keeps the RTS/CTS handshake on whatever the program sets.
+struct Adapter {
+    uint32_t delayMs, costMs, handshakeKept;
+};
+
 struct Options {
     std::string statePath;     // --state: the state file
     std::string prefix;        // --prefix: the Wine prefix whose links are set
@@ -41,8 +47,8 @@ struct Options {
     uint32_t fault = 0;        // --fault: every port starts with it, an index of FAULT_NAMES
     uint32_t slowSdaMs = 80;   // --fault slow-sda:MS, also for the live key
     uint32_t sclLeakMs = 0;    // --fault scl-leak:MS, also for the live key
-    uint32_t statusDelayMs = 0, requestCostMs = 0;  // --adapter DELAY[,COST]
-    uint32_t keyDelayMs = 16, keyCostMs = 1;        // the adapter the live key switches on
+    Adapter adapter = {0, 0, 0};      // --adapter DELAY[,COST][,rtscts]
+    Adapter keyAdapter = {16, 1, 0};  // the adapter the live key switches on
     uint32_t chips = 0;        // --chips: BUS_CHIP_* switched on at start
     std::string eepromPath;    // --eeprom: the EEPROM's file, "%d" standing for the COM number
 };
@@ -299,10 +305,11 @@ void SaveEeprom(Port& port)
         memcpy(port.eepromSaved, content, sizeof content);
 }
 
-void SetAdapter(CouplerPort& record, uint32_t delayMs, uint32_t costMs)
+void SetAdapter(CouplerPort& record, const Adapter& adapter)
 {
-    __atomic_store_n(&record.statusDelayMs, delayMs, __ATOMIC_RELEASE);
-    __atomic_store_n(&record.requestCostMs, costMs, __ATOMIC_RELEASE);
+    __atomic_store_n(&record.statusDelayMs, adapter.delayMs, __ATOMIC_RELEASE);
+    __atomic_store_n(&record.requestCostMs, adapter.costMs, __ATOMIC_RELEASE);
+    __atomic_store_n(&record.handshakeKept, adapter.handshakeKept, __ATOMIC_RELEASE);
 }
 
 // Power-up of the bus with the given chips (the EEPROM keeps its content).
@@ -322,7 +329,7 @@ void ResetPort(Port& port)
     record.busy = record.vanished = 0;
     __atomic_store_n(&record.vanishAfter, -1, __ATOMIC_RELEASE);
     SetLock(port);
-    SetAdapter(record, 0, 0);
+    SetAdapter(record, {0, 0, 0});
     __atomic_store_n(&record.lineRequests, 0u, __ATOMIC_RELEASE);
     PowerUpBus(port, 0);
     if (port.eepromPath.empty())  // a fresh erased chip for every test
@@ -396,7 +403,7 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
     case COUPLER_OP_ADAPTER:
         if (arg[0] < 0 || arg[1] < 0)
             return false;
-        SetAdapter(record, static_cast<uint32_t>(arg[0]), static_cast<uint32_t>(arg[1]));
+        SetAdapter(record, {static_cast<uint32_t>(arg[0]), static_cast<uint32_t>(arg[1]), arg[2] != 0});
         return true;
     case COUPLER_OP_VANISH_AFTER:
         if (arg[0] < 0)
@@ -604,12 +611,11 @@ void HandleKey(char key)
         break;
     }
     case 'a':
-        if (record.statusDelayMs || record.requestCostMs)
-            SetAdapter(record, 0, 0);
-        else
-            SetAdapter(record, options.keyDelayMs, options.keyCostMs);
-        snprintf(text, sizeof text, "adapter: status %u ms late, %u ms per line request",
-                 record.statusDelayMs, record.requestCostMs);
+        SetAdapter(record, record.statusDelayMs || record.requestCostMs || record.handshakeKept
+                               ? Adapter{0, 0, 0}
+                               : options.keyAdapter);
+        snprintf(text, sizeof text, "adapter: status %u ms late, %u ms per line request%s", record.statusDelayMs,
+                 record.requestCostMs, record.handshakeKept ? ", RTS/CTS kept on" : "");
         Show("%s", text, port);
         break;
     case 'b':
@@ -797,19 +803,20 @@ bool ParseFault(const char* text)
     return false;
 }
 
-// "16" or "16,1": status delay and cost per request in milliseconds.
+// "16", "16,1" or "16,1,rtscts": status delay and cost per request in
+// milliseconds, and a driver that keeps the RTS/CTS handshake on.
 bool ParseAdapter(const char* text)
 {
     std::string value = text;
+    size_t kept = value.rfind(",rtscts");
+    Adapter adapter = {0, 0, kept != std::string::npos && kept + 7 == value.size()};
+    value.resize(adapter.handshakeKept ? kept : value.size());
     size_t comma = value.find(',');
-    uint32_t cost = 0;
-    if (comma != std::string::npos && !ParseMs(value.c_str() + comma + 1, &cost))
+    if (comma != std::string::npos && !ParseMs(value.c_str() + comma + 1, &adapter.costMs))
         return false;
-    if (!ParseMs(value.substr(0, comma).c_str(), &options.statusDelayMs))
+    if (!ParseMs(value.substr(0, comma).c_str(), &adapter.delayMs))
         return false;
-    options.requestCostMs = cost;
-    options.keyDelayMs = options.statusDelayMs;
-    options.keyCostMs = cost;
+    options.adapter = options.keyAdapter = adapter;
     return true;
 }
 
@@ -927,7 +934,7 @@ bool CreatePort(int com)
     PowerUpBus(ports.back(), options.chips);
     SetFault(ports.back(), options.fault,
              options.fault == COUPLER_FAULT_SLOW_SDA ? options.slowSdaMs : options.sclLeakMs);
-    SetAdapter(record, options.statusDelayMs, options.requestCostMs);
+    SetAdapter(record, options.adapter);
     return true;
 }
 
@@ -978,9 +985,9 @@ int main(int argc, char** argv)
         fprintf(stderr,
                 "usage: %s --state FILE --prefix WINEPREFIX --ports 1-20|3,4 [--absent DIR]\n"
                 "          [--present] [--registry] [--interactive] [--fault NAME[:MS]]\n"
-                "          [--adapter DELAY[,COST]] [--chips LIST] [--eeprom FILE]\n"
+                "          [--adapter DELAY[,COST][,rtscts]] [--chips LIST] [--eeprom FILE]\n"
                 "faults: sda-stuck-low sda-stuck-high sda-not-wired scl-leak[:MS] int-stuck-low\n"
-                "        slow-sda[:MS] (DSR follows DTR after MS ms, default 80)\n"
+                "        slow-sda[:MS] (DSR takes a DTR level held MS ms, default 80)\n"
                 "        stuck-slave no-ack no-pullup scl-timeout (on the I2C bus)\n"
                 "chips: eeprom,expander,sensor, all or none (default); --eeprom FILE keeps the\n"
                 "        EEPROM's content (%%d in FILE stands for the COM number)\n",

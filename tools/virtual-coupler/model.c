@@ -105,8 +105,8 @@ static const struct CouplerModel* ModelAt(const struct CouplerPort* port, int64_
     return 0;
 }
 
-/* SCL leak: SDA reads low for 5 ms, the fault's delay after any RTS edge
- * that the kept models remember. */
+/* SCL leak: SDA reads the opposite of its level for 5 ms, the fault's delay
+ * after any RTS edge that the kept models remember. */
 static int Leaking(const struct CouplerPort* port, const struct CouplerModel* model, int64_t at)
 {
     int64_t delay = (int64_t)model->faultDelayMs * TICKS_PER_MS;
@@ -118,6 +118,23 @@ static int Leaking(const struct CouplerPort* port, const struct CouplerModel* mo
             return 1;
     }
     return 0;
+}
+
+/* Slow SDA: the line takes a DTR level only once DTR has held it for the
+ * fault's delay; a shorter pulse never reaches it, so every change counts,
+ * not only the last (a close and a reopen within the delay leave the line
+ * where it was). While the fault was off the line followed at once. */
+static int SlowSda(const struct CouplerPort* port, const struct CouplerModel* model, int64_t at)
+{
+    int64_t delay = (int64_t)model->faultDelayMs * TICKS_PER_MS;
+    for (int change = 0;; change++) {
+        int newest, dtr = (model->flags & COUPLER_MODEL_DTR) != 0;
+        if (model->fault != COUPLER_FAULT_SLOW_SDA || at - model->dtrChanged >= delay ||
+            change == COUPLER_HISTORY)
+            return dtr;
+        at = model->dtrChanged - 1; /* the level the line had when DTR last changed */
+        model = ModelAt(port, at, &newest);
+    }
 }
 
 int ModelInputs(const struct CouplerPort* port, struct CouplerBus* bus, int64_t at)
@@ -133,17 +150,15 @@ int ModelInputs(const struct CouplerPort* port, struct CouplerBus* bus, int64_t 
         return ((flags & COUPLER_MODEL_DSR) ? COUPLER_IN_DSR : 0) |
                ((flags & COUPLER_MODEL_CTS) ? COUPLER_IN_CTS : 0) |
                ((flags & COUPLER_MODEL_DCD) ? COUPLER_IN_DCD : 0);
-    int dtr = (flags & COUPLER_MODEL_DTR) != 0;
-    if (model->fault == COUPLER_FAULT_SLOW_SDA &&
-        at - model->dtrChanged < (int64_t)model->faultDelayMs * TICKS_PER_MS)
-        dtr = !dtr; /* the line has not followed the last change yet */
+    int dtr = model->fault == COUPLER_FAULT_SLOW_SDA ? SlowSda(port, model, at)
+                                                     : (flags & COUPLER_MODEL_DTR) != 0;
     int sda = dtr && !(flags & (COUPLER_MODEL_SDA_HELD | COUPLER_MODEL_BUS_SDA_LOW));
     if (model->fault == COUPLER_FAULT_SDA_LOW || model->fault == COUPLER_FAULT_NO_READBACK)
         sda = 0;
     else if (model->fault == COUPLER_FAULT_SDA_HIGH)
         sda = 1;
     else if (model->fault == COUPLER_FAULT_SCL_LEAK && Leaking(port, model, at))
-        sda = 0;
+        sda = !sda; /* crosstalk: a glitch against whatever level SDA has */
     int intLow = (flags & (COUPLER_MODEL_INT_PULLED | COUPLER_MODEL_BUS_INT_LOW)) ||
                  model->fault == COUPLER_FAULT_INT_LOW;
     return (sda ? COUPLER_IN_DSR : 0) | (intLow ? COUPLER_IN_CTS : 0);

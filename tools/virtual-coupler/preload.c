@@ -3,7 +3,8 @@
  * so these requests are answered here from the coupler model in the state
  * file; every other request, and every descriptor that is not a virtual
  * port, goes to the C library untouched. The lines also step the I2C bus
- * behind the coupler (model.c, bus.c). */
+ * behind the coupler (model.c, bus.c). A port's settings get the RTS/CTS
+ * handshake added while its adapter model keeps that on. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -22,10 +23,12 @@
 #include "model.h"
 
 typedef int (*IoctlFunction)(int, unsigned long, ...);
+typedef int (*SetModesFunction)(int, int, const struct termios*);
 
 /* The C library's entries, found once; live for the process. */
 static IoctlFunction realIoctl;
 static IoctlFunction realIoctlTime64;
+static SetModesFunction realTcsetattr;
 /* The state file mapped shared, or 0 when there is none (no coupler runs);
  * mapped on the first line request, kept for the life of the process. */
 static struct CouplerState* state;
@@ -37,6 +40,7 @@ static void Setup(void)
     realIoctlTime64 = (IoctlFunction)dlsym(RTLD_NEXT, "__ioctl_time64");
     if (!realIoctlTime64)
         realIoctlTime64 = realIoctl;
+    realTcsetattr = (SetModesFunction)dlsym(RTLD_NEXT, "tcsetattr");
     const char* path = getenv("COUPLER_STATE");
     if (!path || !*path)
         return;
@@ -171,4 +175,25 @@ int ioctl(int fd, unsigned long request, ...)
     void* argument = va_arg(list, void*);
     va_end(list);
     return Dispatch(0, fd, request, argument);
+}
+
+/* Wine sets a port's line (speed, frame, handshake) with tcsetattr, and the C
+ * library makes its TCSETS request without its own ioctl entry, so an adapter
+ * whose driver keeps the RTS/CTS handshake on is modelled here; Wine's
+ * GetCommState reads it back with tcgetattr. */
+int tcsetattr(int fd, int action, const struct termios* modes)
+{
+    pthread_once(&setupOnce, Setup);
+    struct termios kept;
+    int slot = modes ? FindPort(fd) : -1;
+    if (slot >= 0 && __atomic_load_n(&state->ports[slot].handshakeKept, __ATOMIC_ACQUIRE)) {
+        kept = *modes;
+        kept.c_cflag |= CRTSCTS;
+        modes = &kept;
+    }
+    if (!realTcsetattr) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return realTcsetattr(fd, action, modes);
 }
