@@ -1,8 +1,8 @@
 #include "check/options.h"
 
+#include "check/arguments.h"
 #include "check/bus.h"
 
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -26,27 +26,6 @@ const char* const USAGE[] = {
     "          Protokolldatei, Schnittstelle verloren), 3 unvollständig (Schritt übersprungen, abgebrochen)",
     nullptr};
 
-namespace {
-
-// A whole decimal number from low to high, or -1.
-int Number(const char* text, int low, int high)
-{
-    char* end = nullptr;
-    long value = strtol(text, &end, 10);
-    return *text >= '0' && *text <= '9' && !*end && value >= low && value <= high ? static_cast<int>(value)
-                                                                                  : -1;
-}
-
-bool Refuse(char* error, int size, const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(error, size, format, arguments);
-    va_end(arguments);
-    return false;
-}
-
-}  // namespace
 
 bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int size)
 {
@@ -55,20 +34,15 @@ bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int
         const char* name = argv[i];
         bool valued = !strcmp(name, "--baud") || !strcmp(name, "--repeat") || !strcmp(name, "--log") ||
                       !strcmp(name, "--expect");
-        // An option is never the value of the one before it.
-        const char* value = valued && i + 1 < argc && strncmp(argv[i + 1], "--", 2) ? argv[++i] : "";
+        const char* value = valued ? OptionValue(argc, argv, &i) : "";
         if (valued && !*value)
             return Refuse(error, size, "%s braucht einen Wert", name);
-        // The tester's notation: "COM3", "com3", "COM3:".
-        size_t digits = strspn(name + 3, "0123456789");
-        bool port =
-            !_strnicmp(name, "com", 3) && digits && (!name[3 + digits] || !strcmp(name + 3 + digits, ":"));
         if (!strcmp(name, "--baud")) {
-            options->baud = Number(value, 75, 19200);
+            options->baud = ArgumentNumber(value, 75, 19200);
             if (std::find(BAUD_RATES, BAUD_RATES + 9, options->baud) == BAUD_RATES + 9)
                 return Refuse(error, size, "Baudrate %s gibt es nicht", value);
         } else if (!strcmp(name, "--repeat")) {
-            if ((options->repeat = Number(value, 1, 10000)) < 0)
+            if ((options->repeat = ArgumentNumber(value, 1, 10000)) < 0)
                 return Refuse(error, size, "--repeat %s: erlaubt sind 1 bis 10000", value);
         } else if (!strcmp(name, "--log")) {
             options->log = value;
@@ -83,12 +57,9 @@ bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int
             options->list = true;
         } else if (!strcmp(name, "--help")) {
             options->help = true;
-        } else if (port && (name[3] == '0' || digits > 3 || atoi(name + 3) > 255)) {
-            return Refuse(error, size, "Schnittstelle %s gibt es nicht: COM1 bis COM255", name);
-        } else if (port && options->port) {
-            return Refuse(error, size, "zwei Schnittstellen: COM%d und %s", options->port, name);
-        } else if (port) {
-            options->port = atoi(name + 3);
+        } else if (int port = PortArgument(name, &options->port, error, size)) {
+            if (port < 0)
+                return false;
         } else {
             return Refuse(error, size, "unbekanntes Argument: %s", name);
         }

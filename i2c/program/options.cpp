@@ -1,7 +1,7 @@
 #include "i2c/program/options.h"
 
-#include <ctype.h>
-#include <stdarg.h>
+#include "check/arguments.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -28,27 +28,6 @@ const char* const I2C_USAGE[] = {
     nullptr};
 
 namespace {
-
-// A whole number from low to high, decimal or with 0x hexadecimal; -1 if not.
-int Number(const char* text, int low, int high)
-{
-    bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char* digits = hex ? text + 2 : text;
-    char* end = nullptr;
-    long value = strtol(digits, &end, hex ? 16 : 10);
-    return isxdigit(static_cast<unsigned char>(*digits)) && !*end && value >= low && value <= high
-               ? static_cast<int>(value)
-               : -1;
-}
-
-bool Refuse(char* error, int size, const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(error, size, format, arguments);
-    va_end(arguments);
-    return false;
-}
 
 // The command and its words (after the port, options left out).
 bool ParseCommand(const char* const* words, int count, I2cOptions* options, char* error, int size)
@@ -85,7 +64,7 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
         for (int i = 0; i < count && !file; i++) {
             bool value = c.command == COMMAND_SET && i == count - 1;
             bool address = i == 0 && c.command != COMMAND_SCAN;
-            numbers[i] = Number(words[i], address || c.command == COMMAND_SCAN ? 0x03 : 0,
+            numbers[i] = ArgumentNumber(words[i], address || c.command == COMMAND_SCAN ? 0x03 : 0,
                                 address || c.command == COMMAND_SCAN ? 0x77
                                 : value && options->word             ? 0xFFFF
                                                                      : 0xFF);
@@ -123,17 +102,17 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
         const char* name = argv[i];
         bool valued = !strcmp(name, "--address") || !strcmp(name, "--offset") || !strcmp(name, "--page") ||
                       !strcmp(name, "--backup");
-        const char* value = valued && i + 1 < argc ? argv[++i] : "";
+        const char* value = valued ? OptionValue(argc, argv, &i) : "";
         if (valued && !*value)
             return Refuse(error, size, "%s braucht einen Wert", name);
         if (!strcmp(name, "--address")) {
-            if ((options->address = Number(value, 0x03, 0x77)) < 0)
+            if ((options->address = ArgumentNumber(value, 0x03, 0x77)) < 0)
                 return Refuse(error, size, "--address %s: erlaubt sind 0x03 bis 0x77", value);
         } else if (!strcmp(name, "--offset")) {
-            if ((options->offset = Number(value, 0, 255)) < 0)
+            if ((options->offset = ArgumentNumber(value, 0, 255)) < 0)
                 return Refuse(error, size, "--offset %s: erlaubt sind 0 bis 255", value);
         } else if (!strcmp(name, "--page")) {
-            if ((options->page = Number(value, 1, 256)) < 0)
+            if ((options->page = ArgumentNumber(value, 1, 256)) < 0)
                 return Refuse(error, size, "--page %s: erlaubt sind 1 bis 256", value);
         } else if (!strcmp(name, "--backup")) {
             options->backup = value;
@@ -145,8 +124,9 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
             all = true;
         } else if (!strcmp(name, "--help")) {
             options->help = true;
-        } else if (!_strnicmp(name, "com", 3) && !options->port && Number(name + 3, 1, 256) > 0) {
-            options->port = Number(name + 3, 1, 256);
+        } else if (int port = PortArgument(name, &options->port, error, size)) {
+            if (port < 0)
+                return false;
         } else if (name[0] == '-' && name[1] == '-') {
             return Refuse(error, size, "unbekanntes Argument: %s", name);
         } else if (count < 8) {

@@ -1,0 +1,52 @@
+#include "check/arguments.h"
+
+#include <ctype.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+int ArgumentNumber(const char* text, int low, int high)
+{
+    bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = hex ? text + 2 : text;
+    char* end = nullptr;
+    long value = strtol(digits, &end, hex ? 16 : 10);
+    bool whole = hex ? isxdigit(static_cast<unsigned char>(*digits)) : isdigit(static_cast<unsigned char>(*digits));
+    return whole && !*end && value >= low && value <= high ? static_cast<int>(value) : -1;
+}
+
+const char* OptionValue(int argc, char** argv, int* i)
+{
+    // An option is never the value of the one before it.
+    if (*i + 1 < argc && strncmp(argv[*i + 1], "--", 2) != 0)
+        return argv[++*i];
+    return "";
+}
+
+int PortArgument(const char* word, int* port, char* error, int size)
+{
+    size_t digits = strspn(word + 3, "0123456789");
+    if (_strnicmp(word, "com", 3) != 0 || !digits || (word[3 + digits] && strcmp(word + 3 + digits, ":") != 0))
+        return 0;
+    // The serial layer opens com1 to com255, written without a leading zero.
+    if (word[3] == '0' || digits > 3 || atoi(word + 3) > 255) {
+        Refuse(error, size, "Schnittstelle %s gibt es nicht: COM1 bis COM255", word);
+        return -1;
+    }
+    if (*port) {
+        Refuse(error, size, "zwei Schnittstellen: COM%d und %s", *port, word);
+        return -1;
+    }
+    *port = atoi(word + 3);
+    return 1;
+}
+
+bool Refuse(char* error, int size, const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(error, size, format, arguments);
+    va_end(arguments);
+    return false;
+}
