@@ -19,49 +19,15 @@
 
 namespace {
 
-struct Result {
-    DWORD code = 99;
-    std::string output;  // standard output and error, as the bytes came
-};
+using Result = ConsoleRun;
 
 // Runs the check with input waiting on its standard input; watch sees the
 // output so far and may write more input.
 Result RunCheck(const std::string& arguments, const std::string& input = "",
                 std::function<void(const std::string&, HANDLE)> watch = nullptr)
 {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE outRead, outWrite, inRead, inWrite;
-    CreatePipe(&outRead, &outWrite, &inherit, 0);
-    CreatePipe(&inRead, &inWrite, &inherit, 0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inRead;
-    startup.hStdOutput = startup.hStdError = outWrite;
-    PROCESS_INFORMATION process = {};
-    std::string exe = WindowsPath(CT_CHECK_EXE), line = "\"" + exe + "\" " + arguments;
-    Result result;
-    DWORD done = 0;
     int64_t requests = CouplerLineRequests(3), closes = CouplerCloseCount(3);
-    if (CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &done, nullptr);
-        bool ended = false;
-        for (DWORD start = GetTickCount(); !ended && GetTickCount() - start < 60000;) {
-            ended = WaitForSingleObject(process.hProcess, 5) == WAIT_OBJECT_0;
-            char buffer[4096];
-            while (PeekNamedPipe(outRead, nullptr, 0, nullptr, &done, nullptr) && done > 0 &&
-                   ReadFile(outRead, buffer, sizeof buffer, &done, nullptr))
-                result.output.append(buffer, done);
-            if (watch && !ended)
-                watch(result.output, inWrite);
-        }
-        TerminateProcess(process.hProcess, 98);
-        GetExitCodeProcess(process.hProcess, &result.code);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    for (HANDLE handle : {outRead, outWrite, inRead, inWrite})
-        CloseHandle(handle);
+    Result result = RunConsole(CT_CHECK_EXE, arguments, input, watch);
     // The coupler drops the lines of a closed port a moment later, which must
     // not land in the next run.
     for (int i = 0; i < 100 && CouplerLineRequests(3) != requests && CouplerCloseCount(3) == closes; i++)
@@ -69,7 +35,6 @@ Result RunCheck(const std::string& arguments, const std::string& input = "",
     return result;
 }
 
-bool Has(const std::string& output, const std::string& text) { return output.find(text) != std::string::npos; }
 bool EndsWith(const std::string& output, const std::string& text)
 {
     return output.size() >= text.size() && output.compare(output.size() - text.size(), text.size(), text) == 0;

@@ -16,47 +16,11 @@
 
 namespace {
 
-struct Result {
-    DWORD code = 99;
-    std::string output;  // standard output and error, as the bytes came
-};
+using Result = ConsoleRun;
 
 Result RunI2c(const std::string& arguments, const char* program = CT_I2C_EXE)
 {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE outRead, outWrite;
-    CreatePipe(&outRead, &outWrite, &inherit, 0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = outWrite;
-    PROCESS_INFORMATION process = {};
-    std::string exe = WindowsPath(program), line = "\"" + exe + "\" COM3 " + arguments;
-    Result result;
-    if (CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        bool ended = false;
-        for (DWORD start = GetTickCount(); !ended && GetTickCount() - start < 60000;) {
-            ended = WaitForSingleObject(process.hProcess, 5) == WAIT_OBJECT_0;
-            char buffer[4096];
-            DWORD done = 0;
-            while (PeekNamedPipe(outRead, nullptr, 0, nullptr, &done, nullptr) && done > 0 &&
-                   ReadFile(outRead, buffer, sizeof buffer, &done, nullptr))
-                result.output.append(buffer, done);
-        }
-        TerminateProcess(process.hProcess, 98);
-        GetExitCodeProcess(process.hProcess, &result.code);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    CloseHandle(outRead);
-    CloseHandle(outWrite);
-    return result;
-}
-
-bool Has(const std::string& output, const std::string& text)
-{
-    return output.find(text) != std::string::npos;
+    return RunConsole(program, "COM3 " + arguments);
 }
 
 // The addresses the scan's table shows as found, e.g. "20 48 50".

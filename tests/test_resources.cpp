@@ -31,7 +31,7 @@ std::vector<DWORD> lineSwitches;
 BOOL WINAPI RecordLineSwitch(HANDLE port, DWORD function)
 {
     static auto platform = reinterpret_cast<BOOL(WINAPI*)(HANDLE, DWORD)>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "EscapeCommFunction"));
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "EscapeCommFunction")));
     if (lineSwitches.size() < 4)
         lineSwitches.push_back(function);
     return platform(port, function);

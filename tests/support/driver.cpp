@@ -257,3 +257,41 @@ bool Session::Close()
     window = 0;
     return ended;
 }
+
+ConsoleRun RunConsole(const char* program, const std::string& arguments, const std::string& input,
+                      std::function<void(const std::string&, HANDLE)> watch)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE outRead, outWrite, inRead, inWrite;
+    CreatePipe(&outRead, &outWrite, &inherit, 0);
+    CreatePipe(&inRead, &inWrite, &inherit, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inRead;
+    startup.hStdOutput = startup.hStdError = outWrite;
+    PROCESS_INFORMATION process = {};
+    std::string exe = WindowsPath(program), line = "\"" + exe + "\" " + arguments;
+    ConsoleRun result;
+    DWORD done = 0;
+    if (CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &done, nullptr);
+        bool ended = false;
+        for (DWORD start = GetTickCount(); !ended && GetTickCount() - start < 60000;) {
+            ended = WaitForSingleObject(process.hProcess, 5) == WAIT_OBJECT_0;
+            char buffer[4096];
+            while (PeekNamedPipe(outRead, nullptr, 0, nullptr, &done, nullptr) && done > 0 &&
+                   ReadFile(outRead, buffer, sizeof buffer, &done, nullptr))
+                result.output.append(buffer, done);
+            if (watch && !ended)
+                watch(result.output, inWrite);
+        }
+        TerminateProcess(process.hProcess, 98);
+        GetExitCodeProcess(process.hProcess, &result.code);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    for (HANDLE handle : {outRead, outWrite, inRead, inWrite})
+        CloseHandle(handle);
+    return result;
+}

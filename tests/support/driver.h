@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,6 +37,19 @@ bool WaitPostedMessagesTaken(HWND editor, DWORD timeoutMs = 5000);
 // Waits until the tester's start-up is over (its help editor filled and its
 // messages taken, or its warning up); the editor, or 0.
 HWND WaitTesterTakingMessages(HWND mainWindow, DWORD timeoutMs = 15000);
+
+// A console program's run: its exit code (99 when it did not start, 98 when
+// it was ended after 60 s) and its standard output and error as the bytes came.
+struct ConsoleRun {
+    DWORD code = 99;
+    std::string output;
+};
+// Runs the program (a Linux path) with the arguments and input waiting on its
+// standard input; watch sees the output so far and may write more input.
+// Whether text holds part.
+inline bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+ConsoleRun RunConsole(const char* program, const std::string& arguments, const std::string& input = "",
+                      std::function<void(const std::string&, HANDLE)> watch = nullptr);
 
 class TesterProcess {
 public:
