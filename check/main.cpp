@@ -86,19 +86,6 @@ int ListPorts()
     return EXIT_PASSED;
 }
 
-// "Einstellung Baudrate, Handshake nicht übernommen": what the open port did
-// not take of its settings (SETTINGS_* bits), in words.
-void Refused(int32_t mismatch, char (&words)[120])
-{
-    static const char* const NAMES[] = {"Baudrate", "Datenformat", "Handshake"};
-    int length = snprintf(words, sizeof words, "Einstellung");
-    for (int bit = 0; bit < 3; bit++)
-        if (mismatch & (1 << bit))
-            length +=
-                snprintf(words + length, sizeof words - length, "%s %s", length > 11 ? "," : "", NAMES[bit]);
-    snprintf(words + length, sizeof words - length, " nicht übernommen");
-}
-
 // How a run ended, for the row and the verdict line.
 struct Verdict {
     ExitCode code;
@@ -180,7 +167,7 @@ int Run(const CheckOptions& options)
     SerialClose(port);
 
     if (mismatch > 0) {
-        Refused(mismatch, verdict.detail);
+        RefusedSettings(mismatch, verdict.detail, sizeof verdict.detail);
     } else if (mismatch < 0 || LinesLost()) {
         snprintf(verdict.detail, sizeof verdict.detail, "Schnittstelle verloren");
     } else if (LinesStopRequested()) {

@@ -119,6 +119,16 @@ int ToUtf8(const char* text, char* bytes, int size)
     return length ? WideCharToMultiByte(CP_UTF8, 0, wide, length, bytes, size, nullptr, nullptr) : 0;
 }
 
+void RefusedSettings(int mismatch, char* words, int size)
+{
+    static const char* const NAMES[] = {"Baudrate", "Datenformat", "Handshake"};
+    int length = snprintf(words, size, "Einstellung");
+    for (int bit = 0; bit < 3; bit++)
+        if (mismatch & (1 << bit))
+            length += snprintf(words + length, size - length, "%s %s", length > 11 ? "," : "", NAMES[bit]);
+    snprintf(words + length, size - length, " nicht übernommen");
+}
+
 void KeysStart()
 {
     DWORD mode;

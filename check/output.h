@@ -17,6 +17,9 @@ void OutputStart(bool quiet);
 void Say(Channel channel, const char* format, ...);
 // The text in UTF-8 (at most size bytes); its length.
 int ToUtf8(const char* text, char* bytes, int size);
+// "Einstellung Baudrate, Handshake nicht übernommen": what an open port did
+// not take of its settings (SerialSettingsMismatch's bits), in words.
+void RefusedSettings(int mismatch, char* words, int size);
 // Starts reading keys from standard input (console, pipe or file), so that
 // keys typed before a question can be told from the answer.
 void KeysStart();

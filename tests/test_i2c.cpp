@@ -224,7 +224,7 @@ TEST_F(I2cTest, ResultsHoldBehindASlowUsbAdapter)
     }
 }
 
-TEST_F(I2cTest, PulledAdapterEndsTheDumpWithOneLine)
+TEST_F(I2cTest, APulledOrRefusingAdapterEndsTheJobWithOneLine)
 {
     ASSERT_TRUE(CouplerSetEeprom(3, std::string(256, '\xff')));
     Result result = RunI2c("dump 0x50");
@@ -236,6 +236,11 @@ TEST_F(I2cTest, PulledAdapterEndsTheDumpWithOneLine)
     result = RunI2c("dump 0x50");
     EXPECT_EQ(2u, result.code);
     EXPECT_EQ("coupler-i2c: COM3: Leitungsaufruf fehlgeschlagen (Adapter entfernt?)\n", result.output);
+    // A driver that keeps the handshake on would leave SCL where it is.
+    ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && CouplerSetAdapter(3, 0, 0, true));
+    result = RunI2c("scan");
+    EXPECT_EQ(2u, result.code);
+    EXPECT_EQ(u8"coupler-i2c: COM3: Einstellung Handshake nicht übernommen\n", result.output);
 }
 
 }  // namespace

@@ -54,6 +54,16 @@ int main(int argc, char** argv)
         Say(SAY_ERROR, "coupler-i2c: COM%d lässt sich nicht öffnen", options.port);
         return 2;
     }
+    // The open succeeds even when the port refused part of its settings; a
+    // handshake left on would keep SCL from following RTS without a word.
+    int32_t mismatch = SerialSettingsMismatch(port, text, 0);
+    if (mismatch != 0) {
+        if (mismatch > 0)
+            RefusedSettings(mismatch, text, sizeof text);
+        Say(SAY_ERROR, "coupler-i2c: COM%d: %s", options.port, mismatch > 0 ? text : "Schnittstelle verloren");
+        SerialClose(port);
+        return 2;
+    }
     jobOver = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnBreak, TRUE);
     I2cStatus status = BitsBegin(port);
