@@ -1,0 +1,111 @@
+# Runs one of the console programs under Wine on a virtual coupler or on a
+# mapped adapter, and exits with the program's exit code. Sourced by
+# scripts/check and scripts/i2c (needs root set to the checkout).
+#
+# console_run NAME TARGET "VALUED" [DAEMON OPTION...] -- [ARGUMENT...]
+#   NAME     the word error lines begin with ("check")
+#   TARGET   the program's build target (coupler-check)
+#   VALUED   the program's options that take a value, blank-separated: their
+#            value is never taken for the port
+#   DAEMON   options for the virtual coupler's daemon (--chips all ...)
+# Of the arguments, --port COMn=/dev/DEVICE maps a real adapter instead of the
+# virtual coupler; --fault and --adapter go to the virtual coupler; a whole
+# word COMn (also "COM3:") is the port, COM3 when none is given; everything
+# else goes to the program.
+
+console_run() {
+  local name=$1 target=$2 valued=" $3 "
+  shift 3
+  local extra=()
+  while [[ $# -gt 0 && "$1" != -- ]]; do extra+=("$1"); shift; done
+  [[ $# -gt 0 ]] && shift
+  local com=COM3 device="" daemon=() args=() port_given=0
+  while [[ $# -gt 0 ]]; do
+    case "$1" in
+      --port)
+        [[ $# -ge 2 && "$2" =~ ^([Cc][Oo][Mm])([1-9]|1[0-9]|20)=(/.+)$ ]] || {
+          echo "$name: --port takes COMn=/dev/device with n from 1 to 20" >&2; exit 2; }
+        com="COM${BASH_REMATCH[2]}" device=${BASH_REMATCH[3]}
+        shift 2 ;;
+      --fault|--adapter)
+        [[ $# -ge 2 ]] || { echo "$name: $1 takes a value" >&2; exit 2; }
+        daemon+=("$1" "$2")
+        shift 2 ;;
+      --list|--help) port_given=1; args+=("$1"); shift ;;
+      *)
+        if [[ "$valued" == *" $1 "* ]]; then
+          args+=("$1"); shift
+          if [[ $# -gt 0 ]]; then args+=("$1"); shift; fi
+          continue
+        fi
+        if [[ "$1" =~ ^[Cc][Oo][Mm][0-9]+:?$ ]]; then
+          # The virtual coupler serves COM1 to COM20; the program judges the rest.
+          port_given=1
+          if [[ "$1" =~ ^[Cc][Oo][Mm]([1-9]|1[0-9]|20):?$ ]]; then com="COM${BASH_REMATCH[1]}"; fi
+        fi
+        args+=("$1"); shift ;;
+    esac
+  done
+  [[ $port_given -eq 1 ]] || args=("$com" "${args[@]}")
+  if [[ -n "$device" && ${#daemon[@]} -gt 0 ]]; then
+    echo "$name: --fault and --adapter need the virtual coupler, not --port" >&2
+    exit 2
+  fi
+
+  source "$root/scripts/lib/device.sh"
+  if [[ -n "$device" ]]; then
+    device_check "$com" "$device" || exit 2
+  fi
+
+  "$root/scripts/setup"
+  BENCH_ROOT=$root
+  source "$root/scripts/lib/build.sh"
+  build_all "$target" >/dev/null
+
+  exec 9>"$BENCH_BUILD/.bench.lock"
+  flock 9
+  source "$root/scripts/lib/bench.sh"
+  bench_prefix
+
+  CONSOLE_DAEMON_PID="" CONSOLE_DEVICE=$device
+  trap _console_cleanup EXIT
+  if [[ -n "$device" ]]; then
+    device_map "$com" "$device"
+  else
+    # The virtual coupler comes first, so that the port is in place when the
+    # prefix's server starts.
+    local state="$COUPLER_DIR/$name-state" log="$COUPLER_DIR/$name-daemon.log"
+    rm -f "$state.ports"
+    "$COUPLER_DIR/vcoupler-daemon" --state "$state" --prefix "$WINEPREFIX" --ports "${com#COM}" \
+      --absent "$COUPLER_DIR/absent" --present "${extra[@]}" "${daemon[@]}" </dev/null >"$log" 2>&1 &
+    CONSOLE_DAEMON_PID=$!
+    local _
+    for _ in $(seq 1 100); do
+      [[ -f "$state.ports" ]] || ! kill -0 "$CONSOLE_DAEMON_PID" 2>/dev/null && break
+      sleep 0.05
+    done
+    if [[ ! -f "$state.ports" ]]; then
+      echo "$name: the virtual coupler did not start:" >&2
+      cat "$log" >&2
+      exit 2
+    fi
+    export COUPLER_STATE="$state"
+    export LD_PRELOAD="$COUPLER_PRELOAD"
+  fi
+  wineserver -p >/dev/null 2>&1
+  wine cmd /c exit 0 >/dev/null 2>&1 || true
+
+  local code=0
+  wine "$BENCH_BUILD/$target.exe" "${args[@]}" || code=$?
+  exit "$code"
+}
+
+_console_cleanup() {
+  if [[ -n "$CONSOLE_DAEMON_PID" ]]; then
+    kill "$CONSOLE_DAEMON_PID" 2>/dev/null || true
+    wait "$CONSOLE_DAEMON_PID" 2>/dev/null || true
+  fi
+  # The prefix keeps no host device.
+  [[ -z "$CONSOLE_DEVICE" ]] || bench_port_settings
+  wineserver -k >/dev/null 2>&1 || true
+}
