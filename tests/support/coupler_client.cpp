@@ -11,8 +11,8 @@
 
 #include "tools/virtual-coupler/coupler_state.h"
 
-static_assert(FAULT_SDA_STUCK_LOW == COUPLER_FAULT_SDA_LOW && FAULT_SDA_NOT_WIRED == COUPLER_FAULT_NO_READBACK &&
-                  FAULT_SLOW_SDA == COUPLER_FAULT_SLOW_SDA,
+static_assert(+FAULT_SDA_STUCK_LOW == +COUPLER_FAULT_SDA_LOW && +FAULT_SDA_NOT_WIRED == +COUPLER_FAULT_NO_READBACK &&
+                  +FAULT_SLOW_SDA == +COUPLER_FAULT_SLOW_SDA,
               "the client's fault numbers are the state file's");
 
 namespace {

@@ -380,7 +380,7 @@ int BusPullsIntLow(const struct CouplerBus* bus, int64_t now)
 
 /* ---- settings ---- */
 
-void BusPowerUp(struct CouplerBus* bus, uint32_t chips)
+void BusPowerUp(struct CouplerBus* bus, uint32_t chips, int scl, int sda)
 {
     uint8_t eeprom[sizeof bus->eeprom];
     memcpy(eeprom, bus->eeprom, sizeof eeprom);
@@ -390,7 +390,9 @@ void BusPowerUp(struct CouplerBus* bus, uint32_t chips)
     memcpy(bus->eeprom, eeprom, sizeof eeprom);
     bus->logWrite = bus->logStart = logWrite;
     bus->chips = chips & BUS_CHIPS_ALL;
-    bus->scl = bus->sda = bus->level = 1; /* idle bus, pulled up */
+    /* The master's lines as they are: a power-up makes no START or STOP. */
+    bus->scl = scl != 0;
+    bus->sda = bus->level = sda != 0;
     bus->drive = 1;
     bus->cycleTicks = WRITE_CYCLE_TICKS;
     bus->latch = bus->inputs = bus->lastPort = 0xFF;

@@ -99,9 +99,10 @@ extern "C" {
 #endif
 
 /* Power-up: every chip switched on in chips at its power-up state (EEPROM
- * content kept), decoder idle with both lines high, no fault, log emptied,
- * the inputs at their defaults (port inputs 0xFF, WP off, O.S. not on INT). */
-void BusPowerUp(struct CouplerBus* bus, uint32_t chips);
+ * content kept), decoder idle with the master's lines as they are (scl, sda:
+ * a power-up makes no START or STOP), no fault, log emptied, the inputs at
+ * their defaults (port inputs 0xFF, WP off, O.S. not on INT). */
+void BusPowerUp(struct CouplerBus* bus, uint32_t chips, int scl, int sda);
 /* The master's lines after a change (scl = RTS, sda = DTR), at now. When
  * both changed, the SDA change is taken while SCL is low (before a rising
  * SCL, after a falling one): switching both at once makes no START or STOP. */

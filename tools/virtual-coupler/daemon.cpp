@@ -291,9 +291,11 @@ void SaveEeprom(Port& port)
     if (port.eepromPath.empty())
         return;
     uint8_t content[256];
+    ModelLock(&Record(port), &Bus(port));
     BusLock(&Bus(port));
     memcpy(content, BusEepromMemory(&Bus(port)), sizeof content);
     BusUnlock(&Bus(port));
+    ModelUnlock(&Record(port));
     if (memcmp(content, port.eepromSaved, sizeof content) == 0)
         return;
     std::string temporary = port.eepromPath + ".new";
@@ -317,7 +319,8 @@ void PowerUpBus(Port& port, uint32_t chips)
 {
     ModelLock(&Record(port), &Bus(port));
     BusLock(&Bus(port));
-    BusPowerUp(&Bus(port), chips);
+    uint32_t lines = Record(port).lines;
+    BusPowerUp(&Bus(port), chips, (lines & COUPLER_LINE_RTS) != 0, (lines & COUPLER_LINE_DTR) != 0);
     BusUnlock(&Bus(port));
     ModelPush(&Record(port), &Bus(port), ModelCurrent(&Record(port)), ModelNow());
     ModelUnlock(&Record(port));
@@ -326,8 +329,10 @@ void PowerUpBus(Port& port, uint32_t chips)
 void ResetPort(Port& port)
 {
     CouplerPort& record = Record(port);
-    record.busy = record.vanished = 0;
+    // The count of requests left goes first: a request between the two would
+    // otherwise pull the adapter again.
     __atomic_store_n(&record.vanishAfter, -1, __ATOMIC_RELEASE);
+    record.busy = record.vanished = 0;
     SetLock(port);
     SetAdapter(record, {0, 0, 0});
     __atomic_store_n(&record.lineRequests, 0u, __ATOMIC_RELEASE);
@@ -344,13 +349,15 @@ void ResetPort(Port& port)
     port.fromProgram.clear();
 }
 
-// A bus setting made under both locks, then the model's view of the bus renewed.
+// A bus setting made under both locks (the port's, then the bus's), then the model's view of the bus renewed.
 template <typename Change>
 bool ChangeBus(Port& port, Change change)
 {
+    ModelLock(&Record(port), &Bus(port));
     BusLock(&Bus(port));
     change(&Bus(port), ModelNow());
     BusUnlock(&Bus(port));
+    ModelUnlock(&Record(port));
     ChangeModel(port, 0, 0);
     return true;
 }
@@ -377,6 +384,9 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
         SetLock(*port);
         return true;
     case COUPLER_OP_VANISH:
+        // Plugged in again, it stays plugged in: no count of requests left.
+        if (!arg[0])
+            __atomic_store_n(&record.vanishAfter, -1, __ATOMIC_RELEASE);
         record.vanished = arg[0] != 0;
         SetLock(*port);
         return true;
@@ -422,9 +432,11 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
         SetFault(*port, arg[0] ? COUPLER_FAULT_COUNT + arg[0] - 1 : 0, 0);
         return true;
     case COUPLER_OP_EEPROM:
+        ModelLock(&Record(*port), &Bus(*port));
         BusLock(&Bus(*port));
         memcpy(state->data, BusEepromMemory(&Bus(*port)), 256);
         BusUnlock(&Bus(*port));
+        ModelUnlock(&Record(*port));
         state->dataLength = 256;
         return true;
     case COUPLER_OP_SET_EEPROM:
@@ -445,10 +457,12 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
     case COUPLER_OP_SENSOR_INT:
         return ChangeBus(*port, [arg](CouplerBus* bus, int64_t) { BusSetSensorInterrupt(bus, arg[0] != 0); });
     case COUPLER_OP_BUS_LOG: {
+        ModelLock(&Record(*port), &Bus(*port));
         BusLock(&Bus(*port));
         state->dataLength = BusTakeLog(&Bus(*port), &port->clientLogRead,
                                        reinterpret_cast<char*>(state->data), COUPLER_DATA_MAX);
         BusUnlock(&Bus(*port));
+        ModelUnlock(&Record(*port));
         return true;
     }
     case COUPLER_OP_WRITE: {
@@ -539,9 +553,11 @@ void ShowLines(Port& port)
 void ShowBusLog(Port& port)
 {
     char text[BUS_LOG_SIZE];
+    ModelLock(&Record(port), &Bus(port));
     BusLock(&Bus(port));
     uint32_t length = BusTakeLog(&Bus(port), &port.viewLogRead, text, sizeof text);
     BusUnlock(&Bus(port));
+    ModelUnlock(&Record(port));
     port.viewLogLine.append(text, length);
     size_t end;
     while ((end = port.viewLogLine.find('\n')) != std::string::npos) {
@@ -563,9 +579,11 @@ bool typing = false;
 void ShowBus(Port& port)
 {
     char text[256];
+    ModelLock(&Record(port), &Bus(port));
     BusLock(&Bus(port));
     BusDescribeAt(&Bus(port), ModelNow(), text, sizeof text);
     BusUnlock(&Bus(port));
+    ModelUnlock(&Record(port));
     Show("bus: %s", text, port);
 }
 

@@ -79,7 +79,7 @@ int ModelSetLines(struct CouplerPort* port, struct CouplerBus* bus, uint32_t exp
         model.rtsChanged = now;
     model.flags = (model.flags & ~(COUPLER_MODEL_DTR | COUPLER_MODEL_RTS)) | (dtr ? COUPLER_MODEL_DTR : 0) |
                   (rts ? COUPLER_MODEL_RTS : 0);
-    port->lastChange = now;
+    __atomic_store_n(&port->lastChange, now, __ATOMIC_RELEASE); /* read without the lock */
     __atomic_store_n(&port->lines,
                      (((word >> COUPLER_LINE_COUNT_SHIFT) + 1) << COUPLER_LINE_COUNT_SHIFT) | bits,
                      __ATOMIC_RELEASE);
