@@ -8,9 +8,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -38,22 +36,6 @@ Result RunCheck(const std::string& arguments, const std::string& input = "",
 bool EndsWith(const std::string& output, const std::string& text)
 {
     return output.size() >= text.size() && output.compare(output.size() - text.size(), text.size(), text) == 0;
-}
-
-// The whole text of a file.
-std::string Slurp(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-std::string TempPath()
-{
-    char folder[MAX_PATH], path[MAX_PATH];
-    GetTempPathA(MAX_PATH, folder);
-    GetTempFileNameA(folder, "chk", 0, path);
-    DeleteFileA(path);
-    return path;
 }
 
 // What the person does at a question: after some time, type keys, pull a
@@ -169,7 +151,7 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
     // 1 ms a request makes the runs' request counts alike: the pulls land
     // spread over steps 1 to 3; two more land in step 4 and while a step by
     // hand asks.
-    std::string log = TempPath(), arguments = "COM3 --repeat 5 --log " + log;
+    std::string log = TempPath("chk"), arguments = "COM3 --repeat 5 --log " + log;
     ASSERT_TRUE(CouplerSetAdapter(3, 0, 1));
     int64_t before = CouplerLineRequests(3);
     ASSERT_EQ(0u, RunCheck("COM3 --quiet --repeat 5").code);
@@ -225,7 +207,7 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
         *result = RunCheck(arguments);
         return CouplerLineChangeCount(3) - changes;
     };
-    std::string log = TempPath();
+    std::string log = TempPath("chk");
     // Behind 1 ms a request the settle times spread over about a millisecond.
     ASSERT_TRUE(CouplerSetFault(3, FAULT_SLOW_SDA, 10) && CouplerSetAdapter(3, 0, 1));
     Result five, eight;
@@ -272,7 +254,7 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
 
 TEST_F(CheckTest, ALogThatCannotTakeARowStopsTheCheckBeforeThePortASharedOneDoesNot)
 {
-    std::string held = TempPath();
+    std::string held = TempPath("chk");
     HANDLE file = CreateFileA(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     const struct {
         std::string log;

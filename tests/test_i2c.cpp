@@ -37,24 +37,6 @@ std::string Found(const std::string& output)
     return found;
 }
 
-std::string TempFile(const char* name)
-{
-    char folder[MAX_PATH];
-    GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) + name;
-}
-
-std::string Load(const std::string& path)
-{
-    std::string bytes;
-    if (FILE* file = fopen(path.c_str(), "rb")) {
-        char buffer[1024];
-        bytes.assign(buffer, fread(buffer, 1, sizeof buffer, file));
-        fclose(file);
-    }
-    return bytes;
-}
-
 void Save(const std::string& path, const std::string& bytes)
 {
     FILE* file = fopen(path.c_str(), "wb");
@@ -152,8 +134,8 @@ TEST_F(I2cTest, CheckPassesOnlyWithExactlyTheExpectedChips)
 
 TEST_F(I2cTest, EepromWriteAcrossPagesKeepsTheOldContentAndVerifies)
 {
-    std::string old(256, 0), image = "ABCDEFGHIJKL", backup = TempFile("i2c-backup.bin"),
-                             file = TempFile("i2c-image.bin"), readBack = TempFile("i2c-read.bin");
+    std::string old(256, 0), image = "ABCDEFGHIJKL", backup = TempPath("i2b"),
+                             file = TempPath("i2i"), readBack = TempPath("i2r");
     for (int i = 0; i < 256; i++)
         old[i] = static_cast<char>(i * 7 + 3);
     Save(file, image);
@@ -176,9 +158,9 @@ TEST_F(I2cTest, EepromWriteAcrossPagesKeepsTheOldContentAndVerifies)
     Result result = RunI2c("eeprom write \"" + file + "\" --offset 5 --write --backup \"" + backup + "\"");
     EXPECT_EQ(0u, result.code) << result.output;
     EXPECT_EQ(old.substr(0, 5) + image + old.substr(17), Eeprom());
-    EXPECT_EQ(old, Load(backup));
+    EXPECT_EQ(old, Slurp(backup));
     EXPECT_EQ(0u, RunI2c("eeprom read \"" + readBack + "\"").code);
-    EXPECT_EQ(Eeprom(), Load(readBack));
+    EXPECT_EQ(Eeprom(), Slurp(readBack));
 
     // A write-protected chip takes the bytes but keeps its content.
     std::string now = Eeprom();
@@ -220,7 +202,7 @@ TEST_F(I2cTest, ResultsHoldBehindASlowUsbAdapter)
         EXPECT_EQ("0x5a an 0x50 geschrieben\n", result.output);
         EXPECT_EQ("0x5a\n", RunI2c("get 0x50 7").output);
         EXPECT_EQ("48 50", Found(RunI2c("scan 0x48 0x50").output));
-        EXPECT_EQ(static_cast<char>(0x5a), Eeprom()[7]);
+        EXPECT_EQ("\x5a", Eeprom().substr(7, 1));
     }
 }
 

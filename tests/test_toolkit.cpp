@@ -137,7 +137,7 @@ TEST_F(Toolkit, ControlListsNestAndPanelCommandsArePostedToTheTopWindow)
     // A click in a panel reaches the top window posted, after the click is over.
     SendMessageA(deep, BM_CLICK, 0, 0);
     MSG posted = {};
-    EXPECT_TRUE(PeekMessageA(&posted, window, WM_COMMAND, WM_COMMAND, PM_NOREMOVE)) << "no command queued";
+    ASSERT_TRUE(PeekMessageA(&posted, window, WM_COMMAND, WM_COMMAND, PM_NOREMOVE)) << "no command queued";
     const int32_t event = WaitEvent();
     EXPECT_EQ(Pair(event, GetEventControl()), Pair(0x332C, 3)) << "the event (a control acted) and its control";
     EXPECT_EQ(GetWindowLongA(inner, GWL_EXSTYLE) & (WS_EX_STATICEDGE | WS_EX_CLIENTEDGE), WS_EX_STATICEDGE);

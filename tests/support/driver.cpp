@@ -3,6 +3,8 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "app/layout.h"
 #include "tests/support/coupler_client.h"
@@ -258,13 +260,36 @@ bool Session::Close()
     return ended;
 }
 
+std::string Slurp(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+std::string TempPath(const char* prefix)
+{
+    char folder[MAX_PATH], path[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    GetTempFileNameA(folder, prefix, 0, path);
+    DeleteFileA(path);
+    return path;
+}
+
 ConsoleRun RunConsole(const char* program, const std::string& arguments, const std::string& input,
                       std::function<void(const std::string&, HANDLE)> watch)
 {
+    ConsoleRun result;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE outRead, outWrite, inRead, inWrite;
-    CreatePipe(&outRead, &outWrite, &inherit, 0);
-    CreatePipe(&inRead, &inWrite, &inherit, 0);
+    HANDLE outRead = nullptr, outWrite = nullptr, inRead = nullptr, inWrite = nullptr;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&inRead, &inWrite, &inherit, 0)) {
+        for (HANDLE handle : {outRead, outWrite})
+            if (handle)
+                CloseHandle(handle);
+        return result;
+    }
+    // The child inherits only its own ends.
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -272,9 +297,12 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
     startup.hStdOutput = startup.hStdError = outWrite;
     PROCESS_INFORMATION process = {};
     std::string exe = WindowsPath(program), line = "\"" + exe + "\" " + arguments;
-    ConsoleRun result;
     DWORD done = 0;
-    if (CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    bool started =
+        CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    CloseHandle(inRead);
+    CloseHandle(outWrite);
+    if (started) {
         WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &done, nullptr);
         bool ended = false;
         for (DWORD start = GetTickCount(); !ended && GetTickCount() - start < 60000;) {
@@ -286,12 +314,15 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
             if (watch && !ended)
                 watch(result.output, inWrite);
         }
-        TerminateProcess(process.hProcess, 98);
+        if (!ended) {
+            TerminateProcess(process.hProcess, 98);
+            WaitForSingleObject(process.hProcess, 5000);
+        }
         GetExitCodeProcess(process.hProcess, &result.code);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
-    for (HANDLE handle : {outRead, outWrite, inRead, inWrite})
-        CloseHandle(handle);
+    CloseHandle(outRead);
+    CloseHandle(inWrite);
     return result;
 }

@@ -61,6 +61,8 @@ inline double RunQuiet(const std::string& unixPath, const std::string& arguments
                        &process)) {
         if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0)
             GetExitCodeProcess(process.hProcess, code);
+        else
+            TerminateProcess(process.hProcess, 99);  // it would hold the port for the next run
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }

@@ -63,8 +63,13 @@ void Row(const char* what, double requests, double floor, double ms)
 bool Operations(int* scanFloor, double* requestMs)
 {
     int32_t port = SerialOpen("com3:9600,n,8,1", 0, 0, 0);
-    if (port < 0 || BitsBegin(port) != I2C_OK)
+    if (port < 0)
         return false;
+    if (BitsBegin(port) != I2C_OK) {
+        BitsEnd();
+        SerialClose(port);
+        return false;
+    }
     bool found[128] = {};
     int64_t before = CouplerLineRequests(COM);
     LONGLONG start = bench::Now();
