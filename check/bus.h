@@ -9,6 +9,7 @@
 // Reads addresses such as "50,20,48" (hexadecimal, 0x optional, 0x08 to
 // 0x77) into expected; false when one is not such an address.
 bool ParseAddresses(const char* text, bool expected[128]);
-// Scans the bus on the open port; the step passes when exactly the expected
-// addresses answer. Leaves the bus idle, DTR and RTS on.
-void CheckBus(int32_t port, const bool expected[128], StepResult* result);
+// Scans the bus with the I2C master on the check's engine; the step passes
+// when exactly the expected addresses answer. Leaves the bus idle, DTR and RTS
+// on. A failed line call leaves the result unfinished: LinesLost tells.
+void CheckBus(Lines* lines, const bool expected[128], StepResult* result);

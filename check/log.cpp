@@ -6,7 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "check/output.h"
+#include "console/output.h"
 
 namespace {
 

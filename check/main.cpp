@@ -6,12 +6,11 @@
 #include <stdio.h>
 
 #include "check/bus.h"
-#include "check/lines.h"
 #include "check/log.h"
 #include "check/options.h"
-#include "check/output.h"
 #include "check/steps.h"
-#include "i2c/lines.h"
+#include "console/output.h"
+#include "line/serial_lines.h"
 #include "serial/serial.h"
 
 namespace {
@@ -28,13 +27,14 @@ const char* const OUTCOME_WORDS[] = {"ok", "übersprungen", "FEHLER"};
 // control handler waits for it, since the process ends when the handler
 // returns from a closed console. Made at the start, kept for the process.
 HANDLE runOver = nullptr;
+// The run's line engine, for the process; the console control handler stops it.
+Lines lines;
 
 BOOL WINAPI OnConsoleControl(DWORD)
 {
     // This runs on a thread of its own: the check's thread sees the request
     // at its next line call and cleans up.
-    LinesRequestStop();
-    LinesStop();  // the bus step's I2C master
+    LinesStop(&lines);
     WaitForSingleObject(runOver, 4000);
     return TRUE;
 }
@@ -133,17 +133,18 @@ int Run(const CheckOptions& options)
         snprintf(verdict.detail, sizeof verdict.detail, "COM%d %s", options.port, reason);
         return Finish(options, verdict, false);
     }
-    LinesUse(port);
+    SerialLines serial;
+    LinesOpen(&lines, SerialLinesOpen(&serial, port));
     Say(SAY_NORMAL, "Kopplerprüfung an COM%d, %d Baud, %d Wiederholungen", options.port, options.baud,
         options.repeat);
     // The open succeeds even when the port refused part of its settings.
     int32_t mismatch = SerialSettingsMismatch(port, settings, 0);
     StepResult first = {"", "", STEP_OK, "", ""};    // the first failed step, else the first skipped
     StepResult result = {"1", "", STEP_OK, "", ""};  // the step running or last run
-    if (mismatch == 0 && Switch(SDA_OUT, 1) && Switch(SCL_OUT, 1))
+    if (mismatch == 0 && LinesSwitch(&lines, LINE_SDA_OUT, 1) && LinesSwitch(&lines, LINE_SCL_OUT, 1))
         for (int step = 0; step < (options.interactive ? ALL_STEPS : AUTOMATIC_STEPS); step++) {
-            RunStep(step, options.repeat, &result);
-            if (LinesLost() || LinesStopRequested())
+            RunStep(&lines, step, options.repeat, &result);
+            if (LinesFailed(&lines))
                 break;
             Say(SAY_NORMAL, "%-3s %-23s %-12s erwartet %s; gelesen %s", result.label, result.name,
                 OUTCOME_WORDS[result.outcome], result.expected, result.read);
@@ -151,26 +152,25 @@ int Run(const CheckOptions& options)
                 first = result;
         }
     // The chips behind a coupler whose wiring passed.
-    if (options.expecting && first.outcome == STEP_OK && !LinesLost() && !LinesStopRequested() &&
-        mismatch == 0) {
+    if (options.expecting && first.outcome == STEP_OK && !LinesFailed(&lines) && mismatch == 0) {
         StepResult result;
-        CheckBus(port, options.expected, &result);
-        if (!LinesLost() && !LinesStopRequested()) {
+        CheckBus(&lines, options.expected, &result);
+        if (!LinesFailed(&lines)) {
             Say(SAY_NORMAL, "%-3s %-23s %-12s erwartet %s; gelesen %s", result.label, result.name,
                 OUTCOME_WORDS[result.outcome], result.expected, result.read);
             first = result;
         }
     }
     // Released and closed as far as the port still allows.
-    SerialSetDtr(port, 1);
-    SerialSetRts(port, 1);
+    LinesRelease(&lines, false);
+    SerialLinesClose(&serial);
     SerialClose(port);
 
     if (mismatch > 0) {
         RefusedSettings(mismatch, verdict.detail, sizeof verdict.detail);
-    } else if (mismatch < 0 || LinesLost()) {
+    } else if (mismatch < 0 || LinesLost(&lines)) {
         snprintf(verdict.detail, sizeof verdict.detail, "Schnittstelle verloren");
-    } else if (LinesStopRequested()) {
+    } else if (LinesStopped(&lines)) {
         verdict = {EXIT_INCOMPLETE, "ABGEBROCHEN", ""};
         snprintf(verdict.detail, sizeof verdict.detail, "in Schritt %s", result.label);
     } else if (first.outcome == STEP_OK) {

@@ -1,6 +1,6 @@
 #include "check/options.h"
 
-#include "check/arguments.h"
+#include "console/arguments.h"
 #include "check/bus.h"
 
 #include <stdio.h>

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "check/lines.h"
-#include "check/output.h"
+#include "console/output.h"
+#include "line/lines.h"
 
 namespace {
 
@@ -36,14 +36,14 @@ void Fail(StepResult* result, const char* format, ...)
     va_end(arguments);
 }
 
-void SdaReleased(int, StepResult* result)
+void SdaReleased(Lines* lines, int, StepResult* result)
 {
     *result = {"1", "SDA losgelassen", STEP_OK, "DSR 1", "DSR 1"};
-    if (WaitLevel(SDA_IN, 1, POWER_UP_MS) == -1)
+    if (LinesWaitLevel(lines, LINE_SDA_IN, 1, POWER_UP_MS) == -1)
         Fail(result, "DSR 0 nach %.0f ms", POWER_UP_MS);
 }
 
-void SdaDriven(int repeat, StepResult* result)
+void SdaDriven(Lines* lines, int repeat, StepResult* result)
 {
     *result = {"2", "SDA auf Masse", STEP_OK, "", ""};
     snprintf(result->expected, sizeof result->expected, "DSR folgt DTR binnen %.0f ms, %d mal aus und an",
@@ -52,7 +52,7 @@ void SdaDriven(int repeat, StepResult* result)
     for (int i = 1; i <= repeat && result->outcome == STEP_OK; i++) {
         Say(SAY_PROGRESS, "Schritt 2: %d von %d", i, repeat);
         for (int dtr = 0; dtr <= 1 && result->outcome == STEP_OK; dtr++) {
-            double taken = Switch(SDA_OUT, dtr) ? WaitLevel(SDA_IN, dtr, SETTLE_LIMIT_MS) : -2;
+            double taken = LinesSwitch(lines, LINE_SDA_OUT, dtr) ? LinesWaitLevel(lines, LINE_SDA_IN, dtr, SETTLE_LIMIT_MS) : -2;
             if (taken == -2)
                 return;
             times.push_back(taken);
@@ -75,7 +75,7 @@ void SdaDriven(int repeat, StepResult* result)
              settle.min, settle.median, settle.max);
 }
 
-void SclQuiet(int repeat, StepResult* result)
+void SclQuiet(Lines* lines, int repeat, StepResult* result)
 {
     // An odd count would leave RTS off: the edge back on is watched too.
     int edges = repeat + repeat % 2;
@@ -84,32 +84,32 @@ void SclQuiet(int repeat, StepResult* result)
     snprintf(result->expected, sizeof result->expected,
              "DSR bleibt 1 und 0 bei je %d RTS-Wechseln, je %.0f ms lang", edges, window);
     for (int dtr = 1; dtr >= 0 && result->outcome == STEP_OK; dtr--) {
-        double taken = Switch(SDA_OUT, dtr) ? WaitLevel(SDA_IN, dtr, SETTLE_LIMIT_MS) : -2;
+        double taken = LinesSwitch(lines, LINE_SDA_OUT, dtr) ? LinesWaitLevel(lines, LINE_SDA_IN, dtr, SETTLE_LIMIT_MS) : -2;
         if (taken == -1 || taken > SETTLE_LIMIT_MS)
             Fail(result, "DSR %d schon vor dem ersten RTS-Wechsel", !dtr);
         for (int i = 1; i <= edges && result->outcome == STEP_OK; i++) {
             Say(SAY_PROGRESS, "Schritt 3: %d von %d", (1 - dtr) * edges + i, 2 * edges);
-            if (!Switch(SCL_OUT, i % 2 == 0))
+            if (!LinesSwitch(lines, LINE_SCL_OUT, i % 2 == 0))
                 return;
-            double start = Milliseconds(), taken = 0;
+            double start = LinesNow(lines), taken = 0;
             for (int level = dtr; level == dtr && taken < window;) {
-                taken = Milliseconds() - start;
-                if ((level = Sample(SDA_IN)) < 0)
+                taken = LinesNow(lines) - start;
+                if ((level = LinesSample(lines, LINE_SDA_IN)) < 0)
                     return;
                 if (level != dtr)
                     Fail(result, "DSR %d %.1f ms nach RTS-Wechsel %d", level, taken, i);
             }
         }
     }
-    if (Switch(SDA_OUT, 1))
-        WaitLevel(SDA_IN, 1, SETTLE_LIMIT_MS);
+    if (LinesSwitch(lines, LINE_SDA_OUT, 1))
+        LinesWaitLevel(lines, LINE_SDA_IN, 1, SETTLE_LIMIT_MS);
 }
 
-void IntIdle(int repeat, StepResult* result)
+void IntIdle(Lines* lines, int repeat, StepResult* result)
 {
     *result = {"4", "INT in Ruhe", STEP_OK, "CTS 0", "CTS 0"};
     for (int i = 0; i < repeat && result->outcome == STEP_OK; i++) {
-        int level = Sample(INT_IN);
+        int level = LinesSample(lines, LINE_INT_IN);
         if (level < 0)
             return;
         if (level)
@@ -126,20 +126,20 @@ struct HandStep {
     const char* request;
     const char* expected;
     bool blinks;
-    Output blink;
-    Input sample;
+    LineOutput blink;
+    LineInput sample;
     int active;
 };
 
 const HandStep HAND_STEPS[] = {
-    {"5a", "LED SDA", "Blinkt die LED am Koppler? j = ja, n = nein", "blinkt", true, SDA_OUT, SDA_IN, 0},
-    {"5b", "LED SCL", "Blinkt die LED am Koppler? j = ja, n = nein", "blinkt", true, SCL_OUT, SDA_IN, 0},
+    {"5a", "LED SDA", "Blinkt die LED am Koppler? j = ja, n = nein", "blinkt", true, LINE_SDA_OUT, LINE_SDA_IN, 0},
+    {"5b", "LED SCL", "Blinkt die LED am Koppler? j = ja, n = nein", "blinkt", true, LINE_SCL_OUT, LINE_SDA_IN, 0},
     {"5c", "SDA am Slave auf Masse", "SDA an einem Slave auf Masse halten und wieder loslassen",
-     "DSR 0, dann wieder 1", false, SDA_OUT, SDA_IN, 0},
+     "DSR 0, dann wieder 1", false, LINE_SDA_OUT, LINE_SDA_IN, 0},
     {"5d", "INT auf Masse", "INT auf Masse ziehen und wieder loslassen", "CTS 1, dann wieder 0", false,
-     SDA_OUT, INT_IN, 1}};
+     LINE_SDA_OUT, LINE_INT_IN, 1}};
 
-void ByHand(const HandStep& step, StepResult* result)
+void ByHand(Lines* lines, const HandStep& step, StepResult* result)
 {
     *result = {step.label, step.name, STEP_SKIPPED, "", ""};
     snprintf(result->expected, sizeof result->expected, "%s", step.expected);
@@ -149,13 +149,13 @@ void ByHand(const HandStep& step, StepResult* result)
     // from an earlier step (a late adapter, a slow line) is not taken as the
     // person's doing.
     KeysDiscard();
-    double start = Milliseconds(), switched = start;
+    double start = LinesNow(lines), switched = start;
     int phase = 0, lineState = 1, switches = 0;
     while (!*result->read) {
         int key = KeyWithin(step.blinks ? 10 : 1);
-        double now = Milliseconds();
+        double now = LinesNow(lines);
         if (!step.blinks && now - start >= SETTLE_LIMIT_MS) {
-            int level = Sample(step.sample);
+            int level = LinesSample(lines, step.sample);
             if (level < 0)
                 return;
             if (level == (phase == 1 ? step.active : !step.active) && ++phase == 3) {
@@ -173,30 +173,30 @@ void ByHand(const HandStep& step, StepResult* result)
             snprintf(result->read, sizeof result->read, "nichts (keine Eingabe mehr)");
         } else if (now - start > PERSON_LIMIT_MS) {
             snprintf(result->read, sizeof result->read, "nichts in %.0f s", PERSON_LIMIT_MS / 1000);
-        } else if (LinesStopRequested()) {
+        } else if (LinesStopped(lines)) {
             return;
         }
         if (step.blinks && now - switched >= BLINK_HALF_PERIOD_MS) {
-            if (!Switch(step.blink, lineState = !lineState))
+            if (!LinesSwitch(lines, step.blink, lineState = !lineState))
                 return;
             switched = now;
             switches++;
         }
     }
     if (step.blinks)
-        Switch(step.blink, 1);
+        LinesSwitch(lines, step.blink, 1);
 }
 
 }  // namespace
 
-void RunStep(int step, int repeat, StepResult* result)
+void RunStep(Lines* lines, int step, int repeat, StepResult* result)
 {
-    static void (*const AUTOMATIC[AUTOMATIC_STEPS])(int, StepResult*) = {SdaReleased, SdaDriven, SclQuiet,
-                                                                         IntIdle};
+    static void (*const AUTOMATIC[AUTOMATIC_STEPS])(Lines*, int, StepResult*) = {SdaReleased, SdaDriven,
+                                                                                 SclQuiet, IntIdle};
     if (step < AUTOMATIC_STEPS)
-        AUTOMATIC[step](repeat, result);
+        AUTOMATIC[step](lines, repeat, result);
     else
-        ByHand(HAND_STEPS[step - AUTOMATIC_STEPS], result);
+        ByHand(lines, HAND_STEPS[step - AUTOMATIC_STEPS], result);
 }
 
 SettleTimes MeasuredSettleTimes() { return settle; }

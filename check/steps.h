@@ -1,9 +1,10 @@
-// The steps of the coupler check, on the port given to LinesUse, opened as
-// the tester opens it (DTR and RTS on). Each fills in its result and leaves
-// DTR and RTS on. A step that ends because the port was lost or a stop was
-// requested leaves its result unfinished: LinesLost and LinesStopRequested
-// tell.
+// The steps of the coupler check, on the line engine of a port opened as the
+// tester opens it (DTR and RTS on). Each fills in its result and leaves DTR
+// and RTS on. A step that ends because the port was lost or a stop was
+// requested leaves its result unfinished: LinesLost and LinesStopped tell.
 #pragma once
+
+#include "line/lines.h"
 
 // In rising weight: the verdict names the first step of the heaviest outcome.
 enum StepOutcome { STEP_OK, STEP_SKIPPED, STEP_FAILED };
@@ -19,7 +20,7 @@ struct StepResult {
 // Steps 0 to 3 (shown as 1 to 4) are automatic; the four after them need a
 // hand on the coupler.
 constexpr int AUTOMATIC_STEPS = 4, ALL_STEPS = 8;
-void RunStep(int step, int repeat, StepResult* result);
+void RunStep(Lines* lines, int step, int repeat, StepResult* result);
 
 // SDA's settle times from step 2: each DTR change to DSR following, in ms;
 // count 0 when step 2 did not pass.

@@ -1,146 +1,148 @@
 #include "i2c/bits.h"
 
-#include "i2c/lines.h"
-
 namespace {
 
-// A slave left in the middle of a read releases SDA within eight bits and the
-// acknowledge clock.
+// A slave stuck in the middle of a byte it sends lets go of SDA within eight
+// data bits and the acknowledge clock: nine clocks free any of them.
 constexpr int CLEAR_CLOCKS = 9;
 
-// The bus as this job left it; reset by BitsBegin.
-bool inTransfer = false;  // a START was made and no STOP since: SCL is low between bits
-bool idleSeen = false;    // SDA read high after the last STOP and nothing switched since
-int freed = 0;            // bus clears this job
+// SDA on the wire; -1 when the line call failed.
+int Sda(I2cMaster* master) { return LinesSample(master->lines, LINE_SDA_IN); }
 
-I2cStatus Failed() { return I2C_LINE_FAILED; }
+bool Sda(I2cMaster* master, int level) { return LinesSwitch(master->lines, LINE_SDA_OUT, level); }
+bool Scl(I2cMaster* master, int level) { return LinesSwitch(master->lines, LINE_SCL_OUT, level); }
 
-// Reads SDA; -1 when the line call failed.
-int Sda()
+// A bus that stays low: held by a slave, or DSR never seen on at all, which
+// points at the coupler's supply or wiring rather than at a chip.
+I2cStatus Held(const I2cMaster* master) { return master->lines->sdaSeenHigh ? I2C_BLOCKED : I2C_DSR_NEVER_HIGH; }
+
+I2cStatus FromEcho(const I2cMaster* master, EchoResult echo)
 {
-    int sda = 0;
-    return LinesSample(&sda, nullptr) ? sda : -1;
-}
-
-}  // namespace
-
-I2cStatus BitsBegin(int32_t port)
-{
-    inTransfer = idleSeen = false;
-    freed = 0;
-    if (!LinesAttach(port))
-        return Failed();
-    EchoResult echo = LinesMeasure();
-    if (echo == ECHO_SDA_HELD_LOW) {
-        // Freed with the limit as the echo time, then measured for real.
-        I2cStatus cleared = BitsClear();
-        if (cleared != I2C_OK)
-            return cleared;
-        echo = LinesMeasure();
-    }
     switch (echo) {
     case ECHO_OK:
         return I2C_OK;
     case ECHO_SDA_HELD_LOW:
-        return I2C_BLOCKED;
+    case ECHO_NEVER_HIGH:
+        return Held(master);
     case ECHO_SDA_STUCK_HIGH:
         return I2C_SDA_STUCK_HIGH;
-    default:
-        return Failed();
+    case ECHO_TOO_SLOW:
+        return I2C_ADAPTER_TOO_SLOW;
+    case ECHO_LINE_FAILED:
+        break;
     }
+    return I2C_LINE_FAILED;
 }
 
-void BitsEnd()
+}  // namespace
+
+I2cStatus BitsBegin(I2cMaster* master, Lines* lines)
 {
-    if (inTransfer && !LinesFailed())
-        BitsStop();
-    inTransfer = false;
-    LinesRelease();
+    *master = {lines, false, false, 0, nullptr, nullptr};
+    // Until measured, every sample waits the longest echo a working adapter has.
+    LinesUseEcho(lines, ECHO_LIMIT_MS);
+    EchoResult echo = LinesMeasureEcho(lines);
+    if (echo == ECHO_SDA_HELD_LOW || echo == ECHO_NEVER_HIGH) {
+        // Freed with the limit as the echo time, then measured for real.
+        I2cStatus cleared = BitsClear(master);
+        if (cleared != I2C_OK)
+            return cleared;
+        echo = LinesMeasureEcho(lines);
+    }
+    return FromEcho(master, echo);
 }
 
-int BitsFreed() { return freed; }
-
-I2cStatus BitsStart()
+void BitsEnd(I2cMaster* master)
 {
-    if (inTransfer) {
+    if (!master->lines)
+        return;
+    if (master->inTransfer && !LinesFailed(master->lines))
+        BitsStop(master);
+    LinesRelease(master->lines, master->inTransfer);
+    master->inTransfer = false;
+}
+
+I2cStatus BitsStart(I2cMaster* master)
+{
+    if (master->inTransfer) {
         // Repeated START: SDA high while SCL is low, SCL high, then SDA low.
-        if (!LinesSda(1) || !LinesScl(1))
-            return Failed();
-    } else if (!idleSeen) {
-        int sda = Sda();
+        if (!Sda(master, 1) || !Scl(master, 1))
+            return I2C_LINE_FAILED;
+    } else if (!master->idleSeen) {
+        int sda = Sda(master);
         if (sda < 0)
-            return Failed();
+            return I2C_LINE_FAILED;
         if (!sda) {
-            I2cStatus cleared = BitsClear();
+            I2cStatus cleared = BitsClear(master);
             if (cleared != I2C_OK)
                 return cleared;
         }
     }
-    idleSeen = false;
-    inTransfer = true;
-    return LinesSda(0) && LinesScl(0) ? I2C_OK : Failed();
+    master->idleSeen = false;
+    master->inTransfer = true;
+    return Sda(master, 0) && Scl(master, 0) ? I2C_OK : I2C_LINE_FAILED;
 }
 
-I2cStatus BitsStop()
+I2cStatus BitsStop(I2cMaster* master)
 {
-    inTransfer = false;
-    if (!LinesSda(0) || !LinesScl(1) || !LinesSda(1))
-        return Failed();
-    int sda = Sda();
+    master->inTransfer = false;
+    if (!Sda(master, 0) || !Scl(master, 1) || !Sda(master, 1))
+        return I2C_LINE_FAILED;
+    int sda = Sda(master);
     if (sda < 0)
-        return Failed();
-    idleSeen = sda == 1;
-    return idleSeen ? I2C_OK : I2C_BLOCKED;
+        return I2C_LINE_FAILED;
+    master->idleSeen = sda == 1;
+    return master->idleSeen ? I2C_OK : I2C_BLOCKED;
 }
 
-I2cStatus BitsWrite(uint8_t byte)
+I2cStatus BitsWrite(I2cMaster* master, uint8_t byte)
 {
     for (int bit = 7; bit >= 0; bit--)
-        if (!LinesSda((byte >> bit) & 1) || !LinesScl(1) || !LinesScl(0))
-            return Failed();
+        if (!Sda(master, (byte >> bit) & 1) || !Scl(master, 1) || !Scl(master, 0))
+            return I2C_LINE_FAILED;
     // The acknowledge: SDA released, sampled while SCL is high.
-    if (!LinesSda(1) || !LinesScl(1))
-        return Failed();
-    int sda = Sda();
-    if (sda < 0 || !LinesScl(0))
-        return Failed();
+    if (!Sda(master, 1) || !Scl(master, 1))
+        return I2C_LINE_FAILED;
+    int sda = Sda(master);
+    if (sda < 0 || !Scl(master, 0))
+        return I2C_LINE_FAILED;
     return sda ? I2C_NACK : I2C_OK;
 }
 
-I2cStatus BitsRead(uint8_t* byte, bool ack)
+I2cStatus BitsRead(I2cMaster* master, uint8_t* byte, bool ack)
 {
-    if (!LinesSda(1))
-        return Failed();
+    if (!Sda(master, 1))
+        return I2C_LINE_FAILED;
     unsigned value = 0;
     for (int bit = 0; bit < 8; bit++) {
-        int sda = LinesScl(1) ? Sda() : -1;
-        if (sda < 0 || !LinesScl(0))
-            return Failed();
+        int sda = Scl(master, 1) ? Sda(master) : -1;
+        if (sda < 0 || !Scl(master, 0))
+            return I2C_LINE_FAILED;
         value = value << 1 | static_cast<unsigned>(sda);
     }
     *byte = static_cast<uint8_t>(value);
     // The master's acknowledge; without it the slave lets go of the bus.
-    return LinesSda(ack ? 0 : 1) && LinesScl(1) && LinesScl(0) ? I2C_OK : Failed();
+    return Sda(master, ack ? 0 : 1) && Scl(master, 1) && Scl(master, 0) ? I2C_OK : I2C_LINE_FAILED;
 }
 
-I2cStatus BitsClear()
+I2cStatus BitsClear(I2cMaster* master)
 {
-    freed++;
-    if (!LinesSda(1) || !LinesScl(1))
-        return Failed();
+    master->freed++;
+    if (!Sda(master, 1) || !Scl(master, 1))
+        return I2C_LINE_FAILED;
     for (int clocks = 0;; clocks++) {
-        int sda = Sda();
+        int sda = Sda(master);
         if (sda < 0)
-            return Failed();
+            return I2C_LINE_FAILED;
         if (sda)
             break;
         if (clocks == CLEAR_CLOCKS)
-            return I2C_BLOCKED;
-        if (!LinesScl(0) || !LinesScl(1))
-            return Failed();
+            return Held(master);
+        if (!Scl(master, 0) || !Scl(master, 1))
+            return I2C_LINE_FAILED;
     }
-    inTransfer = true;
-    if (!LinesSda(0))
-        return Failed();
-    return BitsStop();
+    master->inTransfer = true;
+    if (!Sda(master, 0))
+        return I2C_LINE_FAILED;
+    return BitsStop(master);
 }

@@ -76,9 +76,9 @@ TEST_F(I2cTest, ScanFindsTheChipsSwitchedOnAndFreesOrReportsAHeldBus)
         {0, FAULT_NONE, BUS_OK, "scan --quiet", 0, "", "\n70: -- -- -- -- -- -- -- --\n"},
         {7, FAULT_NONE, BUS_NO_ACK, "scan", 0, "", "0 Bausteine gefunden"},
         {7, FAULT_NONE, BUS_STUCK_SLAVE, "scan", 0, "20 48 50", "SDA lag auf Masse: Bus mit Takten und STOP"},
-        {7, FAULT_SDA_STUCK_LOW, BUS_OK, "scan", 2, "",
-         "coupler-i2c: Bus blockiert (SDA bleibt auf Masse)\n"},
-        {7, FAULT_NONE, BUS_NO_PULLUP, "scan", 2, "", "coupler-i2c: Bus blockiert (SDA bleibt auf Masse)\n"},
+        // DSR never on from the start: the coupler's supply or wiring, not a chip.
+        {7, FAULT_SDA_STUCK_LOW, BUS_OK, "scan", 2, "", "coupler-i2c: DSR war nie an: Versorgung des Kopplers"},
+        {7, FAULT_NONE, BUS_NO_PULLUP, "scan", 2, "", "coupler-i2c: DSR war nie an: Versorgung des Kopplers"},
         {7, FAULT_SDA_STUCK_HIGH, BUS_OK, "scan", 2, "",
          "coupler-i2c: SDA folgt DTR nicht (DSR bleibt an)\n"},
         {7, FAULT_NONE, BUS_OK, "scan 0x50 0x48", 2, "", "coupler-i2c: scan: 0x50 liegt hinter 0x48\n"},

@@ -12,6 +12,7 @@
 #include "i2c/bits.h"
 #include "i2c/chips.h"
 #include "i2c/messages.h"
+#include "line/serial_lines.h"
 #include "serial/serial.h"
 #include "tests/support/coupler_client.h"
 #include "tools/bench/bench_support.h"
@@ -65,15 +66,20 @@ bool Operations(int* scanFloor, double* requestMs)
     int32_t port = SerialOpen("com3:9600,n,8,1", 0, 0, 0);
     if (port < 0)
         return false;
-    if (BitsBegin(port) != I2C_OK) {
-        BitsEnd();
+    SerialLines serial;
+    static Lines lines;
+    LinesOpen(&lines, SerialLinesOpen(&serial, port));
+    I2cMaster master;
+    if (BitsBegin(&master, &lines) != I2C_OK) {
+        BitsEnd(&master);
+        SerialLinesClose(&serial);
         SerialClose(port);
         return false;
     }
     bool found[128] = {};
     int64_t before = CouplerLineRequests(COM);
     LONGLONG start = bench::Now();
-    bool ok = Scan(0x08, 0x77, found, nullptr) == I2C_OK;
+    bool ok = Scan(&master, 0x08, 0x77, found, nullptr) == I2C_OK;
     double ms = bench::Seconds(bench::Now() - start) * 1000;
     int64_t scan = CouplerLineRequests(COM) - before;
     *scanFloor = 0;
@@ -89,7 +95,7 @@ bool Operations(int* scanFloor, double* requestMs)
     *requestMs = bench::Seconds(bench::Now() - start) * 1000 / 500;
     before = CouplerLineRequests(COM);
     start = bench::Now();
-    ok = ok && Scan(0x08, 0x77, found, nullptr) == I2C_OK;
+    ok = ok && Scan(&master, 0x08, 0x77, found, nullptr) == I2C_OK;
     ms = bench::Seconds(bench::Now() - start) * 1000;
     scan = CouplerLineRequests(COM) - before;
     ok = ok && CouplerSetAdapter(COM, 0, 0);
@@ -104,7 +110,7 @@ bool Operations(int* scanFloor, double* requestMs)
     for (int i = 0; i < 2; i++) {
         before = CouplerLineRequests(COM);
         start = bench::Now();
-        ok = ok && I2cTransfer(0x50, &word, 1, data, i ? 256 : 1) == I2C_OK;
+        ok = ok && I2cTransfer(&master, 0x50, &word, 1, data, i ? 256 : 1) == I2C_OK;
         times[i] = bench::Seconds(bench::Now() - start) * 1000;
         counts[i] = CouplerLineRequests(COM) - before;
     }
@@ -118,13 +124,14 @@ bool Operations(int* scanFloor, double* requestMs)
         Sleep(20);  // the previous write cycle is over
         before = CouplerLineRequests(COM);
         start = bench::Now();
-        ok = ok && I2cTransfer(0x50, page, i ? 9 : 2, nullptr, 0) == I2C_OK;
+        ok = ok && I2cTransfer(&master, 0x50, page, i ? 9 : 2, nullptr, 0) == I2C_OK;
         times[i] = bench::Seconds(bench::Now() - start) * 1000;
         counts[i] = CouplerLineRequests(COM) - before;
     }
     Row("page-write byte (a page of 8 against 1)", (counts[1] - counts[0]) / 7.0, floor / 7.0,
         (times[1] - times[0]) / 7);
-    BitsEnd();
+    BitsEnd(&master);
+    SerialLinesClose(&serial);
     SerialClose(port);
     return ok;
 }

@@ -4,7 +4,7 @@
 // pipe or file gets UTF-8: the bytes pass through Wine untouched, so
 // `scripts/check | cat` in a UTF-8 terminal reads right, and so do today's
 // Windows editors and shells.
-#include "check/output.h"
+#include "console/output.h"
 
 #include <windows.h>
 #include <ctype.h>

@@ -1,12 +1,11 @@
-#include "i2c/program/commands.h"
+#include "i2ctool/commands.h"
 
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
 
-#include "check/output.h"
+#include "console/output.h"
 #include "i2c/chips.h"
-#include "i2c/lines.h"
 #include "i2c/messages.h"
 
 namespace {
@@ -47,26 +46,27 @@ const struct {
 };
 
 // Word addresses count as bytes moved too: the count stops at the total.
-void Progress()
+void Progress(void*)
 {
     progressDone += progressDone < progressTotal;
     Say(SAY_PROGRESS, "%s %d von %d", progressWhat, progressDone, progressTotal);
 }
-void ScanProgress(int) { Progress(); }
+void ScanProgress(int) { Progress(nullptr); }
 
 // Says the estimate when the job takes long, and counts the progress in total
 // steps (bytes moved, when perByte).
-void Plan(const char* what, int total, double requests, double samples, bool perByte)
+void Plan(I2cMaster* master, const char* what, int total, double requests, double samples, bool perByte)
 {
-    double cost = LinesRequestMs(), wait = LinesEchoMs() - cost;
+    const Lines* lines = master->lines;
+    double cost = (LinesSwitchMs(lines) + LinesSampleMs(lines)) / 2, wait = lines->echoMs - cost;
     double ms = requests * cost + samples * (wait > 0 ? wait : 0);
     if (ms > ANNOUNCE_MS)
         Say(SAY_NORMAL, "Das dauert etwa %.0f s (%.2f ms je Leitungsaufruf, DSR folgt nach %.1f ms)",
-            ms / 1000, cost, LinesEchoMs());
+            ms / 1000, cost, lines->echoMs);
     progressWhat = what;
     progressDone = 0;
     progressTotal = total;
-    I2cOnByte(perByte ? Progress : nullptr);
+    master->onByte = perByte ? Progress : nullptr;
 }
 
 bool SaveFile(const char* path, const uint8_t* data, int size)
@@ -80,14 +80,14 @@ bool SaveFile(const char* path, const uint8_t* data, int size)
     return saved;
 }
 
-int ScanBus(const I2cOptions& options)
+int ScanBus(I2cMaster* master, const I2cOptions& options)
 {
     int count = options.last - options.first + 1;
-    Plan("Adresse", count, count * PROBE_REQUESTS, count * PROBE_SAMPLES, false);
+    Plan(master, "Adresse", count, count * PROBE_REQUESTS, count * PROBE_SAMPLES, false);
     bool found[128] = {};
-    I2cStatus status = Scan(options.first, options.last, found, ScanProgress);
+    I2cStatus status = Scan(master, options.first, options.last, found, ScanProgress);
     if (status != I2C_OK)
-        return Fail(status, options);
+        return Fail(master, status, options);
     Say(SAY_ALWAYS, "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f");
     for (int row = options.first & 0x70; row <= options.last; row += 16) {
         char line[60];
@@ -118,7 +118,7 @@ int ScanBus(const I2cOptions& options)
     return EXIT_DONE;
 }
 
-int GetOrSet(const I2cOptions& options)
+int GetOrSet(I2cMaster* master, const I2cOptions& options)
 {
     uint8_t out[3], in[2] = {};
     int count = 0;
@@ -129,9 +129,9 @@ int GetOrSet(const I2cOptions& options)
         out[count++] = static_cast<uint8_t>(options.value >> 8);
     if (set)
         out[count++] = static_cast<uint8_t>(options.value);
-    I2cStatus status = I2cTransfer(options.address, out, count, in, set ? 0 : options.word ? 2 : 1);
+    I2cStatus status = I2cTransfer(master, options.address, out, count, in, set ? 0 : options.word ? 2 : 1);
     if (status != I2C_OK)
-        return Fail(status, options);
+        return Fail(master, status, options);
     if (set)
         Say(SAY_NORMAL, options.word ? "0x%04x an 0x%02x geschrieben" : "0x%02x an 0x%02x geschrieben",
             options.value, options.address);
@@ -140,19 +140,19 @@ int GetOrSet(const I2cOptions& options)
     return EXIT_DONE;
 }
 
-int Dump(const I2cOptions& options)
+int Dump(I2cMaster* master, const I2cOptions& options)
 {
     uint8_t data[EEPROM_SIZE];
-    Plan("Byte", EEPROM_SIZE, EEPROM_SIZE * READ_REQUESTS, EEPROM_SIZE * READ_SAMPLES, true);
+    Plan(master, "Byte", EEPROM_SIZE, EEPROM_SIZE * READ_REQUESTS, EEPROM_SIZE * READ_SAMPLES, true);
     // A register is written only when given (or for an EEPROM, whose word
     // address is no data): on a port expander that byte would set the outputs.
     bool eeprom =
         options.command == COMMAND_EEPROM_READ || (options.address >= 0x50 && options.address <= 0x57);
     int start = options.reg < 0 && eeprom ? 0 : options.reg;
-    I2cStatus status = start >= 0 ? EepromRead(options.address, start, data, EEPROM_SIZE)
-                                  : I2cTransfer(options.address, nullptr, 0, data, EEPROM_SIZE);
+    I2cStatus status = start >= 0 ? EepromRead(master, options.address, start, data, EEPROM_SIZE)
+                                  : I2cTransfer(master, options.address, nullptr, 0, data, EEPROM_SIZE);
     if (status != I2C_OK)
-        return Fail(status, options);
+        return Fail(master, status, options);
     if (options.command == COMMAND_EEPROM_READ) {
         if (!SaveFile(options.file, data, EEPROM_SIZE))
             return EXIT_CANNOT_RUN;
@@ -172,7 +172,7 @@ int Dump(const I2cOptions& options)
     return EXIT_DONE;
 }
 
-int EepromProgram(const I2cOptions& options)
+int EepromProgram(I2cMaster* master, const I2cOptions& options)
 {
     char name[260];
     if (options.backup) {
@@ -184,21 +184,21 @@ int EepromProgram(const I2cOptions& options)
         snprintf(name, sizeof name, "eeprom-%02x-%s.bin", options.address, stamp);
     }
     uint8_t old[EEPROM_SIZE], back[EEPROM_SIZE];
-    Plan("Byte", EEPROM_SIZE + 2 * fileSize,
+    Plan(master, "Byte", EEPROM_SIZE + 2 * fileSize,
          EEPROM_SIZE * READ_REQUESTS + fileSize * (READ_REQUESTS + WRITE_REQUESTS),
          EEPROM_SIZE * READ_SAMPLES + fileSize * (READ_SAMPLES + WRITE_SAMPLES), true);
-    I2cStatus status = EepromRead(options.address, 0, old, EEPROM_SIZE);
+    I2cStatus status = EepromRead(master, options.address, 0, old, EEPROM_SIZE);
     if (status != I2C_OK)
-        return Fail(status, options);
+        return Fail(master, status, options);
     // Nothing is written unless the old content is safe in its file.
     if (!SaveFile(name, old, EEPROM_SIZE))
         return EXIT_CANNOT_RUN;
     Say(SAY_NORMAL, "Alter Inhalt von 0x%02x in %s gesichert", options.address, name);
-    status = EepromWrite(options.address, options.offset, fileData, fileSize, options.page);
+    status = EepromWrite(master, options.address, options.offset, fileData, fileSize, options.page);
     if (status == I2C_OK)
-        status = EepromRead(options.address, options.offset, back, fileSize);
+        status = EepromRead(master, options.address, options.offset, back, fileSize);
     if (status != I2C_OK)
-        return Fail(status, options);
+        return Fail(master, status, options);
     int differ = 0, first = -1;
     for (int i = fileSize - 1; i >= 0; i--)
         if (back[i] != fileData[i])
@@ -213,10 +213,10 @@ int EepromProgram(const I2cOptions& options)
     return EXIT_DONE;
 }
 
-int Interrupt()
+int Interrupt(I2cMaster* master)
 {
-    int sda = 0, active = 0;
-    if (!LinesSample(&sda, &active))
+    int active = LinesSample(master->lines, LINE_INT_IN);
+    if (active < 0)
         return -1;
     Say(SAY_ALWAYS, active ? "INT aktiv (auf Masse, CTS an)" : "INT in Ruhe (CTS aus)");
     return EXIT_DONE;
@@ -257,35 +257,35 @@ int RunOffline(const I2cOptions& options)
     return EXIT_CANNOT_RUN;
 }
 
-int RunOnBus(const I2cOptions& options)
+int RunOnBus(I2cMaster* master, const I2cOptions& options)
 {
     int code = EXIT_CANNOT_RUN;
     switch (options.command) {
     case COMMAND_SCAN:
-        code = ScanBus(options);
+        code = ScanBus(master, options);
         break;
     case COMMAND_GET:
     case COMMAND_SET:
-        code = GetOrSet(options);
+        code = GetOrSet(master, options);
         break;
     case COMMAND_DUMP:
     case COMMAND_EEPROM_READ:
-        code = Dump(options);
+        code = Dump(master, options);
         break;
     case COMMAND_EEPROM_WRITE:
-        code = EepromProgram(options);
+        code = EepromProgram(master, options);
         break;
     case COMMAND_INT:
-        code = Interrupt();
+        code = Interrupt(master);
         break;
     case COMMAND_NONE:
         break;
     }
-    I2cOnByte(nullptr);
-    return code < 0 ? Fail(I2C_LINE_FAILED, options) : code;
+    master->onByte = nullptr;
+    return code < 0 ? Fail(master, I2C_LINE_FAILED, options) : code;
 }
 
-int Fail(I2cStatus status, const I2cOptions& options)
+int Fail(const I2cMaster* master, I2cStatus status, const I2cOptions& options)
 {
     switch (status) {
     case I2C_OK:
@@ -302,8 +302,17 @@ int Fail(I2cStatus status, const I2cOptions& options)
     case I2C_SDA_STUCK_HIGH:
         Say(SAY_ERROR, "coupler-i2c: SDA folgt DTR nicht (DSR bleibt an)");
         break;
+    case I2C_DSR_NEVER_HIGH:
+        Say(SAY_ERROR, "coupler-i2c: DSR war nie an: Versorgung des Kopplers und DSR-Leitung prüfen"
+                       " (oder ein Baustein hält SDA auf Masse)");
+        break;
+    case I2C_ADAPTER_TOO_SLOW:
+        Say(SAY_ERROR, "coupler-i2c: COM%d: der Adapter meldet DSR erst nach %.0f ms (höchstens %.0f ms):"
+            " seine Latenz verringern oder einen anderen Adapter nehmen",
+            options.port, master->lines->longestEchoMs, ECHO_LIMIT_MS);
+        break;
     case I2C_LINE_FAILED:
-        if (LinesStopped())
+        if (LinesStopped(master->lines))
             Say(SAY_ERROR, "coupler-i2c: abgebrochen");
         else
             Say(SAY_ERROR, "coupler-i2c: COM%d: Leitungsaufruf fehlgeschlagen (Adapter entfernt?)",

@@ -1,6 +1,6 @@
-#include "i2c/program/options.h"
+#include "i2ctool/options.h"
 
-#include "check/arguments.h"
+#include "console/arguments.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -5,11 +5,11 @@
 #include <windows.h>
 #include <stdio.h>
 
-#include "check/output.h"
+#include "console/output.h"
 #include "i2c/bits.h"
-#include "i2c/lines.h"
-#include "i2c/program/commands.h"
-#include "i2c/program/options.h"
+#include "i2ctool/commands.h"
+#include "i2ctool/options.h"
+#include "line/serial_lines.h"
 #include "serial/serial.h"
 
 namespace {
@@ -17,6 +17,8 @@ namespace {
 // Set by main once the bus is left idle and the port closed; made at the
 // start, kept for the process.
 HANDLE jobOver = nullptr;
+// The job's line engine: main's, for the process; the break handler stops it.
+Lines lines;
 
 // Ctrl+C, Ctrl+Break and a closed console come on a thread of their own: the
 // job ends at its next line request and the main thread leaves the bus idle.
@@ -24,7 +26,7 @@ HANDLE jobOver = nullptr;
 // closed console.
 BOOL WINAPI OnBreak(DWORD)
 {
-    LinesStop();
+    LinesStop(&lines);
     WaitForSingleObject(jobOver, 4000);
     return TRUE;
 }
@@ -66,11 +68,15 @@ int main(int argc, char** argv)
     }
     jobOver = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnBreak, TRUE);
-    I2cStatus status = BitsBegin(port);
-    if (BitsFreed() && status == I2C_OK)
+    SerialLines serial;
+    LinesOpen(&lines, SerialLinesOpen(&serial, port));
+    I2cMaster master;
+    I2cStatus status = BitsBegin(&master, &lines);
+    if (master.freed && status == I2C_OK)
         Say(SAY_NORMAL, "SDA lag auf Masse: Bus mit Takten und STOP freigemacht");
-    code = status == I2C_OK ? RunOnBus(options) : Fail(status, options);
-    BitsEnd();
+    code = status == I2C_OK ? RunOnBus(&master, options) : Fail(&master, status, options);
+    BitsEnd(&master);
+    SerialLinesClose(&serial);
     SerialClose(port);
     SetEvent(jobOver);
     return code;

@@ -1,4 +1,4 @@
-#include "check/arguments.h"
+#include "console/arguments.h"
 
 #include <ctype.h>
 #include <stdarg.h>

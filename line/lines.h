@@ -1,0 +1,111 @@
+// The coupler's lines, for every program that drives them: SDA out on DTR,
+// SCL on RTS, SDA in on DSR (the wire's level), INT on CTS (on while INT is at
+// ground). Levels: 1 high (released, line on), 0 low.
+//
+// Two layers. A LinePort is the line access itself, a small table of functions
+// on their own data: a Windows serial port (line/serial_lines.h), a POSIX one,
+// a bus in the same process or a recorder all fit behind it. Lines is the one
+// engine on top that the check's steps and the I2C master share: every call
+// checked and counted, the first failure sticky, one stop flag, the levels last
+// switched kept so that no request changes nothing (on USB adapters each is a
+// transfer of about a millisecond), the standard-mode gaps between switches,
+// the settle waits of the check and the echo waits of the master.
+#pragma once
+
+#include <stdint.h>
+
+#include <atomic>
+
+enum LineOutput { LINE_SDA_OUT, LINE_SCL_OUT };  // DTR, RTS
+// Bits of the modem-status word a port reports.
+enum LineInput { LINE_INT_IN = 0x10, LINE_SDA_IN = 0x20 };  // CTS, DSR
+
+struct LinePort {
+    void* data;
+    // Switches DTR or RTS; false when the port refused or is gone.
+    bool (*set)(void* data, LineOutput line, int on);
+    // The modem-status word (LineInput bits); -1 when the port cannot be asked.
+    int32_t (*status)(void* data);
+    // A monotonic clock in milliseconds, and a wait that returns at or after
+    // a time on it (the port's clock may be simulated).
+    double (*now)(void* data);
+    void (*waitUntil)(void* data, double ms);
+};
+
+// How the master's echo measurement ended.
+enum EchoResult {
+    ECHO_OK,
+    ECHO_SDA_HELD_LOW,    // DSR fell with DTR and does not rise again: the bus is held
+    ECHO_SDA_STUCK_HIGH,  // DSR does not follow DTR to low: the master cannot drive SDA
+    ECHO_NEVER_HIGH,      // DSR was never on: no supply, DSR not wired, or SDA held from the start
+    ECHO_TOO_SLOW,        // DSR follows, but later than ECHO_LIMIT_MS
+    ECHO_LINE_FAILED
+};
+
+// DSR follows DTR within this time on any adapter the master works with; a
+// slower one is named as such, never taken for a blocked bus.
+constexpr double ECHO_LIMIT_MS = 50;
+
+// The engine's state for one port and one job. Every field belongs to the
+// thread that runs the job, except `stopped`, which any thread may set.
+struct Lines {
+    LinePort port;
+    int kept[2];               // levels last switched (LineOutput index); -1 unknown
+    bool failed;               // a line call failed: every later request fails
+    std::atomic<bool> stopped; // the job was asked to stop (Ctrl+C, a signal)
+    int64_t switches, samples; // requests made, for their cost
+    double switchTotalMs, sampleTotalMs;
+    double lastSwitchMs;       // end of the last switch
+    double sdaMovedMs;         // end of the last switch after which SDA may change
+    double echoMs;             // a sample waits this long after sdaMovedMs
+    double longestEchoMs;      // the slowest round of the last measurement
+    bool sdaSeenHigh;          // DSR read high at least once since LinesOpen
+};
+
+// Takes the port (its owner keeps it and closes it); nothing is switched, the
+// levels are unknown until first set. Clears an earlier failure, not a stop.
+void LinesOpen(Lines* lines, const LinePort& port);
+
+// Switches the line unless it already holds level; waits first so that two
+// switches are never closer than the standard-mode minimum times. False once
+// a call has failed or a stop was asked for.
+bool LinesSwitch(Lines* lines, LineOutput line, int level);
+// The modem-status word, after waiting until the echo time has passed since
+// SDA last may have changed (SDA released, or SCL fallen, when a slave changes
+// its bit); -1 once a call has failed or a stop was asked for.
+int32_t LinesStatus(Lines* lines);
+// One input's level, 1 or 0, as LinesStatus; -1 on failure.
+int LinesSample(Lines* lines, LineInput input);
+// Polls the input until it reads want: the time in ms from the call, taken
+// before the sample that saw it. The first sample taken at or after limit
+// decides, so a time above limit comes back when that one saw it. -1 when it
+// did not, -2 on a failed call or a stop.
+double LinesWaitLevel(Lines* lines, LineInput input, int want, double limit);
+
+// Measures how long DSR takes to follow DTR (the echo time) with SCL held low,
+// so that the bus sees no condition, and what a switch and a sample cost; the
+// lines are idle (both high) before and after. The echo is the slowest of
+// several rounds, each confirmed by a second sample, with a margin.
+EchoResult LinesMeasureEcho(Lines* lines);
+// The wait after SDA may have changed; ECHO_LIMIT_MS until measured.
+void LinesUseEcho(Lines* lines, double ms);
+
+// What a switch and a sample have cost on average so far (ms).
+double LinesSwitchMs(const Lines* lines);
+double LinesSampleMs(const Lines* lines);
+
+// True once a call failed or a stop was asked for; LinesLost only the first.
+bool LinesFailed(const Lines* lines);
+bool LinesLost(const Lines* lines);
+// From any thread: the job stops at its next line call.
+void LinesStop(Lines* lines);
+bool LinesStopped(const Lines* lines);
+
+// Leaves SDA and SCL high whatever failed before, with the standard-mode
+// gaps: where a transfer may be open (transferOpen) or a level is not known,
+// a STOP (SCL low, SDA low, SCL high, SDA high), which ends any slave's
+// transfer. Calls the port even after a failure or a stop; safe to call twice.
+void LinesRelease(Lines* lines, bool transferOpen);
+
+// The port's clock.
+double LinesNow(const Lines* lines);
