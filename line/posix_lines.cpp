@@ -1,0 +1,190 @@
+#include "line/posix_lines.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+// A wait closer than this to its end spins: a sleep overshoots by about as much.
+constexpr double SPIN_MS = 0.1;
+
+int Fd(void* data) { return static_cast<PosixLines*>(data)->fd; }
+
+bool Set(void* data, LineOutput line, int on)
+{
+    int bit = line == LINE_SDA_OUT ? TIOCM_DTR : TIOCM_RTS;
+    return ioctl(Fd(data), on ? TIOCMBIS : TIOCMBIC, &bit) == 0;
+}
+
+int32_t Status(void* data)
+{
+    int bits = 0;
+    if (ioctl(Fd(data), TIOCMGET, &bits) != 0)
+        return -1;
+    return ((bits & TIOCM_DSR) ? LINE_SDA_IN : 0) | ((bits & TIOCM_CTS) ? LINE_INT_IN : 0);
+}
+
+double Now(void*)
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+void WaitUntil(void* data, double ms)
+{
+    double now = Now(data);
+    if (ms - now > SPIN_MS) {
+        double until = ms - SPIN_MS;
+        timespec at;
+        at.tv_sec = static_cast<time_t>(until / 1000);
+        at.tv_nsec = static_cast<long>((until - static_cast<double>(at.tv_sec) * 1000) * 1e6);
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+        }
+    }
+    while (Now(data) < ms) {
+    }
+}
+
+speed_t Speed(int baud)
+{
+    static const struct {
+        int baud;
+        speed_t speed;
+    } SPEEDS[] = {{75, B75},     {150, B150},   {300, B300},   {600, B600},     {1200, B1200},
+                  {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400}};
+    for (const auto& s : SPEEDS)
+        if (s.baud == baud)
+            return s.speed;
+    return B0;
+}
+
+PosixOpen FromErrno(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+        return POSIX_MISSING;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return POSIX_BUSY;
+    case EACCES:
+    case EPERM:
+        return POSIX_DENIED;
+    case ENOTTY:
+        return POSIX_NOT_A_PORT;
+    default:
+        return POSIX_FAILED;
+    }
+}
+
+}  // namespace
+
+PosixOpen PosixLinesOpen(PosixLines* posix, const char* path, int baud, int32_t* mismatch)
+{
+    posix->fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (posix->fd < 0)
+        return FromErrno(errno);
+    termios settings;
+    PosixOpen result = POSIX_OPENED;
+    if (tcgetattr(posix->fd, &settings) != 0)
+        result = FromErrno(errno == EINVAL ? ENOTTY : errno);
+    // TIOCEXCL keeps out later opens by others (not root's); the lock is what
+    // other serial programs look for, and tells a port already held.
+    else if (ioctl(posix->fd, TIOCEXCL) != 0 || flock(posix->fd, LOCK_EX | LOCK_NB) != 0)
+        result = FromErrno(errno);
+    if (result != POSIX_OPENED) {
+        int error = errno;
+        PosixLinesClose(posix);
+        errno = error;
+        return result;
+    }
+    cfmakeraw(&settings);
+    settings.c_cflag = (settings.c_cflag & ~(CSIZE | PARENB | CSTOPB | CRTSCTS)) | CS8 | CLOCAL | CREAD | HUPCL;
+    cfsetispeed(&settings, Speed(baud));
+    cfsetospeed(&settings, Speed(baud));
+    termios held;
+    bool set = tcsetattr(posix->fd, TCSANOW, &settings) == 0 && tcgetattr(posix->fd, &held) == 0;
+    // A driver may take the call and keep part of it: what it holds decides.
+    *mismatch = !set ? 7
+                     : (cfgetospeed(&held) != Speed(baud) ? 1 : 0) |
+                           ((held.c_cflag & (CSIZE | PARENB | CSTOPB)) != CS8 ? 2 : 0) |
+                           ((held.c_cflag & CRTSCTS) ? 4 : 0);
+    return POSIX_OPENED;
+}
+
+LinePort PosixLinesPort(PosixLines* posix) { return {posix, Set, Status, Now, WaitUntil}; }
+
+void PosixLinesClose(PosixLines* posix)
+{
+    if (posix->fd >= 0)
+        close(posix->fd);
+    posix->fd = -1;
+}
+
+bool PosixPortHolder(const char* path, char* text, int size)
+{
+    char device[PATH_MAX];
+    if (!realpath(path, device))
+        return false;
+    DIR* processes = opendir("/proc");
+    if (!processes)
+        return false;
+    bool found = false;
+    pid_t self = getpid();
+    for (dirent* entry; !found && (entry = readdir(processes));) {
+        char* end = nullptr;
+        long pid = strtol(entry->d_name, &end, 10);
+        if (*end || pid <= 0 || pid == self)
+            continue;
+        char folder[64];
+        snprintf(folder, sizeof folder, "/proc/%ld/fd", pid);
+        DIR* fds = opendir(folder);
+        for (dirent* fd; fds && !found && (fd = readdir(fds));) {
+            char link[PATH_MAX], target[PATH_MAX];
+            snprintf(link, sizeof link, "%s/%s", folder, fd->d_name);
+            ssize_t length = readlink(link, target, sizeof target - 1);
+            if (length <= 0)
+                continue;
+            target[length] = 0;
+            if (strcmp(target, device) != 0)
+                continue;
+            char name[64] = "?", commPath[64];
+            snprintf(commPath, sizeof commPath, "/proc/%ld/comm", pid);
+            if (FILE* comm = fopen(commPath, "r")) {
+                if (fgets(name, sizeof name, comm))
+                    name[strcspn(name, "\n")] = 0;
+                fclose(comm);
+            }
+            snprintf(text, static_cast<size_t>(size), "%s (PID %ld)", name, pid);
+            found = true;
+        }
+        if (fds)
+            closedir(fds);
+    }
+    closedir(processes);
+    return found;
+}
+
+bool PosixPortGroup(const char* path, char* text, int size)
+{
+    struct stat info;
+    group* owner = stat(path, &info) == 0 ? getgrgid(info.st_gid) : nullptr;
+    if (!owner)
+        return false;
+    snprintf(text, static_cast<size_t>(size), "%s", owner->gr_name);
+    return true;
+}
