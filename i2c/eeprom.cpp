@@ -1,0 +1,117 @@
+#include "i2c/eeprom.h"
+
+#include <ctype.h>
+#include <string.h>
+
+#include "i2c/messages.h"
+
+namespace {
+
+// A write cycle takes up to 5 ms (10 on some parts); a chip busy for longer
+// is taken as absent. It is asked at least this often, however slow the adapter.
+constexpr double POLL_LIMIT_MS = 50;
+constexpr int POLL_TRIES = 3;
+constexpr double POLL_PAUSE_MS = 1;
+constexpr int LARGEST_PAGE = 128;
+
+// Repeats a transfer while the chip does not acknowledge its address.
+I2cStatus Polled(I2cMaster* master, int address, const uint8_t* out, int outCount, uint8_t* in, int inCount)
+{
+    Lines* lines = master->lines;
+    double start = LinesNow(lines);
+    for (int tries = 1;; tries++) {
+        I2cStatus status = I2cTransfer(master, address, out, outCount, in, inCount);
+        if (status != I2C_NACK || (tries >= POLL_TRIES && LinesNow(lines) - start > POLL_LIMIT_MS))
+            return status;
+        lines->port.waitUntil(lines->port.data, LinesNow(lines) + POLL_PAUSE_MS);
+    }
+}
+
+// The device address and the word-address bytes of a byte; the bytes' count.
+int Addressing(const EepromType& type, int address, int offset, int* device, uint8_t word[2])
+{
+    *device = address | ((offset >> 8) & ((1 << type.blockBits) - 1));
+    if (type.wordBytes == 2) {
+        word[0] = static_cast<uint8_t>(offset >> 8);
+        word[1] = static_cast<uint8_t>(offset);
+        return 2;
+    }
+    word[0] = static_cast<uint8_t>(offset);
+    return 1;
+}
+
+// The bytes one device address reaches from offset on: a block on
+// block-select types, the whole chip on the others.
+int Reach(const EepromType& type, int offset)
+{
+    int span = type.wordBytes == 2 ? type.size : 256;
+    return span - offset % span;
+}
+
+}  // namespace
+
+const EepromType EEPROM_TYPES[] = {
+    {"24C01", 128, 8, 1, 0},      {"24C02", 256, 8, 1, 0},      {"24C04", 512, 16, 1, 1},
+    {"24C08", 1024, 16, 1, 2},    {"24C16", 2048, 16, 1, 3},    {"24C32", 4096, 32, 2, 0},
+    {"24C64", 8192, 32, 2, 0},    {"24C128", 16384, 64, 2, 0},  {"24C256", 32768, 64, 2, 0},
+    {"24C512", 65536, 128, 2, 0}, {nullptr, 0, 0, 0, 0}};
+
+const EepromType* EepromTypeNamed(const char* name)
+{
+    for (const EepromType* type = EEPROM_TYPES; type->name; type++) {
+        size_t i = 0;
+        while (type->name[i] && toupper(static_cast<unsigned char>(name[i])) == type->name[i])
+            i++;
+        if (!type->name[i] && !name[i])
+            return type;
+    }
+    return nullptr;
+}
+
+bool EepromAddressFits(const EepromType& type, int address)
+{
+    return address >= 0x50 && address <= 0x57 && (address & ((1 << type.blockBits) - 1)) == 0;
+}
+
+I2cStatus EepromReadRange(I2cMaster* master, const EepromType& type, int address, int offset, uint8_t* data,
+                          int count)
+{
+    for (int done = 0; done < count;) {
+        int at = offset + done, device = 0, size = Reach(type, at);
+        size = size < count - done ? size : count - done;
+        uint8_t word[2];
+        int wordBytes = Addressing(type, address, at, &device, word);
+        I2cStatus status = Polled(master, device, word, wordBytes, data + done, size);
+        if (status != I2C_OK)
+            return status;
+        done += size;
+    }
+    return I2C_OK;
+}
+
+I2cStatus EepromWriteRange(I2cMaster* master, const EepromType& type, int address, int offset,
+                           const uint8_t* data, int count, int pageSize, int* written)
+{
+    uint8_t message[2 + LARGEST_PAGE];
+    *written = 0;
+    if (pageSize < 1 || pageSize > type.page || (pageSize & (pageSize - 1)))
+        pageSize = type.page;
+    for (int done = 0; done < count;) {
+        int at = offset + done, device = 0, size = pageSize - at % pageSize;
+        size = size < count - done ? size : count - done;
+        int wordBytes = Addressing(type, address, at, &device, message);
+        memcpy(message + wordBytes, data + done, static_cast<size_t>(size));
+        I2cStatus status = Polled(master, device, message, wordBytes + size, nullptr, 0);
+        if (status != I2C_OK)
+            return status;
+        done += size;
+        // A page's cycle is seen to end when the next page is taken; the last
+        // one's is waited for with a one-byte read (an address-only write can
+        // start a write on some parts), so that written is the truth.
+        uint8_t byte;
+        if (done == count && (status = Polled(master, device, nullptr, 0, &byte, 1)) != I2C_OK)
+            return status;
+        *written = done - (done < count ? size : 0);
+    }
+    return I2C_OK;
+}
