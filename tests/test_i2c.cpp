@@ -92,7 +92,7 @@ TEST_F(I2cTest, ScanFindsTheChipsSwitchedOnAndFreesOrReportsAHeldBus)
          "coupler-i2c: SDA folgt DTR nicht (DSR bleibt an)\n"},
         {7, FAULT_NONE, BUS_OK, "scan 0x50 0x48", 2, "", "coupler-i2c: scan: 0x50 liegt hinter 0x48\n"},
         // Addresses are hexadecimal as the table prints them, 0x or not.
-        {7, FAULT_NONE, BUS_OK, "scan 48 0x50", 0, "48 50", "\n2 Bausteine gefunden"},
+        {7, FAULT_NONE, BUS_OK, "scan 48 50", 0, "48 50", "\n2 Bausteine gefunden"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments + std::string(" fault ") + std::to_string(c.fault) + "/" +
