@@ -1,19 +1,36 @@
 #include "console/arguments.h"
 
-#include <ctype.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+namespace {
+
+// Digits in base 16 (hex) or 10 and nothing else (strtol alone would take a
+// sign, blanks, and a second 0x), from low to high; -1 if not.
+int Whole(const char* digits, bool hex, int low, int high)
+{
+    size_t length = strspn(digits, hex ? "0123456789abcdefABCDEF" : "0123456789");
+    if (!length || digits[length] || length > 8)
+        return -1;
+    long value = strtol(digits, nullptr, hex ? 16 : 10);
+    return value >= low && value <= high ? static_cast<int>(value) : -1;
+}
+
+bool HexPrefix(const char* text) { return text[0] == '0' && (text[1] == 'x' || text[1] == 'X'); }
+
+}  // namespace
+
 int ArgumentNumber(const char* text, int low, int high)
 {
-    bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char* digits = hex ? text + 2 : text;
-    char* end = nullptr;
-    long value = strtol(digits, &end, hex ? 16 : 10);
-    bool whole = hex ? isxdigit(static_cast<unsigned char>(*digits)) : isdigit(static_cast<unsigned char>(*digits));
-    return whole && !*end && value >= low && value <= high ? static_cast<int>(value) : -1;
+    bool hex = HexPrefix(text);
+    return Whole(hex ? text + 2 : text, hex, low, high);
+}
+
+int ArgumentAddress(const char* text, int low, int high)
+{
+    return Whole(HexPrefix(text) ? text + 2 : text, true, low, high);
 }
 
 const char* OptionValue(int argc, char** argv, int* i)

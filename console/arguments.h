@@ -5,6 +5,9 @@
 
 // A whole number from low to high, decimal or with 0x hexadecimal; -1 if not.
 int ArgumentNumber(const char* text, int low, int high);
+// An I2C address from low to high, hexadecimal as a scan's table prints it,
+// with or without 0x ("50" and "0x50" are both 0x50); -1 if not.
+int ArgumentAddress(const char* text, int low, int high);
 // The value of the option at argv[*i]: the next argument, taken (so *i moves
 // on), unless there is none or it is an option itself; then "".
 const char* OptionValue(int argc, char** argv, int* i);

@@ -17,7 +17,9 @@ namespace {
 // Output state, set by OutputStart and kept for the process.
 bool quietRun = false;
 bool outConsole = false;  // standard output is a console
+bool errConsole = false;  // standard error is a console
 int progressShown = 0;    // characters of progress text on the screen now
+DWORD progressOn = STD_OUTPUT_HANDLE;  // the standard handle that progress text is on
 DWORD startTicks = 0;     // GetTickCount at OutputStart
 DWORD progressTicks = 0;  // GetTickCount of the last progress text
 
@@ -75,7 +77,7 @@ void WipeProgress()
     char blanks[100];
     snprintf(blanks, sizeof blanks, "\r%*s\r", progressShown, "");
     if (progressShown)
-        Write(STD_OUTPUT_HANDLE, blanks);
+        Write(progressOn, blanks);
     progressShown = 0;
 }
 
@@ -86,15 +88,20 @@ void OutputStart(bool quiet)
     DWORD mode;
     quietRun = quiet;
     outConsole = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    errConsole = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
     startTicks = GetTickCount();
 }
 
 void Say(Channel channel, const char* format, ...)
 {
     DWORD now = GetTickCount();
-    if ((channel == SAY_NORMAL && quietRun) ||
-        (channel == SAY_PROGRESS &&
-         (quietRun || !outConsole || now - startTicks < 1000 || now - progressTicks < 100)))
+    bool progress = channel == SAY_PROGRESS || channel == SAY_NOTE_PROGRESS;
+    DWORD which = channel == SAY_ERROR || channel == SAY_NOTE || channel == SAY_NOTE_PROGRESS
+                      ? STD_ERROR_HANDLE
+                      : STD_OUTPUT_HANDLE;
+    if (((channel == SAY_NORMAL || channel == SAY_NOTE) && quietRun) ||
+        (progress && (quietRun || !(which == STD_OUTPUT_HANDLE ? outConsole : errConsole) ||
+                      now - startTicks < 1000 || now - progressTicks < 100)))
         return;
     char text[1000];
     va_list arguments;
@@ -103,13 +110,14 @@ void Say(Channel channel, const char* format, ...)
     va_end(arguments);
     length = length < 0 || length > 998 ? 998 : length;
     WipeProgress();
-    if (channel == SAY_PROGRESS) {
+    if (progress) {
         progressTicks = now;
         progressShown = length;
+        progressOn = which;
     } else {
         strcpy(text + length, "\n");
     }
-    Write(channel == SAY_ERROR ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, text);
+    Write(which, text);
 }
 
 int ToUtf8(const char* text, char* bytes, int size)

@@ -1,5 +1,6 @@
-// The check's text output and key input. Texts are Windows-1252, as every text
-// of the program; this module turns them into what the receiver reads.
+// The console programs' text output and key input. Texts are Windows-1252, as
+// every text of the programs; this module turns them into what the receiver
+// reads.
 #pragma once
 
 enum Channel {
@@ -8,7 +9,12 @@ enum Channel {
     SAY_ERROR,   // standard error
     // Progress for the user's eyes only: on a console, not quiet, in runs
     // longer than a second; overwritten by the next, wiped by the next line.
-    SAY_PROGRESS
+    SAY_PROGRESS,
+    // Beside the results, so that standard output holds them alone: notes and
+    // estimates on standard error unless quiet, and progress as SAY_PROGRESS
+    // but on standard error.
+    SAY_NOTE,
+    SAY_NOTE_PROGRESS
 };
 
 // Looks at the standard handles; with quiet SAY_NORMAL lines are left out.

@@ -63,9 +63,19 @@ I2cStatus EepromRead(I2cMaster* master, int address, int offset, uint8_t* data, 
     return Polled(master, address, &word, 1, data, count);
 }
 
+bool EepromAddress(int address) { return address >= EEPROM_FIRST && address <= EEPROM_LAST; }
+
 I2cStatus EepromWrite(I2cMaster* master, int address, int offset, const uint8_t* data, int count, int pageSize)
 {
+    int written;
+    return EepromWriteCounted(master, address, offset, data, count, pageSize, &written);
+}
+
+I2cStatus EepromWriteCounted(I2cMaster* master, int address, int offset, const uint8_t* data, int count,
+                             int pageSize, int* written)
+{
     uint8_t message[1 + MAX_PAGE];
+    *written = 0;
     for (int done = 0; done < count;) {
         int at = offset + done, size = pageSize - at % pageSize;
         size = size < count - done ? size : count - done;
@@ -75,6 +85,7 @@ I2cStatus EepromWrite(I2cMaster* master, int address, int offset, const uint8_t*
         if (status != I2C_OK)
             return status;
         done += size;
+        *written = done;
     }
     return I2C_OK;
 }

@@ -1,5 +1,6 @@
 #include "i2ctool/commands.h"
 
+#include <windows.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -14,15 +15,24 @@ enum ExitCode { EXIT_DONE = 0, EXIT_REFUSED = 1, EXIT_CANNOT_RUN = 2 };
 
 // A job longer than this says its estimate first.
 constexpr double ANNOUNCE_MS = 2000;
-constexpr int EEPROM_SIZE = 256;
-// Line requests and samples after a change, per probe and per byte read or
-// written (docs/performance.md works them out).
-constexpr int PROBE_REQUESTS = 30, PROBE_SAMPLES = 2;
-constexpr int READ_REQUESTS = 28, READ_SAMPLES = 9;
-constexpr int WRITE_REQUESTS = 24, WRITE_SAMPLES = 1;
+// The line requests of a probe, a byte read and a byte written, as switches
+// and samples (docs/performance.md works them out: 30 with 2 samples, 28 with
+// 9, 24 with 1). Each costs its own time, and a sample waits for the echo too.
+struct Requests {
+    int switches, samples;
+};
+constexpr Requests PROBE = {28, 2}, BYTE_READ = {19, 9}, BYTE_WRITTEN = {23, 1};
+// A page's write cycle: the 24C02 takes up to 5 ms, and the next transfer's
+// address is refused meanwhile (one probe's requests) before it is taken.
+constexpr double WRITE_CYCLE_MS = 5;
+
+// What a job moves, for its estimate.
+struct Work {
+    int probes, bytesRead, bytesWritten, pages;
+};
 
 // The file eeprom write takes, loaded by RunOffline for the process.
-uint8_t fileData[EEPROM_SIZE];
+uint8_t fileData[EEPROM_BYTES];
 int fileSize = 0;
 // Progress of the running command: what is counted, how far, of how many.
 const char* progressWhat = "";
@@ -49,41 +59,128 @@ const struct {
 void Progress(void*)
 {
     progressDone += progressDone < progressTotal;
-    Say(SAY_PROGRESS, "%s %d von %d", progressWhat, progressDone, progressTotal);
+    Say(SAY_NOTE_PROGRESS, "%s %d von %d", progressWhat, progressDone, progressTotal);
 }
 void ScanProgress(int) { Progress(nullptr); }
 
 // Says the estimate when the job takes long, and counts the progress in total
 // steps (bytes moved, when perByte).
-void Plan(I2cMaster* master, const char* what, int total, double requests, double samples, bool perByte)
+void Plan(I2cMaster* master, const char* what, int total, const Work& work, bool perByte)
 {
     const Lines* lines = master->lines;
-    double cost = (LinesSwitchMs(lines) + LinesSampleMs(lines)) / 2, wait = lines->echoMs - cost;
-    double ms = requests * cost + samples * (wait > 0 ? wait : 0);
+    int refused = work.pages;  // addresses refused during write cycles
+    double switches = (work.probes + refused) * PROBE.switches + work.bytesRead * BYTE_READ.switches +
+                      work.bytesWritten * BYTE_WRITTEN.switches;
+    double samples = (work.probes + refused) * PROBE.samples + work.bytesRead * BYTE_READ.samples +
+                     work.bytesWritten * BYTE_WRITTEN.samples;
+    // A sample comes after the switch of SCL to high, which is part of its echo wait.
+    double switchMs = LinesSwitchMs(lines), sampleMs = LinesSampleMs(lines), wait = lines->echoMs - switchMs;
+    double ms = switches * switchMs + samples * (sampleMs + (wait > 0 ? wait : 0)) + work.pages * WRITE_CYCLE_MS;
     if (ms > ANNOUNCE_MS)
-        Say(SAY_NORMAL, "Das dauert etwa %.0f s (%.2f ms je Leitungsaufruf, DSR folgt nach %.1f ms)",
-            ms / 1000, cost, lines->echoMs);
+        Say(SAY_NOTE, "Das dauert etwa %.0f s (%.2f ms je Schalten, %.2f ms je Abfrage, DSR folgt nach %.1f ms)",
+            ms / 1000, switchMs, sampleMs, lines->echoMs);
     progressWhat = what;
     progressDone = 0;
     progressTotal = total;
     master->onByte = perByte ? Progress : nullptr;
 }
 
-bool SaveFile(const char* path, const uint8_t* data, int size)
+void SayBackupExists(const char* path)
 {
-    FILE* file = fopen(path, "wb");
-    bool saved = file && fwrite(data, 1, static_cast<size_t>(size), file) == static_cast<size_t>(size);
-    if (file && fclose(file))
-        saved = false;
-    if (!saved)
+    Say(SAY_ERROR, "coupler-i2c: Sicherungsdatei %s gibt es schon: sie wird nie überschrieben,"
+                   " einen neuen Namen angeben", path);
+}
+
+// Writes the file whole; a new one (fresh) only where none exists, so that a
+// backup is never replaced; a new file that could not be written whole goes.
+bool SaveFile(const char* path, const uint8_t* data, int size, bool fresh)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, fresh ? CREATE_NEW : CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        if (fresh && GetLastError() == ERROR_FILE_EXISTS)
+            SayBackupExists(path);
+        else
+            Say(SAY_ERROR, "coupler-i2c: Datei %s lässt sich nicht schreiben", path);
+        return false;
+    }
+    DWORD done = 0;
+    bool saved = WriteFile(file, data, static_cast<DWORD>(size), &done, nullptr) && done == static_cast<DWORD>(size);
+    saved = CloseHandle(file) && saved;
+    if (!saved) {
+        if (fresh)
+            DeleteFileA(path);
         Say(SAY_ERROR, "coupler-i2c: Datei %s lässt sich nicht schreiben", path);
+    }
     return saved;
+}
+
+// A command's end that is no success: its words, and its exit code.
+struct Ending {
+    int code;
+    char words[300];
+};
+
+Ending Reason(const I2cMaster* master, I2cStatus status, const I2cOptions& options)
+{
+    Ending ending = {EXIT_CANNOT_RUN, ""};
+    const char* words = "";
+    switch (status) {
+    case I2C_OK:
+        ending.code = EXIT_DONE;
+        break;
+    case I2C_NACK:
+        ending.code = EXIT_REFUSED;
+        snprintf(ending.words, sizeof ending.words, "Baustein 0x%02x antwortet nicht", options.address);
+        break;
+    case I2C_NACK_DATA:
+        ending.code = EXIT_REFUSED;
+        snprintf(ending.words, sizeof ending.words, "Baustein 0x%02x nimmt ein Byte nicht an", options.address);
+        break;
+    case I2C_BLOCKED:
+        words = "Bus blockiert (SDA bleibt auf Masse)";
+        break;
+    case I2C_SDA_STUCK_HIGH:
+        words = "SDA folgt DTR nicht (DSR bleibt an)";
+        break;
+    case I2C_DSR_NEVER_HIGH:
+        words = "DSR war nie an: Versorgung des Kopplers und DSR-Leitung prüfen"
+                " (oder ein Baustein hält SDA auf Masse)";
+        break;
+    case I2C_ADAPTER_TOO_SLOW:
+        snprintf(ending.words, sizeof ending.words,
+                 "COM%d: der Adapter meldet DSR erst nach %.1f ms (höchstens %.0f ms):"
+                 " seine Latenz verringern oder einen anderen Adapter nehmen",
+                 options.port, master->lines->longestEchoMs, ECHO_LIMIT_MS);
+        break;
+    case I2C_LINE_FAILED:
+        if (LinesStopped(master->lines))
+            words = "abgebrochen";
+        else
+            snprintf(ending.words, sizeof ending.words,
+                     "COM%d: Leitungsaufruf fehlgeschlagen (Adapter entfernt?)", options.port);
+        break;
+    }
+    if (*words)
+        snprintf(ending.words, sizeof ending.words, "%s", words);
+    return ending;
+}
+
+// A write that began and did not end, in one line, also when quiet: why, how
+// far it got, and which file holds the old content to write back.
+int FailWriting(const I2cMaster* master, I2cStatus status, const I2cOptions& options, int written,
+                const char* backup)
+{
+    Ending ending = Reason(master, status, options);
+    Say(SAY_ERROR, "coupler-i2c: %s; %d von %d Bytes ab 0x%02x geschrieben, der alte Inhalt steht in %s",
+        ending.words, written, fileSize, options.offset, backup);
+    return ending.code;
 }
 
 int ScanBus(I2cMaster* master, const I2cOptions& options)
 {
     int count = options.last - options.first + 1;
-    Plan(master, "Adresse", count, count * PROBE_REQUESTS, count * PROBE_SAMPLES, false);
+    Plan(master, "Adresse", count, {count, 0, 0, 0}, false);
     bool found[128] = {};
     I2cStatus status = Scan(master, options.first, options.last, found, ScanProgress);
     if (status != I2C_OK)
@@ -142,25 +239,24 @@ int GetOrSet(I2cMaster* master, const I2cOptions& options)
 
 int Dump(I2cMaster* master, const I2cOptions& options)
 {
-    uint8_t data[EEPROM_SIZE];
-    Plan(master, "Byte", EEPROM_SIZE, EEPROM_SIZE * READ_REQUESTS, EEPROM_SIZE * READ_SAMPLES, true);
+    uint8_t data[EEPROM_BYTES];
+    Plan(master, "Byte", EEPROM_BYTES, {0, EEPROM_BYTES, 0, 0}, true);
     // A register is written only when given (or for an EEPROM, whose word
     // address is no data): on a port expander that byte would set the outputs.
-    bool eeprom =
-        options.command == COMMAND_EEPROM_READ || (options.address >= 0x50 && options.address <= 0x57);
+    bool eeprom = options.command == COMMAND_EEPROM_READ || EepromAddress(options.address);
     int start = options.reg < 0 && eeprom ? 0 : options.reg;
-    I2cStatus status = start >= 0 ? EepromRead(master, options.address, start, data, EEPROM_SIZE)
-                                  : I2cTransfer(master, options.address, nullptr, 0, data, EEPROM_SIZE);
+    I2cStatus status = start >= 0 ? EepromRead(master, options.address, start, data, EEPROM_BYTES)
+                                  : I2cTransfer(master, options.address, nullptr, 0, data, EEPROM_BYTES);
     if (status != I2C_OK)
         return Fail(master, status, options);
     if (options.command == COMMAND_EEPROM_READ) {
-        if (!SaveFile(options.file, data, EEPROM_SIZE))
+        if (!SaveFile(options.file, data, EEPROM_BYTES, false))
             return EXIT_CANNOT_RUN;
-        Say(SAY_NORMAL, "%d Bytes von 0x%02x in %s gelesen", EEPROM_SIZE, options.address, options.file);
+        Say(SAY_NORMAL, "%d Bytes von 0x%02x in %s gelesen", EEPROM_BYTES, options.address, options.file);
         return EXIT_DONE;
     }
     Say(SAY_ALWAYS, "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef");
-    for (int row = 0; row < EEPROM_SIZE; row += 16) {
+    for (int row = 0; row < EEPROM_BYTES; row += 16) {
         char line[100], text[17] = "";
         int length = snprintf(line, sizeof line, "%02x:", (row + (start > 0 ? start : 0)) & 0xFF);
         for (int i = 0; i < 16; i++) {
@@ -183,29 +279,44 @@ int EepromProgram(I2cMaster* master, const I2cOptions& options)
         strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", localtime(&now));
         snprintf(name, sizeof name, "eeprom-%02x-%s.bin", options.address, stamp);
     }
-    uint8_t old[EEPROM_SIZE], back[EEPROM_SIZE];
-    Plan(master, "Byte", EEPROM_SIZE + 2 * fileSize,
-         EEPROM_SIZE * READ_REQUESTS + fileSize * (READ_REQUESTS + WRITE_REQUESTS),
-         EEPROM_SIZE * READ_SAMPLES + fileSize * (READ_SAMPLES + WRITE_SAMPLES), true);
-    I2cStatus status = EepromRead(master, options.address, 0, old, EEPROM_SIZE);
+    // The verify reads every page the write touches: a page write wraps within
+    // the chip's page, so bytes outside the file's range can change too.
+    int end = options.offset + fileSize;
+    int from = options.offset / EEPROM_PAGE * EEPROM_PAGE, to = (end - 1) / EEPROM_PAGE * EEPROM_PAGE + EEPROM_PAGE;
+    int pages = (end - 1) / options.page - options.offset / options.page + 1;
+    uint8_t old[EEPROM_BYTES], back[EEPROM_BYTES], want[EEPROM_BYTES];
+    Plan(master, "Byte", EEPROM_BYTES + fileSize + (to - from), {0, EEPROM_BYTES + (to - from), fileSize, pages},
+         true);
+    I2cStatus status = EepromRead(master, options.address, 0, old, EEPROM_BYTES);
     if (status != I2C_OK)
         return Fail(master, status, options);
     // Nothing is written unless the old content is safe in its file.
-    if (!SaveFile(name, old, EEPROM_SIZE))
+    if (!SaveFile(name, old, EEPROM_BYTES, true))
         return EXIT_CANNOT_RUN;
-    Say(SAY_NORMAL, "Alter Inhalt von 0x%02x in %s gesichert", options.address, name);
-    status = EepromWrite(master, options.address, options.offset, fileData, fileSize, options.page);
+    Say(SAY_NOTE, "Alter Inhalt von 0x%02x in %s gesichert", options.address, name);
+    int written = 0;
+    status = EepromWriteCounted(master, options.address, options.offset, fileData, fileSize, options.page, &written);
     if (status == I2C_OK)
-        status = EepromRead(master, options.address, options.offset, back, fileSize);
+        status = EepromRead(master, options.address, from, back + from, to - from);
     if (status != I2C_OK)
-        return Fail(master, status, options);
+        return FailWriting(master, status, options, written, name);
+    memcpy(want, old, sizeof want);
+    memcpy(want + options.offset, fileData, static_cast<size_t>(fileSize));
     int differ = 0, first = -1;
-    for (int i = fileSize - 1; i >= 0; i--)
-        if (back[i] != fileData[i])
-            differ++, first = options.offset + i;
+    bool changed = false, outside = false;
+    for (int i = to - 1; i >= from; i--) {
+        if (back[i] != want[i])
+            differ++, first = i;
+        if (back[i] != old[i])
+            changed = true, outside = outside || i < options.offset || i >= end;
+    }
     if (differ) {
-        Say(SAY_ALWAYS, "Vergleich: %d von %d Bytes weichen ab, das erste bei 0x%02x (Schreibschutz?)",
-            differ, fileSize, first);
+        Say(SAY_ALWAYS, "Vergleich: %d Bytes weichen ab (geprüft 0x%02x bis 0x%02x), das erste bei 0x%02x%s;"
+            " der alte Inhalt steht in %s", differ, from, to - 1, first,
+            outside    ? " (außerhalb der Datei geändert: Seite des Bausteins kleiner?)"
+            : !changed ? " (Schreibschutz?)"
+                       : "",
+            name);
         return EXIT_REFUSED;
     }
     Say(SAY_NORMAL, "%d Bytes ab 0x%02x in 0x%02x geschrieben und verglichen", fileSize, options.offset,
@@ -232,11 +343,17 @@ int RunOffline(const I2cOptions& options)
         bool longer = file && fgetc(file) != EOF;
         if (file)
             fclose(file);
-        if (fileSize < 1 || longer || options.offset + fileSize > EEPROM_SIZE) {
+        if (fileSize < 1 || longer || options.offset + fileSize > EEPROM_BYTES) {
             Say(SAY_ERROR,
                 fileSize < 0 ? "coupler-i2c: Datei %s lässt sich nicht lesen"
                              : "coupler-i2c: Datei %s: 1 bis %d Bytes erwartet",
-                options.file, EEPROM_SIZE - options.offset);
+                options.file, EEPROM_BYTES - options.offset);
+            return EXIT_CANNOT_RUN;
+        }
+        // Refused before the port: a run after a failed write would otherwise
+        // replace the good backup with what that write left.
+        if (options.backup && GetFileAttributesA(options.backup) != INVALID_FILE_ATTRIBUTES) {
+            SayBackupExists(options.backup);
             return EXIT_CANNOT_RUN;
         }
     }
@@ -287,37 +404,11 @@ int RunOnBus(I2cMaster* master, const I2cOptions& options)
 
 int Fail(const I2cMaster* master, I2cStatus status, const I2cOptions& options)
 {
-    switch (status) {
-    case I2C_OK:
-        return EXIT_DONE;
-    case I2C_NACK:
-        Say(SAY_ALWAYS, "Baustein 0x%02x antwortet nicht", options.address);
-        return EXIT_REFUSED;
-    case I2C_NACK_DATA:
-        Say(SAY_ALWAYS, "Baustein 0x%02x nimmt ein Byte nicht an", options.address);
-        return EXIT_REFUSED;
-    case I2C_BLOCKED:
-        Say(SAY_ERROR, "coupler-i2c: Bus blockiert (SDA bleibt auf Masse)");
-        break;
-    case I2C_SDA_STUCK_HIGH:
-        Say(SAY_ERROR, "coupler-i2c: SDA folgt DTR nicht (DSR bleibt an)");
-        break;
-    case I2C_DSR_NEVER_HIGH:
-        Say(SAY_ERROR, "coupler-i2c: DSR war nie an: Versorgung des Kopplers und DSR-Leitung prüfen"
-                       " (oder ein Baustein hält SDA auf Masse)");
-        break;
-    case I2C_ADAPTER_TOO_SLOW:
-        Say(SAY_ERROR, "coupler-i2c: COM%d: der Adapter meldet DSR erst nach %.0f ms (höchstens %.0f ms):"
-            " seine Latenz verringern oder einen anderen Adapter nehmen",
-            options.port, master->lines->longestEchoMs, ECHO_LIMIT_MS);
-        break;
-    case I2C_LINE_FAILED:
-        if (LinesStopped(master->lines))
-            Say(SAY_ERROR, "coupler-i2c: abgebrochen");
-        else
-            Say(SAY_ERROR, "coupler-i2c: COM%d: Leitungsaufruf fehlgeschlagen (Adapter entfernt?)",
-                options.port);
-        break;
-    }
-    return EXIT_CANNOT_RUN;
+    Ending ending = Reason(master, status, options);
+    // A chip that does not answer is the command's result; the rest is an error.
+    if (ending.code == EXIT_REFUSED)
+        Say(SAY_ALWAYS, "%s", ending.words);
+    else if (ending.code != EXIT_DONE)
+        Say(SAY_ERROR, "coupler-i2c: %s", ending.words);
+    return ending.code;
 }

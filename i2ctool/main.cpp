@@ -73,7 +73,7 @@ int main(int argc, char** argv)
     I2cMaster master;
     I2cStatus status = BitsBegin(&master, &lines);
     if (master.freed && status == I2C_OK)
-        Say(SAY_NORMAL, "SDA lag auf Masse: Bus mit Takten und STOP freigemacht");
+        Say(SAY_NOTE, "SDA lag auf Masse: Bus mit Takten und STOP freigemacht");
     code = status == I2C_OK ? RunOnBus(&master, options) : Fail(&master, status, options);
     BitsEnd(&master);
     SerialLinesClose(&serial);

@@ -1,6 +1,7 @@
 #include "i2ctool/options.h"
 
 #include "console/arguments.h"
+#include "i2c/chips.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -8,21 +9,24 @@
 
 const char* const I2C_USAGE[] = {
     "Aufruf: coupler-i2c COMn BEFEHL [--write] [--quiet]",
-    "  scan [ERSTE LETZTE] [--all]  Adressen 0x08 bis 0x77 absuchen (--all: ab 0x03)",
+    "  scan [ERSTE LETZTE] [--all]  Adressen 08 bis 77 absuchen (--all: ab 03)",
     "  get ADR [REG] [w]            ein Byte lesen (w: ein Wort, das erste Byte höherwertig)",
-    "  set ADR [REG] WERT [w]       ein Byte oder Wort schreiben",
-    "  dump ADR [REG]               256 Bytes als Hex und Text, ab Register REG (EEPROM 0x50 bis",
-    "                               0x57: ab 0); ohne REG liest er nur, ohne etwas zu schreiben",
+    "  set ADR [REG] WERT [w]       ein Byte oder Wort schreiben (an EEPROMs: eeprom write)",
+    "  dump ADR [REG]               256 Bytes als Hex und Text, ab Register REG (EEPROM 50 bis",
+    "                               57: ab 0); ohne REG liest er nur, ohne etwas zu schreiben",
     "  eeprom read DATEI            den Inhalt des EEPROMs (256 Bytes) in die Datei",
     "  eeprom write DATEI           die Datei ins EEPROM schreiben, zurücklesen und vergleichen",
     "  int                          zeigt, ob INT auf Masse liegt (CTS)",
     "  --write          erst damit wird geschrieben; sonst sagt der Befehl nur, was er täte",
-    "  --address ADR    Adresse des EEPROMs (Vorgabe 0x50)",
+    "  --address ADR    Adresse des EEPROMs, 50 bis 57 (Vorgabe 50)",
     "  --offset N       eeprom write ab diesem Byte (Vorgabe 0)",
-    "  --page N         Seitengröße beim Schreiben, 1 bis 256 (Vorgabe 8)",
-    "  --backup DATEI   der alte Inhalt vor dem Schreiben (Vorgabe eeprom-ADR-ZEIT.bin)",
+    "  --page N         Seitengröße beim Schreiben: 1, 2, 4 oder 8 (Vorgabe 8)",
+    "  --backup DATEI   der alte Inhalt vor dem Schreiben, in eine neue Datei (Vorgabe",
+    "                   eeprom-ADR-ZEIT.bin); eine vorhandene wird nie überschrieben",
     "  --quiet          nur Ergebnisse und Fehler",
-    "Zahlen dezimal oder mit 0x hexadezimal.",
+    "Adressen hexadezimal wie in der Tabelle von scan, 0x davor erlaubt (50 ist 0x50);",
+    "Register, Werte und Zahlen dezimal oder mit 0x hexadezimal.",
+    "Ergebnisse auf der Standardausgabe, Schätzung, Hinweise und Fortschritt auf der Fehlerausgabe.",
     "Ergebnis: 0 erledigt, 1 ein Baustein antwortete nicht oder der Vergleich wich ab,",
     "          2 nicht ausführbar (Argumente, Schnittstelle, Bus blockiert, Adapter weg, ohne --write)",
     nullptr};
@@ -63,14 +67,12 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
         bool file = c.command == COMMAND_EEPROM_READ || c.command == COMMAND_EEPROM_WRITE;
         for (int i = 0; i < count && !file; i++) {
             bool value = c.command == COMMAND_SET && i == count - 1;
-            bool address = i == 0 && c.command != COMMAND_SCAN;
-            numbers[i] = ArgumentNumber(words[i], address || c.command == COMMAND_SCAN ? 0x03 : 0,
-                                address || c.command == COMMAND_SCAN ? 0x77
-                                : value && options->word             ? 0xFFFF
-                                                                     : 0xFF);
+            bool address = i == 0 || c.command == COMMAND_SCAN;
+            numbers[i] = address ? ArgumentAddress(words[i], 0x03, 0x77)
+                                 : ArgumentNumber(words[i], 0, value && options->word ? 0xFFFF : 0xFF);
             if (numbers[i] < 0)
                 return Refuse(error, size, "%s: %s passt nicht (%s)", c.name, words[i],
-                              address ? "Adresse 0x03 bis 0x77"
+                              address ? "Adresse 03 bis 77, hexadezimal"
                               : value ? "Wert"
                                       : "Register 0 bis 0xff");
         }
@@ -85,6 +87,11 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
         if (((c.command == COMMAND_GET || c.command == COMMAND_DUMP) && count == 2) ||
             (c.command == COMMAND_SET && count == 3))
             options->reg = numbers[1];
+        // A single byte or word to an EEPROM would skip what its writes need:
+        // the page (the address wraps within it), the write cycle, the verify.
+        if (c.command == COMMAND_SET && EepromAddress(options->address))
+            return Refuse(error, size, "set: 0x%02x ist ein EEPROM: dafür eeprom write DATEI --address %02x",
+                          options->address, options->address);
         return options->first <= options->last ||
                Refuse(error, size, "scan: 0x%02x liegt hinter 0x%02x", options->first, options->last);
     }
@@ -97,7 +104,7 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
 {
     const char* words[8];
     int count = 0;
-    bool all = false;
+    bool all = false, eepromAddress = false;
     for (int i = 1; i < argc; i++) {
         const char* name = argv[i];
         bool valued = !strcmp(name, "--address") || !strcmp(name, "--offset") || !strcmp(name, "--page") ||
@@ -106,14 +113,20 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
         if (valued && !*value)
             return Refuse(error, size, "%s braucht einen Wert", name);
         if (!strcmp(name, "--address")) {
-            if ((options->address = ArgumentNumber(value, 0x03, 0x77)) < 0)
-                return Refuse(error, size, "--address %s: erlaubt sind 0x03 bis 0x77", value);
+            // A word address sent to anything but an EEPROM is data: a port
+            // expander would set its outputs to it.
+            if ((options->address = ArgumentAddress(value, EEPROM_FIRST, EEPROM_LAST)) < 0)
+                return Refuse(error, size, "--address %s: EEPROMs liegen bei 50 bis 57", value);
+            eepromAddress = true;
         } else if (!strcmp(name, "--offset")) {
             if ((options->offset = ArgumentNumber(value, 0, 255)) < 0)
                 return Refuse(error, size, "--offset %s: erlaubt sind 0 bis 255", value);
         } else if (!strcmp(name, "--page")) {
-            if ((options->page = ArgumentNumber(value, 1, 256)) < 0)
-                return Refuse(error, size, "--page %s: erlaubt sind 1 bis 256", value);
+            // A page larger than the chip's wraps onto its start; one that is
+            // no power of two would cross the chip's page boundaries.
+            options->page = ArgumentNumber(value, 1, EEPROM_PAGE);
+            if (options->page < 0 || (options->page & (options->page - 1)))
+                return Refuse(error, size, "--page %s: erlaubt sind 1, 2, 4 oder 8 (Seite des 24C02)", value);
         } else if (!strcmp(name, "--backup")) {
             options->backup = value;
         } else if (!strcmp(name, "--write")) {
@@ -141,5 +154,8 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
         return Refuse(error, size, "keine Schnittstelle angegeben");
     if (all)
         options->first = 0x03;
-    return ParseCommand(words, count, options, error, size);
+    if (!ParseCommand(words, count, options, error, size))
+        return false;
+    bool eeprom = options->command == COMMAND_EEPROM_READ || options->command == COMMAND_EEPROM_WRITE;
+    return !eepromAddress || eeprom || Refuse(error, size, "--address gilt nur für eeprom read und eeprom write");
 }

@@ -1,14 +1,17 @@
 // coupler-i2c.exe end to end on the virtual bus behind COM3 (EEPROM 0x50,
 // port expander 0x20, temperature sensor 0x48): what the scan finds, a
-// blocked and a freed bus, EEPROM programming with backup and verify, nothing
-// written without --write, INT, the same results behind a slow USB adapter,
-// and a pulled adapter.
+// blocked and a freed bus, arguments refused before the port, EEPROM
+// programming with backup and verify, nothing written without --write, INT,
+// results apart from notes, the estimate and the same results behind a slow
+// USB adapter, a write that fails half-way, and a pulled adapter.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 
 #include "tests/support/coupler_client.h"
@@ -21,6 +24,12 @@ using Result = ConsoleRun;
 Result RunI2c(const std::string& arguments, const char* program = CT_I2C_EXE)
 {
     return RunConsole(program, "COM3 " + arguments);
+}
+
+// Standard output in output, standard error in errors.
+Result RunI2cApart(const std::string& arguments, std::function<void(const std::string&, HANDLE)> watch = nullptr)
+{
+    return RunConsole(CT_I2C_EXE, "COM3 " + arguments, "", watch, true);
 }
 
 // The addresses the scan's table shows as found, e.g. "20 48 50".
@@ -82,6 +91,8 @@ TEST_F(I2cTest, ScanFindsTheChipsSwitchedOnAndFreesOrReportsAHeldBus)
         {7, FAULT_SDA_STUCK_HIGH, BUS_OK, "scan", 2, "",
          "coupler-i2c: SDA folgt DTR nicht (DSR bleibt an)\n"},
         {7, FAULT_NONE, BUS_OK, "scan 0x50 0x48", 2, "", "coupler-i2c: scan: 0x50 liegt hinter 0x48\n"},
+        // Addresses are hexadecimal as the table prints them, 0x or not.
+        {7, FAULT_NONE, BUS_OK, "scan 48 50", 0, "48 50", "\n2 Bausteine gefunden"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments + std::string(" fault ") + std::to_string(c.fault) + "/" +
@@ -109,6 +120,51 @@ TEST_F(I2cTest, ScanFindsTheChipsSwitchedOnAndFreesOrReportsAHeldBus)
     }
 }
 
+TEST_F(I2cTest, ArgumentsAgainstTheChipsAreRefusedBeforeThePort)
+{
+    std::string image = TempPath("i2i"), kept = TempPath("i2k"), old(256, '\x3c');
+    Save(image, std::string(16, '\x11'));
+    Save(kept, "the backup of an earlier run");
+    ASSERT_TRUE(CouplerSetEeprom(3, old));
+    const struct {
+        const char* arguments;  // %s: the image, then the existing backup
+        const char* line;       // the first line; exit code 2
+    } cases[] = {
+        // A page beyond the 24C02's 8 bytes wraps onto the page's start.
+        {"eeprom write %s --offset 4 --page 16 --write",
+         "coupler-i2c: --page 16: erlaubt sind 1, 2, 4 oder 8 (Seite des 24C02)\n"},
+        {"eeprom write %s --page 6 --write", "coupler-i2c: --page 6: erlaubt sind 1, 2, 4 oder 8 (Seite des 24C02)\n"},
+        // A word address sent to a port expander sets its outputs.
+        {"eeprom read %s --address 0x20", "coupler-i2c: --address 0x20: EEPROMs liegen bei 50 bis 57\n"},
+        {"eeprom write %s --address 58 --write", "coupler-i2c: --address 58: EEPROMs liegen bei 50 bis 57\n"},
+        {"get 48 --address 50", u8"coupler-i2c: --address gilt nur für eeprom read und eeprom write\n"},
+        // A single write to an EEPROM has no page, write-cycle wait or verify.
+        {"set 0x50 0x07 0x1234 w --write", u8"coupler-i2c: set: 0x50 ist ein EEPROM: dafür eeprom write DATEI --address 50\n"},
+        {"set 57 1", u8"coupler-i2c: set: 0x57 ist ein EEPROM: dafür eeprom write DATEI --address 57\n"},
+        {"get 78", "coupler-i2c: get: 78 passt nicht (Adresse 03 bis 77, hexadezimal)\n"},
+        {"get 0x0x48", "coupler-i2c: get: 0x0x48 passt nicht (Adresse 03 bis 77, hexadezimal)\n"},
+        {"scan 08 7g", "coupler-i2c: scan: 7g passt nicht (Adresse 03 bis 77, hexadezimal)\n"},
+        // A backup is never replaced, whatever it holds.
+        {"eeprom write %s --backup %s --write",
+         u8"coupler-i2c: Sicherungsdatei %s gibt es schon: sie wird nie überschrieben, einen neuen Namen angeben\n"},
+    };
+    int64_t requests = CouplerLineRequests(3);
+    for (const auto& c : cases) {
+        char arguments[400], line[400];
+        snprintf(arguments, sizeof arguments, c.arguments, image.c_str(), kept.c_str());
+        snprintf(line, sizeof line, c.line, kept.c_str());
+        SCOPED_TRACE(arguments);
+        Result result = RunI2c(arguments);
+        EXPECT_EQ(2u, result.code);
+        EXPECT_EQ(line, result.output.substr(0, result.output.find('\n') + 1));
+    }
+    EXPECT_EQ(requests, CouplerLineRequests(3));
+    EXPECT_EQ(old, Eeprom());
+    EXPECT_EQ("the backup of an earlier run", Slurp(kept));
+    for (const std::string& path : {image, kept})
+        DeleteFileA(path.c_str());
+}
+
 TEST_F(I2cTest, CheckPassesOnlyWithExactlyTheExpectedChips)
 {
     const struct {
@@ -132,9 +188,22 @@ TEST_F(I2cTest, CheckPassesOnlyWithExactlyTheExpectedChips)
     }
 }
 
+// The bus log's line of a random read of bytes from the word address at on.
+std::string RandomRead(int at, const std::string& bytes)
+{
+    char part[8];
+    snprintf(part, sizeof part, "%02X", at);
+    std::string line = "S 50 W A " + std::string(part) + " A Sr 50 R A";
+    for (size_t i = 0; i < bytes.size(); i++) {
+        snprintf(part, sizeof part, " %02X %c", static_cast<unsigned char>(bytes[i]), i + 1 < bytes.size() ? 'A' : 'N');
+        line += part;
+    }
+    return line + " P\n";
+}
+
 TEST_F(I2cTest, EepromWriteAcrossPagesKeepsTheOldContentAndVerifies)
 {
-    std::string old(256, 0), image = "ABCDEFGHIJKL", backup = TempPath("i2b"),
+    std::string old(256, 0), image = "ABCDEFGHIJKL", backup = TempPath("i2b"), backup2 = TempPath("i2c"),
                              file = TempPath("i2i"), readBack = TempPath("i2r");
     for (int i = 0; i < 256; i++)
         old[i] = static_cast<char>(i * 7 + 3);
@@ -144,7 +213,7 @@ TEST_F(I2cTest, EepromWriteAcrossPagesKeepsTheOldContentAndVerifies)
 
     // Without --write nothing is written, and the port is not even touched.
     int64_t requests = CouplerLineRequests(3);
-    for (const char* arguments : {"eeprom write %s --offset 5", "set 0x50 5 0x00", "set 0x20 0x00"}) {
+    for (const char* arguments : {"eeprom write %s --offset 5", "set 0x48 2 0x00", "set 20 0x00"}) {
         char line[300];
         snprintf(line, sizeof line, arguments, file.c_str());
         Result result = RunI2c(line);
@@ -154,10 +223,21 @@ TEST_F(I2cTest, EepromWriteAcrossPagesKeepsTheOldContentAndVerifies)
     EXPECT_EQ(requests, CouplerLineRequests(3));
     EXPECT_EQ(old, Eeprom());
 
-    // Bytes 5 to 16 cross the page boundary at 8 and at 16.
+    // Bytes 5 to 16 cross the page boundary at 8 and at 16; the verify reads
+    // the three pages they touch, 0x00 to 0x17, where a wrap would show.
+    CouplerBusLog(3);
     Result result = RunI2c("eeprom write \"" + file + "\" --offset 5 --write --backup \"" + backup + "\"");
     EXPECT_EQ(0u, result.code) << result.output;
-    EXPECT_EQ(old.substr(0, 5) + image + old.substr(17), Eeprom());
+    std::string written = old.substr(0, 5) + image + old.substr(17);
+    EXPECT_EQ(written, Eeprom());
+    EXPECT_EQ(old, Slurp(backup));
+    std::string log = CouplerBusLog(3);
+    EXPECT_TRUE(Has(log, RandomRead(0, written.substr(0, 24)))) << log;
+    // Run again, it keeps the first backup and touches nothing.
+    int64_t requestsBefore = CouplerLineRequests(3);
+    result = RunI2c("eeprom write \"" + file + "\" --offset 5 --write --backup \"" + backup + "\"");
+    EXPECT_EQ(2u, result.code);
+    EXPECT_EQ(requestsBefore, CouplerLineRequests(3));
     EXPECT_EQ(old, Slurp(backup));
     EXPECT_EQ(0u, RunI2c("eeprom read \"" + readBack + "\"").code);
     EXPECT_EQ(Eeprom(), Slurp(readBack));
@@ -165,12 +245,13 @@ TEST_F(I2cTest, EepromWriteAcrossPagesKeepsTheOldContentAndVerifies)
     // A write-protected chip takes the bytes but keeps its content.
     std::string now = Eeprom();
     ASSERT_TRUE(CouplerSetWriteProtect(3, true));
-    result = RunI2c("eeprom write \"" + file + "\" --write --backup \"" + backup + "\"");
+    result = RunI2c("eeprom write \"" + file + "\" --write --quiet --backup \"" + backup2 + "\"");
     EXPECT_EQ(1u, result.code);
-    EXPECT_TRUE(Has(result.output, "Vergleich: 12 von 12 Bytes weichen ab, das erste bei 0x00"))
-        << result.output;
+    EXPECT_EQ(u8"Vergleich: 12 Bytes weichen ab (geprüft 0x00 bis 0x0f), das erste bei 0x00 (Schreibschutz?);"
+              " der alte Inhalt steht in " + backup2 + "\n", result.output);
     EXPECT_EQ(now, Eeprom());
-    for (const std::string& path : {backup, file, readBack})
+    EXPECT_EQ(now, Slurp(backup2));
+    for (const std::string& path : {backup, backup2, file, readBack})
         DeleteFileA(path.c_str());
 }
 
@@ -185,25 +266,118 @@ TEST_F(I2cTest, ResultsHoldBehindASlowUsbAdapter)
     for (const auto& a : adapters) {
         SCOPED_TRACE("status delay " + std::to_string(a.delayMs) + " ms, " + std::to_string(a.costMs) +
                      " ms a request");
-        ASSERT_TRUE(CouplerSetAdapter(3, a.delayMs, a.costMs) &&
-                    CouplerSetEeprom(3, std::string(256, '\xff')));
+        ASSERT_TRUE(CouplerSetAdapter(3, a.delayMs, a.costMs) && CouplerSetChips(3, 7));
         // 21.5 and -5.5 degrees: nine bits of half degrees, MSB first.
+        // Addresses hexadecimal, 0x or not (48 is no 0x30); registers decimal or 0x.
         ASSERT_TRUE(CouplerSetTemperature(3, 43));
-        EXPECT_EQ("0x1580\n", RunI2c("get 0x48 0 w --quiet").output);
+        EXPECT_EQ("0x1580\n", RunI2c("get 48 0 w --quiet").output);
         ASSERT_TRUE(CouplerSetTemperature(3, -11));
-        EXPECT_EQ("0xfa80\n", RunI2c("get 0x48 0 w --quiet").output);
+        EXPECT_EQ("0xfa80\n", RunI2c("get 0x48 0x00 w --quiet").output);
         // The expander's inputs pull INT until the port is read.
         ASSERT_TRUE(CouplerSetExpanderInputs(3, a.inputs));
         EXPECT_EQ("INT aktiv (auf Masse, CTS an)\n", RunI2c("int").output);
         EXPECT_EQ(a.port, RunI2c("get 0x20").output);
         EXPECT_EQ("INT in Ruhe (CTS aus)\n", RunI2c("int").output);
-        // A byte written with its word address, then read at random.
-        Result result = RunI2c("set 0x50 0x07 0x5a --write");
-        EXPECT_EQ("0x5a an 0x50 geschrieben\n", result.output);
-        EXPECT_EQ("0x5a\n", RunI2c("get 0x50 7").output);
+        // A word written to a register (the over-temperature limit, 80 degC at
+        // power-up, now 90 degC), and a byte read at random from the EEPROM.
+        EXPECT_EQ("0x5000\n", RunI2c("get 48 3 w").output);
+        Result result = RunI2c("set 48 3 0x5a00 w --write");
+        EXPECT_EQ("0x5a00 an 0x48 geschrieben\n", result.output);
+        EXPECT_EQ("0x5a00\n", RunI2c("get 0x48 0x03 w").output);
+        ASSERT_TRUE(CouplerSetEeprom(3, std::string(7, '\xff') + "\x5a" + std::string(248, '\xff')));
+        EXPECT_EQ("0x5a\n", RunI2c("get 50 7").output);
         EXPECT_EQ("48 50", Found(RunI2c("scan 0x48 0x50").output));
-        EXPECT_EQ("\x5a", Eeprom().substr(7, 1));
     }
+}
+
+TEST_F(I2cTest, ResultsAloneOnStandardOutputAndTheEstimateHolds)
+{
+    // A freed bus is a note; the dump is the result.
+    ASSERT_TRUE(CouplerSetBusFault(3, BUS_STUCK_SLAVE));
+    Result result = RunI2cApart("dump 50");
+    EXPECT_EQ(0u, result.code);
+    std::string header = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
+    EXPECT_EQ(header, result.output.substr(0, header.size()));
+    EXPECT_EQ(17, std::count(result.output.begin(), result.output.end(), '\n')) << result.output;
+    EXPECT_EQ("SDA lag auf Masse: Bus mit Takten und STOP freigemacht\n", result.errors);
+
+    // Behind an adapter whose status comes 8 ms late, at 1 ms a request, a
+    // sample costs its request and its wait for the echo, a switch its
+    // request alone: the estimate must come near the time the scan takes.
+    ASSERT_TRUE(CouplerSetBusFault(3, BUS_OK) && CouplerSetAdapter(3, 8, 1));
+    DWORD start = GetTickCount();
+    result = RunI2cApart("scan");
+    double tookS = (GetTickCount() - start) / 1000.0;
+    EXPECT_EQ(0u, result.code);
+    EXPECT_EQ("20 48 50", Found(result.output));
+    EXPECT_FALSE(Has(result.output, "Das dauert")) << result.output;
+    size_t at = result.errors.find("Das dauert etwa ");
+    ASSERT_NE(std::string::npos, at) << result.errors;
+    double estimateS = atof(result.errors.c_str() + at + 16);
+    EXPECT_GE(estimateS, 0.7 * tookS) << result.errors << "took " << tookS << " s";
+    EXPECT_LE(estimateS, 1.3 * tookS) << result.errors << "took " << tookS << " s";
+}
+
+TEST_F(I2cTest, AWriteThatFailsHalfWaySaysHowFarAndWhereTheOldContentIs)
+{
+    std::string old(256, '\x77'), image, file = TempPath("i2i"), backup = TempPath("i2b"), readBack = TempPath("i2r");
+    for (int i = 0; i < 200; i++)
+        image += static_cast<char>(i);
+    Save(file, image);
+    // How many requests the backup's read takes, so that the adapter is
+    // pulled some pages into the write that follows it.
+    ASSERT_TRUE(CouplerSetEeprom(3, old));
+    int64_t before = CouplerLineRequests(3);
+    ASSERT_EQ(0u, RunI2c("eeprom read \"" + readBack + "\"").code);
+    int64_t backupRequests = CouplerLineRequests(3) - before;
+    const struct {
+        bool pulled;  // else the EEPROM leaves the bus once it holds four new bytes
+        const char* arguments;
+        DWORD code;
+        const char* why[2];  // either, as the chip leaves in a transfer or between
+    } cases[] = {
+        {true, " --page 4 --quiet", 2, {"coupler-i2c: COM3: Leitungsaufruf fehlgeschlagen (Adapter entfernt?)", ""}},
+        {false, " --page 1", 1, {"coupler-i2c: Baustein 0x50 antwortet nicht", "coupler-i2c: Baustein 0x50 nimmt ein Byte nicht an"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && CouplerSetChips(3, 7) &&
+                    CouplerSetEeprom(3, old) && (!c.pulled || CouplerVanishAfter(3, backupRequests + 800)));
+        DeleteFileA(backup.c_str());
+        int64_t closes = CouplerCloseCount(3);
+        bool gone = false;
+        Result result = RunI2cApart("eeprom write \"" + file + "\" --write --backup \"" + backup + "\"" + c.arguments,
+                                    [&](const std::string&, HANDLE) {
+                                        if (!c.pulled && !gone)
+                                            gone = Eeprom()[3] == 3 && CouplerSetChips(3, 6);
+                                    });
+        EXPECT_EQ(c.code, result.code);
+        EXPECT_EQ("", result.output);
+        // After the note (not when quiet) one line: why, how far, and the file
+        // with the old content.
+        std::string note = c.pulled ? "" : "Alter Inhalt von 0x50 in " + backup + " gesichert\n";
+        ASSERT_EQ(note, result.errors.substr(0, note.size()));
+        result.errors.erase(0, note.size());
+        std::string why = result.errors.substr(0, result.errors.find("; ")),
+                    tail = " von 200 Bytes ab 0x00 geschrieben, der alte Inhalt steht in " + backup + "\n";
+        EXPECT_TRUE(why == c.why[0] || why == c.why[1]) << result.errors;
+        int written = atoi(result.errors.c_str() + why.size() + 2);
+        EXPECT_EQ(std::to_string(written) + tail, result.errors.substr(why.size() + 2)) << result.errors;
+        EXPECT_GT(written, 0);
+        EXPECT_LT(written, 200);
+        EXPECT_EQ(old, Slurp(backup));
+        // What it says was written is, and past the page in flight nothing is.
+        std::string now = Eeprom();
+        EXPECT_EQ(image.substr(0, written), now.substr(0, written));
+        EXPECT_EQ(old.substr(written + 8), now.substr(written + 8));
+        // Where the port still answers, the bus is left idle: DTR and RTS on.
+        if (!c.pulled) {
+            EXPECT_EQ(closes + 1, CouplerCloseCount(3));
+            EXPECT_EQ(3, CouplerLinesAtClose(3));
+        }
+    }
+    for (const std::string& path : {file, backup, readBack})
+        DeleteFileA(path.c_str());
 }
 
 TEST_F(I2cTest, APulledOrRefusingAdapterEndsTheJobWithOneLine)
@@ -223,6 +397,13 @@ TEST_F(I2cTest, APulledOrRefusingAdapterEndsTheJobWithOneLine)
     result = RunI2c("scan");
     EXPECT_EQ(2u, result.code);
     EXPECT_EQ(u8"coupler-i2c: COM3: Einstellung Handshake nicht übernommen\n", result.output);
+    // A status 64 ms late is the adapter's, never a blocked bus.
+    ASSERT_TRUE(CouplerSetAdapter(3, 64, 0));
+    result = RunI2c("scan");
+    EXPECT_EQ(2u, result.code);
+    EXPECT_EQ("coupler-i2c: COM3: der Adapter meldet DSR erst nach ", result.output.substr(0, 52)) << result.output;
+    EXPECT_TRUE(Has(result.output, u8" ms (höchstens 50 ms): seine Latenz verringern oder einen anderen Adapter nehmen\n"))
+        << result.output;
 }
 
 }  // namespace

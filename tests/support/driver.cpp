@@ -276,13 +276,15 @@ std::string TempPath(const char* prefix)
 }
 
 ConsoleRun RunConsole(const char* program, const std::string& arguments, const std::string& input,
-                      std::function<void(const std::string&, HANDLE)> watch)
+                      std::function<void(const std::string&, HANDLE)> watch, bool errorsApart)
 {
     ConsoleRun result;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE outRead = nullptr, outWrite = nullptr, inRead = nullptr, inWrite = nullptr;
-    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&inRead, &inWrite, &inherit, 0)) {
-        for (HANDLE handle : {outRead, outWrite})
+    HANDLE outRead = nullptr, outWrite = nullptr, inRead = nullptr, inWrite = nullptr, errRead = nullptr,
+           errWrite = nullptr;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&inRead, &inWrite, &inherit, 0) ||
+        (errorsApart && !CreatePipe(&errRead, &errWrite, &inherit, 0))) {
+        for (HANDLE handle : {outRead, outWrite, inRead, inWrite})
             if (handle)
                 CloseHandle(handle);
         return result;
@@ -290,11 +292,14 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
     // The child inherits only its own ends.
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+    if (errRead)
+        SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = inRead;
-    startup.hStdOutput = startup.hStdError = outWrite;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite ? errWrite : outWrite;
     PROCESS_INFORMATION process = {};
     std::string exe = WindowsPath(program), line = "\"" + exe + "\" " + arguments;
     DWORD done = 0;
@@ -302,6 +307,8 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
         CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
     CloseHandle(inRead);
     CloseHandle(outWrite);
+    if (errWrite)
+        CloseHandle(errWrite);
     if (started) {
         WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &done, nullptr);
         bool ended = false;
@@ -311,6 +318,9 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
             while (PeekNamedPipe(outRead, nullptr, 0, nullptr, &done, nullptr) && done > 0 &&
                    ReadFile(outRead, buffer, sizeof buffer, &done, nullptr))
                 result.output.append(buffer, done);
+            while (errRead && PeekNamedPipe(errRead, nullptr, 0, nullptr, &done, nullptr) && done > 0 &&
+                   ReadFile(errRead, buffer, sizeof buffer, &done, nullptr))
+                result.errors.append(buffer, done);
             if (watch && !ended)
                 watch(result.output, inWrite);
         }
@@ -324,5 +334,7 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
     }
     CloseHandle(outRead);
     CloseHandle(inWrite);
+    if (errRead)
+        CloseHandle(errRead);
     return result;
 }

@@ -46,15 +46,17 @@ std::string Slurp(const std::string& path);
 // such file exists yet.
 std::string TempPath(const char* prefix);
 // A console program's run: its exit code (99 when it did not start, 98 when
-// it was ended after 60 s) and its standard output and error as the bytes came.
+// it was ended after 60 s) and its standard output and error as the bytes came;
+// with errorsApart, output holds standard output alone and errors the rest.
 struct ConsoleRun {
     DWORD code = 99;
     std::string output;
+    std::string errors;
 };
 // Runs the program (a Linux path) with the arguments and input waiting on its
 // standard input; watch sees the output so far and may write more input.
 ConsoleRun RunConsole(const char* program, const std::string& arguments, const std::string& input = "",
-                      std::function<void(const std::string&, HANDLE)> watch = nullptr);
+                      std::function<void(const std::string&, HANDLE)> watch = nullptr, bool errorsApart = false);
 
 class TesterProcess {
 public:
