@@ -303,7 +303,8 @@ TEST_F(I2cTest, ResultsAloneOnStandardOutputAndTheEstimateHolds)
 
     // Behind an adapter whose status comes 8 ms late, at 1 ms a request, a
     // sample costs its request and its wait for the echo, a switch its
-    // request alone: the estimate must come near the time the scan takes.
+    // request alone: the estimate must come near the time the scan takes
+    // (a loaded machine only makes the scan slower than estimated).
     ASSERT_TRUE(CouplerSetBusFault(3, BUS_OK) && CouplerSetAdapter(3, 8, 1));
     DWORD start = GetTickCount();
     result = RunI2cApart("scan");
@@ -314,7 +315,7 @@ TEST_F(I2cTest, ResultsAloneOnStandardOutputAndTheEstimateHolds)
     size_t at = result.errors.find("Das dauert etwa ");
     ASSERT_NE(std::string::npos, at) << result.errors;
     double estimateS = atof(result.errors.c_str() + at + 16);
-    EXPECT_GE(estimateS, 0.7 * tookS) << result.errors << "took " << tookS << " s";
+    EXPECT_GE(estimateS, 0.5 * tookS) << result.errors << "took " << tookS << " s";
     EXPECT_LE(estimateS, 1.3 * tookS) << result.errors << "took " << tookS << " s";
 }
 
