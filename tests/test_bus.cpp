@@ -31,7 +31,8 @@ protected:
     }
     void TearDown() override
     {
-        SerialClose(handle);
+        if (handle > 0)
+            SerialClose(handle);
         CouplerReset();
     }
     void Scl(int on) { ASSERT_NE(SerialSetRts(handle, on), 0); }
@@ -148,6 +149,9 @@ TEST_F(Bus, ChipsAnswerAsTheirDatasheetsSay)
          "S 50 W A 00 A 33 A Sr 50 R A 5B A FF N P\n"},
         {"write protect", [] { CouplerSetWriteProtect(COM, true); }, "S A0 00 77 P S A0 00 S A1 n P",
          "S 50 W A 00 A 77 A P\nS 50 W A 00 A Sr 50 R A FF N P\n"},
+        // The other makers' WP: the word address is taken, the data bytes are not acknowledged.
+        {"write protect refusing", [] { CouplerSetWriteProtectMode(COM, WP_REFUSE); },
+         "S A0 03 77 P S A1 n P", "S 50 W A 03 A 77 N P\nS 50 R A FF N P\n"},
         {"start mid-byte", [] { CouplerSetEeprom(COM, Memory({{2, 0x2A}})); }, "S A0 02 b5 S A1 n P",
          "S 50 W A 02 A ? Sr 50 R A 2A N P\n"},
         // The port: latch 0xFF at power-up, reads the latch AND the inputs.
@@ -157,6 +161,8 @@ TEST_F(Bus, ChipsAnswerAsTheirDatasheetsSay)
         {"sensor", Nothing, "S 91 r n P S 90 03 P S 91 r n P S 91 r n P S 90 02 S 91 r n P S 90 01 P S 91 n P",
          "S 48 R A 15 A 80 N P\nS 48 W A 03 A P\nS 48 R A 50 A 00 N P\nS 48 R A 50 A 00 N P\n"
          "S 48 W A 02 A Sr 48 R A 4B A 00 N P\nS 48 W A 01 A P\nS 48 R A 00 N P\n"},
+        // Configuration bits 5-7 are reserved and read 0.
+        {"sensor configuration", Nothing, "S 90 01 FF P S 91 n P", "S 48 W A 01 A FF A P\nS 48 R A 1F N P\n"},
         {"sensor below zero", [] { CouplerSetTemperature(COM, -11); }, "S 90 02 E7 80 S 91 r n P S 90 00 S 91 r n S 91 r n P",
          "S 48 W A 02 A E7 A 80 A Sr 48 R A E7 A 80 N P\n"
          "S 48 W A 00 A Sr 48 R A FA A 80 N Sr 48 R A FA A 80 N P\n"},
@@ -183,17 +189,18 @@ TEST_F(Bus, WritesReachTheArrayOnlyAfterACleanStop)
 {
     struct Write {
         const char* script;
-        bool protect;
+        CouplerWriteProtectKind protect;
         std::string expected;
     } writes[] = {
-        {"S A0 0E 10 11 12 P", false, Memory({{14, 0x10}, {15, 0x11}, {8, 0x12}})},
-        {"S A0 00 10 b4 P", false, Memory({})},
-        {"S A0 00 10 S A1 n P", false, Memory({})},
-        {"S A0 00 10 P", true, Memory({})},
+        {"S A0 0E 10 11 12 P", WP_OFF, Memory({{14, 0x10}, {15, 0x11}, {8, 0x12}})},
+        {"S A0 00 10 b4 P", WP_OFF, Memory({})},
+        {"S A0 00 10 S A1 n P", WP_OFF, Memory({})},
+        {"S A0 00 10 P", WP_ACK, Memory({})},
+        {"S A0 00 10 P", WP_REFUSE, Memory({})},
     };
     for (const Write& w : writes) {
         SCOPED_TRACE(w.script);
-        ASSERT_TRUE(CouplerSetEeprom(COM, Memory({})) && CouplerSetWriteProtect(COM, w.protect));
+        ASSERT_TRUE(CouplerSetEeprom(COM, Memory({})) && CouplerSetWriteProtectMode(COM, w.protect));
         Run(w.script);
         Sleep(8);
         std::string bytes;
@@ -225,19 +232,184 @@ TEST_F(Bus, InterruptsPullCts)
     EXPECT_EQ(IntLow(), 0) << "O.S. not wired";
 }
 
-TEST_F(Bus, AStuckSlaveIsFreedByNineClocksAndAStop)
+// The bus clear: clock until SDA is high, then a STOP. A slave left
+// acknowledging its read address with 0x00 to follow holds SDA through nine
+// clocks, so a master that clears with eight has not freed the bus.
+TEST_F(Bus, StuckSlavesAreFreedByUpToNineClocksAndAStop)
 {
-    ASSERT_TRUE(CouplerSetEeprom(COM, Memory({})) && CouplerSetBusFault(COM, BUS_STUCK_SLAVE));
-    EXPECT_EQ(BusSda(), 0) << "SDA held low with DTR on";
+    const struct {
+        CouplerBusFaultKind fault;
+        int lowClocks;
+        const char* log;
+    } slaves[] = {{BUS_STUCK_SLAVE, 8, "00 N P\n"}, {BUS_STUCK_SLAVE_9, 9, "A 00 N P\n"}};
+    for (const auto& slave : slaves) {
+        SCOPED_TRACE(slave.fault);
+        ASSERT_TRUE(CouplerSetEeprom(COM, Memory({})) && CouplerSetBusFault(COM, slave.fault));
+        CouplerBusLog(COM);
+        EXPECT_EQ(BusSda(), 0) << "SDA held low with DTR on";
+        Scl(0);
+        int clocks = 0;
+        while (clocks < 12 && !Clock(1))
+            ++clocks;
+        EXPECT_EQ(clocks, slave.lowClocks) << "clocks that saw SDA low before the one that saw it high";
+        Sda(0), Scl(1), Sda(1);
+        EXPECT_EQ(BusSda(), 1) << "after the STOP";
+        EXPECT_EQ(CouplerBusLog(COM), slave.log);
+        EXPECT_EQ(Run("S A1 n P"), "S 50 R A FF N P\n");
+    }
+    ASSERT_TRUE(CouplerSetBusFault(COM, BUS_STUCK_SLAVE_9));
     Scl(0);
-    int clocks = 0;
-    while (clocks < 12 && !Clock(1))
-        ++clocks;
-    EXPECT_EQ(clocks, 8) << "clocks that saw SDA low before the one that saw it high";
+    for (int clock = 0; clock < 8; ++clock)
+        Clock(1);
     Sda(0), Scl(1), Sda(1);
-    EXPECT_EQ(BusSda(), 1) << "after the STOP";
-    EXPECT_EQ(CouplerBusLog(COM), "00 N P\n");
-    EXPECT_EQ(Run("S A1 n P"), "S 50 R A FF N P\n");
+    EXPECT_EQ(BusSda(), 0) << "eight clocks and a STOP leave SDA low";
+}
+
+// SDA is the wired AND of DTR as the coupler passes it, the coupler's hold
+// and the chips: a blocked SDA lets no START and no page write through. (The
+// block comes while SCL is low: SDA falling while SCL is high would itself be
+// a START to every chip.)
+TEST_F(Bus, ABlockedSdaLetsNoTransferThrough)
+{
+    const struct {
+        const char* name;
+        bool (*block)();
+    } blocks[] = {
+        {"SDA held", [] { return CouplerHoldSda(COM, true); }},
+        {"SDA stuck low", [] { return CouplerSetFault(COM, FAULT_SDA_STUCK_LOW); }},
+        {"slow SDA", [] { return CouplerSetFault(COM, FAULT_SLOW_SDA, 300); }},
+    };
+    for (const auto& b : blocks) {
+        SCOPED_TRACE(b.name);
+        ASSERT_TRUE(CouplerSetFault(COM, FAULT_NONE) && CouplerHoldSda(COM, false) &&
+                    CouplerSetEeprom(COM, Memory({})));
+        Scl(0);
+        CouplerBusLog(COM);
+        ASSERT_TRUE(b.block());
+        Run("S A0 00 11 P");
+        Sleep(8);
+        EXPECT_EQ(CouplerBusLog(COM), "") << "no START reached the chips";
+        std::string bytes;
+        ASSERT_TRUE(CouplerEeprom(COM, &bytes));
+        EXPECT_EQ(bytes, Memory({}));
+    }
+    // Held before the STOP: no STOP, no write; released while SCL is high, SDA rises: that is the STOP.
+    ASSERT_TRUE(CouplerSetFault(COM, FAULT_NONE) && CouplerHoldSda(COM, false) && CouplerSetEeprom(COM, Memory({})));
+    CouplerBusLog(COM);
+    Run("S A0 00 11");
+    ASSERT_TRUE(CouplerHoldSda(COM, true));
+    Run("P");
+    Sleep(8);
+    std::string bytes;
+    ASSERT_TRUE(CouplerEeprom(COM, &bytes));
+    EXPECT_EQ(bytes, Memory({})) << "no page write while SDA is held";
+    EXPECT_EQ(CouplerBusLog(COM), "S 50 W A 00 A 11 A");
+    ASSERT_TRUE(CouplerHoldSda(COM, false));
+    Sleep(8);
+    ASSERT_TRUE(CouplerEeprom(COM, &bytes));
+    EXPECT_EQ(bytes, Memory({{0, 0x11}}));
+    EXPECT_EQ(CouplerBusLog(COM), " P\n");
+}
+
+// A short to ground in the middle of a job: after a number of line changes
+// (here the last one of a transfer's STOP) or at a time.
+TEST_F(Bus, SdaShortedMidJobIsLowAfterTheStop)
+{
+    int64_t before = CouplerLineChangeCount(COM);
+    EXPECT_EQ(Run("S 41 n P"), "S 20 R A FF N P\n");
+    int changes = static_cast<int>(CouplerLineChangeCount(COM) - before);
+    ASSERT_TRUE(CouplerSetSdaLowLater(COM, changes, 0));
+    CouplerBusLog(COM);
+    EXPECT_EQ(BusSda(), 1) << "armed, not yet low";
+    Run("S 41 n P");
+    EXPECT_EQ(BusSda(), 0) << "SDA low after the STOP";
+    // SDA falling while SCL is high is a START to every chip.
+    EXPECT_EQ(CouplerBusLog(COM), "S 20 R A FF N P\nS");
+    ASSERT_TRUE(CouplerSetSdaLowLater(COM, -1, 60));
+    EXPECT_EQ(BusSda(), 1) << "timed, not yet low";
+    Sleep(90);
+    EXPECT_EQ(BusSda(), 0) << "low once its time came";
+}
+
+// Closing the port drops DTR and RTS in one request: no order is promised,
+// so the bus logs "~" and sees neither a START nor a STOP.
+TEST_F(Bus, BothLinesInOneRequestAreLoggedAsSuch)
+{
+    int64_t closes = CouplerCloseCount(COM);
+    ASSERT_TRUE(SerialClose(handle));
+    handle = -1;
+    for (int i = 0; i < 100 && CouplerCloseCount(COM) == closes; ++i)
+        Sleep(10);
+    ASSERT_EQ(CouplerCloseCount(COM), closes + 1);
+    EXPECT_EQ(CouplerBusLog(COM), "~\n");
+    ASSERT_GT(handle = SerialOpen("com5:9600,n,8,1", 0, 1024, 1024), 0);
+    Sda(1), Scl(1);
+    CouplerBusLog(COM);
+    EXPECT_EQ(Run("S 41 n P"), "S 20 R A FF N P\n");
+    EXPECT_EQ(CouplerBusLog(COM), "S 20 R A FF N P\n");
+}
+
+// PCF8574: the interrupt compares the pins with the power-up latch 0xFF, so
+// a pin held low from before the power-up pulls INT until the port is read.
+TEST_F(Bus, ExpanderInputsHeldAtPowerUpPullInt)
+{
+    const struct {
+        int inputs, intLow;
+        const char* read;
+    } rows[] = {{0xFF, 0, "S 20 R A FF N P\n"}, {0xFE, 1, "S 20 R A FE N P\n"}, {0x00, 1, "S 20 R A 00 N P\n"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.inputs);
+        ASSERT_TRUE(CouplerPowerUpChips(COM, CHIP_EXPANDER, row.inputs));
+        EXPECT_EQ(IntLow(), row.intLow) << "at power-up";
+        EXPECT_EQ(Run("S 41 n P"), row.read);
+        EXPECT_EQ(IntLow(), 0) << "after the read";
+    }
+}
+
+// LM75 O.S. on INT (active low unless bit 2), Tos 80 degC, Thyst 75 degC:
+// cN writes configuration N (hex), tN converts at N half degrees, r reads a
+// register, iN expects INT low (1) or not (0), qXXXX expects the temperature
+// register's two bytes.
+TEST_F(Bus, SensorOsFollowsItsConfiguration)
+{
+    const struct {
+        const char* name;
+        const char* steps;
+    } cases[] = {
+        {"comparator", "t161 i1 t155 i1 t149 i0"},
+        {"interrupt mode: active until a read, then at the fall below Thyst",
+         "c02 i0 t161 i1 t170 i1 r i0 t165 i0 t149 i1 r i0 t140 i0 t161 i1"},
+        {"fault queue of 4", "c10 t161 i0 t161 i0 t161 i0 t161 i1 t149 i1 t149 i1 t149 i1 t149 i0"},
+        {"fault queue of 2 counts faults in a row", "c08 t161 i0 t100 i0 t161 i0 t161 i1"},
+        {"fault queue of 6", "c18 t161 t161 t161 t161 t161 i0 t161 i1"},
+        {"shutdown freezes the temperature", "c01 t161 i0 q1580 c00 i1 q5080"},
+        {"shutdown resets O.S. in interrupt mode", "c02 t161 i1 c03 i0 t170 i0"},
+        {"active high", "c04 i1 t161 i0 t149 i1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(CouplerSetChips(COM, CHIP_SENSOR) && CouplerSetSensorInterrupt(COM, true));
+        std::istringstream steps(c.steps);
+        std::string step;
+        char script[40];
+        while (steps >> step) {
+            SCOPED_TRACE(step);
+            long value = strtol(step.c_str() + 1, nullptr, step[0] == 't' || step[0] == 'i' ? 10 : 16);
+            if (step[0] == 'c') {
+                snprintf(script, sizeof script, "S 90 01 %02lX P", value);
+                Run(script);
+            } else if (step[0] == 't') {
+                ASSERT_TRUE(CouplerSetTemperature(COM, static_cast<int>(value)));
+            } else if (step[0] == 'r') {
+                Run("S 91 n P");
+            } else if (step[0] == 'i') {
+                EXPECT_EQ(IntLow(), value);
+            } else {
+                snprintf(script, sizeof script, "S 48 R A %02lX A %02lX N P\n", value >> 8, value & 0xFF);
+                EXPECT_EQ(Run("S 90 00 P S 91 r n P").substr(16), script);
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -145,4 +145,28 @@ TEST_F(Coupler, EveryCloseCountsAndDropsOnlyTheOldLines)
     EXPECT_EQ(1, CouplerRts(3)) << "RTS as the new opener set it";
 }
 
+// The port's lock is the kernel's: a holder killed while it holds it is
+// overtaken at once (its PID still answers while it is a zombie); a live
+// holder makes every request, the program's and the client's, give up
+// within the wait of half a second instead of spinning.
+TEST_F(Coupler, ALockHolderKilledIsOvertakenAndALiveOneBoundsTheWait)
+{
+    struct Holder {  // the holder is killed however the test ends
+        ~Holder() { CouplerHoldPortLock(3, false); }
+    } holder;
+    ASSERT_TRUE(CouplerHoldPortLock(3, true));
+    double start = NowMs();
+    EXPECT_EQ(0, SerialSetDtr(handle, 1)) << "the switch fails while the lock is kept";
+    double waited = NowMs() - start;
+    EXPECT_GE(waited, 400) << "it waited for the holder";
+    EXPECT_LT(waited, 3000) << "and gave up";
+    EXPECT_FALSE(CouplerHoldSda(3, true)) << "the daemon gives up too";
+    ASSERT_TRUE(CouplerHoldPortLock(3, false));
+    start = NowMs();
+    EXPECT_EQ(1, SerialSetDtr(handle, 1));
+    EXPECT_LT(NowMs() - start, 100) << "the killed holder's lock is free at once";
+    EXPECT_EQ(1, CouplerDtr(3));
+    EXPECT_EQ(DSR, SerialModemStatus(handle) & DSR);
+}
+
 }  // namespace

@@ -36,11 +36,13 @@ coupler_build() {
   # The coupler model and the I2C bus are C, shared by the daemon and the library.
   local shared=("$src/model.c" "$src/bus.c") headers=("$src/coupler_state.h" "$src/model.h" "$src/bus.h")
   mkdir -p "$COUPLER_DIR/lib/i386-linux-gnu" "$COUPLER_DIR/lib/x86_64-linux-gnu"
-  if _coupler_stale "$COUPLER_DIR/vcoupler-daemon" "$src/daemon.cpp" "${shared[@]}" "${headers[@]}"; then
+  # The daemon by concern (daemon.h names its modules).
+  local daemon=("$src/daemon.cpp" "$src/daemon_ptys.cpp" "$src/daemon_server.cpp" "$src/daemon_view.cpp")
+  if _coupler_stale "$COUPLER_DIR/vcoupler-daemon" "${daemon[@]}" "$src/daemon.h" "${shared[@]}" "${headers[@]}"; then
     gcc -std=gnu11 $flags -c "$src/model.c" -o "$COUPLER_DIR/model.o" &&
       gcc -std=gnu11 $flags -c "$src/bus.c" -o "$COUPLER_DIR/bus.o" &&
-      g++ -std=c++17 $flags -o "$COUPLER_DIR/vcoupler-daemon" "$src/daemon.cpp" \
-        "$COUPLER_DIR/model.o" "$COUPLER_DIR/bus.o" || return 1
+      g++ -std=c++17 $flags -o "$COUPLER_DIR/vcoupler-daemon" "${daemon[@]}" \
+        "$COUPLER_DIR/model.o" "$COUPLER_DIR/bus.o" -pthread || return 1
   fi
   local bits folder
   for bits in 32 64; do

@@ -14,6 +14,9 @@
 static_assert(+FAULT_SDA_STUCK_LOW == +COUPLER_FAULT_SDA_LOW && +FAULT_SDA_NOT_WIRED == +COUPLER_FAULT_NO_READBACK &&
                   +FAULT_SLOW_SDA == +COUPLER_FAULT_SLOW_SDA,
               "the client's fault numbers are the state file's");
+static_assert(+BUS_STUCK_SLAVE_9 == +BUS_FAULT_STUCK_SLAVE_9 && +BUS_SDA_LOW_LATER == +BUS_FAULT_SDA_LOW_LATER &&
+                  +WP_REFUSE == +BUS_WP_REFUSE,
+              "the client's bus numbers are the bus's");
 
 namespace {
 
@@ -227,8 +230,13 @@ int64_t CouplerLineRequests(int com)
 }
 
 bool CouplerVanishAfter(int com, int requests) { return Request(COUPLER_OP_VANISH_AFTER, com, requests); }
-bool CouplerSetChips(int com, unsigned chips) { return Request(COUPLER_OP_CHIPS, com, int32_t(chips)); }
+bool CouplerSetChips(int com, unsigned chips) { return CouplerPowerUpChips(com, chips, 0xFF); }
+bool CouplerPowerUpChips(int com, unsigned chips, int inputs)
+{
+    return Request(COUPLER_OP_CHIPS, com, int32_t(chips), inputs);
+}
 bool CouplerSetBusFault(int com, CouplerBusFaultKind f) { return Request(COUPLER_OP_BUS_FAULT, com, f); }
+bool CouplerSetSdaLowLater(int com, int changes, int ms) { return Request(COUPLER_OP_SDA_LOW_LATER, com, changes, ms); }
 
 bool CouplerEeprom(int com, std::string* to) { return Request(COUPLER_OP_EEPROM, com, 0, 0, 0, "", to); }
 bool CouplerSetEeprom(int com, const std::string& bytes)
@@ -236,7 +244,12 @@ bool CouplerSetEeprom(int com, const std::string& bytes)
     return Request(COUPLER_OP_SET_EEPROM, com, static_cast<int32_t>(bytes.size()), 0, 0, bytes);
 }
 
-bool CouplerSetWriteProtect(int com, bool on) { return Request(COUPLER_OP_WRITE_PROTECT, com, on); }
+bool CouplerSetWriteProtectMode(int com, CouplerWriteProtectKind mode)
+{
+    return Request(COUPLER_OP_WRITE_PROTECT, com, mode);
+}
+bool CouplerSetWriteProtect(int com, bool on) { return CouplerSetWriteProtectMode(com, on ? WP_ACK : WP_OFF); }
+bool CouplerHoldPortLock(int com, bool held) { return Request(COUPLER_OP_LOCK_HOLDER, com, held); }
 bool CouplerSetExpanderInputs(int com, int inputs) { return Request(COUPLER_OP_EXPANDER, com, inputs); }
 bool CouplerSetTemperature(int com, int half) { return Request(COUPLER_OP_TEMPERATURE, com, half); }
 bool CouplerSetSensorInterrupt(int com, bool wired) { return Request(COUPLER_OP_SENSOR_INT, com, wired); }

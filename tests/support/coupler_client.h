@@ -89,16 +89,36 @@ bool CouplerVanishAfter(int com, int requests);
 // with none). Chips: 24C02 EEPROM at 0x50, 8-bit port at 0x20, temperature sensor at 0x48.
 enum CouplerChipBits { CHIP_EEPROM = 1, CHIP_EXPANDER = 2, CHIP_SENSOR = 4 };
 bool CouplerSetChips(int com, unsigned chips);  // switches chips on at their power-up state
-enum CouplerBusFaultKind { BUS_OK, BUS_STUCK_SLAVE, BUS_NO_ACK, BUS_NO_PULLUP, BUS_SCL_TIMEOUT };
+// The same with the expander's pins driven to expanderInputs (0..255) from before the power-up: INT is
+// active from the start while a pin is low (the interrupt compares the pins with the power-up latch 0xFF).
+bool CouplerPowerUpChips(int com, unsigned chips, int expanderInputs);
+// One bus fault at a time (it clears the coupler's fault). BUS_STUCK_SLAVE_9 needs nine clocks to free;
+// BUS_SDA_LOW_LATER set here holds SDA low at once (CouplerSetSdaLowLater arms it for later).
+enum CouplerBusFaultKind {
+    BUS_OK, BUS_STUCK_SLAVE, BUS_NO_ACK, BUS_NO_PULLUP, BUS_SCL_TIMEOUT, BUS_STUCK_SLAVE_9, BUS_SDA_LOW_LATER
+};
 bool CouplerSetBusFault(int com, CouplerBusFaultKind fault);
+// SDA goes to ground for good mid-job: after `changes` more DTR/RTS changes of the program (-1: not
+// counted), or `ms` milliseconds from now (0: not timed), whichever comes first.
+bool CouplerSetSdaLowLater(int com, int changes, int ms);
 bool CouplerEeprom(int com, std::string* bytes);           // the 24C02's 256 bytes
 bool CouplerSetEeprom(int com, const std::string& bytes);  // 256 bytes
+// The 24C02's WP input high, as makers differ: WP_ACK acknowledges everything and writes nothing,
+// WP_REFUSE does not acknowledge the data bytes after the word address. CouplerSetWriteProtect(com,
+// true) is WP_ACK.
+enum CouplerWriteProtectKind { WP_OFF, WP_ACK, WP_REFUSE };
+bool CouplerSetWriteProtectMode(int com, CouplerWriteProtectKind mode);
 bool CouplerSetWriteProtect(int com, bool on);
 bool CouplerSetExpanderInputs(int com, int inputs);   // levels the outside world drives, 0..255
 bool CouplerSetTemperature(int com, int halfDegrees);  // 43 = 21.5 degC, -11 = -5.5 degC
 bool CouplerSetSensorInterrupt(int com, bool wired);   // sensor's O.S. output wired to INT
-// Decoded transfers since the last call, one line each: "S 50 W A 00 A Sr 50 R A FF N P\n".
+// Decoded transfers since the last call, one line each: "S 50 W A 00 A Sr 50 R A FF N P\n"; "~" where
+// one line request changed SDA and SCL together (a line of its own outside a transfer).
 std::string CouplerBusLog(int com);
+
+// A process takes the port's lock and keeps it (held true) until it is killed (held false); while it
+// holds it, every line request on the port fails after the coupler's bounded wait (half a second).
+bool CouplerHoldPortLock(int com, bool held);
 
 // Bytes that arrive at the program reading the port, and the bytes the
 // program wrote since the last call.

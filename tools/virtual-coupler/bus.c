@@ -1,7 +1,8 @@
 /* The I2C bus behind the virtual coupler (see bus.h): a decoder that sees
- * what every device on the bus sees, and three chips that take part in a
- * transfer through one SDA driver. Plain C99 over the record alone: no I/O,
- * no allocation, nothing outside the record. */
+ * what every device on the bus sees, the coupler's part of SDA, and three
+ * chips behind one table that take part in a transfer through one SDA
+ * driver. Plain C99 over the record alone: no I/O, no allocation, nothing
+ * outside the record. */
 #include "bus.h"
 
 #include <stdio.h>
@@ -15,422 +16,614 @@
 #define EXPANDER_ADDRESS 0x20
 #define SENSOR_ADDRESS 0x48
 
-#define SENSOR_CONFIG_POLARITY 0x04 /* O.S. active high */
+/* LM75 configuration bits */
+#define SENSOR_SHUTDOWN 0x01  /* no conversions: the temperature register is frozen */
+#define SENSOR_INTERRUPT 0x02 /* O.S. in interrupt mode (else comparator) */
+#define SENSOR_POLARITY 0x04  /* O.S. active high */
+#define SENSOR_QUEUE_SHIFT 3  /* bits 3-4: the fault queue */
+#define SENSOR_CONFIG_BITS 0x1F
 
-/* ---- the log: one line per transfer, tokens separated by blanks ---- */
+/* ---- the log: timed events ---- */
 
-static void LogText(struct CouplerBus* bus, const char* text)
+static void Log(struct CouplerBus* bus, uint32_t kind, uint32_t byte, int64_t now)
 {
-    for (; *text; ++text)
-        bus->log[bus->logWrite++ % BUS_LOG_SIZE] = *text;
+    struct BusEvent* event = &bus->log[bus->logWrite % BUS_LOG_EVENTS];
+    event->time = now;
+    event->kind = kind;
+    event->byte = byte & 0xFF;
+    ++bus->logWrite;
 }
 
-static void LogToken(struct CouplerBus* bus, const char* token)
+static int EndsLine(uint32_t kind) { return kind == BUS_EVENT_STOP || kind == BUS_EVENT_END; }
+
+/* A line has tokens and no end yet. */
+static int LineOpen(const struct CouplerBus* bus)
 {
-    if (bus->logOpen)
-        LogText(bus, " ");
-    LogText(bus, token);
-    bus->logOpen = 1;
+    return bus->logWrite != bus->logStart && !EndsLine(bus->log[(bus->logWrite - 1) % BUS_LOG_EVENTS].kind);
 }
 
-static void LogEndLine(struct CouplerBus* bus)
+static void EndLine(struct CouplerBus* bus, int64_t now)
 {
-    if (bus->logOpen)
-        LogText(bus, "\n");
-    bus->logOpen = 0;
+    if (LineOpen(bus))
+        Log(bus, BUS_EVENT_END, 0, now);
 }
 
-static void LogByte(struct CouplerBus* bus, uint32_t value)
+/* ---- the 24C02 ---- */
+
+static int EepromBusy(const struct CouplerBus* bus, int64_t now) { return now < bus->eeprom.busyUntil; }
+
+/* It does not acknowledge its address during the write cycle (a master polls). */
+static int EepromSelect(struct CouplerBus* bus, int read, int64_t now)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    char text[3] = {digits[(value >> 4) & 15], digits[value & 15], 0};
-    LogToken(bus, text);
-}
-
-/* ---- the chips ---- */
-
-static uint32_t ChipAt(uint32_t address7)
-{
-    switch (address7) {
-    case EEPROM_ADDRESS:
-        return BUS_CHIP_EEPROM;
-    case EXPANDER_ADDRESS:
-        return BUS_CHIP_EXPANDER;
-    case SENSOR_ADDRESS:
-        return BUS_CHIP_SENSOR;
-    }
-    return 0;
-}
-
-static int EepromBusy(const struct CouplerBus* bus, int64_t now) { return now < bus->busyUntil; }
-
-/* Quasi-bidirectional pins: a latch 1 is a weak pull-up that the outside
- * world can pull down, a latch 0 drives low. */
-static uint32_t PortPins(const struct CouplerBus* bus) { return bus->latch & bus->inputs; }
-
-/* Comparator mode: O.S. becomes active when the temperature exceeds the
- * over-temperature limit and stays active until it falls below the
- * hysteresis limit. */
-static void SensorCompare(struct CouplerBus* bus)
-{
-    if (bus->temperature > bus->overTemp)
-        bus->osActive = 1;
-    else if (bus->temperature < bus->hysteresis)
-        bus->osActive = 0;
-}
-
-static int SensorPullsOsLow(const struct CouplerBus* bus)
-{
-    int activeHigh = (bus->config & SENSOR_CONFIG_POLARITY) != 0;
-    return bus->osActive != (uint32_t)activeHigh;
-}
-
-/* A temperature register as sent: 9-bit two's complement in half degrees,
- * MSB first, the LSB's top bit holding the half. */
-static uint32_t SensorReadByte(struct CouplerBus* bus)
-{
-    if (bus->sensorPointer == 1)
-        return bus->config & 0xFF;
-    int32_t half = bus->sensorPointer == 0 ? bus->temperature
-                   : bus->sensorPointer == 2 ? bus->hysteresis
-                                             : bus->overTemp;
-    uint32_t value = bus->sensorByte == 0 ? ((uint32_t)half >> 1) & 0xFF : ((uint32_t)half & 1) << 7;
-    bus->sensorByte ^= 1;
-    return value;
-}
-
-static void SensorWriteByte(struct CouplerBus* bus, uint32_t value)
-{
-    if (bus->byteIndex == 1) { /* the first byte sets the pointer */
-        bus->sensorPointer = value & 3;
-        bus->sensorByte = 0;
-        return;
-    }
-    if (bus->sensorPointer == 1) {
-        bus->config = value;
-    } else if (bus->sensorPointer >= 2) { /* the temperature itself is read-only */
-        if (bus->sensorByte == 0) {
-            bus->regLatch = value;
-            bus->sensorByte = 1;
-            return;
-        }
-        int32_t half = (int32_t)((bus->regLatch << 1) | (value >> 7));
-        if (half & 0x100)
-            half -= 0x200;
-        if (bus->sensorPointer == 2)
-            bus->hysteresis = half;
-        else
-            bus->overTemp = half;
-        bus->sensorByte = 0;
-    }
-    SensorCompare(bus);
+    (void)read;
+    if (EepromBusy(bus, now))
+        return 0;
+    bus->eeprom.mask = 0;
+    bus->eeprom.wordSeen = 0;
+    return 1;
 }
 
 /* Word address first, then data into the page buffer: the low three bits of
  * the pointer count within the 8-byte page and wrap, later bytes overwrite
- * earlier ones. */
-static void EepromWriteByte(struct CouplerBus* bus, uint32_t value)
+ * earlier ones. Makers whose WP refuses the data bytes NACK them. */
+static int EepromWrite(struct CouplerBus* bus, uint32_t value, int64_t now)
 {
-    if (!bus->eepromWordSeen) {
-        bus->eepromPointer = value & 0xFF;
-        bus->eepromWordSeen = 1;
-        return;
+    struct BusEeprom* chip = &bus->eeprom;
+    (void)now;
+    if (!chip->wordSeen) {
+        chip->pointer = value & 0xFF;
+        chip->wordSeen = 1;
+        return 1;
     }
-    uint32_t offset = bus->eepromPointer & 7;
-    bus->eepromPage[offset] = (uint8_t)value;
-    bus->eepromMask |= 1u << offset;
-    bus->eepromPointer = (bus->eepromPointer & 0xF8) | ((offset + 1) & 7);
+    if (chip->writeProtect == BUS_WP_REFUSE)
+        return 0;
+    uint32_t offset = chip->pointer & 7;
+    chip->page[offset] = (uint8_t)value;
+    chip->mask |= 1u << offset;
+    chip->pointer = (chip->pointer & 0xF8) | ((offset + 1) & 7);
+    return 1;
 }
 
-/* The page buffer goes to the array at a STOP after whole bytes; with WP at
- * Vcc the chip has acknowledged everything but starts no write cycle and is
- * ready at once. */
-static void EepromCommit(struct CouplerBus* bus, int64_t now)
+/* Sequential reads run over the whole array and wrap from 0xFF to 0x00. */
+static uint32_t EepromRead(struct CouplerBus* bus)
 {
-    if (!bus->eepromMask || bus->writeProtect)
-        return;
-    uint32_t base = bus->eepromPointer & 0xF8;
-    for (uint32_t offset = 0; offset < 8; ++offset)
-        if (bus->eepromMask & (1u << offset))
-            bus->eeprom[base + offset] = bus->eepromPage[offset];
-    bus->busyUntil = now + bus->cycleTicks;
-}
-
-/* The byte the addressed chip sends next; reading the port releases INT. */
-static uint32_t NextByte(struct CouplerBus* bus)
-{
-    uint32_t value = 0xFF;
-    if (bus->active == BUS_CHIP_EEPROM) {
-        value = bus->eeprom[bus->eepromPointer];
-        bus->eepromPointer = (bus->eepromPointer + 1) & 0xFF; /* wraps over the whole array */
-    } else if (bus->active == BUS_CHIP_EXPANDER) {
-        value = PortPins(bus);
-        bus->lastPort = value;
-    } else if (bus->active == BUS_CHIP_SENSOR) {
-        value = SensorReadByte(bus);
-    }
+    uint32_t value = bus->eeprom.memory[bus->eeprom.pointer];
+    bus->eeprom.pointer = (bus->eeprom.pointer + 1) & 0xFF;
     return value;
 }
 
-/* A data byte the master wrote to the addressed chip; writing the port
- * releases INT. Every chip acknowledges it. */
-static void TakeByte(struct CouplerBus* bus, uint32_t value)
+/* The page buffer goes to the array only at a STOP after whole bytes; with WP
+ * high the chip starts no write cycle and is ready at once. */
+static void EepromStop(struct CouplerBus* bus, int clean, int64_t now)
 {
-    if (bus->active == BUS_CHIP_EEPROM) {
-        EepromWriteByte(bus, value);
-    } else if (bus->active == BUS_CHIP_EXPANDER) {
-        bus->latch = value;
-        bus->lastPort = PortPins(bus);
-    } else if (bus->active == BUS_CHIP_SENSOR) {
-        SensorWriteByte(bus, value);
+    struct BusEeprom* chip = &bus->eeprom;
+    if (clean && !(bus->decoder.address & 1) && chip->mask && chip->writeProtect == BUS_WP_OFF) {
+        uint32_t base = chip->pointer & 0xF8;
+        for (uint32_t offset = 0; offset < 8; ++offset)
+            if (chip->mask & (1u << offset))
+                chip->memory[base + offset] = chip->page[offset];
+        chip->busyUntil = now + chip->cycleTicks;
     }
+    chip->mask = 0;
+    chip->wordSeen = 0;
 }
 
-/* Every chip leaves the transfer: SDA released, a page write committed only
- * when the transfer ended cleanly. */
+/* ---- the PCF8574 ---- */
+
+/* Quasi-bidirectional pins: a latch 1 is a weak pull-up that the outside
+ * world can pull down, a latch 0 drives low. */
+static uint32_t PortPins(const struct CouplerBus* bus) { return bus->expander.latch & bus->expander.inputs; }
+
+static int ExpanderSelect(struct CouplerBus* bus, int read, int64_t now)
+{
+    (void)bus, (void)read, (void)now;
+    return 1;
+}
+
+/* Writing the port sets the latch and resets INT. */
+static int ExpanderWrite(struct CouplerBus* bus, uint32_t value, int64_t now)
+{
+    (void)now;
+    bus->expander.latch = value & 0xFF;
+    bus->expander.lastPort = PortPins(bus);
+    return 1;
+}
+
+/* Reading the port returns the pin levels and resets INT. */
+static uint32_t ExpanderRead(struct CouplerBus* bus)
+{
+    bus->expander.lastPort = PortPins(bus);
+    return bus->expander.lastPort;
+}
+
+/* ---- the LM75 ---- */
+
+static int SensorPullsOsLow(const struct CouplerBus* bus)
+{
+    uint32_t activeHigh = (bus->sensor.config & SENSOR_POLARITY) != 0;
+    return bus->sensor.osActive != activeHigh;
+}
+
+/* One conversion. O.S. changes once as many conversions in a row as the
+ * fault queue asks (1, 2, 4, 6) have met the next event's condition: a
+ * temperature above Tos, or below Thyst once O.S. went active. In comparator
+ * mode O.S. follows those events; in interrupt mode each event makes O.S.
+ * active, and only a read of a register makes it inactive. */
+static void SensorConvert(struct CouplerBus* bus)
+{
+    static const uint32_t QUEUE[4] = {1, 2, 4, 6};
+    struct BusSensor* chip = &bus->sensor;
+    if (chip->config & SENSOR_SHUTDOWN)
+        return;
+    chip->temperature = chip->ambient;
+    int met = chip->expectBelow ? chip->temperature < chip->hysteresis : chip->temperature > chip->overTemp;
+    if (!met) {
+        chip->faults = 0;
+        return;
+    }
+    if (++chip->faults < QUEUE[(chip->config >> SENSOR_QUEUE_SHIFT) & 3])
+        return;
+    chip->faults = 0;
+    chip->expectBelow = !chip->expectBelow;
+    chip->osActive = (chip->config & SENSOR_INTERRUPT) ? 1 : chip->expectBelow;
+}
+
+/* Reserved bits 5-7 stay 0. A change of the O.S. mode starts it inactive;
+ * shutdown in interrupt mode resets O.S.; leaving shutdown converts at once. */
+static void SensorConfigure(struct BusSensor* chip, uint32_t value)
+{
+    uint32_t old = chip->config;
+    chip->config = value & SENSOR_CONFIG_BITS;
+    if ((old ^ chip->config) & SENSOR_INTERRUPT)
+        chip->osActive = chip->expectBelow = chip->faults = 0;
+    if ((chip->config & SENSOR_SHUTDOWN) && (chip->config & SENSOR_INTERRUPT))
+        chip->osActive = 0;
+}
+
+static int SensorSelect(struct CouplerBus* bus, int read, int64_t now)
+{
+    (void)read, (void)now;
+    bus->sensor.byteNext = 0;
+    return 1;
+}
+
+/* The first byte written sets the pointer; then the configuration (one byte)
+ * or a limit (MSB, then LSB); the temperature itself is read-only. */
+static int SensorWrite(struct CouplerBus* bus, uint32_t value, int64_t now)
+{
+    struct BusSensor* chip = &bus->sensor;
+    (void)now;
+    if (bus->decoder.byteIndex == 1) {
+        chip->pointer = value & 3;
+        chip->byteNext = 0;
+    } else if (chip->pointer == 1) {
+        uint32_t wasShutDown = chip->config & SENSOR_SHUTDOWN;
+        SensorConfigure(chip, value);
+        if (wasShutDown && !(chip->config & SENSOR_SHUTDOWN))
+            SensorConvert(bus);
+    } else if (chip->pointer >= 2 && chip->byteNext == 0) {
+        chip->regLatch = value;
+        chip->byteNext = 1;
+    } else if (chip->pointer >= 2) {
+        int32_t half = (int32_t)((chip->regLatch << 1) | (value >> 7));
+        if (half & 0x100)
+            half -= 0x200;
+        *(chip->pointer == 2 ? &chip->hysteresis : &chip->overTemp) = half;
+        chip->byteNext = 0;
+    }
+    return 1;
+}
+
+/* A temperature register as sent: 9-bit two's complement in half degrees,
+ * MSB first, the LSB's top bit holding the half. Any read resets O.S. in
+ * interrupt mode. */
+static uint32_t SensorRead(struct CouplerBus* bus)
+{
+    struct BusSensor* chip = &bus->sensor;
+    if (chip->config & SENSOR_INTERRUPT)
+        chip->osActive = 0;
+    if (chip->pointer == 1)
+        return chip->config;
+    int32_t half = chip->pointer == 0 ? chip->temperature : chip->pointer == 2 ? chip->hysteresis : chip->overTemp;
+    uint32_t value = chip->byteNext == 0 ? ((uint32_t)half >> 1) & 0xFF : ((uint32_t)half & 1) << 7;
+    chip->byteNext ^= 1;
+    return value;
+}
+
+static void NoStop(struct CouplerBus* bus, int clean, int64_t now) { (void)bus, (void)clean, (void)now; }
+
+/* ---- the chip table ---- */
+
+struct ChipModel {
+    uint32_t bit;
+    uint32_t address;
+    int (*select)(struct CouplerBus* bus, int read, int64_t now);        /* addressed: 1 acknowledges */
+    int (*write)(struct CouplerBus* bus, uint32_t value, int64_t now);   /* a data byte: 1 acknowledges */
+    uint32_t (*read)(struct CouplerBus* bus);                             /* the next byte it sends */
+    void (*stop)(struct CouplerBus* bus, int clean, int64_t now);        /* it leaves the transfer */
+};
+
+static const struct ChipModel CHIPS[] = {
+    {BUS_CHIP_EEPROM, EEPROM_ADDRESS, EepromSelect, EepromWrite, EepromRead, EepromStop},
+    {BUS_CHIP_EXPANDER, EXPANDER_ADDRESS, ExpanderSelect, ExpanderWrite, ExpanderRead, NoStop},
+    {BUS_CHIP_SENSOR, SENSOR_ADDRESS, SensorSelect, SensorWrite, SensorRead, NoStop},
+};
+#define CHIP_COUNT (sizeof CHIPS / sizeof CHIPS[0])
+
+static const struct ChipModel* ChipByBit(uint32_t bit)
+{
+    for (size_t i = 0; i < CHIP_COUNT; ++i)
+        if (CHIPS[i].bit == bit)
+            return &CHIPS[i];
+    return 0;
+}
+
+static const struct ChipModel* ChipAt(uint32_t address7)
+{
+    for (size_t i = 0; i < CHIP_COUNT; ++i)
+        if (CHIPS[i].address == address7)
+            return &CHIPS[i];
+    return 0;
+}
+
+/* Every chip leaves the transfer: SDA released, the addressed one told
+ * whether the transfer ended cleanly. */
 static void DropTransfer(struct CouplerBus* bus, int clean, int64_t now)
 {
-    if (bus->active == BUS_CHIP_EEPROM && !(bus->address & 1) && clean)
-        EepromCommit(bus, now);
-    bus->eepromMask = 0;
-    bus->eepromWordSeen = 0;
-    bus->active = 0;
-    bus->sending = 0;
-    bus->drive = 1;
+    const struct ChipModel* chip = ChipByBit(bus->slave.chip);
+    if (chip)
+        chip->stop(bus, clean, now);
+    memset(&bus->slave, 0, sizeof bus->slave);
+    bus->slave.drive = 1;
 }
 
 /* The address byte is complete (SCL fell after its eighth bit): the chip at
  * that address pulls SDA low for the acknowledge, unless it is switched off,
- * in its write cycle, or the bus acknowledges nothing. */
+ * refuses, or the bus acknowledges nothing. */
 static void Address(struct CouplerBus* bus, int64_t now)
 {
-    bus->address = bus->shift & 0xFF;
-    uint32_t chip = ChipAt(bus->address >> 1);
-    if (!(chip & bus->chips) || bus->fault == BUS_FAULT_NO_ACK ||
-        (chip == BUS_CHIP_EEPROM && EepromBusy(bus, now))) {
-        bus->active = 0;
+    uint32_t address = bus->decoder.shift & 0xFF, read = address & 1;
+    const struct ChipModel* chip = ChipAt(address >> 1);
+    bus->decoder.address = address;
+    if (!chip || !(chip->bit & bus->chips) || bus->fault == BUS_FAULT_NO_ACK || !chip->select(bus, (int)read, now))
         return;
-    }
-    bus->active = chip;
-    bus->sending = bus->address & 1;
-    bus->sensorByte = 0;
-    bus->eepromMask = 0;
-    bus->eepromWordSeen = 0;
-    bus->drive = 0;
+    bus->slave.chip = chip->bit;
+    bus->slave.sending = read;
+    bus->slave.drive = 0;
 }
 
-/* ---- the decoder ---- */
+/* ---- the wire ---- */
 
 static int TimedOut(const struct CouplerBus* bus, int64_t now)
 {
-    return bus->fault == BUS_FAULT_TIMEOUT && bus->active && !bus->scl && now - bus->sclFell > TIMEOUT_TICKS;
+    return bus->fault == BUS_FAULT_TIMEOUT && bus->slave.chip && !bus->decoder.scl &&
+           now - bus->decoder.sclFell > TIMEOUT_TICKS;
+}
+
+static int LaterFired(const struct CouplerBus* bus, int64_t now)
+{
+    return bus->fault == BUS_FAULT_SDA_LOW_LATER &&
+           (bus->later.fired || (bus->later.at > 0 && now >= bus->later.at));
 }
 
 int BusHoldsSdaLow(const struct CouplerBus* bus, int64_t now)
 {
-    if (bus->fault == BUS_FAULT_NO_PULLUP)
+    if (bus->coupler.path == BUS_SDA_STUCK_HIGH)
+        return 0;
+    if (bus->fault == BUS_FAULT_NO_PULLUP || bus->coupler.path == BUS_SDA_STUCK_LOW || bus->coupler.held ||
+        LaterFired(bus, now))
         return 1;
-    return bus->drive == 0 && !TimedOut(bus, now);
+    return bus->slave.drive == 0 && !TimedOut(bus, now);
 }
 
-static uint32_t Level(const struct CouplerBus* bus, int64_t now) { return bus->sda && !BusHoldsSdaLow(bus, now); }
+/* The SDA wire: the wired AND of DTR as the coupler passes it and every
+ * other driver. */
+static uint32_t Wire(const struct CouplerBus* bus, int64_t now)
+{
+    if (bus->coupler.path == BUS_SDA_STUCK_HIGH)
+        return 1;
+    return bus->coupler.passed && !BusHoldsSdaLow(bus, now);
+}
 
 /* A START or STOP while SCL is high right after a rise: that rise was no
  * data bit. Returns the bits the interrupted byte had (0: it ended cleanly). */
-static uint32_t BitsBeforeCondition(struct CouplerBus* bus)
+static uint32_t BitsBeforeCondition(struct BusDecoder* decoder)
 {
-    if (bus->risenHigh && bus->bit > 0)
-        --bus->bit;
-    bus->risenHigh = 0;
-    return bus->bit;
+    if (decoder->risenHigh && decoder->bit > 0)
+        --decoder->bit;
+    decoder->risenHigh = 0;
+    return decoder->bit;
 }
 
 static void Start(struct CouplerBus* bus, int64_t now)
 {
-    if (bus->inTransfer) {
-        if (BitsBeforeCondition(bus))
-            LogToken(bus, "?");
-        LogToken(bus, "Sr");
+    struct BusDecoder* decoder = &bus->decoder;
+    if (decoder->inTransfer) {
+        if (BitsBeforeCondition(decoder))
+            Log(bus, BUS_EVENT_CUT, 0, now);
+        Log(bus, BUS_EVENT_RESTART, 0, now);
     } else {
-        LogEndLine(bus);
-        LogToken(bus, "S");
+        Log(bus, BUS_EVENT_START, 0, now);
     }
     DropTransfer(bus, 0, now);
-    bus->inTransfer = 1;
-    bus->bit = 0;
-    bus->byteIndex = 0;
-    bus->shift = 0;
+    decoder->inTransfer = 1;
+    decoder->bit = decoder->byteIndex = decoder->shift = 0;
 }
 
 static void Stop(struct CouplerBus* bus, int64_t now)
 {
-    if (!bus->inTransfer)
+    struct BusDecoder* decoder = &bus->decoder;
+    if (!decoder->inTransfer)
         return;
-    uint32_t bits = BitsBeforeCondition(bus);
+    uint32_t bits = BitsBeforeCondition(decoder);
     if (bits)
-        LogToken(bus, "?");
-    LogToken(bus, "P");
-    LogEndLine(bus);
+        Log(bus, BUS_EVENT_CUT, 0, now);
+    Log(bus, BUS_EVENT_STOP, 0, now);
     DropTransfer(bus, bits == 0, now);
-    bus->inTransfer = 0;
-    bus->bit = 0;
+    decoder->inTransfer = 0;
+    decoder->bit = 0;
 }
 
-/* SCL rose: everybody samples SDA. Bits 1..8 shift in, bit 9 is the
- * acknowledge (low: ACK). A NACK from the master ends the chip's sending. */
-static void Rise(struct CouplerBus* bus)
+/* The wire may have changed: a fall while SCL is high is a START, a rise a
+ * STOP, whoever made it (the master, the coupler, a fault). */
+static void WireChanged(struct CouplerBus* bus, int64_t now)
 {
-    bus->risenHigh = 0;
-    if (!bus->inTransfer || bus->bit >= 9)
+    uint32_t level = Wire(bus, now);
+    if (level == bus->decoder.level)
         return;
-    ++bus->bit;
-    bus->risenHigh = 1;
-    if (bus->bit <= 8) {
-        bus->shift = ((bus->shift << 1) | bus->level) & 0xFF;
-        if (bus->bit == 8) {
-            LogByte(bus, bus->byteIndex == 0 ? bus->shift >> 1 : bus->shift);
-            if (bus->byteIndex == 0)
-                LogToken(bus, (bus->shift & 1) ? "R" : "W");
-        }
-        return;
-    }
-    LogToken(bus, bus->level ? "N" : "A");
-    if (bus->byteIndex > 0 && bus->sending && bus->level)
-        bus->sending = 0;
-}
-
-/* SCL fell: the chip in the transfer changes its SDA now, and only now. */
-static void Fall(struct CouplerBus* bus, int64_t now)
-{
-    bus->sclFell = now;
-    bus->risenHigh = 0;
-    if (!bus->inTransfer)
-        return;
-    if (bus->bit == 8) {
-        if (bus->byteIndex == 0) {
-            Address(bus, now);
-        } else if (bus->active && !(bus->address & 1)) {
-            TakeByte(bus, bus->shift);
-            bus->drive = 0;
-        } else {
-            bus->drive = 1; /* the master's acknowledge */
-        }
-    } else if (bus->bit == 9) {
-        bus->drive = 1;
-        bus->bit = 0;
-        bus->shift = 0;
-        ++bus->byteIndex;
-        if (bus->active && bus->sending) {
-            bus->txByte = NextByte(bus);
-            bus->drive = (bus->txByte >> 7) & 1;
-        }
-    } else if (bus->bit > 0 && bus->active && bus->sending) {
-        bus->drive = (bus->txByte >> (7 - bus->bit)) & 1;
-    }
-}
-
-/* The SDA change is taken while SCL is low when both lines changed in one
- * call (SDA first when SCL rises, last when it falls), so that a master
- * switching both at once, as an open or a close does, makes no START or
- * STOP. */
-static void SdaChange(struct CouplerBus* bus, uint32_t sda, int64_t now)
-{
-    if (sda == bus->sda)
-        return;
-    bus->sda = sda;
-    uint32_t level = Level(bus, now);
-    if (bus->scl && level != bus->level) {
+    bus->decoder.level = level;
+    if (bus->decoder.scl) {
         if (level)
             Stop(bus, now);
         else
             Start(bus, now);
     }
-    bus->level = Level(bus, now);
+    bus->decoder.level = Wire(bus, now);
+}
+
+/* What happened by itself since the last call, each at its own time: a slow
+ * SDA path passing a DTR level held long enough, a timed short to ground. */
+static void CatchUp(struct CouplerBus* bus, int64_t now)
+{
+    struct BusCouplerSda* coupler = &bus->coupler;
+    int64_t passAt = coupler->dtrChanged + coupler->delayTicks;
+    int passDue = coupler->path == BUS_SDA_SLOW && coupler->passed != bus->decoder.dtr && now >= passAt;
+    int laterDue = bus->fault == BUS_FAULT_SDA_LOW_LATER && !bus->later.fired && bus->later.at > 0 &&
+                   now >= bus->later.at;
+    if (laterDue && (!passDue || bus->later.at <= passAt)) {
+        bus->later.fired = 1;
+        WireChanged(bus, bus->later.at);
+    }
+    if (passDue) {
+        coupler->passed = bus->decoder.dtr;
+        WireChanged(bus, passAt);
+    }
+    if (laterDue && !bus->later.fired) {
+        bus->later.fired = 1;
+        WireChanged(bus, bus->later.at);
+    }
+}
+
+/* ---- the decoder ---- */
+
+/* SCL rose: everybody samples SDA. Bits 1..8 shift in, bit 9 is the
+ * acknowledge (low: ACK). A NACK from the master ends the chip's sending. */
+static void Rise(struct CouplerBus* bus, int64_t now)
+{
+    struct BusDecoder* decoder = &bus->decoder;
+    decoder->risenHigh = 0;
+    if (!decoder->inTransfer || decoder->bit >= 9)
+        return;
+    ++decoder->bit;
+    decoder->risenHigh = 1;
+    if (decoder->bit <= 8) {
+        decoder->shift = ((decoder->shift << 1) | decoder->level) & 0xFF;
+        if (decoder->bit == 8)
+            Log(bus, decoder->byteIndex == 0 ? BUS_EVENT_ADDRESS : BUS_EVENT_BYTE, decoder->shift, now);
+        return;
+    }
+    Log(bus, decoder->level ? BUS_EVENT_NACK : BUS_EVENT_ACK, 0, now);
+    if (decoder->byteIndex > 0 && bus->slave.sending && decoder->level)
+        bus->slave.sending = 0;
+}
+
+/* SCL fell: the chip in the transfer changes its SDA now, and only now. */
+static void Fall(struct CouplerBus* bus, int64_t now)
+{
+    struct BusDecoder* decoder = &bus->decoder;
+    struct BusSlave* slave = &bus->slave;
+    const struct ChipModel* chip = ChipByBit(slave->chip);
+    decoder->sclFell = now;
+    decoder->risenHigh = 0;
+    if (!decoder->inTransfer)
+        return;
+    if (decoder->bit == 8) {
+        if (decoder->byteIndex == 0)
+            Address(bus, now);
+        else if (chip && !(decoder->address & 1))
+            slave->drive = chip->write(bus, decoder->shift, now) ? 0 : 1;
+        else
+            slave->drive = 1; /* the master's acknowledge */
+    } else if (decoder->bit == 9) {
+        slave->drive = 1;
+        decoder->bit = decoder->shift = 0;
+        ++decoder->byteIndex;
+        if (chip && slave->sending) {
+            slave->txByte = slave->forceZero ? 0 : chip->read(bus);
+            slave->forceZero = 0;
+            slave->drive = (slave->txByte >> 7) & 1;
+        }
+    } else if (decoder->bit > 0 && chip && slave->sending) {
+        slave->drive = (slave->txByte >> (7 - decoder->bit)) & 1;
+    }
+}
+
+static void DtrChange(struct CouplerBus* bus, uint32_t dtr, int64_t now)
+{
+    if (dtr == bus->decoder.dtr)
+        return;
+    bus->decoder.dtr = dtr;
+    bus->coupler.dtrChanged = now;
+    if (bus->coupler.path != BUS_SDA_SLOW)
+        bus->coupler.passed = dtr;
+    WireChanged(bus, now);
 }
 
 void BusLines(struct CouplerBus* bus, int scl, int sda, int64_t now)
 {
-    uint32_t newScl = scl != 0, newSda = sda != 0;
+    struct BusDecoder* decoder = &bus->decoder;
+    uint32_t newScl = scl != 0, newDtr = sda != 0;
+    if (newScl == decoder->scl && newDtr == decoder->dtr)
+        return;
     bus->seen = now;
+    CatchUp(bus, now);
     if (TimedOut(bus, now)) {
-        LogToken(bus, "T");
+        Log(bus, BUS_EVENT_TIMEOUT, 0, now);
         DropTransfer(bus, 0, now);
     }
+    /* A UART promises no order between two lines changed by one request. */
+    if (newScl != decoder->scl && newDtr != decoder->dtr) {
+        Log(bus, BUS_EVENT_BOTH, 0, now);
+        if (!decoder->inTransfer)
+            Log(bus, BUS_EVENT_END, 0, now);
+    }
     if (newScl)
-        SdaChange(bus, newSda, now);
-    if (newScl != bus->scl) {
-        bus->scl = newScl;
-        bus->level = Level(bus, now);
+        DtrChange(bus, newDtr, now);
+    if (newScl != decoder->scl) {
+        decoder->scl = newScl;
+        decoder->level = Wire(bus, now);
         if (newScl)
-            Rise(bus);
+            Rise(bus, now);
         else
             Fall(bus, now);
-        bus->level = Level(bus, now);
+        decoder->level = Wire(bus, now);
     }
-    SdaChange(bus, newSda, now);
+    DtrChange(bus, newDtr, now);
+    if (bus->fault == BUS_FAULT_SDA_LOW_LATER && bus->later.changesLeft > 0 && --bus->later.changesLeft == 0) {
+        bus->later.fired = 1;
+        WireChanged(bus, now);
+    }
 }
 
 int BusPullsIntLow(const struct CouplerBus* bus, int64_t now)
 {
     (void)now;
-    if ((bus->chips & BUS_CHIP_EXPANDER) && PortPins(bus) != bus->lastPort)
+    if ((bus->chips & BUS_CHIP_EXPANDER) && PortPins(bus) != bus->expander.lastPort)
         return 1;
-    return (bus->chips & BUS_CHIP_SENSOR) && bus->osToInt && SensorPullsOsLow(bus);
+    return (bus->chips & BUS_CHIP_SENSOR) && bus->sensor.osToInt && SensorPullsOsLow(bus);
 }
 
 /* ---- settings ---- */
 
-void BusPowerUp(struct CouplerBus* bus, uint32_t chips, int scl, int sda)
+void BusPowerUpWithInputs(struct CouplerBus* bus, uint32_t chips, int scl, int sda, uint8_t inputs)
 {
-    uint8_t eeprom[sizeof bus->eeprom];
-    memcpy(eeprom, bus->eeprom, sizeof eeprom);
+    uint8_t memory[sizeof bus->eeprom.memory];
+    memcpy(memory, bus->eeprom.memory, sizeof memory);
+    struct BusCouplerSda coupler = bus->coupler; /* the coupler's, not the chips' */
     uint32_t lock = bus->lock, logWrite = bus->logWrite;
     memset(bus, 0, sizeof *bus);
     bus->lock = lock;
-    memcpy(bus->eeprom, eeprom, sizeof eeprom);
+    memcpy(bus->eeprom.memory, memory, sizeof memory);
     bus->logWrite = bus->logStart = logWrite;
     bus->chips = chips & BUS_CHIPS_ALL;
+    bus->coupler = coupler;
     /* The master's lines as they are: a power-up makes no START or STOP. */
-    bus->scl = scl != 0;
-    bus->sda = bus->level = sda != 0;
-    bus->drive = 1;
-    bus->cycleTicks = WRITE_CYCLE_TICKS;
-    bus->latch = bus->inputs = bus->lastPort = 0xFF;
-    bus->hysteresis = 150; /* 75 degC */
-    bus->overTemp = 160;   /* 80 degC */
-    bus->temperature = 43; /* 21.5 degC */
+    bus->decoder.scl = scl != 0;
+    bus->decoder.dtr = sda != 0;
+    if (bus->coupler.path != BUS_SDA_SLOW)
+        bus->coupler.passed = bus->decoder.dtr;
+    bus->slave.drive = 1;
+    bus->later.changesLeft = -1;
+    bus->decoder.level = Wire(bus, bus->coupler.dtrChanged);
+    bus->eeprom.cycleTicks = WRITE_CYCLE_TICKS;
+    bus->expander.latch = bus->expander.lastPort = 0xFF;
+    bus->expander.inputs = inputs;
+    bus->sensor.hysteresis = 150; /* 75 degC */
+    bus->sensor.overTemp = 160;   /* 80 degC */
+    bus->sensor.ambient = bus->sensor.temperature = 43; /* 21.5 degC */
 }
 
-/* Any fault first ends the transfer on the bus. The stuck slave is the
- * EEPROM left in the middle of a read, sending a 0x00 byte from its first
- * bit: the normal state machine frees it after the master's clocks and a
- * STOP. */
+void BusPowerUp(struct CouplerBus* bus, uint32_t chips, int scl, int sda)
+{
+    BusPowerUpWithInputs(bus, chips, scl, sda, 0xFF);
+}
+
+/* Any fault first ends the transfer on the bus. The stuck slaves are the
+ * EEPROM left in the middle of a read; the normal state machine frees them
+ * after the master's clocks and a STOP: 8 clocks when it is left driving the
+ * first bit of a 0x00 byte, 9 when left acknowledging its read address with
+ * a 0x00 byte to follow (the worst case the bus clear's nine clocks cover). */
+static void SetFault(struct CouplerBus* bus, uint32_t fault, int64_t now)
+{
+    struct BusDecoder* decoder = &bus->decoder;
+    bus->seen = now;
+    CatchUp(bus, now);
+    DropTransfer(bus, 0, now);
+    EndLine(bus, now);
+    decoder->inTransfer = decoder->bit = decoder->risenHigh = 0;
+    bus->fault = fault < BUS_FAULT_COUNT ? fault : (uint32_t)BUS_FAULT_NONE;
+    bus->later.changesLeft = -1;
+    bus->later.fired = 0;
+    bus->later.at = 0;
+    int stuck = bus->fault == BUS_FAULT_STUCK_SLAVE || bus->fault == BUS_FAULT_STUCK_SLAVE_9;
+    if (stuck && (bus->chips & BUS_CHIP_EEPROM)) {
+        int nine = bus->fault == BUS_FAULT_STUCK_SLAVE_9;
+        decoder->inTransfer = 1;
+        decoder->byteIndex = nine ? 0 : 1;
+        decoder->bit = nine ? 8 : 0;
+        decoder->address = (EEPROM_ADDRESS << 1) | 1;
+        decoder->shift = nine ? decoder->address : 0;
+        bus->slave.chip = BUS_CHIP_EEPROM;
+        bus->slave.sending = 1;
+        bus->slave.txByte = 0x00;
+        bus->slave.forceZero = (uint32_t)nine;
+        bus->slave.drive = 0;
+    }
+    decoder->level = Wire(bus, now);
+}
+
 void BusSetFault(struct CouplerBus* bus, uint32_t fault, int64_t now)
 {
-    bus->seen = now;
-    DropTransfer(bus, 0, now);
-    LogEndLine(bus);
-    bus->inTransfer = 0;
-    bus->bit = 0;
-    bus->risenHigh = 0;
-    bus->fault = fault < BUS_FAULT_COUNT ? fault : BUS_FAULT_NONE;
-    if (bus->fault == BUS_FAULT_STUCK_SLAVE && (bus->chips & BUS_CHIP_EEPROM)) {
-        bus->inTransfer = 1;
-        bus->byteIndex = 1;
-        bus->shift = 0;
-        bus->address = (EEPROM_ADDRESS << 1) | 1;
-        bus->active = BUS_CHIP_EEPROM;
-        bus->sending = 1;
-        bus->txByte = 0x00;
-        bus->drive = 0;
+    SetFault(bus, fault, now);
+    if (bus->fault == BUS_FAULT_SDA_LOW_LATER) {
+        bus->later.fired = 1;
+        bus->decoder.level = Wire(bus, now);
     }
-    bus->level = Level(bus, now);
+}
+
+void BusSetSdaLowLater(struct CouplerBus* bus, int32_t changes, int64_t at, int64_t now)
+{
+    SetFault(bus, BUS_FAULT_SDA_LOW_LATER, now);
+    bus->later.changesLeft = changes >= 0 ? changes : -1;
+    bus->later.at = at > 0 ? at : 0;
+    if (changes == 0)
+        bus->later.fired = 1;
+    WireChanged(bus, now);
+}
+
+void BusSetSdaPath(struct CouplerBus* bus, uint32_t path, uint32_t delayMs, int64_t now)
+{
+    bus->seen = now;
+    CatchUp(bus, now);
+    bus->coupler.path = path <= BUS_SDA_SLOW ? path : (uint32_t)BUS_SDA_PASSES;
+    bus->coupler.delayTicks = (int64_t)delayMs * TICKS_PER_MS;
+    if (bus->coupler.path != BUS_SDA_SLOW)
+        bus->coupler.passed = bus->decoder.dtr;
+    WireChanged(bus, now);
+}
+
+void BusSetSdaHeld(struct CouplerBus* bus, int held, int64_t now)
+{
+    bus->seen = now;
+    CatchUp(bus, now);
+    bus->coupler.held = held != 0;
+    WireChanged(bus, now);
 }
 
 void BusSetExpanderInputs(struct CouplerBus* bus, uint8_t inputs, int64_t now)
 {
     bus->seen = now;
-    bus->inputs = inputs;
+    bus->expander.inputs = inputs;
 }
 
 void BusSetTemperature(struct CouplerBus* bus, int32_t halfDegrees)
@@ -439,35 +632,84 @@ void BusSetTemperature(struct CouplerBus* bus, int32_t halfDegrees)
         halfDegrees = -256;
     if (halfDegrees > 255)
         halfDegrees = 255;
-    bus->temperature = halfDegrees;
-    SensorCompare(bus);
+    bus->sensor.ambient = halfDegrees;
+    SensorConvert(bus);
 }
 
-void BusSetWriteProtect(struct CouplerBus* bus, int on) { bus->writeProtect = on != 0; }
+void BusSetWriteProtect(struct CouplerBus* bus, int on)
+{
+    bus->eeprom.writeProtect = on == 0 ? BUS_WP_OFF : on == BUS_WP_REFUSE ? BUS_WP_REFUSE : BUS_WP_ACK;
+}
 
-void BusSetSensorInterrupt(struct CouplerBus* bus, int wiredToInt) { bus->osToInt = wiredToInt != 0; }
+void BusSetSensorInterrupt(struct CouplerBus* bus, int wiredToInt) { bus->sensor.osToInt = wiredToInt != 0; }
 
-uint8_t* BusEepromMemory(struct CouplerBus* bus) { return bus->eeprom; }
+uint8_t* BusEepromMemory(struct CouplerBus* bus) { return bus->eeprom.memory; }
 
 /* ---- reading it out ---- */
 
-uint32_t BusTakeLog(const struct CouplerBus* bus, uint32_t* read, char* text, uint32_t size)
+/* The oldest position still kept. */
+static uint32_t Oldest(const struct CouplerBus* bus)
 {
-    uint32_t end = bus->logWrite, from = *read;
-    /* a reader from before the power-up, or ahead of a record written anew */
-    if ((int32_t)(from - bus->logStart) < 0 || (int32_t)(end - from) < 0)
-        from = bus->logStart;
-    if (end - from > BUS_LOG_SIZE) /* overwritten meanwhile */
-        from = end - BUS_LOG_SIZE;
-    uint32_t count = end - from < size ? end - from : size;
+    return bus->logWrite - bus->logStart > BUS_LOG_EVENTS ? bus->logWrite - BUS_LOG_EVENTS : bus->logStart;
+}
+
+/* A reader's position, moved to the oldest kept when it is from before the
+ * power-up, overwritten since, or ahead of a record written anew. */
+static uint32_t ReadFrom(const struct CouplerBus* bus, uint32_t read)
+{
+    uint32_t oldest = Oldest(bus);
+    return (int32_t)(read - oldest) < 0 || (int32_t)(bus->logWrite - read) < 0 ? oldest : read;
+}
+
+uint32_t BusTakeEvents(const struct CouplerBus* bus, uint32_t* read, struct BusEvent* events, uint32_t max)
+{
+    uint32_t from = ReadFrom(bus, *read), count = bus->logWrite - from < max ? bus->logWrite - from : max;
     for (uint32_t i = 0; i < count; ++i)
-        text[i] = bus->log[(from + i) % BUS_LOG_SIZE];
+        events[i] = bus->log[(from + i) % BUS_LOG_EVENTS];
     *read = from + count;
     return count;
 }
 
-static const char* const FAULT_NAMES[BUS_FAULT_COUNT] = {"", "fault stuck-slave", "fault no-ack", "fault no-pullup",
-                                                         "fault scl-timeout"};
+uint32_t BusEventText(const struct BusEvent* event, const struct BusEvent* previous, char* text, uint32_t size)
+{
+    static const char* const TOKENS[] = {"", "S", "Sr", "P", "", "", "A", "N", "?", "T", "~", ""};
+    int open = previous && !EndsLine(previous->kind);
+    char token[12];
+    if (event->kind == BUS_EVENT_ADDRESS)
+        snprintf(token, sizeof token, "%02X %c", (unsigned)(event->byte >> 1) & 0x7F, (event->byte & 1) ? 'R' : 'W');
+    else if (event->kind == BUS_EVENT_BYTE)
+        snprintf(token, sizeof token, "%02X", (unsigned)event->byte & 0xFF);
+    else
+        snprintf(token, sizeof token, "%s", event->kind <= BUS_EVENT_END ? TOKENS[event->kind] : "");
+    const char* before = event->kind == BUS_EVENT_END ? (open ? "\n" : "")
+                         : event->kind == BUS_EVENT_START && open ? "\n"
+                         : open                                   ? " "
+                                                                  : "";
+    int length = snprintf(text, size, "%s%s%s", before, token, event->kind == BUS_EVENT_STOP ? "\n" : "");
+    return length < 0 ? 0 : (uint32_t)length < size ? (uint32_t)length : size ? size - 1 : 0;
+}
+
+uint32_t BusTakeLog(const struct CouplerBus* bus, uint32_t* read, char* text, uint32_t size)
+{
+    uint32_t from = ReadFrom(bus, *read), used = 0;
+    const struct BusEvent* previous = from != Oldest(bus) ? &bus->log[(from - 1) % BUS_LOG_EVENTS] : 0;
+    for (; from != bus->logWrite; ++from) {
+        char piece[16];
+        const struct BusEvent* event = &bus->log[from % BUS_LOG_EVENTS];
+        uint32_t length = BusEventText(event, previous, piece, sizeof piece);
+        if (used + length > size)
+            break;
+        memcpy(text + used, piece, length);
+        used += length;
+        previous = event;
+    }
+    *read = from;
+    return used;
+}
+
+static const char* const FAULT_NAMES[BUS_FAULT_COUNT] = {
+    "", "fault stuck-slave", "fault no-ack", "fault no-pullup", "fault scl-timeout", "fault stuck-slave-9",
+    "fault sda-low-later"};
 
 /* Appends one part of the description, two blanks after the previous one. */
 static void Part(char* text, uint32_t size, const char* part)
@@ -479,30 +721,35 @@ static void Part(char* text, uint32_t size, const char* part)
 
 void BusDescribeAt(const struct CouplerBus* bus, int64_t now, char* text, uint32_t size)
 {
-    char part[96];
+    static const char* const WP[] = {"", " WP", " WP refusing"};
+    static const char* const PATH[] = {"", "SDA stuck low", "SDA stuck high", "SDA slow"};
+    char part[112];
     if (!size)
         return;
     text[0] = 0;
     if (bus->chips & BUS_CHIP_EEPROM) {
-        snprintf(part, sizeof part, "EEPROM ptr %02X page %02X %s%s", (unsigned)bus->eepromPointer,
-                 (unsigned)(bus->eepromPointer & 0xF8), EepromBusy(bus, now) ? "writing" : "ready",
-                 bus->writeProtect ? " WP" : "");
+        snprintf(part, sizeof part, "EEPROM ptr %02X page %02X %s%s", (unsigned)bus->eeprom.pointer,
+                 (unsigned)(bus->eeprom.pointer & 0xF8), EepromBusy(bus, now) ? "writing" : "ready",
+                 WP[bus->eeprom.writeProtect <= BUS_WP_REFUSE ? bus->eeprom.writeProtect : 0]);
         Part(text, size, part);
     }
     if (bus->chips & BUS_CHIP_EXPANDER) {
-        snprintf(part, sizeof part, "port latch %02X inputs %02X INT %s", (unsigned)bus->latch,
-                 (unsigned)bus->inputs, PortPins(bus) != bus->lastPort ? "low" : "high");
+        snprintf(part, sizeof part, "port latch %02X inputs %02X INT %s", (unsigned)bus->expander.latch,
+                 (unsigned)bus->expander.inputs, PortPins(bus) != bus->expander.lastPort ? "low" : "high");
         Part(text, size, part);
     }
     if (bus->chips & BUS_CHIP_SENSOR) {
-        int32_t t = bus->temperature;
-        snprintf(part, sizeof part, "temp %s%d.%d C ptr %u O.S. %s%s", t < 0 ? "-" : "", (int)((t < 0 ? -t : t) / 2),
-                 (t & 1) ? 5 : 0, (unsigned)bus->sensorPointer, bus->osActive ? "active" : "off",
-                 bus->osToInt ? " on INT" : "");
+        int32_t t = bus->sensor.temperature;
+        snprintf(part, sizeof part, "temp %s%d.%d C ptr %u config %02X O.S. %s%s", t < 0 ? "-" : "",
+                 (int)((t < 0 ? -t : t) / 2), (t & 1) ? 5 : 0, (unsigned)bus->sensor.pointer,
+                 (unsigned)bus->sensor.config, bus->sensor.osActive ? "active" : "off",
+                 bus->sensor.osToInt ? " on INT" : "");
         Part(text, size, part);
     }
     if (!bus->chips)
         Part(text, size, "no chips");
+    Part(text, size, bus->coupler.held ? "SDA held" : "");
+    Part(text, size, PATH[bus->coupler.path <= BUS_SDA_SLOW ? bus->coupler.path : 0]);
     Part(text, size, FAULT_NAMES[bus->fault < BUS_FAULT_COUNT ? bus->fault : 0]);
 }
 
@@ -513,7 +760,7 @@ void BusDescribe(const struct CouplerBus* bus, char* text, uint32_t size)
 
 /* ---- the lock ---- */
 
-/* A spin lock: both holders only step the model, for microseconds. */
+/* A spin lock: holders only step the model, for microseconds. */
 void BusLock(struct CouplerBus* bus)
 {
     while (__atomic_exchange_n(&bus->lock, 1u, __ATOMIC_ACQUIRE))

@@ -2,13 +2,20 @@
  * on the bus, as plain C over one fixed-layout record per port that lives in
  * the state file. The preload library steps it on every DTR/RTS change of the
  * program (the master); the daemon reads it for the live view and changes it
- * on the client's requests. Both hold the record's lock while they do.
+ * on the client's requests. Both hold the port's and the bus's lock
+ * (model.h) while they do; an in-process host may use BusLock instead.
+ *
+ * The SDA wire is the wired AND of the master's DTR as the coupler passes it
+ * (slow or stuck), the coupler's own holds, the chips and the bus faults: a
+ * held SDA makes no START, no STOP and commits no page write.
  *
  * Levels: 1 high (released), 0 low. Times: 100 ns ticks of
- * CLOCK_MONOTONIC_RAW, the state file's clock.
+ * CLOCK_MONOTONIC_RAW, the state file's clock (any monotonic clock in
+ * 100 ns ticks for a host that simulates it).
  *
  * The record has the same layout for the 32-bit preload library and the
- * 64-bit daemon: explicit padding, 64-bit fields at offsets divisible by 8. */
+ * 64-bit daemon: every part is a multiple of 8 bytes with explicit padding,
+ * 64-bit fields at offsets divisible by 8 (the asserts at the end). */
 #ifndef VIRTUAL_COUPLER_BUS_H
 #define VIRTUAL_COUPLER_BUS_H
 
@@ -17,81 +24,155 @@
 
 /* Chips that can be switched on, by bit; addresses as wired on the bus. */
 #define BUS_CHIP_EEPROM 1u   /* 24C02 at 0x50 */
-#define BUS_CHIP_EXPANDER 2u /* 8-bit quasi-bidirectional port at 0x20 */
-#define BUS_CHIP_SENSOR 4u   /* temperature sensor at 0x48 */
+#define BUS_CHIP_EXPANDER 2u /* PCF8574 8-bit quasi-bidirectional port at 0x20 */
+#define BUS_CHIP_SENSOR 4u   /* LM75 temperature sensor at 0x48 */
 #define BUS_CHIPS_ALL 7u
 
 /* Faults of the bus, one at a time. */
 enum BusFault {
     BUS_FAULT_NONE = 0,
-    BUS_FAULT_STUCK_SLAVE = 1, /* a read interrupted: the EEPROM is left driving a 0 bit */
-    BUS_FAULT_NO_ACK = 2,      /* no chip acknowledges anything */
-    BUS_FAULT_NO_PULLUP = 3,   /* SDA never rises */
-    BUS_FAULT_TIMEOUT = 4,     /* chips drop their transfer when SCL stays low > 30 ms */
-    BUS_FAULT_COUNT = 5
+    BUS_FAULT_STUCK_SLAVE = 1,   /* a read interrupted: the EEPROM drives the first 0 bit of 0x00 (8 clocks) */
+    BUS_FAULT_NO_ACK = 2,        /* no chip acknowledges anything */
+    BUS_FAULT_NO_PULLUP = 3,     /* SDA never rises */
+    BUS_FAULT_TIMEOUT = 4,       /* chips drop their transfer when SCL stays low > 30 ms */
+    BUS_FAULT_STUCK_SLAVE_9 = 5, /* the EEPROM acknowledges its read address, then sends 0x00: 9 clocks */
+    BUS_FAULT_SDA_LOW_LATER = 6, /* SDA shorted to ground mid-job (BusSetSdaLowLater) */
+    BUS_FAULT_COUNT = 7
 };
 
-#define BUS_LOG_SIZE 2048 /* bytes of decoded transfers kept (a ring) */
+/* How the coupler passes the master's DTR onto SDA (its faults). */
+enum BusSdaPath {
+    BUS_SDA_PASSES = 0,     /* SDA follows DTR */
+    BUS_SDA_STUCK_LOW = 1,  /* SDA at ground whatever anyone does */
+    BUS_SDA_STUCK_HIGH = 2, /* SDA high: no one, not even a chip, can pull it */
+    BUS_SDA_SLOW = 3        /* SDA takes a DTR level once DTR has held it the path's delay */
+};
 
-/* One port's bus. Its size is fixed: the state file places one per port. */
-#define BUS_RECORD_SIZE 4096
-struct CouplerBus {
-    uint32_t lock;  /* 0 free, 1 held (BusLock) */
-    uint32_t chips; /* BUS_CHIP_* switched on */
-    uint32_t fault; /* a BusFault */
-    uint32_t scl;   /* the master's lines as last seen by BusLines */
-    uint32_t sda;
-    uint32_t level; /* the bus's SDA (wired AND) after the last call */
+/* The 24C02's write-protect input, as the makers differ. */
+enum BusWriteProtect {
+    BUS_WP_OFF = 0,
+    BUS_WP_ACK = 1,   /* WP high: everything acknowledged, nothing written, no write cycle */
+    BUS_WP_REFUSE = 2 /* WP high: the data bytes after the word address are not acknowledged */
+};
 
-    /* The decoder: what any device on the bus sees. */
+/* One entry of the bus log. */
+enum BusEventKind {
+    BUS_EVENT_START = 1,   /* S */
+    BUS_EVENT_RESTART = 2, /* Sr */
+    BUS_EVENT_STOP = 3,    /* P, ends the line */
+    BUS_EVENT_ADDRESS = 4, /* byte: the address byte, shown as the 7-bit address and W or R */
+    BUS_EVENT_BYTE = 5,    /* byte: a data byte as it was on the bus */
+    BUS_EVENT_ACK = 6,     /* A */
+    BUS_EVENT_NACK = 7,    /* N */
+    BUS_EVENT_CUT = 8,     /* ?: a START or STOP inside a byte or before its acknowledge */
+    BUS_EVENT_TIMEOUT = 9, /* T: the chips dropped the transfer (SCL low too long) */
+    BUS_EVENT_BOTH = 10,   /* ~: one request changed SCL and SDA together, no order promised */
+    BUS_EVENT_END = 11     /* the line ends without a token (a fault set, a lone ~) */
+};
+struct BusEvent {
+    int64_t time;  /* when it happened */
+    uint32_t kind; /* a BusEventKind */
+    uint32_t byte; /* the byte of ADDRESS and BYTE */
+};
+#define BUS_LOG_EVENTS 512 /* events kept (a ring) */
+
+/* The decoder: what every device on the bus sees. */
+struct BusDecoder {
+    uint32_t scl;        /* the master's SCL (RTS) as last seen */
+    uint32_t dtr;        /* the master's DTR as last seen */
+    uint32_t level;      /* the SDA wire after the last call */
     uint32_t inTransfer; /* a START seen and no STOP since */
     uint32_t bit;        /* SCL rises in the current byte: 1..8 data, 9 the acknowledge */
     uint32_t risenHigh;  /* the last SCL rise counted a bit and SCL is still high */
     uint32_t byteIndex;  /* bytes since the START: 0 is the address byte */
     uint32_t shift;      /* bits sampled so far in the current byte */
     uint32_t address;    /* the address byte of this transfer */
+    uint32_t pad;
+    int64_t sclFell; /* time SCL last fell (the time-out's measure) */
+};
 
-    /* The slave taking part in the transfer and its line driver. */
-    uint32_t active;   /* BUS_CHIP_* of the addressed chip, 0 none */
+/* The chip taking part in the transfer and its SDA driver. */
+struct BusSlave {
+    uint32_t chip;     /* BUS_CHIP_* of the addressed chip, 0 none */
     uint32_t drive;    /* its SDA output: 1 released, 0 pulling low */
     uint32_t sending;  /* it transmits (read) and the master has not NACKed */
     uint32_t txByte;   /* byte being transmitted */
-    uint32_t logOpen;  /* a log line has tokens and no end yet */
-    uint32_t logWrite; /* bytes ever written to the log ring */
-    uint32_t logStart; /* logWrite at power-up: older text is gone */
-    uint32_t pad1;
+    uint32_t forceZero; /* the next byte sent is 0x00 whatever the chip holds (stuck slave) */
+    uint32_t pad;
+};
 
-    int64_t sclFell;    /* time SCL last fell (the time-out's measure) */
-    int64_t busyUntil;  /* the EEPROM's write cycle ends at this time */
-    int64_t cycleTicks; /* length of a write cycle (5 ms) */
-    int64_t seen;       /* the latest time any call brought (BusDescribe's now) */
+/* The coupler's part of SDA: its path for DTR and its holds. */
+struct BusCouplerSda {
+    uint32_t path;   /* a BusSdaPath */
+    uint32_t held;   /* the coupler's "SDA held" input (a slave outside the bus model) */
+    uint32_t passed; /* DTR as the path has passed it so far */
+    uint32_t pad;
+    int64_t delayTicks; /* BUS_SDA_SLOW: how long DTR must hold a level */
+    int64_t dtrChanged; /* time of the master's last DTR change */
+};
 
-    /* 24C02 */
-    uint32_t eepromPointer;   /* word-address counter */
-    uint32_t eepromWordSeen;  /* this write carried its word address */
-    uint32_t eepromMask;      /* page-buffer bytes written in this transfer, bit per offset */
-    uint32_t writeProtect;    /* WP at Vcc */
-    uint8_t eepromPage[8];    /* the page buffer */
-    uint8_t eeprom[256];      /* the array */
+/* BUS_FAULT_SDA_LOW_LATER: armed, then SDA held low for good. */
+struct BusLaterFault {
+    int32_t changesLeft; /* line changes still to come before it fires, -1 not counted */
+    uint32_t fired;      /* SDA is held low */
+    int64_t at;          /* it fires at this time, 0 not timed */
+};
 
-    /* PCF8574-class port */
-    uint32_t latch;     /* output latch, 0xFF at power-up */
-    uint32_t inputs;    /* levels the outside world drives */
-    uint32_t lastPort;  /* pin levels at the last read or write: INT while they differ */
+/* 24C02 */
+struct BusEeprom {
+    uint32_t pointer;      /* word-address counter */
+    uint32_t wordSeen;     /* this write carried its word address */
+    uint32_t mask;         /* page-buffer bytes written in this transfer, bit per offset */
+    uint32_t writeProtect; /* a BusWriteProtect */
+    uint8_t page[8];       /* the page buffer */
+    uint8_t memory[256];   /* the array */
+    int64_t busyUntil;     /* the write cycle ends at this time */
+    int64_t cycleTicks;    /* length of a write cycle (5 ms) */
+};
 
-    /* LM75-class sensor, temperatures in half degrees */
-    uint32_t sensorPointer; /* 0 temperature, 1 configuration, 2 hysteresis, 3 over-temperature */
-    uint32_t sensorByte;    /* byte of a two-byte register next in this transfer */
-    uint32_t config;
-    int32_t temperature;
+/* PCF8574 */
+struct BusExpander {
+    uint32_t latch;    /* output latch, 0xFF at power-up */
+    uint32_t inputs;   /* levels the outside world drives */
+    uint32_t lastPort; /* pin levels at the last read or write (0xFF at power-up): INT while they differ */
+    uint32_t pad;
+};
+
+/* LM75, temperatures in half degrees */
+struct BusSensor {
+    uint32_t pointer;    /* 0 temperature, 1 configuration, 2 hysteresis, 3 over-temperature */
+    uint32_t byteNext;   /* byte of a two-byte register next in this transfer */
+    uint32_t config;     /* bits 0-4; 5-7 read as 0 */
+    uint32_t regLatch;   /* a two-byte register's MSB held until its LSB comes */
+    int32_t ambient;     /* the temperature around the chip */
+    int32_t temperature; /* the temperature register: the last conversion */
     int32_t hysteresis;
     int32_t overTemp;
-    uint32_t osActive;      /* the comparator's over-temperature state */
-    uint32_t osToInt;       /* O.S. wired to INT */
-    uint32_t regLatch;      /* a two-byte register's MSB held until its LSB comes */
+    uint32_t osActive;    /* the O.S. output is active */
+    uint32_t expectBelow; /* the next O.S. event is a fall below the hysteresis (else a rise above Tos) */
+    uint32_t faults;      /* consecutive conversions that met the next event's condition */
+    uint32_t osToInt;     /* O.S. wired to INT */
+};
 
-    char log[BUS_LOG_SIZE];
-    uint8_t reserved[BUS_RECORD_SIZE - 2488];
+/* One port's bus. Its size is fixed: the state file places one per port. */
+#define BUS_RECORD_SIZE 16384
+struct CouplerBus {
+    uint32_t lock;  /* 0 free, 1 held (BusLock, for in-process hosts) */
+    uint32_t chips; /* BUS_CHIP_* switched on */
+    uint32_t fault; /* a BusFault */
+    uint32_t pad0;
+    int64_t seen; /* the latest time any call brought (BusDescribe's now) */
+    struct BusDecoder decoder;
+    struct BusSlave slave;
+    struct BusCouplerSda coupler;
+    struct BusLaterFault later;
+    struct BusEeprom eeprom;
+    struct BusExpander expander;
+    struct BusSensor sensor;
+    uint32_t logWrite; /* events ever written to the log ring */
+    uint32_t logStart; /* logWrite at power-up: older events are gone */
+    struct BusEvent log[BUS_LOG_EVENTS];
+    uint8_t reserved[BUS_RECORD_SIZE - 8704];
 };
 
 #ifdef __cplusplus
@@ -100,39 +181,70 @@ extern "C" {
 
 /* Power-up: every chip switched on in chips at its power-up state (EEPROM
  * content kept), decoder idle with the master's lines as they are (scl, sda:
- * a power-up makes no START or STOP), no fault, log emptied, the inputs at
- * their defaults (port inputs 0xFF, WP off, O.S. not on INT). */
+ * a power-up makes no START or STOP), no fault, the coupler's SDA path passing
+ * and not held, log emptied, the inputs at their defaults (port inputs 0xFF,
+ * WP off, O.S. not on INT, 21.5 degC). */
 void BusPowerUp(struct CouplerBus* bus, uint32_t chips, int scl, int sda);
+/* BusPowerUp with the expander's pins driven to `inputs` by the outside world
+ * before power-up: the interrupt compares the pins with the power-up latch
+ * 0xFF, so a pin held low pulls INT low from power-up until the first read
+ * or write of the port. */
+void BusPowerUpWithInputs(struct CouplerBus* bus, uint32_t chips, int scl, int sda, uint8_t inputs);
 /* The master's lines after a change (scl = RTS, sda = DTR), at now. When
- * both changed, the SDA change is taken while SCL is low (before a rising
- * SCL, after a falling one): switching both at once makes no START or STOP. */
+ * both changed, the bus logs BUS_EVENT_BOTH (a line of its own outside a
+ * transfer) and takes the SDA change while SCL is low (before a rising SCL,
+ * after a falling one): opening or closing the port makes no START or STOP. */
 void BusLines(struct CouplerBus* bus, int scl, int sda, int64_t now);
-/* 1 while something on the bus (a slave, a fault) holds SDA low at now. */
+/* 1 while something besides the master's DTR holds SDA low at now: a chip,
+ * a bus fault, the coupler's hold or its stuck-low path. */
 int BusHoldsSdaLow(const struct CouplerBus* bus, int64_t now);
 /* 1 while a chip's open-drain interrupt output pulls INT low at now. */
 int BusPullsIntLow(const struct CouplerBus* bus, int64_t now);
 
-/* Settings from the live view and the client. */
+/* Settings from the live view and the client. Any fault first ends the
+ * transfer on the bus; BUS_FAULT_SDA_LOW_LATER set here fires at once. */
 void BusSetFault(struct CouplerBus* bus, uint32_t fault, int64_t now);
+/* Arms BUS_FAULT_SDA_LOW_LATER: SDA goes to ground for good after `changes`
+ * more line changes of the master (changes >= 0), or at time `at` (at > 0),
+ * whichever comes first; going low while SCL is high is a START, as on a
+ * real bus. */
+void BusSetSdaLowLater(struct CouplerBus* bus, int32_t changes, int64_t at, int64_t now);
+/* The coupler's SDA path (a BusSdaPath; delayMs for BUS_SDA_SLOW) and its
+ * hold, at now: the wire changes at once (a fall or a rise while SCL is high
+ * is a START or a STOP). */
+void BusSetSdaPath(struct CouplerBus* bus, uint32_t path, uint32_t delayMs, int64_t now);
+void BusSetSdaHeld(struct CouplerBus* bus, int held, int64_t now);
 void BusSetExpanderInputs(struct CouplerBus* bus, uint8_t inputs, int64_t now);
-void BusSetTemperature(struct CouplerBus* bus, int32_t halfDegrees); /* 43 = 21.5 degC */
+/* One conversion of the sensor at halfDegrees (43 = 21.5 degC): the register
+ * and O.S. follow unless the sensor is shut down (configuration bit 0). */
+void BusSetTemperature(struct CouplerBus* bus, int32_t halfDegrees);
+/* A BusWriteProtect: 0 off, BUS_WP_REFUSE, any other value BUS_WP_ACK. */
 void BusSetWriteProtect(struct CouplerBus* bus, int on);
 void BusSetSensorInterrupt(struct CouplerBus* bus, int wiredToInt);
 /* The EEPROM's 256 bytes, to load from and save to its file. */
 uint8_t* BusEepromMemory(struct CouplerBus* bus);
 
-/* Decoded transfers, one line each ("S 50 W A 00 A Sr 50 R A FF N P\n"),
- * in a ring: copies what came after position *read into text (at most size
- * bytes, no terminating zero), moves *read on and returns the byte count.
- * A position from before the last power-up or overwritten since reads on from
- * the oldest text kept. */
+/* The log, as events: copies at most max events that came after position
+ * *read, moves *read on and returns their count. A position from before the
+ * last power-up or overwritten since reads on from the oldest event kept. */
+uint32_t BusTakeEvents(const struct CouplerBus* bus, uint32_t* read, struct BusEvent* events, uint32_t max);
+/* One event as text ("S", " 50 W", " A", " P\n", ...) after `previous` (0
+ * when there is none): a blank before a token inside a line, a line break
+ * after P and before an S that follows an open line. Returns the length
+ * written into text (at most size - 1, zero-terminated). */
+uint32_t BusEventText(const struct BusEvent* event, const struct BusEvent* previous, char* text, uint32_t size);
+/* The log as text, one line per transfer ("S 50 W A 00 A Sr 50 R A FF N P\n"):
+ * whole events after *read that fit into size bytes (no terminating zero);
+ * moves *read on and returns the byte count. */
 uint32_t BusTakeLog(const struct CouplerBus* bus, uint32_t* read, char* text, uint32_t size);
 /* One line describing the chips' state for the live view, at now; BusDescribe
  * takes the latest time any call brought. */
 void BusDescribeAt(const struct CouplerBus* bus, int64_t now, char* text, uint32_t size);
 void BusDescribe(const struct CouplerBus* bus, char* text, uint32_t size);
 
-/* The lock both writers hold around every call above. */
+/* A lock word in the record for hosts that share one record between
+ * threads of one process. The daemon and the library use the state file's
+ * kernel locks instead (model.h), which a dead holder cannot keep. */
 void BusLock(struct CouplerBus* bus);
 void BusUnlock(struct CouplerBus* bus);
 
@@ -145,11 +257,17 @@ void BusUnlock(struct CouplerBus* bus);
 #else
 #define BUS_STATIC_ASSERT _Static_assert
 #endif
+BUS_STATIC_ASSERT(sizeof(struct BusEvent) == 16, "bus event layout");
+BUS_STATIC_ASSERT(sizeof(struct BusDecoder) == 48 && sizeof(struct BusSlave) == 24, "bus record layout");
+BUS_STATIC_ASSERT(sizeof(struct BusCouplerSda) == 32 && sizeof(struct BusLaterFault) == 16, "bus record layout");
+BUS_STATIC_ASSERT(sizeof(struct BusEeprom) == 296 && sizeof(struct BusExpander) == 16, "bus record layout");
+BUS_STATIC_ASSERT(sizeof(struct BusSensor) == 48, "bus record layout");
+BUS_STATIC_ASSERT(offsetof(struct CouplerBus, decoder) == 24, "bus record layout");
+BUS_STATIC_ASSERT(offsetof(struct CouplerBus, coupler) == 96, "bus record layout");
+BUS_STATIC_ASSERT(offsetof(struct CouplerBus, eeprom) == 144, "bus record layout");
+BUS_STATIC_ASSERT(offsetof(struct CouplerBus, sensor) == 456, "bus record layout");
+BUS_STATIC_ASSERT(offsetof(struct CouplerBus, log) == 512, "bus record layout");
 BUS_STATIC_ASSERT(sizeof(struct CouplerBus) == BUS_RECORD_SIZE, "bus record layout");
-BUS_STATIC_ASSERT(offsetof(struct CouplerBus, sclFell) == 80, "bus record layout");
-BUS_STATIC_ASSERT(offsetof(struct CouplerBus, seen) == 104, "bus record layout");
-BUS_STATIC_ASSERT(offsetof(struct CouplerBus, eeprom) == 136, "bus record layout");
-BUS_STATIC_ASSERT(offsetof(struct CouplerBus, log) == 440, "bus record layout");
 #undef BUS_STATIC_ASSERT
 
 #endif

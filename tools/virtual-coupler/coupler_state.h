@@ -15,7 +15,7 @@
 #include "bus.h"
 
 #define COUPLER_MAGIC 0x31504356u /* "VCP1" */
-#define COUPLER_VERSION 2u
+#define COUPLER_VERSION 3u
 #define COUPLER_MAX_PORTS 32      /* COM1 .. COM32, slot = number - 1 */
 #define COUPLER_DATA_MAX 4096     /* bytes carried by one request or answer */
 #define COUPLER_PTS_MAX 32
@@ -37,15 +37,18 @@ enum CouplerOp {
     COUPLER_OP_FAULT = 12,         /* arg0: a CouplerFault, arg1: its delay in ms (slow SDA, SCL leak) */
     COUPLER_OP_ADAPTER = 13,       /* arg0: status delay ms, arg1: cost per line request ms, arg2: RTS/CTS kept */
     COUPLER_OP_VANISH_AFTER = 15,  /* arg0: the adapter is pulled after that many more line requests */
-    COUPLER_OP_CHIPS = 16,         /* arg0: BUS_CHIP_* bits switched on at their power-up state */
+    COUPLER_OP_CHIPS = 16,         /* arg0: BUS_CHIP_* bits switched on at their power-up state,
+                                      arg1: the expander's inputs as the outside world drives them then */
     COUPLER_OP_BUS_FAULT = 17,     /* arg0: a BusFault */
     COUPLER_OP_EEPROM = 18,        /* answer data: the EEPROM's 256 bytes */
     COUPLER_OP_SET_EEPROM = 19,    /* data: the EEPROM's 256 bytes */
-    COUPLER_OP_WRITE_PROTECT = 20, /* arg0: 1 the EEPROM's write-protect input high */
+    COUPLER_OP_WRITE_PROTECT = 20, /* arg0: a BusWriteProtect */
     COUPLER_OP_EXPANDER = 21,      /* arg0: levels the outside world drives on the expander's port */
     COUPLER_OP_TEMPERATURE = 22,   /* arg0: the sensor's temperature in 0.5 degC steps */
     COUPLER_OP_SENSOR_INT = 23,    /* arg0: 1 the sensor's over-temperature output wired to INT */
-    COUPLER_OP_BUS_LOG = 24        /* answer data: decoded transfers since the last such request */
+    COUPLER_OP_BUS_LOG = 24,       /* answer data: decoded transfers since the last such request */
+    COUPLER_OP_SDA_LOW_LATER = 25, /* SDA to ground after arg0 line changes (-1 none) or arg1 ms (0 none) */
+    COUPLER_OP_LOCK_HOLDER = 26    /* arg0: 1 a process takes the port's lock and keeps it, 0 it is killed */
 };
 
 /* Faults of the coupler, one at a time per port; see CouplerInputs. */
@@ -106,15 +109,16 @@ struct CouplerModel {
 
 /* One virtual port. The preload library writes the lines, the history and
  * the request count; the daemon writes everything else, and the history and
- * lines when the model changes or the port closes. Both hold `lock` while
- * they change the lines or the history. */
+ * lines when the model changes or the port closes. Both hold the port's
+ * kernel lock (ModelLock, on the byte of `lock`) while they change the lines
+ * or the history. */
 struct CouplerPort {
     uint32_t exists;       /* the daemon made a pty for this COM number */
     uint32_t present;      /* COMn points at the pty */
     uint32_t busy;         /* pty locked: new opens fail */
     uint32_t vanished;     /* adapter pulled: line requests fail with EIO */
     uint32_t lines;        /* COUPLER_LINE_*: the output lines as the program last set them */
-    uint32_t lock;         /* pid of the process changing the lines or the history, 0 free */
+    uint32_t lock;         /* the byte range of the port's kernel lock (ModelLock); its value is unused */
     int64_t lastChange;    /* time of the last DTR/RTS change, in 100 ns units of
                               CLOCK_MONOTONIC_RAW: Wine's QueryPerformanceCounter */
     char pts[COUPLER_PTS_MAX]; /* "/dev/pts/K" of the slave side */

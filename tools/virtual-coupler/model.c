@@ -1,10 +1,13 @@
 /* The coupler model of one port (see model.h). */
 #define _GNU_SOURCE
+#define _FILE_OFFSET_BITS 64 /* one struct flock for the 32-bit and the 64-bit build */
 #include "model.h"
 
 #include <errno.h>
-#include <sched.h>
-#include <signal.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <stddef.h>
+#include <string.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,24 +21,60 @@ int64_t ModelNow(void)
     return (int64_t)now.tv_sec * 10000000 + now.tv_nsec / 100;
 }
 
-void ModelLock(struct CouplerPort* port, struct CouplerBus* bus)
+/* Threads of this process share its descriptor of the state file, and with
+ * it its kernel locks: they take turns here first. Live for the process. */
+static pthread_mutex_t threadTurn[COUPLER_MAX_PORTS] = {[0 ... COUPLER_MAX_PORTS - 1] = PTHREAD_MUTEX_INITIALIZER};
+
+/* One byte of the state file locked for writing (take) or unlocked. */
+static int RangeLock(int fd, size_t offset, short type)
 {
-    uint32_t self = (uint32_t)getpid();
-    for (unsigned spins = 0;; spins++) {
-        uint32_t holder = 0;
-        if (__atomic_compare_exchange_n(&port->lock, &holder, self, 0, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED))
-            return;
-        /* A program killed inside a line request never gives the lock back. */
-        if (spins >= 1000 && holder != self && kill((pid_t)holder, 0) != 0 && errno == ESRCH &&
-            __atomic_compare_exchange_n(&port->lock, &holder, self, 0, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
-            __atomic_store_n(&bus->lock, 0u, __ATOMIC_RELEASE);
-            return;
-        }
-        sched_yield();
-    }
+    struct flock range;
+    memset(&range, 0, sizeof range);
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    range.l_start = (off_t)offset;
+    range.l_len = 1;
+    return fcntl(fd, F_OFD_SETLK, &range) == 0;
 }
 
-void ModelUnlock(struct CouplerPort* port) { __atomic_store_n(&port->lock, 0u, __ATOMIC_RELEASE); }
+/* Tries until the deadline, sleeping a little longer each time (from 20 us
+ * to 1 ms): holders keep the lock for microseconds. */
+static int RangeLockBy(int fd, size_t offset, int64_t deadline)
+{
+    long pauseNs = 20000;
+    while (!RangeLock(fd, offset, F_WRLCK)) {
+        if ((errno != EAGAIN && errno != EACCES && errno != EINTR) || ModelNow() >= deadline)
+            return 0;
+        struct timespec pause = {0, pauseNs};
+        nanosleep(&pause, 0);
+        pauseNs = pauseNs < 1000000 ? pauseNs * 2 : 1000000;
+    }
+    return 1;
+}
+
+static size_t PortRange(int slot) { return offsetof(struct CouplerState, ports[slot].lock); }
+static size_t BusRange(int slot) { return offsetof(struct CouplerState, buses[slot].lock); }
+
+int ModelLock(int stateFd, int slot)
+{
+    if (slot < 0 || slot >= COUPLER_MAX_PORTS || pthread_mutex_lock(&threadTurn[slot]) != 0)
+        return 0;
+    int64_t deadline = ModelNow() + (int64_t)MODEL_LOCK_WAIT_MS * TICKS_PER_MS;
+    if (RangeLockBy(stateFd, PortRange(slot), deadline)) {
+        if (RangeLockBy(stateFd, BusRange(slot), deadline))
+            return 1;
+        RangeLock(stateFd, PortRange(slot), F_UNLCK);
+    }
+    pthread_mutex_unlock(&threadTurn[slot]);
+    return 0;
+}
+
+void ModelUnlock(int stateFd, int slot)
+{
+    RangeLock(stateFd, BusRange(slot), F_UNLCK);
+    RangeLock(stateFd, PortRange(slot), F_UNLCK);
+    pthread_mutex_unlock(&threadTurn[slot]);
+}
 
 struct CouplerModel ModelCurrent(const struct CouplerPort* port)
 {
@@ -44,13 +83,10 @@ struct CouplerModel ModelCurrent(const struct CouplerPort* port)
 }
 
 /* The bus's outputs at `at` as model flags. */
-static uint32_t BusFlags(struct CouplerBus* bus, int64_t at)
+static uint32_t BusFlags(const struct CouplerBus* bus, int64_t at)
 {
-    BusLock(bus);
-    uint32_t flags = (BusHoldsSdaLow(bus, at) ? COUPLER_MODEL_BUS_SDA_LOW : 0) |
-                     (BusPullsIntLow(bus, at) ? COUPLER_MODEL_BUS_INT_LOW : 0);
-    BusUnlock(bus);
-    return flags;
+    return (BusHoldsSdaLow(bus, at) ? COUPLER_MODEL_BUS_SDA_LOW : 0) |
+           (BusPullsIntLow(bus, at) ? COUPLER_MODEL_BUS_INT_LOW : 0);
 }
 
 void ModelPush(struct CouplerPort* port, struct CouplerBus* bus, struct CouplerModel model, int64_t now)
@@ -83,9 +119,7 @@ int ModelSetLines(struct CouplerPort* port, struct CouplerBus* bus, uint32_t exp
     __atomic_store_n(&port->lines,
                      (((word >> COUPLER_LINE_COUNT_SHIFT) + 1) << COUPLER_LINE_COUNT_SHIFT) | bits,
                      __ATOMIC_RELEASE);
-    BusLock(bus);
     BusLines(bus, rts != 0, dtr != 0, now);
-    BusUnlock(bus);
     ModelPush(port, bus, model, now);
     return 1;
 }

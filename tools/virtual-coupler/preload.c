@@ -30,9 +30,12 @@ typedef int (*SetModesFunction)(int, int, const struct termios*);
 static IoctlFunction realIoctl;
 static IoctlFunction realIoctlTime64;
 static SetModesFunction realTcsetattr;
-/* The state file mapped shared, or 0 when there is none (no coupler runs);
- * mapped on the first line request, kept for the life of the process. */
+/* The state file mapped shared, or 0 when there is none (no coupler runs),
+ * and this process's own descriptor of it, which carries its kernel locks
+ * (ModelLock); both made on the first line request and kept for the life of
+ * the process (the kernel frees the locks when it ends). */
 static struct CouplerState* state;
+static int stateFd = -1;
 static pthread_once_t setupOnce = PTHREAD_ONCE_INIT;
 
 static void Setup(void)
@@ -49,10 +52,12 @@ static void Setup(void)
     if (fd < 0)
         return;
     void* map = mmap(0, sizeof(struct CouplerState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
-    if (map == MAP_FAILED)
+    if (map == MAP_FAILED) {
+        close(fd);
         return;
+    }
     state = (struct CouplerState*)map;
+    stateFd = fd;
 }
 
 static int IsLineRequest(unsigned long request)
@@ -126,7 +131,8 @@ static int AdapterRequest(struct CouplerPort* port)
 
 /* Answers a line request on a virtual port; the program's writes set only
  * DTR and RTS, the inputs are the model's as the adapter reports them (late
- * by the status delay). */
+ * by the status delay). A port whose lock a holder keeps beyond the wait
+ * fails the request, as a hung adapter fails the program's call. */
 static int LineRequest(int slot, unsigned long request, int* bits)
 {
     struct CouplerPort* port = &state->ports[slot];
@@ -141,7 +147,10 @@ static int LineRequest(int slot, unsigned long request, int* bits)
         errno = EFAULT;
         return -1;
     }
-    ModelLock(port, bus);
+    if (!ModelLock(stateFd, slot)) {
+        errno = EIO;
+        return -1;
+    }
     int64_t now = ModelNow();
     uint32_t lines = __atomic_load_n(&port->lines, __ATOMIC_ACQUIRE);
     int current = ((lines & COUPLER_LINE_DTR) ? TIOCM_DTR : 0) | ((lines & COUPLER_LINE_RTS) ? TIOCM_RTS : 0);
@@ -153,7 +162,7 @@ static int LineRequest(int slot, unsigned long request, int* bits)
         int next = request == TIOCMSET ? *bits : request == TIOCMBIS ? current | *bits : current & ~*bits;
         ModelSetLines(port, bus, lines, (next & TIOCM_DTR) != 0, (next & TIOCM_RTS) != 0, now);
     }
-    ModelUnlock(port);
+    ModelUnlock(stateFd, slot);
     return 0;
 }
 
