@@ -39,6 +39,18 @@ bool EndsWith(const std::string& output, const std::string& text)
     return output.size() >= text.size() && output.compare(output.size() - text.size(), text.size(), text) == 0;
 }
 
+// How many rows of the record at log say text; the record is deleted.
+size_t RowsSaying(const std::string& log, const std::string& text)
+{
+    std::string rows = Slurp(log);
+    DeleteFileA(log.c_str());
+    size_t count = 0;
+    for (size_t at = 0; (at = rows.find(text, at)) != std::string::npos; at++)
+        count++;
+    EXPECT_NE(0u, count) << rows;
+    return count;
+}
+
 // What the person does at a question: after some time, type keys, pull a
 // line ("SDA", "INT") for 50 ms, or "hold" or "release" SDA; or, once a text
 // shows, what act does to the coupler.
@@ -176,12 +188,7 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
         EXPECT_TRUE(EndsWith(result.output, "\nSchnittstelle verloren\n") && !Has(result.output, "BESTANDEN"))
             << result.output;
     }
-    std::string rows = Slurp(log);
-    DeleteFileA(log.c_str());
-    size_t count = 0;
-    for (size_t at = 0; (at = rows.find(u8";NICHT MÖGLICH;Schnittstelle verloren;", at)) != std::string::npos; at++)
-        count++;
-    EXPECT_EQ(pulls.size(), count) << rows;
+    EXPECT_EQ(pulls.size(), RowsSaying(log, u8";NICHT MÖGLICH;Schnittstelle verloren;"));
 }
 
 TEST_F(CheckTest, HealthyRunReportsEveryStepAndLeavesTheLinesReleased)
@@ -412,12 +419,7 @@ TEST_F(CheckTest, AnAdapterPulledDuringTheBusStepLosesThePortAndTheScanCountsFor
                     EndsWith(result.output, "\nSchnittstelle verloren\n") && !Has(result.output, "BESTANDEN"))
             << result.output;
     }
-    std::string rows = Slurp(log);
-    DeleteFileA(log.c_str());
-    size_t count = 0;
-    for (size_t at = 0; (at = rows.find(u8";NICHT MÖGLICH;Schnittstelle verloren;0,", at)) != std::string::npos; at++)
-        count++;
-    EXPECT_EQ(6u, count) << rows;
+    EXPECT_EQ(6u, RowsSaying(log, u8";NICHT MÖGLICH;Schnittstelle verloren;0,"));
 }
 
 }  // namespace
