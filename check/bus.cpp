@@ -10,12 +10,16 @@
 
 namespace {
 
+// Differences named one by one; the rest are counted, so that the step line
+// and the verdict stay within a console line of the output (1000 characters).
+constexpr int NAMED_DIFFERENCES = 20;
+
 // The step's name: what differs, for the step line and the verdict; written
 // by CheckBus, kept for the process (the result points into it).
 std::string difference;
 
 // The addresses set in which, as "20 48 50", or "keine".
-void List(const bool which[128], char (&text)[120])
+std::string List(const bool which[128])
 {
     std::string list;
     for (int address = 0x08; address <= 0x77; address++)
@@ -24,22 +28,41 @@ void List(const bool which[128], char (&text)[120])
             snprintf(name, sizeof name, "%02x", address);
             list += (list.empty() ? "" : " ") + std::string(name);
         }
-    snprintf(text, sizeof text, "%s", list.empty() ? "keine" : list.c_str());
+    return list.empty() ? "keine" : list;
 }
 
-// What the lines showed when the bus could not be scanned.
-const char* Words(I2cStatus status)
+// A bus that could not be scanned: the step's name for the verdict, and what
+// the lines showed with what to look at, for the step line.
+void Words(I2cStatus status, const Lines* lines, StepResult* result)
 {
+    result->outcome = STEP_FAILED;
     switch (status) {
+    case I2C_BLOCKED:
+        result->name = "blockiert";
+        result->read = "SDA bleibt auf Masse: Pull-up und Bausteine prüfen";
+        return;
     case I2C_SDA_STUCK_HIGH:
-        return "SDA folgt DTR nicht (DSR bleibt an)";
+        result->name = "SDA folgt DTR nicht";
+        result->read = "DSR bleibt an: SDA-Treiber des Kopplers prüfen";
+        return;
     case I2C_DSR_NEVER_HIGH:
-        return "DSR nie an (Versorgung, DSR-Leitung)";
+        result->name = "DSR nie an";
+        result->read = "DSR nie an: Versorgung des Kopplers und DSR-Leitung prüfen";
+        return;
     case I2C_ADAPTER_TOO_SLOW:
-        return "Adapter meldet DSR zu spät";
-    default:
-        return "SDA bleibt auf Masse";
+        result->name = "Adapter zu langsam";
+        result->read = StepText("DSR erst nach %.0f ms (höchstens %.0f ms): anderen Adapter nehmen",
+                                lines->longestEchoMs, ECHO_LIMIT_MS);
+        return;
+    case I2C_OK:
+    case I2C_NACK:
+    case I2C_NACK_DATA:
+    case I2C_LINE_FAILED:
+        break;
     }
+    // A scan ends with none of these; should one come, it is told as it is.
+    result->name = "nicht abgefragt";
+    result->read = StepText("Abfrage endete mit Zustand %d", static_cast<int>(status));
 }
 
 }  // namespace
@@ -60,32 +83,33 @@ bool ParseAddresses(const char* text, bool expected[128])
 
 void CheckBus(Lines* lines, const bool expected[128], StepResult* result)
 {
-    *result = {"Bus", "Bausteine", STEP_OK, "", ""};
-    List(expected, result->expected);
+    *result = {"Bus", "Bausteine", STEP_OK, List(expected), ""};
     bool found[128] = {};
     I2cMaster master;
     I2cStatus status = BitsBegin(&master, lines);
     if (status == I2C_OK)
         status = Scan(&master, 0x08, 0x77, found, nullptr);
     BitsEnd(&master);
-    // A failed line call is sticky: the check sees the port lost (or the stop).
-    if (status == I2C_LINE_FAILED)
+    // A failed line call is sticky: the check sees the port lost (or the
+    // stop), and what the scan found until then counts for nothing.
+    if (status == I2C_LINE_FAILED || LinesFailed(lines))
         return;
     if (status != I2C_OK) {
-        result->outcome = STEP_FAILED;
-        result->name = status == I2C_BLOCKED ? "blockiert" : "Leitungen";
-        snprintf(result->read, sizeof result->read, "%s", Words(status));
+        Words(status, lines, result);
         return;
     }
-    List(found, result->read);
+    result->read = List(found);
     difference.clear();
+    int differing = 0;
     for (int address = 0x08; address <= 0x77; address++)
-        if (found[address] != expected[address]) {
+        if (found[address] != expected[address] && ++differing <= NAMED_DIFFERENCES) {
             char item[20];
             snprintf(item, sizeof item, "%02x %s", address, found[address] ? "zu viel" : "fehlt");
             difference += (difference.empty() ? "" : ", ") + std::string(item);
         }
-    if (!difference.empty()) {
+    if (differing > NAMED_DIFFERENCES)
+        difference += StepText(" und %d weitere", differing - NAMED_DIFFERENCES);
+    if (differing) {
         result->outcome = STEP_FAILED;
         result->name = difference.c_str();
     }

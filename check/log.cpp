@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
 #include "console/output.h"
 
 namespace {
@@ -98,9 +100,10 @@ bool LogAppend(const char* path, const char* fields, char* reason, int size)
         return false;
     SYSTEMTIME now;
     GetLocalTime(&now);
-    char row[700], bytes[2100];
-    snprintf(row, sizeof row, "%04u-%02u-%02uT%02u:%02u:%02u;%s\r\n", now.wYear, now.wMonth, now.wDay,
-             now.wHour, now.wMinute, now.wSecond, fields);
+    char time[40];
+    snprintf(time, sizeof time, "%04u-%02u-%02uT%02u:%02u:%02u;", now.wYear, now.wMonth, now.wDay, now.wHour,
+             now.wMinute, now.wSecond);
+    std::string row = time + std::string(fields) + "\r\n";
     // A row begins on a line of its own, also after a file edited by hand.
     LARGE_INTEGER length = {};
     char last = '\n';
@@ -112,9 +115,12 @@ bool LogAppend(const char* path, const char* fields, char* reason, int size)
         written =
             SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ReadFile(file, &last, 1, &done, nullptr);
     }
-    int size8 = ToUtf8(row, bytes, sizeof bytes);
-    written = written && (length.QuadPart > 0 || Write(file, HEADER, sizeof HEADER - 1)) &&
-              (last == '\n' || Write(file, "\r\n", 2)) && Write(file, bytes, static_cast<DWORD>(size8)) &&
+    // Each character takes at most three bytes; a row the conversion cannot
+    // take is not written as an empty one.
+    std::string bytes(3 * row.size(), '\0');
+    int size8 = ToUtf8(row.c_str(), &bytes[0], static_cast<int>(bytes.size()));
+    written = written && size8 > 0 && (length.QuadPart > 0 || Write(file, HEADER, sizeof HEADER - 1)) &&
+              (last == '\n' || Write(file, "\r\n", 2)) && Write(file, bytes.data(), static_cast<DWORD>(size8)) &&
               FlushFileBuffers(file);
     if (!written)
         snprintf(reason, size, "Zeile nicht geschrieben (Fehler %lu)", GetLastError());

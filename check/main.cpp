@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <stdio.h>
 
+#include <string>
+
 #include "check/bus.h"
 #include "check/log.h"
 #include "check/options.h"
@@ -89,35 +91,47 @@ int ListPorts()
 // How a run ended, for the row and the verdict line.
 struct Verdict {
     ExitCode code;
-    const char* word;  // the row's result
-    char detail[120];  // the first failed or skipped step, or what stopped the run
+    const char* word;    // the row's result
+    std::string detail;  // the first failed or skipped step, or what stopped the run
 };
+
+// A step's line: what it checks, its outcome, what was expected and read.
+void SayStep(const StepResult& result)
+{
+    Say(SAY_NORMAL, "%-3s %-23s %-12s erwartet %s; gelesen %s", result.label, result.name,
+        OUTCOME_WORDS[result.outcome], result.expected.c_str(), result.read.c_str());
+}
 
 // Writes the row, then the verdict line (standard error for runs that could
 // not start); returns the exit code, 2 when the row could not be written.
 int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
 {
-    char row[400], reason[200];
+    char fields[80], figures[80], reason[200];
     SettleTimes settle = MeasuredSettleTimes();
-    int length = snprintf(row, sizeof row, "COM%d;%d;%d;%s;%s;%s", options.port, options.baud, options.repeat,
-                          options.interactive ? "ja" : "nein", verdict.word, verdict.detail);
-    snprintf(row + length, sizeof row - length, settle.count ? ";%.3f;%.3f;%.3f" : ";;;", settle.min,
-             settle.median, settle.max);
+    snprintf(fields, sizeof fields, "COM%d;%d;%d;%s;%s;", options.port, options.baud, options.repeat,
+             options.interactive ? "ja" : "nein", verdict.word);
     // Decimal commas, as the separator leaves them free and a German spreadsheet reads them.
-    for (char* c = row + length; *c; c++)
+    snprintf(figures, sizeof figures, settle.count ? ";%.3f;%.3f;%.3f" : ";;;", settle.min, settle.median,
+             settle.max);
+    for (char* c = figures; *c; c++)
         *c = *c == '.' ? ',' : *c;
-    if (options.log && !LogAppend(options.log, row, reason, sizeof reason)) {
+    // The detail is one field, whatever it says.
+    std::string detail = verdict.detail;
+    for (char& c : detail)
+        c = c == ';' ? ',' : c;
+    std::string row = fields + detail + figures;
+    if (options.log && !LogAppend(options.log, row.c_str(), reason, sizeof reason)) {
         Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.log, reason);
         return EXIT_CANNOT_RUN;
     }
     if (!started)
-        Say(SAY_ERROR, "coupler-check: %s", verdict.detail);
+        Say(SAY_ERROR, "coupler-check: %s", verdict.detail.c_str());
     else if (verdict.code == EXIT_PASSED)
         Say(SAY_ALWAYS, "BESTANDEN");
     else if (verdict.code == EXIT_CANNOT_RUN)
-        Say(SAY_ALWAYS, "%s", verdict.detail);
+        Say(SAY_ALWAYS, "%s", verdict.detail.c_str());
     else
-        Say(SAY_ALWAYS, "%s: %s", verdict.word, verdict.detail);
+        Say(SAY_ALWAYS, "%s: %s", verdict.word, verdict.detail.c_str());
     return verdict.code;
 }
 
@@ -130,7 +144,7 @@ int Run(const CheckOptions& options)
     Verdict verdict = {EXIT_CANNOT_RUN, "NICHT MÖGLICH", ""};
     int32_t port = OpenPort(settings, options.port, &reason);
     if (port < 0) {
-        snprintf(verdict.detail, sizeof verdict.detail, "COM%d %s", options.port, reason);
+        verdict.detail = StepText("COM%d %s", options.port, reason);
         return Finish(options, verdict, false);
     }
     SerialLines serial;
@@ -146,18 +160,16 @@ int Run(const CheckOptions& options)
             RunStep(&lines, step, options.repeat, &result);
             if (LinesFailed(&lines))
                 break;
-            Say(SAY_NORMAL, "%-3s %-23s %-12s erwartet %s; gelesen %s", result.label, result.name,
-                OUTCOME_WORDS[result.outcome], result.expected, result.read);
+            SayStep(result);
             if (result.outcome > first.outcome)
                 first = result;
         }
-    // The chips behind a coupler whose wiring passed.
+    // The chips behind a coupler whose wiring passed. A scan that ended with
+    // the port is no step: the verdict tells.
     if (options.expecting && first.outcome == STEP_OK && !LinesFailed(&lines) && mismatch == 0) {
-        StepResult result;
         CheckBus(&lines, options.expected, &result);
         if (!LinesFailed(&lines)) {
-            Say(SAY_NORMAL, "%-3s %-23s %-12s erwartet %s; gelesen %s", result.label, result.name,
-                OUTCOME_WORDS[result.outcome], result.expected, result.read);
+            SayStep(result);
             first = result;
         }
     }
@@ -167,19 +179,19 @@ int Run(const CheckOptions& options)
     SerialClose(port);
 
     if (mismatch > 0) {
-        RefusedSettings(mismatch, verdict.detail, sizeof verdict.detail);
+        char words[120];
+        RefusedSettings(mismatch, words, sizeof words);
+        verdict.detail = words;
     } else if (mismatch < 0 || LinesLost(&lines)) {
-        snprintf(verdict.detail, sizeof verdict.detail, "Schnittstelle verloren");
+        verdict.detail = "Schnittstelle verloren";
     } else if (LinesStopped(&lines)) {
-        verdict = {EXIT_INCOMPLETE, "ABGEBROCHEN", ""};
-        snprintf(verdict.detail, sizeof verdict.detail, "in Schritt %s", result.label);
+        verdict = {EXIT_INCOMPLETE, "ABGEBROCHEN", StepText("in Schritt %s", result.label)};
     } else if (first.outcome == STEP_OK) {
         verdict = {EXIT_PASSED, "BESTANDEN", ""};
     } else {
         bool failed = first.outcome == STEP_FAILED;
-        verdict = {failed ? EXIT_FAILED : EXIT_INCOMPLETE, failed ? "NICHT BESTANDEN" : "UNVOLLSTÄNDIG", ""};
-        snprintf(verdict.detail, sizeof verdict.detail, "%s %s%s", first.label, first.name,
-                 failed ? "" : " übersprungen");
+        verdict = {failed ? EXIT_FAILED : EXIT_INCOMPLETE, failed ? "NICHT BESTANDEN" : "UNVOLLSTÄNDIG",
+                   StepText("%s %s%s", first.label, first.name, failed ? "" : " übersprungen")};
     }
     return Finish(options, verdict, true);
 }

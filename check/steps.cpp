@@ -27,12 +27,25 @@ constexpr double WATCH_MIN_MS = 5;
 // What step 2 measured; written by it, read through MeasuredSettleTimes.
 SettleTimes settle = {0, 0, 0, 0};
 
+std::string StepTextList(const char* format, va_list arguments)
+{
+    va_list measure;
+    va_copy(measure, arguments);
+    int length = vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (length <= 0)
+        return std::string();
+    std::vector<char> text(static_cast<size_t>(length) + 1);
+    vsnprintf(text.data(), text.size(), format, arguments);
+    return std::string(text.data(), static_cast<size_t>(length));
+}
+
 void Fail(StepResult* result, const char* format, ...)
 {
     result->outcome = STEP_FAILED;
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(result->read, sizeof result->read, format, arguments);
+    result->read = StepTextList(format, arguments);
     va_end(arguments);
 }
 
@@ -46,8 +59,7 @@ void SdaReleased(Lines* lines, int, StepResult* result)
 void SdaDriven(Lines* lines, int repeat, StepResult* result)
 {
     *result = {"2", "SDA auf Masse", STEP_OK, "", ""};
-    snprintf(result->expected, sizeof result->expected, "DSR folgt DTR binnen %.0f ms, %d mal aus und an",
-             SETTLE_LIMIT_MS, repeat);
+    result->expected = StepText("DSR folgt DTR binnen %.0f ms, %d mal aus und an", SETTLE_LIMIT_MS, repeat);
     std::vector<double> times;
     for (int i = 1; i <= repeat && result->outcome == STEP_OK; i++) {
         Say(SAY_PROGRESS, "Schritt 2: %d von %d", i, repeat);
@@ -71,8 +83,8 @@ void SdaDriven(Lines* lines, int repeat, StepResult* result)
     size_t n = times.size();
     settle = {times[0], n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2, times[n - 1],
               static_cast<int>(n)};
-    snprintf(result->read, sizeof result->read, "Einschwingzeit min %.2f, Median %.2f, max %.2f ms",
-             settle.min, settle.median, settle.max);
+    result->read = StepText("Einschwingzeit min %.2f, Median %.2f, max %.2f ms", settle.min, settle.median,
+                            settle.max);
 }
 
 void SclQuiet(Lines* lines, int repeat, StepResult* result)
@@ -81,8 +93,7 @@ void SclQuiet(Lines* lines, int repeat, StepResult* result)
     int edges = repeat + repeat % 2;
     double window = settle.count ? 2 * settle.max + WATCH_MIN_MS : SETTLE_LIMIT_MS;
     *result = {"3", "SCL stört SDA nicht", STEP_OK, "", "DSR unverändert"};
-    snprintf(result->expected, sizeof result->expected,
-             "DSR bleibt 1 und 0 bei je %d RTS-Wechseln, je %.0f ms lang", edges, window);
+    result->expected = StepText("DSR bleibt 1 und 0 bei je %d RTS-Wechseln, je %.0f ms lang", edges, window);
     for (int dtr = 1; dtr >= 0 && result->outcome == STEP_OK; dtr--) {
         double taken = LinesSwitch(lines, LINE_SDA_OUT, dtr) ? LinesWaitLevel(lines, LINE_SDA_IN, dtr, SETTLE_LIMIT_MS) : -2;
         if (taken == -1 || taken > SETTLE_LIMIT_MS)
@@ -141,8 +152,7 @@ const HandStep HAND_STEPS[] = {
 
 void ByHand(Lines* lines, const HandStep& step, StepResult* result)
 {
-    *result = {step.label, step.name, STEP_SKIPPED, "", ""};
-    snprintf(result->expected, sizeof result->expected, "%s", step.expected);
+    *result = {step.label, step.name, STEP_SKIPPED, step.expected, ""};
     Say(SAY_ALWAYS, "%s %s: %s (s = überspringen)", step.label, step.name, step.request);
     // Keys typed before the question answer nothing; a line is read only
     // after a settle time, from its idle level on, so that a level left over
@@ -151,7 +161,7 @@ void ByHand(Lines* lines, const HandStep& step, StepResult* result)
     KeysDiscard();
     double start = LinesNow(lines), switched = start;
     int phase = 0, lineState = 1, switches = 0;
-    while (!*result->read) {
+    while (result->read.empty()) {
         int key = KeyWithin(step.blinks ? 10 : 1);
         double now = LinesNow(lines);
         if (!step.blinks && now - start >= SETTLE_LIMIT_MS) {
@@ -160,19 +170,19 @@ void ByHand(Lines* lines, const HandStep& step, StepResult* result)
                 return;
             if (level == (phase == 1 ? step.active : !step.active) && ++phase == 3) {
                 result->outcome = STEP_OK;
-                snprintf(result->read, sizeof result->read, "%s", step.expected);
+                result->read = step.expected;
             }
         }
         // An answer counts once the LED has been off and on again.
         if (step.blinks && switches >= 2 && (key == 'j' || key == 'n')) {
             result->outcome = key == 'j' ? STEP_OK : STEP_FAILED;
-            snprintf(result->read, sizeof result->read, "%s", key == 'j' ? "blinkt" : "blinkt nicht");
+            result->read = key == 'j' ? "blinkt" : "blinkt nicht";
         } else if (key == 's') {
-            snprintf(result->read, sizeof result->read, "nichts (Taste s)");
+            result->read = "nichts (Taste s)";
         } else if (key < 0 && step.blinks) {
-            snprintf(result->read, sizeof result->read, "nichts (keine Eingabe mehr)");
+            result->read = "nichts (keine Eingabe mehr)";
         } else if (now - start > PERSON_LIMIT_MS) {
-            snprintf(result->read, sizeof result->read, "nichts in %.0f s", PERSON_LIMIT_MS / 1000);
+            result->read = StepText("nichts in %.0f s", PERSON_LIMIT_MS / 1000);
         } else if (LinesStopped(lines)) {
             return;
         }
@@ -200,3 +210,12 @@ void RunStep(Lines* lines, int step, int repeat, StepResult* result)
 }
 
 SettleTimes MeasuredSettleTimes() { return settle; }
+
+std::string StepText(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    std::string text = StepTextList(format, arguments);
+    va_end(arguments);
+    return text;
+}

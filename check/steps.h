@@ -4,6 +4,8 @@
 // requested leaves its result unfinished: LinesLost and LinesStopped tell.
 #pragma once
 
+#include <string>
+
 #include "line/lines.h"
 
 // In rising weight: the verdict names the first step of the heaviest outcome.
@@ -13,9 +15,12 @@ struct StepResult {
     const char* label;  // "1" .. "4", "5a" .. "5d"
     const char* name;   // what the step checks
     StepOutcome outcome;
-    char expected[120];
-    char read[120];
+    std::string expected;
+    std::string read;
 };
+
+// printf into a string of the text's own length: no text a step builds is cut.
+std::string StepText(const char* format, ...);
 
 // Steps 0 to 3 (shown as 1 to 4) are automatic; the four after them need a
 // hand on the coupler.

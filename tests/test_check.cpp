@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -38,12 +39,26 @@ bool EndsWith(const std::string& output, const std::string& text)
     return output.size() >= text.size() && output.compare(output.size() - text.size(), text.size(), text) == 0;
 }
 
+// How many rows of the record at log say text; the record is deleted.
+size_t RowsSaying(const std::string& log, const std::string& text)
+{
+    std::string rows = Slurp(log);
+    DeleteFileA(log.c_str());
+    size_t count = 0;
+    for (size_t at = 0; (at = rows.find(text, at)) != std::string::npos; at++)
+        count++;
+    EXPECT_NE(0u, count) << rows;
+    return count;
+}
+
 // What the person does at a question: after some time, type keys, pull a
-// line ("SDA", "INT") for 50 ms, or "hold" or "release" SDA.
+// line ("SDA", "INT") for 50 ms, or "hold" or "release" SDA; or, once a text
+// shows, what act does to the coupler.
 struct Answer {
     const char* question;
     DWORD afterMs;
     const char* keys;
+    std::function<bool()> act = nullptr;
 };
 
 Result RunAnswering(const std::string& arguments, const std::string& early, const std::vector<Answer>& answers)
@@ -59,7 +74,9 @@ Result RunAnswering(const std::string& arguments, const std::string& early, cons
             seen[i] = 1;
             bool sda = !strcmp(a.keys, "SDA"), intLine = !strcmp(a.keys, "INT");
             DWORD done;
-            if (!strcmp(a.keys, "hold") || !strcmp(a.keys, "release"))
+            if (a.act)
+                EXPECT_TRUE(a.act()) << a.question;
+            else if (!strcmp(a.keys, "hold") || !strcmp(a.keys, "release"))
                 CouplerHoldSda(3, a.keys[0] == 'h');
             else if (!sda && !intLine)
                 WriteFile(input, a.keys, static_cast<DWORD>(strlen(a.keys)), &done, nullptr);
@@ -171,12 +188,7 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
         EXPECT_TRUE(EndsWith(result.output, "\nSchnittstelle verloren\n") && !Has(result.output, "BESTANDEN"))
             << result.output;
     }
-    std::string rows = Slurp(log);
-    DeleteFileA(log.c_str());
-    size_t count = 0;
-    for (size_t at = 0; (at = rows.find(u8";NICHT MÖGLICH;Schnittstelle verloren;", at)) != std::string::npos; at++)
-        count++;
-    EXPECT_EQ(pulls.size(), count) << rows;
+    EXPECT_EQ(pulls.size(), RowsSaying(log, u8";NICHT MÖGLICH;Schnittstelle verloren;"));
 }
 
 TEST_F(CheckTest, HealthyRunReportsEveryStepAndLeavesTheLinesReleased)
@@ -306,6 +318,108 @@ TEST_F(CheckTest, StepsByHandWaitForThePersonNotForEarlyKeysOrStaleLevels)
                              u8"5d  INT auf Masse           übersprungen"})
         EXPECT_TRUE(Has(result.output, line)) << line << result.output;
     EXPECT_TRUE(EndsWith(result.output, u8"\nUNVOLLSTÄNDIG: 5b LED SCL übersprungen\n")) << result.output;
+}
+
+TEST_F(CheckTest, EveryRowHasTheHeadersFieldsAndTheVerdictItsWholeText)
+{
+    // Faults that land once step 3 has passed, while step 4 reads CTS (10 ms a
+    // request): the bus step finds the coupler's wiring gone bad.
+    auto late = [](std::function<bool()> act) { return std::vector<Answer>{{"\n3   SCL", 0, "", act}}; };
+    auto skip = [](const char* question) { return Answer{question, 100, "s"}; };
+    const std::string many = "08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,18,19,1a,1b,1c,1d,1e,1f,50";
+    const struct {
+        std::string arguments;
+        std::function<bool()> setUp;
+        std::vector<Answer> answers;
+        DWORD code;
+        std::string verdict;  // the output's last line
+        std::string shown;    // a step line's words
+        std::string row;      // the row's result and first failure
+    } cases[] = {
+        {"", [] { return true; }, {}, 0, "BESTANDEN", "4   INT in Ruhe             ok", ";nein;BESTANDEN;;0,"},
+        {"", [] { return CouplerSetFault(3, FAULT_INT_STUCK_LOW); }, {}, 1, "NICHT BESTANDEN: 4 INT in Ruhe", "gelesen CTS 1", ";NICHT BESTANDEN;4 INT in Ruhe;0,"},
+        {" --interactive", [] { return true; }, {skip("5a LED"), {"5b LED", 700, "n"}, skip("5c SDA"), skip("5d INT")}, 1,
+         "NICHT BESTANDEN: 5b LED SCL", u8"5a  LED SDA                 übersprungen", ";ja;NICHT BESTANDEN;5b LED SCL;0,"},
+        {" --interactive", [] { return true; }, {skip("5a LED"), skip("5b LED"), skip("5c SDA"), skip("5d INT")}, 3,
+         u8"UNVOLLSTÄNDIG: 5a LED SDA übersprungen", "5d  INT auf Masse", u8";ja;UNVOLLSTÄNDIG;5a LED SDA übersprungen;0,"},
+        {"", [] { return CouplerVanishAfter(3, 3); }, {}, 2, "Schnittstelle verloren", "", u8";NICHT MÖGLICH;Schnittstelle verloren;;;\r\n"},
+        {"", [] { return CouplerSetAdapter(3, 0, 0, true); }, {}, 2, u8"Einstellung Handshake nicht übernommen", "",
+         u8";NICHT MÖGLICH;Einstellung Handshake nicht übernommen;;;\r\n"},
+        {"", [] { return CouplerPortPresent(3, false); }, {}, 2, "coupler-check: COM3 gibt es nicht", "", u8";NICHT MÖGLICH;COM3 gibt es nicht;;;\r\n"},
+        {" --expect 20,21,22,23,24,25,26,27,38,39,3a,3b,3c,3d", [] { return CouplerSetChips(3, 7); }, {}, 1,
+         "NICHT BESTANDEN: Bus 21 fehlt, 22 fehlt, 23 fehlt, 24 fehlt, 25 fehlt, 26 fehlt, 27 fehlt, 38 fehlt, 39 fehlt, 3a fehlt, "
+         "3b fehlt, 3c fehlt, 3d fehlt, 48 zu viel, 50 zu viel", "gelesen 20 48 50",
+         ";NICHT BESTANDEN;Bus 21 fehlt, 22 fehlt, 23 fehlt, 24 fehlt, 25 fehlt, 26 fehlt, 27 fehlt, 38 fehlt, 39 fehlt, 3a fehlt, "
+         "3b fehlt, 3c fehlt, 3d fehlt, 48 zu viel, 50 zu viel;0,"},
+        {" --expect " + many, [] { return CouplerSetChips(3, 7); }, {}, 1,
+         "NICHT BESTANDEN: Bus 08 fehlt, 09 fehlt, 0a fehlt, 0b fehlt, 0c fehlt, 0d fehlt, 0e fehlt, 0f fehlt, 10 fehlt, 11 fehlt, "
+         "12 fehlt, 13 fehlt, 14 fehlt, 15 fehlt, 16 fehlt, 17 fehlt, 18 fehlt, 19 fehlt, 1a fehlt, 1b fehlt und 6 weitere",
+         "erwartet 08 09 0a 0b 0c 0d 0e 0f 10 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d 1e 1f 50; gelesen 20 48 50",
+         ";NICHT BESTANDEN;Bus 08 fehlt, 09 fehlt, 0a fehlt, "},
+        {" --repeat 10 --expect 50", [] { return CouplerSetChips(3, 1) && CouplerSetAdapter(3, 0, 10); },
+         late([] { return CouplerSetBusFault(3, BUS_NO_PULLUP); }), 1, "NICHT BESTANDEN: Bus blockiert",
+         u8"gelesen SDA bleibt auf Masse: Pull-up und Bausteine prüfen", ";NICHT BESTANDEN;Bus blockiert;"},
+        {" --repeat 10 --expect 50", [] { return CouplerSetChips(3, 1) && CouplerSetAdapter(3, 0, 10); },
+         late([] { return CouplerSetFault(3, FAULT_SDA_STUCK_HIGH); }), 1, "NICHT BESTANDEN: Bus SDA folgt DTR nicht",
+         u8"gelesen DSR bleibt an: SDA-Treiber des Kopplers prüfen", ";NICHT BESTANDEN;Bus SDA folgt DTR nicht;"},
+        {" --repeat 10 --expect 50", [] { return CouplerSetChips(3, 1) && CouplerSetAdapter(3, 0, 10); },
+         late([] { return CouplerSetAdapter(3, 60, 10); }), 1, "NICHT BESTANDEN: Bus Adapter zu langsam",
+         u8" ms (höchstens 50 ms): anderen Adapter nehmen", ";NICHT BESTANDEN;Bus Adapter zu langsam;"},
+    };
+    std::string log = TempPath("chk");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.verdict);
+        ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && c.setUp());
+        size_t rowAt = Slurp(log).size();
+        Result result = RunAnswering("COM3 --repeat 2 --log " + log + c.arguments, "", c.answers);
+        EXPECT_EQ(c.code, result.code);
+        EXPECT_TRUE(EndsWith(result.output, "\n" + c.verdict + "\n") || result.output == c.verdict + "\n") << result.output;
+        EXPECT_TRUE(Has(result.output, c.shown)) << result.output;
+        std::string row = Slurp(log).substr(rowAt);
+        EXPECT_TRUE(Has(row, ";COM3;") && Has(row, c.row)) << row;
+        // Whatever stopped the run, the lines were left on for the close.
+        if (!Has(c.row, "verloren") && !Has(c.row, "gibt es nicht")) {
+            EXPECT_EQ(3, CouplerLinesAtClose(3));
+        }
+    }
+    std::string rows = Slurp(log);
+    DeleteFileA(log.c_str());
+    size_t count = 0;
+    for (size_t at = rows.find("\r\n") + 2, end; (end = rows.find("\r\n", at)) != std::string::npos; at = end + 2, count++)
+        EXPECT_EQ(9, std::count(rows.begin() + at, rows.begin() + end, ';')) << rows.substr(at, end - at);
+    EXPECT_EQ(sizeof cases / sizeof cases[0], count) << rows;
+}
+
+TEST_F(CheckTest, AnAdapterPulledDuringTheBusStepLosesThePortAndTheScanCountsForNothing)
+{
+    // The wiring steps at 1 ms a request, so that step 3 samples alike in
+    // every run; the scan at full speed. The requests of the wiring steps and
+    // of the whole run with the scan spread the pulls over the bus step.
+    auto run = [](const std::string& arguments, int64_t* requests) {
+        int64_t before = CouplerLineRequests(3);
+        EXPECT_TRUE(CouplerSetChips(3, 7) && CouplerSetAdapter(3, 0, 1));
+        Result result = RunCheck(arguments, "", [](const std::string& out, HANDLE) {
+            Has(out, "\n4   INT") && CouplerSetAdapter(3, 0, 0);
+        });
+        *requests = CouplerLineRequests(3) - before;
+        return result;
+    };
+    int64_t wiring = 0, whole = 0, made = 0;
+    ASSERT_EQ(0u, run("COM3 --repeat 1", &wiring).code);
+    ASSERT_EQ(0u, run("COM3 --repeat 1 --expect 50,20,48", &whole).code);
+    std::string log = TempPath("chk");
+    for (int part = 1; part <= 6; part++) {
+        int pull = static_cast<int>(wiring + (whole - wiring) * part / 7);
+        SCOPED_TRACE(std::to_string(pull) + " of " + std::to_string(whole) + ", wiring " + std::to_string(wiring));
+        ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && CouplerVanishAfter(3, pull));
+        Result result = run("COM3 --repeat 1 --expect 50,20,48 --log " + log, &made);
+        EXPECT_EQ(2u, result.code);
+        // The wiring passed, the scan that ended with the port has no line.
+        EXPECT_TRUE(Has(result.output, "\n4   INT in Ruhe             ok") && !Has(result.output, "\nBus ") &&
+                    EndsWith(result.output, "\nSchnittstelle verloren\n") && !Has(result.output, "BESTANDEN"))
+            << result.output;
+    }
+    EXPECT_EQ(6u, RowsSaying(log, u8";NICHT MÖGLICH;Schnittstelle verloren;0,"));
 }
 
 }  // namespace
