@@ -115,13 +115,11 @@ bool LogAppend(const char* path, const char* fields, char* reason, int size)
         written =
             SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ReadFile(file, &last, 1, &done, nullptr);
     }
-    // Each character takes at most three bytes; a row the conversion cannot
-    // take is not written as an empty one.
-    std::string bytes(3 * row.size(), '\0');
-    int size8 = ToUtf8(row.c_str(), &bytes[0], static_cast<int>(bytes.size()));
-    written = written && size8 > 0 && (length.QuadPart > 0 || Write(file, HEADER, sizeof HEADER - 1)) &&
-              (last == '\n' || Write(file, "\r\n", 2)) && Write(file, bytes.data(), static_cast<DWORD>(size8)) &&
-              FlushFileBuffers(file);
+    // A row the conversion cannot take is not written as an empty one.
+    std::string bytes = ToUtf8(row.c_str());
+    written = written && !bytes.empty() && (length.QuadPart > 0 || Write(file, HEADER, sizeof HEADER - 1)) &&
+              (last == '\n' || Write(file, "\r\n", 2)) &&
+              Write(file, bytes.data(), static_cast<DWORD>(bytes.size())) && FlushFileBuffers(file);
     if (!written)
         snprintf(reason, size, "Zeile nicht geschrieben (Fehler %lu)", GetLastError());
     CloseHandle(file);

@@ -12,6 +12,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
 namespace {
 
 // Output state, set by OutputStart and kept for the process.
@@ -23,11 +25,15 @@ DWORD progressOn = STD_OUTPUT_HANDLE;  // the standard handle that progress text
 DWORD startTicks = 0;     // GetTickCount at OutputStart
 DWORD progressTicks = 0;  // GetTickCount of the last progress text
 
-// The program's Windows-1252 text as UTF-16; its length without the end.
-int ToWide(const char* text, WCHAR (&wide)[1024])
+// The program's Windows-1252 text as UTF-16, whole (every byte has a
+// character in that code page).
+std::wstring Wide(const char* text)
 {
-    int length = MultiByteToWideChar(1252, 0, text, -1, wide, 1024);
-    return length > 1 ? length - 1 : 0;
+    int length = MultiByteToWideChar(1252, 0, text, -1, nullptr, 0);
+    std::wstring wide(length > 1 ? static_cast<size_t>(length) : 1, L'\0');
+    MultiByteToWideChar(1252, 0, text, -1, &wide[0], length);
+    wide.resize(length > 1 ? static_cast<size_t>(length - 1) : 0);
+    return wide;
 }
 
 void Write(DWORD which, const char* text)
@@ -35,12 +41,12 @@ void Write(DWORD which, const char* text)
     HANDLE handle = GetStdHandle(which);
     DWORD done = 0;
     if (which == STD_OUTPUT_HANDLE ? outConsole : GetConsoleMode(handle, &done)) {
-        WCHAR wide[1024];
-        WriteConsoleW(handle, wide, ToWide(text, wide), &done, nullptr);
+        std::wstring wide = Wide(text);
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &done, nullptr);
         return;
     }
-    char bytes[3072];
-    WriteFile(handle, bytes, ToUtf8(text, bytes, sizeof bytes), &done, nullptr);
+    std::string bytes = ToUtf8(text);
+    WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
 }
 
 // Keys from a standard input that is no console: a thread blocks in ReadFile
@@ -74,10 +80,8 @@ DWORD WINAPI ReadKeys(void* input)
 
 void WipeProgress()
 {
-    char blanks[100];
-    snprintf(blanks, sizeof blanks, "\r%*s\r", progressShown, "");
     if (progressShown)
-        Write(progressOn, blanks);
+        Write(progressOn, ("\r" + std::string(static_cast<size_t>(progressShown), ' ') + "\r").c_str());
     progressShown = 0;
 }
 
@@ -103,38 +107,47 @@ void Say(Channel channel, const char* format, ...)
         (progress && (quietRun || !(which == STD_OUTPUT_HANDLE ? outConsole : errConsole) ||
                       now - startTicks < 1000 || now - progressTicks < 100)))
         return;
-    char text[1000];
-    va_list arguments;
+    // Formatted whole, however long: a verdict is never cut.
+    va_list arguments, again;
     va_start(arguments, format);
-    int length = vsnprintf(text, sizeof text - 1, format, arguments);
+    va_copy(again, arguments);
+    int length = vsnprintf(nullptr, 0, format, arguments);
     va_end(arguments);
-    length = length < 0 || length > 998 ? 998 : length;
+    std::string text(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
+    vsnprintf(&text[0], text.size(), format, again);
+    va_end(again);
+    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
     WipeProgress();
     if (progress) {
         progressTicks = now;
-        progressShown = length;
+        progressShown = static_cast<int>(text.size());
         progressOn = which;
     } else {
-        strcpy(text + length, "\n");
+        text += "\n";
     }
-    Write(which, text);
+    Write(which, text.c_str());
 }
 
-int ToUtf8(const char* text, char* bytes, int size)
+std::string ToUtf8(const char* text)
 {
-    WCHAR wide[1024];
-    int length = ToWide(text, wide);
-    return length ? WideCharToMultiByte(CP_UTF8, 0, wide, length, bytes, size, nullptr, nullptr) : 0;
+    std::wstring wide = Wide(text);
+    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                     nullptr, nullptr);
+    std::string bytes(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0)
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0], length, nullptr,
+                            nullptr);
+    return bytes;
 }
 
 void RefusedSettings(int mismatch, char* words, int size)
 {
     static const char* const NAMES[] = {"Baudrate", "Datenformat", "Handshake"};
-    int length = snprintf(words, size, "Einstellung");
+    std::string text = "Einstellung";
     for (int bit = 0; bit < 3; bit++)
         if (mismatch & (1 << bit))
-            length += snprintf(words + length, size - length, "%s %s", length > 11 ? "," : "", NAMES[bit]);
-    snprintf(words + length, size - length, " nicht übernommen");
+            text += std::string(text.size() > 11 ? ", " : " ") + NAMES[bit];
+    snprintf(words, static_cast<size_t>(size), "%s nicht übernommen", text.c_str());
 }
 
 void KeysStart()

@@ -3,6 +3,8 @@
 // reads.
 #pragma once
 
+#include <string>
+
 enum Channel {
     SAY_NORMAL,  // standard output, unless quiet
     SAY_ALWAYS,  // standard output, also when quiet (verdicts, questions)
@@ -21,8 +23,8 @@ enum Channel {
 void OutputStart(bool quiet);
 // One line (printf format; the line break is added, except to progress).
 void Say(Channel channel, const char* format, ...);
-// The text in UTF-8 (at most size bytes); its length.
-int ToUtf8(const char* text, char* bytes, int size);
+// The text in UTF-8, whole.
+std::string ToUtf8(const char* text);
 // "Einstellung Baudrate, Handshake nicht übernommen": what an open port did
 // not take of its settings (SerialSettingsMismatch's bits), in words.
 void RefusedSettings(int mismatch, char* words, int size);
