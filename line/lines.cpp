@@ -73,6 +73,17 @@ double Echo(Lines* lines, int level)
     }
 }
 
+// SDA on the wire with the master's SDA released, sampled after the echo
+// time even after a failure or a stop; -1 when the port cannot say.
+int ReleasedSda(Lines* lines)
+{
+    if (lines->kept[LINE_SDA_OUT] != 1)
+        Send(lines, LINE_SDA_OUT, 1);
+    lines->port.waitUntil(lines->port.data, lines->sdaMovedMs + lines->echoMs);
+    int32_t status = lines->port.status(lines->port.data);
+    return status < 0 ? -1 : (status & LINE_SDA_IN) != 0;
+}
+
 }  // namespace
 
 void LinesOpen(Lines* lines, const LinePort& port)
@@ -190,6 +201,14 @@ void LinesRelease(Lines* lines, bool transferOpen)
     // A STOP ends whatever a slave was doing: SDA goes low only while SCL is
     // low, then rises while SCL is high. A failed call no longer matters here.
     Send(lines, LINE_SCL_OUT, 0);
+    // Inside a transfer a slave may hold SDA low until SCL falls (its
+    // acknowledge, or a 0 bit it sends), and SDA could not rise for the STOP:
+    // as in the bus clear, SCL clocks with SDA released until SDA reads high,
+    // nine times at most.
+    for (int clocks = 0; transferOpen && clocks < 9 && ReleasedSda(lines) == 0; clocks++) {
+        Send(lines, LINE_SCL_OUT, 1);
+        Send(lines, LINE_SCL_OUT, 0);
+    }
     Send(lines, LINE_SDA_OUT, 0);
     Send(lines, LINE_SCL_OUT, 1);
     Send(lines, LINE_SDA_OUT, 1);

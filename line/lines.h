@@ -104,7 +104,9 @@ bool LinesStopped(const Lines* lines);
 // Leaves SDA and SCL high whatever failed before, with the standard-mode
 // gaps: where a transfer may be open (transferOpen) or a level is not known,
 // a STOP (SCL low, SDA low, SCL high, SDA high), which ends any slave's
-// transfer. Calls the port even after a failure or a stop; safe to call twice.
+// transfer; in an open transfer SCL first clocks, SDA released, until a slave
+// lets go of SDA (nine clocks at most). Calls the port even after a failure or
+// a stop; safe to call twice.
 void LinesRelease(Lines* lines, bool transferOpen);
 
 // The port's clock.

@@ -1,0 +1,189 @@
+// The I2C master on the bus model in this process (24C02 EEPROM at 0x50,
+// PCF8574 port at 0x20, LM75 sensor at 0x48), on a simulated clock, behind
+// adapters of several kinds. Expected values are the I2C rules' and the
+// datasheets'; the bus's decoded transfers show what went over the wire.
+#include <gtest/gtest.h>
+
+#include "i2c/chips.h"
+#include "i2c/messages.h"
+#include "tests/host/bus_port.h"
+
+namespace {
+
+// Standard mode: SCL low, START set-up and bus free are 4.7 us at least.
+constexpr double GAP_MS = 0.0047 - 1e-9;
+
+// One job: a fresh bus behind the port, the engine and the master on it.
+struct Job {
+    BusPort port;
+    Lines lines{};
+    I2cMaster master{};
+    explicit Job(uint32_t chips = BUS_CHIPS_ALL) : port(chips) {}
+    I2cStatus Begin() { return LinesOpen(&lines, port.Port()), BitsBegin(&master, &lines); }
+};
+
+std::string Hex(const uint8_t* bytes, int count)
+{
+    std::string text;
+    for (int i = 0; i < count; i++)
+        text += std::string(i ? " " : "") + "0123456789ABCDEF"[bytes[i] >> 4] + "0123456789ABCDEF"[bytes[i] & 15];
+    return text;
+}
+
+// What a step gave: the bytes read, or the status when it was not OK.
+std::string Said(I2cStatus status, const std::string& read = "")
+{
+    const char* const names[] = {"", "NACK", "NACK_DATA", "BLOCKED", "SDA_STUCK_HIGH", "DSR_NEVER_HIGH",
+                                 "ADAPTER_TOO_SLOW", "LINE_FAILED"};
+    return status == I2C_OK ? read : names[status];
+}
+
+// Transfers in turn: address, bytes written, count read; what each read, joined.
+std::string Transfers(Job& j, std::vector<std::tuple<int, std::vector<uint8_t>, int>> transfers)
+{
+    std::string said;
+    for (auto& [address, out, count] : transfers) {
+        uint8_t in[4] = {};
+        I2cStatus status = I2cTransfer(&j.master, address, out.data(), static_cast<int>(out.size()), in, count);
+        std::string one = Said(status, Hex(in, count));
+        said += (said.empty() || one.empty() ? "" : " ") + one;
+    }
+    return said;
+}
+
+
+TEST(Master, TransfersReadRightBehindEveryAdapterThatWorks)
+{
+    const struct {
+        void (*adapter)(BusPort* port);
+        I2cStatus begin;
+        double echoFrom, echoTo;  // the slowest round of the measurement, ms
+    } adapters[] = {
+        {[](BusPort*) {}, I2C_OK, 0, 0},
+        // Late by 2, 7 and 3 ms in the three rounds, 7 ms afterwards: only the slowest round reads right.
+        {[](BusPort* p) { p->costMs = 0.25, p->lateMs = {2, 2, 7, 3, 7}; }, I2C_OK, 7, 7.25},
+        // One sample in the slowest round shows DSR following at once.
+        {[](BusPort* p) { p->costMs = 0.25, p->lateMs = {1, 1, 6, 1, 6}, p->glitchAfterFall = 2; }, I2C_OK, 6, 6.25},
+        {[](BusPort* p) { p->costMs = 1, p->lateMs = {60}; }, I2C_ADAPTER_TOO_SLOW, 60, 61},
+        // DSR never shows DTR's fall (nor anything after it): SDA cannot be driven.
+        {[](BusPort* p) { p->costMs = 1, p->lateMs = {0, 1e9}; }, I2C_SDA_STUCK_HIGH, 0, 0},
+        {[](BusPort* p) { BusSetFault(&p->bus, BUS_FAULT_NO_PULLUP, 0); }, I2C_DSR_NEVER_HIGH, 0, 0},
+        // The EEPROM stuck sending 00 from before the job: the bus clear frees it.
+        {[](BusPort* p) { BusSetFault(&p->bus, BUS_FAULT_STUCK_SLAVE, 0); }, I2C_OK, 0, 0},
+    };
+    const struct {
+        std::string (*run)(Job& job);
+        const char *said, *log;  // the log without the polls of the write cycles
+    } steps[] = {
+        // The 24C02's address pointer is 0 after power-up; a random read joins with a repeated START.
+        {[](Job& j) { return Transfers(j, {{0x50, {}, 3}}); }, "3C A5 0F", "S 50 R A 3C A A5 A 0F N P\n"},
+        {[](Job& j) { return Transfers(j, {{0x50, {5}, 2}}); }, "81 7E", "S 50 W A 05 A Sr 50 R A 81 A 7E N P\n"},
+        // LM75 T_OS -5.5 degC: 9-bit two's complement 1 1111 0101 in the top bits, MSB first.
+        {[](Job& j) { return Transfers(j, {{0x48, {3, 0xFA, 0x80}, 0}, {0x48, {3}, 2}}); }, "FA 80",
+         "S 48 W A 03 A FA A 80 A P\nS 48 W A 03 A Sr 48 R A FA A 80 N P\n"},
+        // The configuration: pointer 1, then one byte (fault queue 6, O.S. active high).
+        {[](Job& j) { return Transfers(j, {{0x48, {1, 0x1C}, 0}, {0x48, {1}, 1}}); }, "1C",
+         "S 48 W A 01 A 1C A P\nS 48 W A 01 A Sr 48 R A 1C N P\n"},
+        // An image across a page boundary that ends at the chip's last byte, FF.
+        {[](Job& j) {
+             uint8_t image[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}, back[13] = {};
+             I2cStatus status = EepromWrite(&j.master, 0x50, 0xF3, image, 13, 8);
+             status = status ? status : EepromRead(&j.master, 0x50, 0xF3, back, 13);
+             return Said(status, Hex(back, 13));
+         },
+         "01 02 03 04 05 06 07 08 09 0A 0B 0C 0D",
+         "S 50 W A F3 A 01 A 02 A 03 A 04 A 05 A P\nS 50 W A F8 A 06 A 07 A 08 A 09 A 0A A 0B A 0C A 0D A P\nS 50 W A "
+         "F3 A Sr 50 R A 01 A 02 A 03 A 04 A 05 A 06 A 07 A 08 A 09 A 0A A 0B A 0C A 0D N P\n"},
+        // A STOP while the EEPROM still sends (its byte acknowledged, the next starting with a 0) leaves
+        // SDA low; the next START's clear clocks the byte out, then START and STOP.
+        {[](Job& j) {
+             uint8_t byte;
+             BusEepromMemory(&j.port.bus)[1] = 0x00;
+             BitsStart(&j.master), BitsWrite(&j.master, 0xA1), BitsRead(&j.master, &byte, true);
+             std::string stop = Said(BitsStop(&j.master));
+             return stop + " " + Transfers(j, {{0x50, {}, 1}});
+         },
+         "BLOCKED 0F", "S 50 R A 3C A 00 N ? Sr P\nS 50 R A 0F N P\n"},
+        // SDA that nothing lets go of: low after the STOP; before the next START nine clocks, then given up.
+        {[](Job& j) {
+             BusSetFault(&j.port.bus, BUS_FAULT_NO_PULLUP, 0);
+             std::string said = Transfers(j, {{0x20, {}, 0}}) + " ";
+             int64_t rises = j.port.sclRises;
+             said += Transfers(j, {{0x20, {}, 0}}) + " ";
+             return said + std::to_string(j.port.sclRises - rises);
+         },
+         "BLOCKED BLOCKED 9", ""},
+    };
+    for (const auto& a : adapters)
+        for (const auto& s : steps) {
+            SCOPED_TRACE(std::to_string(&a - adapters) + ": " + s.log);
+            Job job;
+            a.adapter(&job.port);
+            memcpy(BusEepromMemory(&job.port.bus), "\x3C\xA5\x0F\xFF\xFF\x81\x7E", 7);
+            ASSERT_EQ(a.begin, job.Begin());
+            EXPECT_TRUE(job.lines.longestEchoMs >= a.echoFrom && job.lines.longestEchoMs <= a.echoTo)
+                << job.lines.longestEchoMs;
+            size_t from = job.port.log.size();
+            EXPECT_EQ(a.begin ? "" : s.said, a.begin ? "" : s.run(job));
+            BitsEnd(&job.master);
+            // The master keeps the levels it set: it never switches a line to the level it has.
+            EXPECT_EQ(0, job.port.repeats);
+            EXPECT_GE(job.port.minGapMs, GAP_MS);
+            std::string log = job.port.log.substr(from);
+            for (size_t at; (at = log.find("S 50 W N P\n")) != std::string::npos;)
+                log.erase(at, 11);
+            EXPECT_EQ(a.begin ? "" : s.log, log);
+        }
+}
+
+TEST(Master, ScanProbesSafelyAndFindsExactlyWhatAnswers)
+{
+    // A one-byte read at 30-37 and 50-5F, where a write can change or lock an EEPROM; writes elsewhere.
+    const struct {
+        uint32_t chips;
+        bool ackAll;        // every address answers: no held bus (a 24C16 alone answers at eight)
+        const char* found;  // or how many
+    } scans[] = {{BUS_CHIPS_ALL, false, "20 48 50"}, {BUS_CHIP_EEPROM, false, "50"},
+                 {BUS_CHIP_EXPANDER | BUS_CHIP_SENSOR, false, "20 48"}, {0, false, ""}, {0, true, "112"}};
+    for (const auto& s : scans) {
+        Job job(s.chips);
+        job.port.ackAll = s.ackAll;
+        ASSERT_EQ(I2C_OK, job.Begin());
+        bool found[128] = {};
+        EXPECT_EQ(I2C_OK, Scan(&job.master, 0x08, 0x77, found, nullptr));
+        std::string list, seen, log = job.port.log;
+        for (uint8_t address = 0x08; address <= 0x77; address++)
+            list += found[address] ? (list.empty() ? "" : " ") + Hex(&address, 1) : "";
+        for (size_t at = 0; (at = log.find("S ", at)) != std::string::npos; at += 2)
+            seen += log[at + 5];
+        EXPECT_EQ(s.found, s.ackAll ? std::to_string(std::count(found, found + 128, true)) : list);
+        EXPECT_EQ(std::string(40, 'W') + std::string(8, 'R') + std::string(24, 'W') + std::string(16, 'R') +
+                      std::string(24, 'W'), seen);
+    }
+}
+
+TEST(Master, APulledAdapterFailsTheJobAndTheReleaseLeavesTheBusIdle)
+{
+    // The echo measurement, then a random read of 00, for which the chip holds SDA low: the adapter
+    // pulled after every number of requests short of the whole job's (the first run).
+    for (int64_t pulled = -1, whole = 0; pulled < whole; pulled++) {
+        SCOPED_TRACE(pulled);
+        Job job;
+        job.port.pullAfter = pulled < 0 ? INT64_MAX : pulled;
+        BusEepromMemory(&job.port.bus)[0] = 0x00;
+        I2cStatus status = job.Begin();
+        EXPECT_EQ(pulled < 0 ? "00" : "LINE_FAILED", status ? Said(status) : Transfers(job, {{0x50, {0}, 1}}));
+        EXPECT_EQ(0, job.port.repeats);
+        whole = pulled < 0 ? job.port.requests : whole;
+        // Plugged in again: where a transfer may be open, or a switch was refused and its level is
+        // not known, the release ends with a STOP; both lines are left high.
+        job.port.pullAfter = INT64_MAX;
+        BitsEnd(&job.master);
+        EXPECT_EQ(1, job.port.line[LINE_SDA_OUT] & job.port.line[LINE_SCL_OUT]);
+        const std::string& log = job.port.log;
+        EXPECT_TRUE(log.empty() || log.compare(log.size() - 2, 2, "P\n") == 0) << log;
+        EXPECT_GE(job.port.minGapMs, GAP_MS);
+    }
+}
+
+}  // namespace
