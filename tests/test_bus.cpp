@@ -13,6 +13,7 @@
 
 #include "serial/serial.h"
 #include "tests/support/coupler_client.h"
+#include "tests/support/driver.h"
 
 namespace {
 
@@ -110,10 +111,10 @@ protected:
     int32_t handle = -1;
 };
 
-// An erased 24C02 with the given bytes at the given addresses.
-std::string Memory(std::initializer_list<std::pair<int, int>> bytes)
+// An erased EEPROM of size bytes (a 24C02 unless told) with the given bytes at the given addresses.
+std::string Memory(std::initializer_list<std::pair<int, int>> bytes, int size = 256)
 {
-    std::string memory(256, '\xFF');
+    std::string memory(size, '\xFF');
     for (const auto& b : bytes)
         memory[b.first] = (char)b.second;
     return memory;
@@ -410,6 +411,201 @@ TEST_F(Bus, SensorOsFollowsItsConfiguration)
             }
         }
     }
+}
+
+// The family's members as their datasheets give them: which addresses they
+// answer, how many word-address bytes, the page that a write wraps in, where
+// sequential reads roll over, the write cycle after a page write (the poll
+// NACKed) and both kinds of write protect. `content` is there before the
+// script, `after` is the array once the write cycle has ended.
+TEST_F(Bus, EepromFamilyMembersAddressPageAndRollOverAsTheirDatasheetsSay)
+{
+    using Bytes = std::initializer_list<std::pair<int, int>>;
+    const struct {
+        const char* type;
+        int size;
+        Bytes content;
+        CouplerWriteProtectKind protect;
+        const char* script;
+        const char* seen;
+        Bytes after;
+    } cases[] = {
+        // 24C16: P2..P0 select one of eight 256-byte blocks, so it answers at 0x50-0x57.
+        {"24c16", 2048, {}, WP_OFF, "S A0 P S AE P S B0 P S 9E P", "S 50 W A P\nS 57 W A P\nS 58 W N P\nS 4F W N P\n",
+         {}},
+        {"24c16", 2048, {{0x3A5, 0x5A}, {0x3A6, 0x5B}, {0x1A8, 0x18}}, WP_OFF, "S A6 A5 S A7 r r n P S A3 n P",
+         "S 53 W A A5 A Sr 53 R A 5A A 5B A FF N P\nS 51 R A 18 N P\n", {{0x3A5, 0x5A}, {0x3A6, 0x5B}, {0x1A8, 0x18}}},
+        {"24c16", 2048, {{0x7FF, 0xEE}, {0x000, 0xCD}}, WP_OFF, "S AE FF S AF r r n P",
+         "S 57 W A FF A Sr 57 R A EE A CD A FF N P\n", {{0x7FF, 0xEE}, {0x000, 0xCD}}},
+        {"24c16", 2048, {}, WP_OFF, "S A4 0E 10 11 12 P S A4 P", "S 52 W A 0E A 10 A 11 A 12 A P\nS 52 W N P\n",
+         {{0x20E, 0x10}, {0x20F, 0x11}, {0x200, 0x12}}},
+        {"24c16", 2048, {}, WP_ACK, "S A4 0E 10 P S A4 P", "S 52 W A 0E A 10 A P\nS 52 W A P\n", {}},
+        {"24c16", 2048, {}, WP_REFUSE, "S A4 0E 10 P S A4 P", "S 52 W A 0E A 10 N P\nS 52 W A P\n", {}},
+        // 24C256: A2..A0 at 0, two word-address bytes high first (bit 15 not used), 64-byte pages.
+        {"24c256", 32768, {{0x1234, 0x42}}, WP_OFF, "S A0 P S A2 P S A0 12 34 S A1 r n P S A0 92 34 S A1 n P",
+         "S 50 W A P\nS 51 W N P\nS 50 W A 12 A 34 A Sr 50 R A 42 A FF N P\nS 50 W A 92 A 34 A Sr 50 R A 42 N P\n",
+         {{0x1234, 0x42}}},
+        {"24c256", 32768, {{0x7FFF, 0xEE}, {0x0000, 0xCD}}, WP_OFF, "S A0 7F FF S A1 r r n P",
+         "S 50 W A 7F A FF A Sr 50 R A EE A CD A FF N P\n", {{0x7FFF, 0xEE}, {0x0000, 0xCD}}},
+        {"24c256", 32768, {}, WP_OFF, "S A0 01 3E 10 11 12 P S A0 P", "S 50 W A 01 A 3E A 10 A 11 A 12 A P\nS 50 W N P\n",
+         {{0x13E, 0x10}, {0x13F, 0x11}, {0x100, 0x12}}},
+        // Word address alone, or half of it, writes nothing and starts no write cycle.
+        {"24c256", 32768, {}, WP_OFF, "S A0 01 P S A0 01 3E P S A0 P", "S 50 W A 01 A P\nS 50 W A 01 A 3E A P\nS 50 W A P\n",
+         {}},
+        {"24c256", 32768, {}, WP_ACK, "S A0 00 00 77 P S A0 P", "S 50 W A 00 A 00 A 77 A P\nS 50 W A P\n", {}},
+        {"24c256", 32768, {}, WP_REFUSE, "S A0 00 00 77 P S A0 P", "S 50 W A 00 A 00 A 77 N P\nS 50 W A P\n", {}},
+        // The rest of the table: P0 alone on the 24C04, 7 address bits on the 24C01, 128-byte pages on the 24C512.
+        {"24c04", 512, {{0x1FF, 0x44}}, WP_OFF, "S A2 FF S A3 r n P S A4 P", "S 51 W A FF A Sr 51 R A 44 A FF N P\nS 52 W N P\n",
+         {{0x1FF, 0x44}}},
+        {"24c01", 128, {}, WP_OFF, "S A0 85 66 P", "S 50 W A 85 A 66 A P\n", {{0x05, 0x66}}},
+        {"24c512", 65536, {}, WP_OFF, "S A0 FF FE 01 02 03 P S A0 P", "S 50 W A FF A FE A 01 A 02 A 03 A P\nS 50 W N P\n",
+         {{0xFFFE, 0x01}, {0xFFFF, 0x02}, {0xFF80, 0x03}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + ": " + c.script);
+        ASSERT_TRUE(CouplerSetEepromType(COM, c.type));
+        ASSERT_TRUE(CouplerSetEeprom(COM, Memory(c.content, c.size)) && CouplerSetWriteProtectMode(COM, c.protect));
+        CouplerBusLog(COM);
+        EXPECT_EQ(Run(c.script), c.seen);
+        EXPECT_EQ(CouplerBusLog(COM), c.seen);
+        Sleep(8);
+        std::string bytes;
+        ASSERT_TRUE(CouplerEeprom(COM, &bytes));
+        EXPECT_EQ(bytes, Memory(c.after, c.size));
+    }
+    EXPECT_FALSE(CouplerSetEepromType(COM, "24c03"));
+    EXPECT_FALSE(CouplerSetEeprom(COM, Memory({}))) << "256 bytes for a 24C512";
+}
+
+// The folder of the daemon's state file, where it writes its log (a Linux path).
+std::string CouplerFolder()
+{
+    std::string state = getenv("COUPLER_STATE") ? getenv("COUPLER_STATE") : "";
+    return state.substr(0, state.rfind('/'));
+}
+
+bool WriteFileBytes(const std::string& linuxPath, const std::string& bytes)
+{
+    FILE* file = fopen(WindowsPath(linuxPath).c_str(), "wb");
+    bool written = file && fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return file && fclose(file) == 0 && written;
+}
+
+// A content file belongs to one chip: one of another size is refused (said on
+// the daemon's stderr) and never overwritten; one of the chip's size is its
+// content, and a page write reaches it.
+TEST_F(Bus, TheContentFileMustFitTheChip)
+{
+    std::string file = CouplerFolder() + "/test-eeprom-com5.bin", small = Memory({{0, 0x11}});
+    std::string large = Memory({{0x7FFF, 0x22}}, 32768), log = CouplerFolder() + "/daemon.log";
+    ASSERT_TRUE(WriteFileBytes(file, small) && CouplerSetEepromType(COM, "24c256"));
+    size_t logged = Slurp(WindowsPath(log)).size();
+    ASSERT_TRUE(CouplerSetEepromFile(COM, file));
+    EXPECT_TRUE(Has(Slurp(WindowsPath(log)).substr(logged), "holds 256 bytes, a 24C256 32768: not loaded"));
+    std::string bytes;
+    ASSERT_TRUE(CouplerEeprom(COM, &bytes));
+    EXPECT_EQ(bytes, Memory({}, 32768)) << "erased, not the file";
+    Run("S A0 00 00 33 P");
+    Sleep(60);
+    EXPECT_EQ(Slurp(WindowsPath(file)), small) << "the refused file is left alone";
+
+    ASSERT_TRUE(WriteFileBytes(file, large) && CouplerSetEepromFile(COM, file));
+    ASSERT_TRUE(CouplerEeprom(COM, &bytes));
+    EXPECT_EQ(bytes, large);
+    Run("S A0 40 00 44 P");
+    std::string saved;
+    for (int i = 0; i < 50 && (saved = Slurp(WindowsPath(file))) == large; ++i)
+        Sleep(10);
+    EXPECT_EQ(saved, Memory({{0x7FFF, 0x22}, {0x4000, 0x44}}, 32768));
+    ASSERT_TRUE(CouplerSetEepromFile(COM, ""));
+    DeleteFileA(WindowsPath(file).c_str());
+}
+
+// sigrok-cli's I2C decoder output ("i2c-1: Address write: 50") in the bus
+// log's format.
+std::string DecodedAsLog(const std::string& decoded)
+{
+    std::istringstream lines(decoded);
+    std::string line, log;
+    while (std::getline(lines, line)) {
+        std::string what = line.substr(line.find(": ") + 2);
+        std::string token = what == "Start" ? "S" : what == "Start repeat" ? "Sr" : what == "Stop" ? "P"
+                          : what == "ACK" ? "A" : what == "NACK" ? "N" : "";
+        if (what.rfind("Address write: ", 0) == 0 || what.rfind("Address read: ", 0) == 0)
+            token = what.substr(what.size() - 2) + (what[8] == 'w' ? " W" : " R");
+        else if (what.rfind("Data write: ", 0) == 0 || what.rfind("Data read: ", 0) == 0)
+            token = what.substr(what.size() - 2);
+        if (token.empty())
+            continue;
+        log += (log.empty() || log.back() == '\n' ? "" : " ") + token + (token == "P" ? "\n" : "");
+    }
+    return log;
+}
+
+// Runs a Linux command line through /bin/sh and waits for it (bounded by the
+// command itself); false when it could not be started. Wine's ntdll starts
+// Linux programs with __wine_unix_spawnvp; CreateProcess does not.
+bool RunLinux(const std::string& command)
+{
+    typedef LONG(WINAPI * Spawn)(char* const* argv, int wait);
+    Spawn spawn = reinterpret_cast<Spawn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "__wine_unix_spawnvp")));
+    std::string shell = "/bin/sh", option = "-c", line = command;
+    char* const argv[] = {&shell[0], &option[0], &line[0], nullptr};
+    return spawn && spawn(argv, 1) == 0;
+}
+
+// The daemon's trace of a scan, a register read and an EEPROM page write,
+// decoded by a logic analyzer's I2C decoder, holds the transfers of the bus
+// log: the dump keeps every line change in its order, with increasing times.
+TEST_F(Bus, TheTraceDecodesToTheBusLog)
+{
+    if (GetFileAttributesA(WindowsPath("/usr/bin/sigrok-cli").c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "sigrok-cli is not installed (scripts/setup installs it)";
+    std::string trace = CouplerFolder() + "/test-trace-com5.vcd";
+    ASSERT_TRUE(CouplerSetEepromType(COM, "24c16"));
+    CouplerBusLog(COM);
+    ASSERT_TRUE(CouplerTrace(COM, trace));
+    std::string log, seen;
+    char script[32];
+    for (int address = 0x08; address <= 0x77; ++address) {
+        // Safe probing: a read where EEPROMs may sit, a quick write elsewhere.
+        bool read = (address >= 0x30 && address <= 0x37) || (address >= 0x50 && address <= 0x5F);
+        snprintf(script, sizeof script, read ? "S %02X n P" : "S %02X P", address << 1 | read);
+        seen += Run(script);
+        if (address % 32 == 0)
+            log += CouplerBusLog(COM);  // the log ring keeps 512 events
+    }
+    seen += Run("S 90 00 S 91 r n P S A0 20 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 P ~8 S A0 P");
+    log += CouplerBusLog(COM);
+    ASSERT_TRUE(CouplerTrace(COM, ""));
+    EXPECT_EQ(log, seen);
+    EXPECT_TRUE(Has(seen, "S 20 W A P\nS 21 W N P\n") && Has(seen, "S 57 R A FF N P\nS 58 R N") &&
+                Has(seen, "S 48 W A 00 A Sr 48 R A 15 A 80 N P\n"))
+        << seen;
+
+    std::string dump = Slurp(WindowsPath(trace));
+    EXPECT_TRUE(Has(dump, "$timescale 1 us $end\n") && Has(dump, " SCL $end\n") && Has(dump, " SDA $end\n") &&
+                Has(dump, "#0\n$dumpvars\n"));
+    std::istringstream lines(dump);
+    std::string line;
+    long long last = -1, times = 0;
+    bool increasing = true;
+    while (std::getline(lines, line))
+        if (!line.empty() && line[0] == '#') {
+            long long time = atoll(line.c_str() + 1);
+            increasing = increasing && time > last;
+            last = time, ++times;
+        }
+    EXPECT_TRUE(increasing);
+    EXPECT_GT(times, 112 * 20) << "a probe moves the lines at least twenty times";
+    std::string decoded = trace + ".txt";
+    ASSERT_TRUE(RunLinux("env -u LD_PRELOAD timeout 60 sigrok-cli -i '" + trace +
+                         "' -I vcd -P i2c:scl=SCL:sda=SDA >'" + decoded + "' 2>&1"));
+    std::string output = Slurp(WindowsPath(decoded));
+    EXPECT_EQ(DecodedAsLog(output), log) << output.substr(0, 2000);
+    DeleteFileA(WindowsPath(trace).c_str());
+    DeleteFileA(WindowsPath(decoded).c_str());
 }
 
 }  // namespace

@@ -37,7 +37,8 @@ coupler_build() {
   local shared=("$src/model.c" "$src/bus.c") headers=("$src/coupler_state.h" "$src/model.h" "$src/bus.h")
   mkdir -p "$COUPLER_DIR/lib/i386-linux-gnu" "$COUPLER_DIR/lib/x86_64-linux-gnu"
   # The daemon by concern (daemon.h names its modules).
-  local daemon=("$src/daemon.cpp" "$src/daemon_ptys.cpp" "$src/daemon_server.cpp" "$src/daemon_view.cpp")
+  local daemon=("$src/daemon.cpp" "$src/daemon_ptys.cpp" "$src/daemon_server.cpp" "$src/daemon_view.cpp"
+    "$src/daemon_trace.cpp")
   if _coupler_stale "$COUPLER_DIR/vcoupler-daemon" "${daemon[@]}" "$src/daemon.h" "${shared[@]}" "${headers[@]}"; then
     gcc -std=gnu11 $flags -c "$src/model.c" -o "$COUPLER_DIR/model.o" &&
       gcc -std=gnu11 $flags -c "$src/bus.c" -o "$COUPLER_DIR/bus.o" &&

@@ -238,10 +238,43 @@ bool CouplerPowerUpChips(int com, unsigned chips, int inputs)
 bool CouplerSetBusFault(int com, CouplerBusFaultKind f) { return Request(COUPLER_OP_BUS_FAULT, com, f); }
 bool CouplerSetSdaLowLater(int com, int changes, int ms) { return Request(COUPLER_OP_SDA_LOW_LATER, com, changes, ms); }
 
-bool CouplerEeprom(int com, std::string* to) { return Request(COUPLER_OP_EEPROM, com, 0, 0, 0, "", to); }
+// The array in parts of at most COUPLER_DATA_MAX bytes: a short part is the last.
+bool CouplerEeprom(int com, std::string* to)
+{
+    to->clear();
+    for (std::string part(COUPLER_DATA_MAX, '\0'); part.size() == COUPLER_DATA_MAX; *to += part)
+        if (!Request(COUPLER_OP_EEPROM, com, static_cast<int32_t>(to->size()), 0, 0, "", &part))
+            return false;
+    return true;
+}
+
 bool CouplerSetEeprom(int com, const std::string& bytes)
 {
-    return Request(COUPLER_OP_SET_EEPROM, com, static_cast<int32_t>(bytes.size()), 0, 0, bytes);
+    size_t offset = 0;
+    do {
+        std::string part = bytes.substr(offset, COUPLER_DATA_MAX);
+        if (!Request(COUPLER_OP_SET_EEPROM, com, static_cast<int32_t>(part.size()), static_cast<int32_t>(offset),
+                     static_cast<int32_t>(bytes.size()), part))
+            return false;
+        offset += part.size();
+    } while (offset < bytes.size());
+    return true;
+}
+
+bool CouplerSetEepromType(int com, const char* type)
+{
+    std::string name = type ? type : "";
+    return Request(COUPLER_OP_EEPROM_TYPE, com, static_cast<int32_t>(name.size()), 0, 0, name);
+}
+
+bool CouplerSetEepromFile(int com, const std::string& path)
+{
+    return Request(COUPLER_OP_EEPROM_FILE, com, static_cast<int32_t>(path.size()), 0, 0, path);
+}
+
+bool CouplerTrace(int com, const std::string& path)
+{
+    return Request(COUPLER_OP_TRACE, com, static_cast<int32_t>(path.size()), 0, 0, path);
 }
 
 bool CouplerSetWriteProtectMode(int com, CouplerWriteProtectKind mode)

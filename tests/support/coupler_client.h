@@ -86,7 +86,8 @@ int64_t CouplerLineRequests(int com);  // switches and samples of the lines the 
 bool CouplerVanishAfter(int com, int requests);
 
 // The I2C bus behind the coupler (all off after CouplerReset; the bench starts
-// with none). Chips: 24C02 EEPROM at 0x50, 8-bit port at 0x20, temperature sensor at 0x48.
+// with none). Chips: a 24C EEPROM at 0x50 (a 24C02 unless chosen), 8-bit port at 0x20, temperature
+// sensor at 0x48.
 enum CouplerChipBits { CHIP_EEPROM = 1, CHIP_EXPANDER = 2, CHIP_SENSOR = 4 };
 bool CouplerSetChips(int com, unsigned chips);  // switches chips on at their power-up state
 // The same with the expander's pins driven to expanderInputs (0..255) from before the power-up: INT is
@@ -101,9 +102,20 @@ bool CouplerSetBusFault(int com, CouplerBusFaultKind fault);
 // SDA goes to ground for good mid-job: after `changes` more DTR/RTS changes of the program (-1: not
 // counted), or `ms` milliseconds from now (0: not timed), whichever comes first.
 bool CouplerSetSdaLowLater(int com, int changes, int ms);
-bool CouplerEeprom(int com, std::string* bytes);           // the 24C02's 256 bytes
-bool CouplerSetEeprom(int com, const std::string& bytes);  // 256 bytes
-// The 24C02's WP input high, as makers differ: WP_ACK acknowledges everything and writes nothing,
+bool CouplerEeprom(int com, std::string* bytes);           // the EEPROM's whole array
+bool CouplerSetEeprom(int com, const std::string& bytes);  // refused unless of the chip's size
+// A new EEPROM of the 24C type named ("24c16", "24C256"; 24c01 to 24c512) in the old one's place, the bus
+// powered up with it on and the other chips as they were; erased unless its file fits it. CouplerReset
+// puts the daemon's own type back (a 24C02 on the bench).
+bool CouplerSetEepromType(int com, const char* type);
+// The EEPROM's file from now on (a Linux path; "" none), loaded at once: a file of the chip's size is
+// its content, and changes go back to it; one of another size is refused (a line on the daemon's
+// standard error), the chip erased and the file left alone. CouplerReset puts the daemon's own back.
+bool CouplerSetEepromFile(int com, const std::string& linuxPath);
+// The daemon writes the bus's trace into the file (a Linux path) from now on: a value change dump of
+// SCL, SDA, DTR and each chip pulling SDA low. "" ends it, and the file is then complete.
+bool CouplerTrace(int com, const std::string& linuxPath);
+// The EEPROM's WP input high, as makers differ: WP_ACK acknowledges everything and writes nothing,
 // WP_REFUSE does not acknowledge the data bytes after the word address. CouplerSetWriteProtect(com,
 // true) is WP_ACK.
 enum CouplerWriteProtectKind { WP_OFF, WP_ACK, WP_REFUSE };

@@ -48,47 +48,89 @@ static void EndLine(struct CouplerBus* bus, int64_t now)
         Log(bus, BUS_EVENT_END, 0, now);
 }
 
-/* ---- the 24C02 ---- */
+/* ---- the 24C EEPROM family ---- */
+
+/* The makers' figures per type (Atmel AT24C01A-16, Microchip 24LC01B-512):
+ * block bits are the device address's low bits that a chip of more than
+ * 256 bytes with one word-address byte takes as the word address's high
+ * bits (P0..P2); it answers at all the addresses they span. */
+struct EepromModel {
+    const char* name;
+    uint32_t size;      /* bytes */
+    uint32_t page;      /* page-buffer bytes */
+    uint32_t wordBytes; /* word-address bytes, high first */
+    uint32_t blockBits;
+};
+
+static const struct EepromModel EEPROMS[BUS_EEPROM_TYPE_COUNT] = {
+    [BUS_EEPROM_24C02] = {"24C02", 256, 8, 1, 0},        [BUS_EEPROM_24C01] = {"24C01", 128, 8, 1, 0},
+    [BUS_EEPROM_24C04] = {"24C04", 512, 16, 1, 1},       [BUS_EEPROM_24C08] = {"24C08", 1024, 16, 1, 2},
+    [BUS_EEPROM_24C16] = {"24C16", 2048, 16, 1, 3},      [BUS_EEPROM_24C32] = {"24C32", 4096, 32, 2, 0},
+    [BUS_EEPROM_24C64] = {"24C64", 8192, 32, 2, 0},      [BUS_EEPROM_24C128] = {"24C128", 16384, 64, 2, 0},
+    [BUS_EEPROM_24C256] = {"24C256", 32768, 64, 2, 0},   [BUS_EEPROM_24C512] = {"24C512", 65536, 128, 2, 0},
+};
+
+static const struct EepromModel* Eeprom(const struct CouplerBus* bus)
+{
+    return &EEPROMS[bus->eeprom.type < BUS_EEPROM_TYPE_COUNT ? bus->eeprom.type : BUS_EEPROM_24C02];
+}
 
 static int EepromBusy(const struct CouplerBus* bus, int64_t now) { return now < bus->eeprom.busyUntil; }
 
-/* It does not acknowledge its address during the write cycle (a master polls). */
+/* The block the device address selects, as word-address bits 8 and up. */
+static uint32_t EepromBlock(const struct CouplerBus* bus)
+{
+    return ((bus->decoder.address >> 1) & ((1u << Eeprom(bus)->blockBits) - 1)) << 8;
+}
+
+/* It does not acknowledge its address during the write cycle (a master
+ * polls). A block-select chip's current-address read takes the block from
+ * the device address and the rest from its counter. */
 static int EepromSelect(struct CouplerBus* bus, int read, int64_t now)
 {
-    (void)read;
+    struct BusEeprom* chip = &bus->eeprom;
     if (EepromBusy(bus, now))
         return 0;
-    bus->eeprom.mask = 0;
-    bus->eeprom.wordSeen = 0;
+    memset(chip->mask, 0, sizeof chip->mask);
+    chip->wordSeen = 0;
+    if (read && Eeprom(bus)->blockBits)
+        chip->pointer = EepromBlock(bus) | (chip->pointer & 0xFF);
     return 1;
 }
 
-/* Word address first, then data into the page buffer: the low three bits of
- * the pointer count within the 8-byte page and wrap, later bytes overwrite
- * earlier ones. Makers whose WP refuses the data bytes NACK them. */
+/* The word address first (one byte, or two high first; a block-select chip
+ * adds its block), then data into the page buffer: the pointer's offset in
+ * the page counts and wraps within the page, later bytes overwriting earlier
+ * ones. Makers whose WP refuses the data bytes NACK them. */
 static int EepromWrite(struct CouplerBus* bus, uint32_t value, int64_t now)
 {
     struct BusEeprom* chip = &bus->eeprom;
+    const struct EepromModel* model = Eeprom(bus);
     (void)now;
-    if (!chip->wordSeen) {
-        chip->pointer = value & 0xFF;
-        chip->wordSeen = 1;
+    if (chip->wordSeen < model->wordBytes) {
+        if (model->wordBytes == 2 && chip->wordSeen == 0)
+            chip->pointer = (value << 8) & (model->size - 1);
+        else if (model->wordBytes == 2)
+            chip->pointer = (chip->pointer & 0xFF00) | (value & 0xFF);
+        else
+            chip->pointer = (EepromBlock(bus) | (value & 0xFF)) & (model->size - 1);
+        ++chip->wordSeen;
         return 1;
     }
     if (chip->writeProtect == BUS_WP_REFUSE)
         return 0;
-    uint32_t offset = chip->pointer & 7;
+    uint32_t offset = chip->pointer & (model->page - 1);
     chip->page[offset] = (uint8_t)value;
-    chip->mask |= 1u << offset;
-    chip->pointer = (chip->pointer & 0xF8) | ((offset + 1) & 7);
+    chip->mask[offset / 32] |= 1u << (offset % 32);
+    chip->pointer = (chip->pointer & ~(model->page - 1)) | ((offset + 1) & (model->page - 1));
     return 1;
 }
 
-/* Sequential reads run over the whole array and wrap from 0xFF to 0x00. */
+/* Sequential reads run over the whole array and roll over at its end. */
 static uint32_t EepromRead(struct CouplerBus* bus)
 {
-    uint32_t value = bus->eeprom.memory[bus->eeprom.pointer];
-    bus->eeprom.pointer = (bus->eeprom.pointer + 1) & 0xFF;
+    uint32_t value = bus->memory[bus->eeprom.pointer];
+    bus->eeprom.pointer = (bus->eeprom.pointer + 1) & (Eeprom(bus)->size - 1);
     return value;
 }
 
@@ -97,15 +139,22 @@ static uint32_t EepromRead(struct CouplerBus* bus)
 static void EepromStop(struct CouplerBus* bus, int clean, int64_t now)
 {
     struct BusEeprom* chip = &bus->eeprom;
-    if (clean && !(bus->decoder.address & 1) && chip->mask && chip->writeProtect == BUS_WP_OFF) {
-        uint32_t base = chip->pointer & 0xF8;
-        for (uint32_t offset = 0; offset < 8; ++offset)
-            if (chip->mask & (1u << offset))
-                chip->memory[base + offset] = chip->page[offset];
+    uint32_t page = Eeprom(bus)->page, any = chip->mask[0] | chip->mask[1] | chip->mask[2] | chip->mask[3];
+    if (clean && !(bus->decoder.address & 1) && any && chip->writeProtect == BUS_WP_OFF) {
+        uint32_t base = chip->pointer & ~(page - 1);
+        for (uint32_t offset = 0; offset < page; ++offset)
+            if (chip->mask[offset / 32] & (1u << (offset % 32)))
+                bus->memory[base + offset] = chip->page[offset];
         chip->busyUntil = now + chip->cycleTicks;
     }
-    chip->mask = 0;
+    memset(chip->mask, 0, sizeof chip->mask);
     chip->wordSeen = 0;
+}
+
+/* A block-select type answers at every address its block bits span. */
+static int EepromAnswers(const struct CouplerBus* bus, uint32_t address7)
+{
+    return (address7 & ~((1u << Eeprom(bus)->blockBits) - 1)) == EEPROM_ADDRESS;
 }
 
 /* ---- the PCF8574 ---- */
@@ -232,11 +281,23 @@ static uint32_t SensorRead(struct CouplerBus* bus)
 
 static void NoStop(struct CouplerBus* bus, int clean, int64_t now) { (void)bus, (void)clean, (void)now; }
 
+static int ExpanderAnswers(const struct CouplerBus* bus, uint32_t address7)
+{
+    (void)bus;
+    return address7 == EXPANDER_ADDRESS;
+}
+
+static int SensorAnswers(const struct CouplerBus* bus, uint32_t address7)
+{
+    (void)bus;
+    return address7 == SENSOR_ADDRESS;
+}
+
 /* ---- the chip table ---- */
 
 struct ChipModel {
     uint32_t bit;
-    uint32_t address;
+    int (*answers)(const struct CouplerBus* bus, uint32_t address7);   /* the address is its own */
     int (*select)(struct CouplerBus* bus, int read, int64_t now);        /* addressed: 1 acknowledges */
     int (*write)(struct CouplerBus* bus, uint32_t value, int64_t now);   /* a data byte: 1 acknowledges */
     uint32_t (*read)(struct CouplerBus* bus);                             /* the next byte it sends */
@@ -244,9 +305,9 @@ struct ChipModel {
 };
 
 static const struct ChipModel CHIPS[] = {
-    {BUS_CHIP_EEPROM, EEPROM_ADDRESS, EepromSelect, EepromWrite, EepromRead, EepromStop},
-    {BUS_CHIP_EXPANDER, EXPANDER_ADDRESS, ExpanderSelect, ExpanderWrite, ExpanderRead, NoStop},
-    {BUS_CHIP_SENSOR, SENSOR_ADDRESS, SensorSelect, SensorWrite, SensorRead, NoStop},
+    {BUS_CHIP_EEPROM, EepromAnswers, EepromSelect, EepromWrite, EepromRead, EepromStop},
+    {BUS_CHIP_EXPANDER, ExpanderAnswers, ExpanderSelect, ExpanderWrite, ExpanderRead, NoStop},
+    {BUS_CHIP_SENSOR, SensorAnswers, SensorSelect, SensorWrite, SensorRead, NoStop},
 };
 #define CHIP_COUNT (sizeof CHIPS / sizeof CHIPS[0])
 
@@ -258,10 +319,10 @@ static const struct ChipModel* ChipByBit(uint32_t bit)
     return 0;
 }
 
-static const struct ChipModel* ChipAt(uint32_t address7)
+static const struct ChipModel* ChipAt(const struct CouplerBus* bus, uint32_t address7)
 {
     for (size_t i = 0; i < CHIP_COUNT; ++i)
-        if (CHIPS[i].address == address7)
+        if (CHIPS[i].answers(bus, address7))
             return &CHIPS[i];
     return 0;
 }
@@ -283,7 +344,7 @@ static void DropTransfer(struct CouplerBus* bus, int clean, int64_t now)
 static void Address(struct CouplerBus* bus, int64_t now)
 {
     uint32_t address = bus->decoder.shift & 0xFF, read = address & 1;
-    const struct ChipModel* chip = ChipAt(address >> 1);
+    const struct ChipModel* chip = ChipAt(bus, address >> 1);
     bus->decoder.address = address;
     if (!chip || !(chip->bit & bus->chips) || bus->fault == BUS_FAULT_NO_ACK || !chip->select(bus, (int)read, now))
         return;
@@ -323,6 +384,32 @@ static uint32_t Wire(const struct CouplerBus* bus, int64_t now)
     if (bus->coupler.path == BUS_SDA_STUCK_HIGH)
         return 1;
     return bus->coupler.passed && !BusHoldsSdaLow(bus, now);
+}
+
+/* ---- the trace ---- */
+
+/* The lines as the chips see them at now: SCL, the wire, DTR, and which chip
+ * pulls SDA low (a chip dropped on the time-out has let go). */
+static uint32_t Signals(const struct CouplerBus* bus, int64_t now)
+{
+    uint32_t signals = (bus->decoder.scl ? BUS_TRACE_SCL : 0) | (Wire(bus, now) ? BUS_TRACE_SDA : 0) |
+                       (bus->decoder.dtr ? BUS_TRACE_DTR : 0);
+    if (bus->slave.chip && bus->slave.drive == 0 && !TimedOut(bus, now))
+        signals |= bus->slave.chip << BUS_TRACE_CHIP_SHIFT;
+    return signals;
+}
+
+/* Appends the lines at now when they differ from the latest change: called
+ * after every step that may move a line, so that a change within one line
+ * request (SCL falls, then the chip lets SDA go) keeps its order. */
+static void Trace(struct CouplerBus* bus, int64_t now)
+{
+    uint32_t signals = Signals(bus, now);
+    if (signals == bus->traceSignals)
+        return;
+    bus->trace[bus->traceWrite % BUS_TRACE_CHANGES] = ((uint64_t)now << 8) | signals;
+    bus->traceSignals = signals;
+    ++bus->traceWrite;
 }
 
 /* A START or STOP while SCL is high right after a rise: that rise was no
@@ -379,6 +466,7 @@ static void WireChanged(struct CouplerBus* bus, int64_t now)
             Start(bus, now);
     }
     bus->decoder.level = Wire(bus, now);
+    Trace(bus, now);
 }
 
 /* What happened by itself since the last call, each at its own time: a slow
@@ -478,6 +566,8 @@ void BusLines(struct CouplerBus* bus, int scl, int sda, int64_t now)
     bus->seen = now;
     CatchUp(bus, now);
     if (TimedOut(bus, now)) {
+        /* The chip let SDA go when SCL had been low too long, not now. */
+        Trace(bus, decoder->sclFell + TIMEOUT_TICKS + 1);
         Log(bus, BUS_EVENT_TIMEOUT, 0, now);
         DropTransfer(bus, 0, now);
     }
@@ -492,13 +582,16 @@ void BusLines(struct CouplerBus* bus, int scl, int sda, int64_t now)
     if (newScl != decoder->scl) {
         decoder->scl = newScl;
         decoder->level = Wire(bus, now);
+        Trace(bus, now);
         if (newScl)
             Rise(bus, now);
         else
             Fall(bus, now);
         decoder->level = Wire(bus, now);
+        Trace(bus, now);
     }
     DtrChange(bus, newDtr, now);
+    Trace(bus, now);
     if (bus->fault == BUS_FAULT_SDA_LOW_LATER && bus->later.changesLeft > 0 && --bus->later.changesLeft == 0) {
         bus->later.fired = 1;
         WireChanged(bus, now);
@@ -517,14 +610,17 @@ int BusPullsIntLow(const struct CouplerBus* bus, int64_t now)
 
 void BusPowerUpWithInputs(struct CouplerBus* bus, uint32_t chips, int scl, int sda, uint8_t inputs)
 {
-    uint8_t memory[sizeof bus->eeprom.memory];
-    memcpy(memory, bus->eeprom.memory, sizeof memory);
+    /* Kept: the lock, the EEPROM's type (its array lies after the cleared
+     * part), the coupler's SDA path and holds, the latest time, the log's
+     * and the trace's positions. */
     struct BusCouplerSda coupler = bus->coupler; /* the coupler's, not the chips' */
-    uint32_t lock = bus->lock, logWrite = bus->logWrite;
-    memset(bus, 0, sizeof *bus);
+    uint32_t lock = bus->lock, type = bus->eeprom.type;
+    int64_t seen = bus->seen;
+    memset(bus, 0, offsetof(struct CouplerBus, logWrite));
     bus->lock = lock;
-    memcpy(bus->eeprom.memory, memory, sizeof memory);
-    bus->logWrite = bus->logStart = logWrite;
+    bus->seen = seen;
+    bus->eeprom.type = type < BUS_EEPROM_TYPE_COUNT ? type : BUS_EEPROM_24C02;
+    bus->logStart = bus->logWrite;
     bus->chips = chips & BUS_CHIPS_ALL;
     bus->coupler = coupler;
     /* The master's lines as they are: a power-up makes no START or STOP. */
@@ -541,6 +637,7 @@ void BusPowerUpWithInputs(struct CouplerBus* bus, uint32_t chips, int scl, int s
     bus->sensor.hysteresis = 150; /* 75 degC */
     bus->sensor.overTemp = 160;   /* 80 degC */
     bus->sensor.ambient = bus->sensor.temperature = 43; /* 21.5 degC */
+    Trace(bus, bus->seen);
 }
 
 void BusPowerUp(struct CouplerBus* bus, uint32_t chips, int scl, int sda)
@@ -580,6 +677,7 @@ static void SetFault(struct CouplerBus* bus, uint32_t fault, int64_t now)
         bus->slave.drive = 0;
     }
     decoder->level = Wire(bus, now);
+    Trace(bus, now);
 }
 
 void BusSetFault(struct CouplerBus* bus, uint32_t fault, int64_t now)
@@ -588,6 +686,7 @@ void BusSetFault(struct CouplerBus* bus, uint32_t fault, int64_t now)
     if (bus->fault == BUS_FAULT_SDA_LOW_LATER) {
         bus->later.fired = 1;
         bus->decoder.level = Wire(bus, now);
+        Trace(bus, now);
     }
 }
 
@@ -643,7 +742,39 @@ void BusSetWriteProtect(struct CouplerBus* bus, int on)
 
 void BusSetSensorInterrupt(struct CouplerBus* bus, int wiredToInt) { bus->sensor.osToInt = wiredToInt != 0; }
 
-uint8_t* BusEepromMemory(struct CouplerBus* bus) { return bus->eeprom.memory; }
+uint8_t* BusEepromMemory(struct CouplerBus* bus) { return bus->memory; }
+
+uint32_t BusEepromSize(const struct CouplerBus* bus) { return Eeprom(bus)->size; }
+
+const char* BusEepromTypeName(uint32_t type) { return type < BUS_EEPROM_TYPE_COUNT ? EEPROMS[type].name : ""; }
+
+int BusEepromTypeNamed(const char* name)
+{
+    for (int type = 0; type < BUS_EEPROM_TYPE_COUNT; ++type) {
+        const char *a = EEPROMS[type].name, *b = name;
+        while (*a && (*a == *b || (*a == 'C' && *b == 'c')))
+            ++a, ++b;
+        if (!*a && !*b)
+            return type;
+    }
+    return -1;
+}
+
+int BusSetEepromType(struct CouplerBus* bus, uint32_t type)
+{
+    if (type >= BUS_EEPROM_TYPE_COUNT)
+        return 0;
+    uint32_t writeProtect = bus->eeprom.writeProtect;
+    if (bus->slave.chip == BUS_CHIP_EEPROM)
+        DropTransfer(bus, 0, bus->seen);
+    memset(&bus->eeprom, 0, sizeof bus->eeprom);
+    bus->eeprom.type = type;
+    bus->eeprom.writeProtect = writeProtect;
+    bus->eeprom.cycleTicks = WRITE_CYCLE_TICKS;
+    memset(bus->memory, 0xFF, sizeof bus->memory);
+    Trace(bus, bus->seen);
+    return 1;
+}
 
 /* ---- reading it out ---- */
 
@@ -667,6 +798,27 @@ uint32_t BusTakeEvents(const struct CouplerBus* bus, uint32_t* read, struct BusE
     for (uint32_t i = 0; i < count; ++i)
         events[i] = bus->log[(from + i) % BUS_LOG_EVENTS];
     *read = from + count;
+    return count;
+}
+
+uint32_t BusTakeTrace(const struct CouplerBus* bus, uint32_t* read, struct BusTraceChange* changes, uint32_t max,
+                      uint32_t* lost)
+{
+    uint32_t from = *read, behind = bus->traceWrite - from, skipped = 0;
+    if ((int32_t)behind < 0) /* ahead of a record written anew */
+        from = bus->traceWrite, behind = 0;
+    if (behind > BUS_TRACE_CHANGES)
+        skipped = behind - BUS_TRACE_CHANGES, from += skipped, behind = BUS_TRACE_CHANGES;
+    uint32_t count = behind < max ? behind : max;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint64_t change = bus->trace[(from + i) % BUS_TRACE_CHANGES];
+        changes[i].time = (int64_t)(change >> 8);
+        changes[i].signals = (uint32_t)(change & 0xFF);
+        changes[i].pad = 0;
+    }
+    *read = from + count;
+    if (lost)
+        *lost = skipped;
     return count;
 }
 
@@ -728,8 +880,10 @@ void BusDescribeAt(const struct CouplerBus* bus, int64_t now, char* text, uint32
         return;
     text[0] = 0;
     if (bus->chips & BUS_CHIP_EEPROM) {
-        snprintf(part, sizeof part, "EEPROM ptr %02X page %02X %s%s", (unsigned)bus->eeprom.pointer,
-                 (unsigned)(bus->eeprom.pointer & 0xF8), EepromBusy(bus, now) ? "writing" : "ready",
+        const struct EepromModel* model = Eeprom(bus);
+        snprintf(part, sizeof part, "EEPROM %s ptr %0*X page %0*X %s%s", model->name, model->size > 256 ? 4 : 2,
+                 (unsigned)bus->eeprom.pointer, model->size > 256 ? 4 : 2,
+                 (unsigned)(bus->eeprom.pointer & ~(model->page - 1)), EepromBusy(bus, now) ? "writing" : "ready",
                  WP[bus->eeprom.writeProtect <= BUS_WP_REFUSE ? bus->eeprom.writeProtect : 0]);
         Part(text, size, part);
     }

@@ -23,7 +23,7 @@
 #include <stdint.h>
 
 /* Chips that can be switched on, by bit; addresses as wired on the bus. */
-#define BUS_CHIP_EEPROM 1u   /* 24C02 at 0x50 */
+#define BUS_CHIP_EEPROM 1u   /* a 24C EEPROM (BusEepromType, 24C02 by default) at 0x50 */
 #define BUS_CHIP_EXPANDER 2u /* PCF8574 8-bit quasi-bidirectional port at 0x20 */
 #define BUS_CHIP_SENSOR 4u   /* LM75 temperature sensor at 0x48 */
 #define BUS_CHIPS_ALL 7u
@@ -48,7 +48,25 @@ enum BusSdaPath {
     BUS_SDA_SLOW = 3        /* SDA takes a DTR level once DTR has held it the path's delay */
 };
 
-/* The 24C02's write-protect input, as the makers differ. */
+/* The EEPROM's type: a member of the 24C family. The 24C02 is 0, so a
+ * record that never chose one holds a 24C02. */
+enum BusEepromType {
+    BUS_EEPROM_24C02 = 0, /* 256 bytes, 8-byte pages */
+    BUS_EEPROM_24C01,     /* 128 bytes, 8-byte pages */
+    BUS_EEPROM_24C04,     /* 512 bytes, 16-byte pages, block bit P0 */
+    BUS_EEPROM_24C08,     /* 1 KiB, 16-byte pages, block bits P1 P0 */
+    BUS_EEPROM_24C16,     /* 2 KiB, 16-byte pages, block bits P2 P1 P0 */
+    BUS_EEPROM_24C32,     /* 4 KiB, 32-byte pages, two word-address bytes */
+    BUS_EEPROM_24C64,     /* 8 KiB, 32-byte pages, two word-address bytes */
+    BUS_EEPROM_24C128,    /* 16 KiB, 64-byte pages, two word-address bytes */
+    BUS_EEPROM_24C256,    /* 32 KiB, 64-byte pages, two word-address bytes */
+    BUS_EEPROM_24C512,    /* 64 KiB, 128-byte pages, two word-address bytes */
+    BUS_EEPROM_TYPE_COUNT
+};
+#define BUS_EEPROM_MAX 65536 /* bytes of the largest type, the 24C512 */
+#define BUS_EEPROM_PAGE_MAX 128
+
+/* The EEPROM's write-protect input, as the makers differ. */
 enum BusWriteProtect {
     BUS_WP_OFF = 0,
     BUS_WP_ACK = 1,   /* WP high: everything acknowledged, nothing written, no write cycle */
@@ -118,14 +136,14 @@ struct BusLaterFault {
     int64_t at;          /* it fires at this time, 0 not timed */
 };
 
-/* 24C02 */
+/* A 24C EEPROM; its array is CouplerBus.memory. */
 struct BusEeprom {
-    uint32_t pointer;      /* word-address counter */
-    uint32_t wordSeen;     /* this write carried its word address */
-    uint32_t mask;         /* page-buffer bytes written in this transfer, bit per offset */
+    uint32_t type;         /* a BusEepromType, kept across power-ups */
+    uint32_t pointer;      /* word-address counter, 0 .. size - 1 */
+    uint32_t wordSeen;     /* word-address bytes this write has carried */
     uint32_t writeProtect; /* a BusWriteProtect */
-    uint8_t page[8];       /* the page buffer */
-    uint8_t memory[256];   /* the array */
+    uint32_t mask[4];      /* page-buffer bytes written in this transfer, bit per offset */
+    uint8_t page[BUS_EEPROM_PAGE_MAX]; /* the page buffer */
     int64_t busyUntil;     /* the write cycle ends at this time */
     int64_t cycleTicks;    /* length of a write cycle (5 ms) */
 };
@@ -154,8 +172,23 @@ struct BusSensor {
     uint32_t osToInt;     /* O.S. wired to INT */
 };
 
+/* The trace: every change of the lines as the chips saw them, with its time,
+ * for a value change dump. A change is one 64-bit word, time << 8 | signals,
+ * in a ring that a reader drains (BusTakeTrace); a reader that falls more than
+ * BUS_TRACE_CHANGES behind loses the oldest and is told how many. */
+#define BUS_TRACE_SCL 1u      /* SCL (the master's RTS) */
+#define BUS_TRACE_SDA 2u      /* the SDA wire */
+#define BUS_TRACE_DTR 4u      /* the master's SDA output (DTR) */
+#define BUS_TRACE_CHIP_SHIFT 3 /* BUS_CHIP_* << 3: that chip pulls SDA low */
+#define BUS_TRACE_CHANGES 8192
+struct BusTraceChange {
+    int64_t time;     /* when the lines took these levels */
+    uint32_t signals; /* BUS_TRACE_* */
+    uint32_t pad;
+};
+
 /* One port's bus. Its size is fixed: the state file places one per port. */
-#define BUS_RECORD_SIZE 16384
+#define BUS_RECORD_SIZE 147456
 struct CouplerBus {
     uint32_t lock;  /* 0 free, 1 held (BusLock, for in-process hosts) */
     uint32_t chips; /* BUS_CHIP_* switched on */
@@ -172,7 +205,11 @@ struct CouplerBus {
     uint32_t logWrite; /* events ever written to the log ring */
     uint32_t logStart; /* logWrite at power-up: older events are gone */
     struct BusEvent log[BUS_LOG_EVENTS];
-    uint8_t reserved[BUS_RECORD_SIZE - 8704];
+    uint32_t traceWrite;   /* changes ever written to the trace ring (kept across power-ups) */
+    uint32_t traceSignals; /* the signals of the latest change */
+    uint8_t reserved[16384 - 8592];
+    uint8_t memory[BUS_EEPROM_MAX];       /* the EEPROM's array: its type's size from 0 on */
+    uint64_t trace[BUS_TRACE_CHANGES];    /* the trace ring: time << 8 | signals */
 };
 
 #ifdef __cplusplus
@@ -221,8 +258,16 @@ void BusSetTemperature(struct CouplerBus* bus, int32_t halfDegrees);
 /* A BusWriteProtect: 0 off, BUS_WP_REFUSE, any other value BUS_WP_ACK. */
 void BusSetWriteProtect(struct CouplerBus* bus, int on);
 void BusSetSensorInterrupt(struct CouplerBus* bus, int wiredToInt);
-/* The EEPROM's 256 bytes, to load from and save to its file. */
+/* The EEPROM's array (BusEepromSize bytes), to load from and save to its file. */
 uint8_t* BusEepromMemory(struct CouplerBus* bus);
+/* The 24C family: a type by its name ("24c256", "24C02"; case ignored), -1
+ * when there is none such; a type's name ("24C256"), "" when out of range. */
+int BusEepromTypeNamed(const char* name);
+const char* BusEepromTypeName(uint32_t type);
+/* A new chip of that type in the EEPROM's place: erased (0xFF), pointer 0,
+ * ready, WP as it was. The chips switched on stay so. 0 for no such type. */
+int BusSetEepromType(struct CouplerBus* bus, uint32_t type);
+uint32_t BusEepromSize(const struct CouplerBus* bus);
 
 /* The log, as events: copies at most max events that came after position
  * *read, moves *read on and returns their count. A position from before the
@@ -237,6 +282,13 @@ uint32_t BusEventText(const struct BusEvent* event, const struct BusEvent* previ
  * whole events after *read that fit into size bytes (no terminating zero);
  * moves *read on and returns the byte count. */
 uint32_t BusTakeLog(const struct CouplerBus* bus, uint32_t* read, char* text, uint32_t size);
+/* The trace, as changes: copies at most max changes that came after position
+ * *read, moves *read on and returns their count; *lost (when not null) gets
+ * the number of changes overwritten before they were read. A reader starts
+ * at traceWrite, with traceSignals as the lines' levels then. */
+uint32_t BusTakeTrace(const struct CouplerBus* bus, uint32_t* read, struct BusTraceChange* changes, uint32_t max,
+                      uint32_t* lost);
+
 /* One line describing the chips' state for the live view, at now; BusDescribe
  * takes the latest time any call brought. */
 void BusDescribeAt(const struct CouplerBus* bus, int64_t now, char* text, uint32_t size);
@@ -260,13 +312,16 @@ void BusUnlock(struct CouplerBus* bus);
 BUS_STATIC_ASSERT(sizeof(struct BusEvent) == 16, "bus event layout");
 BUS_STATIC_ASSERT(sizeof(struct BusDecoder) == 48 && sizeof(struct BusSlave) == 24, "bus record layout");
 BUS_STATIC_ASSERT(sizeof(struct BusCouplerSda) == 32 && sizeof(struct BusLaterFault) == 16, "bus record layout");
-BUS_STATIC_ASSERT(sizeof(struct BusEeprom) == 296 && sizeof(struct BusExpander) == 16, "bus record layout");
-BUS_STATIC_ASSERT(sizeof(struct BusSensor) == 48, "bus record layout");
+BUS_STATIC_ASSERT(sizeof(struct BusEeprom) == 176 && sizeof(struct BusExpander) == 16, "bus record layout");
+BUS_STATIC_ASSERT(sizeof(struct BusSensor) == 48 && sizeof(struct BusTraceChange) == 16, "bus record layout");
 BUS_STATIC_ASSERT(offsetof(struct CouplerBus, decoder) == 24, "bus record layout");
 BUS_STATIC_ASSERT(offsetof(struct CouplerBus, coupler) == 96, "bus record layout");
 BUS_STATIC_ASSERT(offsetof(struct CouplerBus, eeprom) == 144, "bus record layout");
-BUS_STATIC_ASSERT(offsetof(struct CouplerBus, sensor) == 456, "bus record layout");
-BUS_STATIC_ASSERT(offsetof(struct CouplerBus, log) == 512, "bus record layout");
+BUS_STATIC_ASSERT(offsetof(struct CouplerBus, sensor) == 336, "bus record layout");
+BUS_STATIC_ASSERT(offsetof(struct CouplerBus, log) == 392, "bus record layout");
+BUS_STATIC_ASSERT(offsetof(struct CouplerBus, traceWrite) == 8584, "bus record layout");
+BUS_STATIC_ASSERT(offsetof(struct CouplerBus, memory) == 16384, "bus record layout");
+BUS_STATIC_ASSERT(offsetof(struct CouplerBus, trace) == 16384 + BUS_EEPROM_MAX, "bus record layout");
 BUS_STATIC_ASSERT(sizeof(struct CouplerBus) == BUS_RECORD_SIZE, "bus record layout");
 #undef BUS_STATIC_ASSERT
 

@@ -15,7 +15,7 @@
 #include "bus.h"
 
 #define COUPLER_MAGIC 0x31504356u /* "VCP1" */
-#define COUPLER_VERSION 3u
+#define COUPLER_VERSION 4u
 #define COUPLER_MAX_PORTS 32      /* COM1 .. COM32, slot = number - 1 */
 #define COUPLER_DATA_MAX 4096     /* bytes carried by one request or answer */
 #define COUPLER_PTS_MAX 32
@@ -40,15 +40,20 @@ enum CouplerOp {
     COUPLER_OP_CHIPS = 16,         /* arg0: BUS_CHIP_* bits switched on at their power-up state,
                                       arg1: the expander's inputs as the outside world drives them then */
     COUPLER_OP_BUS_FAULT = 17,     /* arg0: a BusFault */
-    COUPLER_OP_EEPROM = 18,        /* answer data: the EEPROM's 256 bytes */
-    COUPLER_OP_SET_EEPROM = 19,    /* data: the EEPROM's 256 bytes */
+    COUPLER_OP_EEPROM = 18,        /* answer data: the EEPROM's bytes from offset arg0 on, at most
+                                      COUPLER_DATA_MAX (none past its end) */
+    COUPLER_OP_SET_EEPROM = 19,    /* data: arg0 bytes of the EEPROM from offset arg1 on, part of a
+                                      whole content of arg2 bytes, which must be the chip's size */
     COUPLER_OP_WRITE_PROTECT = 20, /* arg0: a BusWriteProtect */
     COUPLER_OP_EXPANDER = 21,      /* arg0: levels the outside world drives on the expander's port */
     COUPLER_OP_TEMPERATURE = 22,   /* arg0: the sensor's temperature in 0.5 degC steps */
     COUPLER_OP_SENSOR_INT = 23,    /* arg0: 1 the sensor's over-temperature output wired to INT */
     COUPLER_OP_BUS_LOG = 24,       /* answer data: decoded transfers since the last such request */
     COUPLER_OP_SDA_LOW_LATER = 25, /* SDA to ground after arg0 line changes (-1 none) or arg1 ms (0 none) */
-    COUPLER_OP_LOCK_HOLDER = 26    /* arg0: 1 a process takes the port's lock and keeps it, 0 it is killed */
+    COUPLER_OP_LOCK_HOLDER = 26,   /* arg0: 1 a process takes the port's lock and keeps it, 0 it is killed */
+    COUPLER_OP_EEPROM_TYPE = 27,   /* data: a 24C type's name: the bus powered up with such an EEPROM on */
+    COUPLER_OP_TRACE = 28,         /* data: a file for the bus's trace from now on; none: the trace ends */
+    COUPLER_OP_EEPROM_FILE = 29    /* data: the EEPROM's file from now on, loaded at once; none: no file */
 };
 
 /* Faults of the coupler, one at a time per port; see CouplerInputs. */

@@ -137,13 +137,20 @@ bool ParseAdapter(const char* text)
     return true;
 }
 
-// "eeprom,sensor", "all" or "none".
+// "eeprom,sensor", "all" or "none"; "eeprom=24c256" chooses the EEPROM's type.
 bool ParseChips(const char* text)
 {
     std::string list = std::string(text) + ",";
     options.chips = 0;
     for (size_t start = 0, end; (end = list.find(',', start)) != std::string::npos; start = end + 1) {
         std::string name = list.substr(start, end - start);
+        if (name.compare(0, 7, "eeprom=") == 0) {
+            int type = BusEepromTypeNamed(name.c_str() + 7);
+            if (type < 0)
+                return false;
+            options.eepromType = static_cast<uint32_t>(type);
+            name = "eeprom";
+        }
         uint32_t bit = name == "all" ? BUS_CHIPS_ALL : name == "none" ? 0 : ~0u;
         for (uint32_t chip = 0; chip < 3; chip++)
             if (name == CHIP_NAMES[chip])
@@ -186,6 +193,8 @@ bool ParseOptions(int argc, char** argv)
                 return false;
         } else if (name == "--eeprom" && hasValue)
             options.eepromPath = argv[++i];
+        else if (name == "--trace" && hasValue)
+            options.tracePath = argv[++i];
         else if (name == "--inputs" && hasValue) {
             char* end = nullptr;
             long inputs = strtol(argv[++i], &end, 16);
@@ -207,9 +216,9 @@ bool ParseOptions(int argc, char** argv)
     if (options.statePath.empty() || options.prefix.empty() || options.ports.empty())
         return false;
     // One file per port: several ports need the number in the name.
-    if (options.ports.size() > 1 && !options.eepromPath.empty() &&
-        options.eepromPath.find("%d") == std::string::npos)
-        return false;
+    for (const std::string* path : {&options.eepromPath, &options.tracePath})
+        if (options.ports.size() > 1 && !path->empty() && path->find("%d") == std::string::npos)
+            return false;
     if (options.absentDir.empty())
         options.absentDir = options.statePath + ".absent";
     return true;
@@ -244,6 +253,7 @@ void Shutdown()
             if (options.registry)
                 RunWineReg(port.com, options.absentDir);
             SaveEeprom(port);
+            StopTrace(port);
         }
         if (port.master >= 0)
             close(port.master);
@@ -281,13 +291,15 @@ int main(int argc, char** argv)
                 "usage: %s --state FILE --prefix WINEPREFIX --ports 1-20|3,4 [--absent DIR]\n"
                 "          [--present] [--registry] [--interactive] [--fault NAME[:MS]]\n"
                 "          [--adapter DELAY[,COST][,rtscts]] [--chips LIST] [--eeprom FILE]\n"
-                "          [--inputs HEX] [--write-protect off|ack|refuse]\n"
+                "          [--inputs HEX] [--write-protect off|ack|refuse] [--trace FILE.vcd]\n"
                 "faults: sda-stuck-low sda-stuck-high sda-not-wired scl-leak[:MS] int-stuck-low\n"
                 "        slow-sda[:MS] (DSR takes a DTR level held MS ms, default 80)\n"
                 "        stuck-slave no-ack no-pullup scl-timeout stuck-slave-9 (on the I2C bus)\n"
                 "        sda-low-later[:N|:Nms] (SDA to ground after N line changes or N ms)\n"
-                "chips: eeprom,expander,sensor, all or none (default); --eeprom FILE keeps the\n"
-                "        EEPROM's content (%%d in FILE stands for the COM number)\n",
+                "chips: eeprom,expander,sensor, all or none (default); eeprom=24c256 (24c01 to\n"
+                "        24c512) chooses the EEPROM's type, 24c02 by default; --eeprom FILE keeps\n"
+                "        its content (%%d in FILE stands for the COM number); --trace FILE.vcd\n"
+                "        writes each bus's lines as a value change dump (%%d as for --eeprom)\n",
                 argv[0]);
         return 2;
     }
@@ -317,6 +329,10 @@ int main(int argc, char** argv)
         PointLink(port);
         if (options.registry)
             RunWineReg(port.com, LinkTarget(port));
+        if (!options.tracePath.empty() && !StartTrace(port, PortPath(options.tracePath, port.com))) {
+            Shutdown();
+            return 1;
+        }
     }
     __atomic_store_n(&state->magic, COUPLER_MAGIC, __ATOMIC_RELEASE);
     WritePortList();
@@ -329,6 +345,7 @@ int main(int argc, char** argv)
         poll(&input, ViewRunning() ? 1 : 0, 1);
         ServeRequests();
         WatchCloses();
+        TraceTick();
         int64_t now = ModelNow();
         if (now - lastLinkCheck > 200000) {  // every 20 ms
             KeepLinks();

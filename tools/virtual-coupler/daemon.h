@@ -4,6 +4,7 @@
 //   daemon_ptys.cpp    pseudo-terminals as COM ports: links, locks, bytes, closes
 //   daemon_server.cpp  changes of the model and the bus, the client's requests
 //   daemon_view.cpp    the live view and its keys (--interactive)
+//   daemon_trace.cpp   the bus's trace as a value change dump (--trace)
 //
 // One thread. Every read or change of a port's record or bus is made inside
 // one PortGuard, which takes the port's lock and then the bus's (model.h).
@@ -11,6 +12,7 @@
 
 #include <signal.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #include <string>
 #include <vector>
@@ -39,9 +41,11 @@ struct Options {
     Adapter adapter = {0, 0, 0};      // --adapter DELAY[,COST][,rtscts]
     Adapter keyAdapter = {16, 1, 0};  // the adapter the live key switches on
     uint32_t chips = 0;        // --chips: BUS_CHIP_* switched on at start
+    uint32_t eepromType = BUS_EEPROM_24C02;  // --chips eeprom=TYPE: a BusEepromType
     uint32_t inputs = 0xFF;    // --inputs: the expander's pins as the outside world drives them at power-up
     uint32_t writeProtect = 0; // --write-protect: a BusWriteProtect
     std::string eepromPath;    // --eeprom: the EEPROM's file, "%d" standing for the COM number
+    std::string tracePath;     // --trace: each bus's value change dump, "%d" standing for the COM number
 };
 
 // Per-port things that do not belong in the state file.
@@ -61,7 +65,16 @@ struct Port {
     uint32_t clientLogRead = 0; // bus log position of the client's requests
     std::string viewLogLine;    // a transfer the live view has not seen end yet
     std::string eepromPath;     // the EEPROM's file, empty when none
-    uint8_t eepromSaved[256];   // the content the file holds
+    std::vector<uint8_t> eepromSaved;  // the content the file holds
+    bool eepromRefused = false; // the file's size is not the chip's: neither loaded nor written
+    // The trace (daemon_trace.cpp): the open dump, owned here from StartTrace
+    // to StopTrace, which closes it and resets these.
+    FILE* trace = nullptr;
+    std::string tracePath;      // its file
+    uint32_t traceRead = 0;     // position in the bus's trace ring
+    uint32_t traceSignals = 0;  // BUS_TRACE_* as last written
+    int64_t traceStart = 0;     // time 0 of the dump, in state-file time units
+    int64_t traceLastUs = 0;    // the dump's latest timestamp
 };
 
 // Module-wide state. Each is defined once, in the module named beside it.
@@ -106,6 +119,7 @@ void WatchCloses();
 bool StartCloseWatch();
 void StopCloseWatch();  // frees and resets: safe to call twice
 Port* FindPort(uint32_t com);
+std::string PortPath(const std::string& pattern, int com);  // "%d" in pattern replaced by com
 
 // daemon_server.cpp
 bool ChangeModel(Port& port, uint32_t set, uint32_t clear);  // false: the guard was not had
@@ -115,8 +129,9 @@ uint32_t FaultDelay(uint32_t name);  // the options' delay for a fault by name
 void SetAdapter(CouplerPort& record, const Adapter& adapter);
 void PowerUpBus(Port& port, uint32_t chips, uint32_t inputs);
 void SetupBus(Port& port);  // the options' chips, EEPROM file, fault and adapter
-void LoadEeprom(Port& port);
+void LoadEeprom(Port& port);  // the file's content when its size is the chip's, else erased and refused
 void SaveEeprom(Port& port);
+bool SetEepromType(Port& port, uint32_t type);  // powers the bus up with an EEPROM of that type on
 void ServeRequests();
 void StopLockHolder();  // ends a process the client had keep a lock; safe to call twice
 
@@ -133,6 +148,11 @@ bool ChangeBus(Port& port, Change change)
     }
     return ChangeModel(port, 0, 0);
 }
+
+// daemon_trace.cpp
+bool StartTrace(Port& port, const std::string& path);  // ends a trace already running first
+void StopTrace(Port& port);  // writes what is left, closes and resets: safe to call twice
+void TraceTick();            // every running trace takes the bus's new changes
 
 // daemon_view.cpp
 void Show(const char* format, const std::string& detail, const Port& port);

@@ -79,6 +79,15 @@ Port* FindPort(uint32_t com)
     return nullptr;
 }
 
+std::string PortPath(const std::string& pattern, int com)
+{
+    std::string path = pattern;
+    size_t number = path.find("%d");
+    if (number != std::string::npos)
+        path.replace(number, 2, std::to_string(com));
+    return path;
+}
+
 std::string LinkTarget(const Port& port)
 {
     return Record(port).present ? std::string(Record(port).pts) : options.absentDir;
@@ -224,10 +233,7 @@ bool CreatePort(int com)
     made.watch = inotify_add_watch(closeWatch, name, IN_OPEN | IN_CLOSE);
     if (made.watch < 0)
         return false;
-    made.eepromPath = options.eepromPath;
-    size_t number = made.eepromPath.find("%d");
-    if (number != std::string::npos)
-        made.eepromPath.replace(number, 2, std::to_string(com));
+    made.eepromPath = PortPath(options.eepromPath, com);
     CouplerPort& record = Record(made);
     strcpy(record.pts, name);
     record.exists = 1;

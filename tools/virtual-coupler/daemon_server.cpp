@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "daemon.h"
 
 const char* const FAULT_NAMES[FAULT_NAME_COUNT] = {
@@ -70,9 +72,19 @@ void ResetPort(Port& port)
     SetLock(port);
     SetAdapter(record, {0, 0, 0});
     __atomic_store_n(&record.lineRequests, 0u, __ATOMIC_RELEASE);
+    // The options' EEPROM, file and trace again; a trace the client started ends.
+    std::string optionsTrace = PortPath(options.tracePath, port.com);
+    if (port.trace && port.tracePath != optionsTrace)
+        StopTrace(port);
+    std::string optionsFile = PortPath(options.eepromPath, port.com);
+    if (Bus(port).eeprom.type != options.eepromType || port.eepromPath != optionsFile) {
+        SaveEeprom(port);
+        port.eepromPath = optionsFile;
+        SetEepromType(port, options.eepromType);
+    }
     PowerUpBus(port, 0, 0xFF);
     if (port.eepromPath.empty())  // a fresh erased chip for every test
-        ChangeBus(port, [](CouplerBus* bus, int64_t) { memset(BusEepromMemory(bus), 0xFF, 256); });
+        ChangeBus(port, [](CouplerBus* bus, int64_t) { memset(BusEepromMemory(bus), 0xFF, BusEepromSize(bus)); });
     SetFault(port, 0, 0);
     {
         PortGuard guard(port);
@@ -120,6 +132,14 @@ bool StartLockHolder(const Port& port)
 bool KillLockHolder()
 {
     return lockHolder > 0 && kill(lockHolder, SIGKILL) == 0;
+}
+
+// The request's data as text of length bytes ("" when the length is out of range).
+std::string DataText(int32_t length)
+{
+    if (length <= 0 || length > COUPLER_DATA_MAX)
+        return std::string();
+    return std::string(reinterpret_cast<const char*>(state->data), static_cast<size_t>(length));
 }
 
 // Carries out one request; false when it names no port of ours, is unknown,
@@ -194,17 +214,41 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
         return arg[0] ? StartLockHolder(*port) : KillLockHolder();
     case COUPLER_OP_EEPROM: {
         PortGuard guard(*port);
-        if (!guard.held)
+        uint32_t size = BusEepromSize(&guard.bus);
+        if (!guard.held || arg[0] < 0 || static_cast<uint32_t>(arg[0]) > size)
             return false;
-        memcpy(state->data, BusEepromMemory(&guard.bus), 256);
-        state->dataLength = 256;
+        uint32_t offset = static_cast<uint32_t>(arg[0]), length = size - offset;
+        state->dataLength = length < COUPLER_DATA_MAX ? length : COUPLER_DATA_MAX;
+        memcpy(state->data, BusEepromMemory(&guard.bus) + offset, state->dataLength);
         return true;
     }
-    case COUPLER_OP_SET_EEPROM:
-        if (arg[0] != 256)  // the client sends the whole array or nothing
+    case COUPLER_OP_SET_EEPROM: {
+        // A content of the chip's size, in parts of at most COUPLER_DATA_MAX.
+        uint32_t size = BusEepromSize(&Bus(*port));
+        if (arg[0] < 0 || arg[0] > COUPLER_DATA_MAX || arg[1] < 0 || static_cast<uint32_t>(arg[2]) != size ||
+            static_cast<uint32_t>(arg[0]) + static_cast<uint32_t>(arg[1]) > size)
             return false;
-        return ChangeBus(*port,
-                         [](CouplerBus* bus, int64_t) { memcpy(BusEepromMemory(bus), state->data, 256); });
+        return ChangeBus(*port, [arg](CouplerBus* bus, int64_t) {
+            memcpy(BusEepromMemory(bus) + arg[1], state->data, static_cast<uint32_t>(arg[0]));
+        });
+    }
+    case COUPLER_OP_EEPROM_TYPE: {
+        int type = BusEepromTypeNamed(DataText(arg[0]).c_str());
+        return type >= 0 && SetEepromType(*port, static_cast<uint32_t>(type));
+    }
+    case COUPLER_OP_EEPROM_FILE:
+        SaveEeprom(*port);
+        port->eepromPath = DataText(arg[0]);
+        LoadEeprom(*port);
+        return true;
+    case COUPLER_OP_TRACE: {
+        std::string path = DataText(arg[0]);
+        if (path.empty()) {
+            StopTrace(*port);
+            return true;
+        }
+        return StartTrace(*port, path);
+    }
     case COUPLER_OP_WRITE_PROTECT:
         if (arg[0] < BUS_WP_OFF || arg[0] > BUS_WP_REFUSE)
             return false;
@@ -314,6 +358,7 @@ void PowerUpBus(Port& port, uint32_t chips, uint32_t inputs)
 // coupler), the EEPROM from its file, the options' fault and adapter.
 void SetupBus(Port& port)
 {
+    ChangeBus(port, [](CouplerBus* bus, int64_t) { BusSetEepromType(bus, options.eepromType); });
     LoadEeprom(port);
     PowerUpBus(port, options.chips, options.inputs);
     ChangeBus(port, [](CouplerBus* bus, int64_t) { BusSetWriteProtect(bus, static_cast<int>(options.writeProtect)); });
@@ -323,42 +368,74 @@ void SetupBus(Port& port)
 
 // The EEPROM's content comes from its file at start and goes back whenever
 // it changed (written aside, then renamed: a cut-off run leaves the old file).
+// A file whose size is not the chip's belongs to another chip: it is
+// refused (said on stderr), the chip starts erased and the file is left as
+// it is for as long as the chip is of this type.
 void LoadEeprom(Port& port)
 {
-    uint8_t content[256];
-    memset(content, 0xFF, sizeof content);
-    if (!port.eepromPath.empty()) {
-        FILE* file = fopen(port.eepromPath.c_str(), "rb");
-        if (file) {
-            if (fread(content, 1, sizeof content, file) != sizeof content)
-                fprintf(stderr, "vcoupler: %s is shorter than 256 bytes\n", port.eepromPath.c_str());
-            fclose(file);
+    uint32_t size = BusEepromSize(&Bus(port));
+    std::vector<uint8_t> content(size, 0xFF);
+    port.eepromRefused = false;
+    FILE* file = port.eepromPath.empty() ? nullptr : fopen(port.eepromPath.c_str(), "rb");
+    if (file) {
+        long length = fseek(file, 0, SEEK_END) == 0 ? ftell(file) : -1;
+        rewind(file);
+        if (length != static_cast<long>(size) || fread(content.data(), 1, size, file) != size) {
+            fprintf(stderr, "vcoupler: COM%d: %s holds %ld bytes, a %s %u: not loaded, and not written while the "
+                    "EEPROM is of this type\n", port.com, port.eepromPath.c_str(), length,
+                    BusEepromTypeName(Bus(port).eeprom.type), size);
+            std::fill(content.begin(), content.end(), 0xFF);
+            port.eepromRefused = true;
         }
+        fclose(file);
     }
-    if (ChangeBus(port, [&content](CouplerBus* bus, int64_t) { memcpy(BusEepromMemory(bus), content, 256); }))
-        memcpy(port.eepromSaved, content, sizeof content);
+    if (ChangeBus(port, [&content](CouplerBus* bus, int64_t) {
+            memcpy(BusEepromMemory(bus), content.data(), content.size());
+        }))
+        port.eepromSaved = content;
 }
 
 void SaveEeprom(Port& port)
 {
-    if (port.eepromPath.empty())
+    if (port.eepromPath.empty() || port.eepromRefused)
         return;
-    uint8_t content[256];
+    std::vector<uint8_t> content;
     {
         PortGuard guard(port);
         if (!guard.held)
             return;
-        memcpy(content, BusEepromMemory(&guard.bus), sizeof content);
+        const uint8_t* memory = BusEepromMemory(&guard.bus);
+        content.assign(memory, memory + BusEepromSize(&guard.bus));
     }
-    if (memcmp(content, port.eepromSaved, sizeof content) == 0)
+    if (content == port.eepromSaved)
         return;
     std::string temporary = port.eepromPath + ".new";
     FILE* file = fopen(temporary.c_str(), "wb");
     if (!file)
         return;
-    bool written = fwrite(content, 1, sizeof content, file) == sizeof content;
+    bool written = fwrite(content.data(), 1, content.size(), file) == content.size();
     if (fclose(file) == 0 && written && rename(temporary.c_str(), port.eepromPath.c_str()) == 0)
-        memcpy(port.eepromSaved, content, sizeof content);
+        port.eepromSaved = content;
+}
+
+// A new chip of that type in the EEPROM's place, switched on at power-up
+// with the other chips as they were; its content from the file when the
+// file fits it, else erased. The old chip's content goes to the file first.
+bool SetEepromType(Port& port, uint32_t type)
+{
+    SaveEeprom(port);
+    uint32_t chips, inputs;
+    {
+        PortGuard guard(port);
+        if (!guard.held || !BusSetEepromType(&guard.bus, type))
+            return false;
+        chips = guard.bus.chips | BUS_CHIP_EEPROM;
+        inputs = guard.bus.expander.inputs;
+    }
+    PowerUpBus(port, chips, inputs);
+    LoadEeprom(port);
+    port.clientLogRead = port.viewLogRead = Bus(port).logWrite;
+    return true;
 }
 
 void ServeRequests()

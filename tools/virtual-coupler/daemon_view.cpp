@@ -79,7 +79,7 @@ void ShowBusLog(Port& port)
 void ShowHelp()
 {
     printf("keys: Tab next port, s hold/release SDA, i pull/release INT, f next fault, a adapter on/off,\r\n"
-           "      w EEPROM write protect, b chips' state, 0-7 toggle an expander input, + - temperature,\r\n"
+           "      w EEPROM write protect, e next EEPROM type, b chips' state, 0-7 toggle an expander input, + - temperature,\r\n"
            "      t send text, q quit\r\n");
     fflush(stdout);
 }
@@ -158,6 +158,12 @@ void HandleKey(char key)
         uint32_t next = (Bus(port).eeprom.writeProtect + 1) % 3;
         ChangeBus(port, [next](CouplerBus* bus, int64_t) { BusSetWriteProtect(bus, static_cast<int>(next)); });
         Show("EEPROM write protect: %s", WRITE_PROTECT_NAMES[next], port);
+        break;
+    }
+    case 'e': {
+        uint32_t next = (Bus(port).eeprom.type + 1) % BUS_EEPROM_TYPE_COUNT;
+        SetEepromType(port, next);
+        ShowBus(port);
         break;
     }
     case 'b':
