@@ -172,6 +172,11 @@ int FailWriting(const I2cMaster* master, I2cStatus status, const I2cOptions& opt
                 const char* backup)
 {
     Ending ending = Reason(master, status, options);
+    // A chip that took its address and the word address and refuses the data
+    // is write-protected: some makers' parts answer WP so.
+    if (status == I2C_NACK_DATA)
+        snprintf(ending.words, sizeof ending.words, "Baustein 0x%02x: Schreibschutz: Daten nicht angenommen",
+                 options.address);
     Say(SAY_ERROR, "coupler-i2c: %s; %d von %d Bytes ab 0x%02x geschrieben, der alte Inhalt steht in %s",
         ending.words, written, fileSize, options.offset, backup);
     return ending.code;

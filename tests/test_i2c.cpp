@@ -251,6 +251,14 @@ TEST_F(I2cTest, EepromWriteAcrossPagesKeepsTheOldContentAndVerifies)
               " der alte Inhalt steht in " + backup2 + "\n", result.output);
     EXPECT_EQ(now, Eeprom());
     EXPECT_EQ(now, Slurp(backup2));
+    // One that refuses the data bytes says so, with how far it got.
+    DeleteFileA(backup2.c_str());
+    ASSERT_TRUE(CouplerSetWriteProtectMode(3, WP_REFUSE));
+    result = RunI2cApart("eeprom write \"" + file + "\" --write --quiet --backup \"" + backup2 + "\"");
+    EXPECT_EQ(1u, result.code);
+    EXPECT_EQ("coupler-i2c: Baustein 0x50: Schreibschutz: Daten nicht angenommen; 0 von 12 Bytes ab 0x00"
+              " geschrieben, der alte Inhalt steht in " + backup2 + "\n", result.errors);
+    EXPECT_EQ(now, Eeprom());
     for (const std::string& path : {backup, backup2, file, readBack})
         DeleteFileA(path.c_str());
 }
@@ -338,7 +346,8 @@ TEST_F(I2cTest, AWriteThatFailsHalfWaySaysHowFarAndWhereTheOldContentIs)
         const char* why[2];  // either, as the chip leaves in a transfer or between
     } cases[] = {
         {true, " --page 4 --quiet", 2, {"coupler-i2c: COM3: Leitungsaufruf fehlgeschlagen (Adapter entfernt?)", ""}},
-        {false, " --page 1", 1, {"coupler-i2c: Baustein 0x50 antwortet nicht", "coupler-i2c: Baustein 0x50 nimmt ein Byte nicht an"}},
+        {false, " --page 1", 1,
+         {"coupler-i2c: Baustein 0x50 antwortet nicht", "coupler-i2c: Baustein 0x50: Schreibschutz: Daten nicht angenommen"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
