@@ -141,12 +141,19 @@ TEST(Master, ScanProbesSafelyAndFindsExactlyWhatAnswers)
     // A one-byte read at 30-37 and 50-5F, where a write can change or lock an EEPROM; writes elsewhere.
     const struct {
         uint32_t chips;
-        bool ackAll;        // every address answers: no held bus (a 24C16 alone answers at eight)
-        const char* found;  // or how many
-    } scans[] = {{BUS_CHIPS_ALL, false, "20 48 50"}, {BUS_CHIP_EEPROM, false, "50"},
-                 {BUS_CHIP_EXPANDER | BUS_CHIP_SENSOR, false, "20 48"}, {0, false, ""}, {0, true, "112"}};
+        const char* eeprom;  // its type, when not the 24C02
+        bool ackAll;         // every address answers: no held bus
+        const char* found;   // or how many
+    } scans[] = {{BUS_CHIPS_ALL, nullptr, false, "20 48 50"},
+                 {BUS_CHIP_EEPROM, nullptr, false, "50"},
+                 {BUS_CHIP_EEPROM | BUS_CHIP_SENSOR, "24C16", false, "48 50 51 52 53 54 55 56 57"},
+                 {BUS_CHIP_EXPANDER | BUS_CHIP_SENSOR, nullptr, false, "20 48"},
+                 {0, nullptr, false, ""},
+                 {0, nullptr, true, "112"}};
     for (const auto& s : scans) {
         Job job(s.chips);
+        if (s.eeprom)
+            ASSERT_EQ(1, BusSetEepromType(&job.port.bus, static_cast<uint32_t>(BusEepromTypeNamed(s.eeprom))));
         job.port.ackAll = s.ackAll;
         ASSERT_EQ(I2C_OK, job.Begin());
         bool found[128] = {};
