@@ -99,7 +99,8 @@ expect "lintian" "" "$(cd "$tmp" && lintian "$deb" 2>&1 | grep -v 'root privileg
 # manual pages format without a warning and name every option and command
 # of the help, and no other option, each option with an item of its own.
 dpkg -x "$deb" "$tmp/root"
-words() { sed 's/\\-/-/g' | LC_ALL=C grep -ao -- '--[a-z]*' | sort -u | tr '\n' ' '; }
+# The programs' texts are Windows-1252: bytes, not characters.
+words() { LC_ALL=C sed 's/\\-/-/g' | LC_ALL=C grep -ao -- '--[a-z]*' | sort -u | tr '\n' ' '; }
 for program in coupler-check coupler-i2c; do
   help=$(PATH="$tmp/root/usr/bin:$PATH" "$program" --help)
   expect "$program --help exit code" 0 $?
@@ -109,7 +110,7 @@ for program in coupler-check coupler-i2c; do
   options=$(printf '%s\n--help\n' "$help" | words)
   expect "$program.1 options named" "$options" "$(zcat "$page" | words)"
   expect "$program.1 options with an item" "$options" "$(zcat "$page" | sed -n '/^\.TP/{n;p}' | words)"
-  for command in $(sed -n 's/^  \([a-z]\+\) .*/\1/p' <<<"$help"); do
+  for command in $(LC_ALL=C sed -n 's/^  \([a-z]\+\) .*/\1/p' <<<"$help"); do
     zgrep -qw "^\.B[IR]\? \"\?$command" "$page" || fail "$program.1 without the command $command"
   done
 done
