@@ -24,19 +24,19 @@ version=$(sed -n 's/^project([a-z_]* VERSION \([0-9.]*\) .*/\1/p' "$src/CMakeLis
 name="coupler-tester-$version-win32"
 
 # The native programs of the host build; while it has none, stand-ins that
-# print the programs' usage texts.
+# print the usage texts of the sources.
 native=${HOST_BUILD:-$src/build-host}
-standin() {   # program, options.cpp, folder, compiler options
+standin() {   # program, folder, its usage's source file, compiler options
   { echo '#include <stdio.h>'
-    sed -n '/USAGE\[\] = {/,/nullptr};/{s/^.*USAGE\[\] = {/static const char* const usage[] = {/;s/nullptr/0/;p}' "$src/$2"
+    sed -n '/USAGE\[\] = {/,/nullptr};/{s/^.*USAGE\[\] = {/static const char* const usage[] = {/;s/nullptr/0/;p}' "$3"
     echo 'int main(void) { for (int i = 0; usage[i]; i++) puts(usage[i]); return 0; }'; } > "$tmp/$1.c"
-  mkdir -p "$3" && cc "${@:4}" -o "$3/$1" "$tmp/$1.c" || fail "stand-in $1 not built"
+  mkdir -p "$2" && cc "${@:4}" -o "$2/$1" "$tmp/$1.c" 2>/dev/null || fail "stand-in $1 not built from $3"
 }
 if [[ ! -f "$native/coupler-check" || ! -f "$native/coupler-i2c" ]]; then
   echo "scripts: no native programs in $native: the package is checked on stand-ins"
   native="$tmp/native"
-  standin coupler-check check/options.cpp "$native"
-  standin coupler-i2c i2ctool/options.cpp "$native"
+  standin coupler-check "$native" "$src/check/options.cpp"
+  standin coupler-i2c "$native" "$src/i2ctool/options.cpp"
 fi
 
 output=$("$tmp/tree/scripts/package" --from "$build" --native "$native" --out "$tmp/dist" 2>&1)
@@ -115,7 +115,8 @@ for program in coupler-check coupler-i2c; do
   done
 done
 # Native programs missing, or built with the sanitizers: no zip, no package.
-standin coupler-i2c i2ctool/options.cpp "$tmp/asan" -fsanitize=address
+echo 'static const char* const USAGE[] = {"", nullptr};' > "$tmp/usage.cpp"
+standin coupler-i2c "$tmp/asan" "$tmp/usage.cpp" -fsanitize=address
 cp "$tmp/asan/coupler-i2c" "$tmp/asan/coupler-check"
 while IFS='|' read -r folder message; do
   output=$("$tmp/tree/scripts/package" --from "$build" --native "$folder" --out "$tmp/none" 2>&1)
