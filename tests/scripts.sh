@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The package script on the programs of a finished build, and the device
-# checks of scripts/lib/device.sh.   tests/scripts.sh BUILD_FOLDER
+# The package script on the programs of a finished build and the native
+# programs of the host build, and the device checks of scripts/lib/device.sh.
+#   tests/scripts.sh BUILD_FOLDER
 set -uo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
@@ -16,15 +17,36 @@ expect() {   # what, expected, got
 # and CRLF, as an editor on Windows leaves it.
 mkdir -p "$tmp/tree/scripts" "$tmp/tree/docs/package"
 cp "$src/scripts/package" "$tmp/tree/scripts/"
+cp -r "$src/docs/man" "$tmp/tree/docs/"
+cp "$src/README.md" "$tmp/tree/"
 printf '\xEF\xBB\xBFErste Zeile\r\n\r\nK\xC3\xBCrzer\r\n' > "$tmp/tree/docs/package/README.txt"
 version=$(sed -n 's/^project([a-z_]* VERSION \([0-9.]*\) .*/\1/p' "$src/CMakeLists.txt")
 name="coupler-tester-$version-win32"
 
-output=$("$tmp/tree/scripts/package" --from "$build" --out "$tmp/dist" 2>&1)
+# The native programs of the host build; while it has none, stand-ins that
+# print the usage texts of the sources.
+native=${HOST_BUILD:-$src/build-host}
+standin() {   # program, folder, its usage's source file, compiler options
+  { echo '#include <stdio.h>'
+    sed -n '/USAGE\[\] = {/,/nullptr};/{s/^.*USAGE\[\] = {/static const char* const usage[] = {/;s/nullptr/0/;p}' "$3"
+    echo 'int main(void) { for (int i = 0; usage[i]; i++) puts(usage[i]); return 0; }'; } > "$tmp/$1.c"
+  mkdir -p "$2" && cc "${@:4}" -o "$2/$1" "$tmp/$1.c" 2>/dev/null || fail "stand-in $1 not built from $3"
+}
+if [[ ! -f "$native/coupler-check" || ! -f "$native/coupler-i2c" ]]; then
+  echo "scripts: no native programs in $native: the package is checked on stand-ins"
+  native="$tmp/native"
+  standin coupler-check "$native" "$src/check/options.cpp"
+  standin coupler-i2c "$native" "$src/i2ctool/options.cpp"
+fi
+
+output=$("$tmp/tree/scripts/package" --from "$build" --native "$native" --out "$tmp/dist" 2>&1)
 expect "package exit code" 0 $?
 zip="$tmp/dist/$name.zip"
 expect "line with the zip's own SHA-256" "package: SHA-256 of the zip: $(sha256sum "$zip" | cut -d' ' -f1)" \
   "$(grep 'SHA-256 of the zip' <<<"$output")"
+deb="$tmp/dist/coupler-tools_${version}_$(dpkg --print-architecture).deb"
+expect "line with the package's own SHA-256" "package: SHA-256 of the deb: $(sha256sum "$deb" | cut -d' ' -f1)" \
+  "$(grep 'SHA-256 of the deb' <<<"$output")"
 mkdir "$tmp/x" && (cd "$tmp/x" && python3 -m zipfile -e "$zip" .)
 expect "files in the zip" "LIESMICH-README.txt SHA256SUMS.txt coupler-check.exe coupler-i2c.exe coupler-tester.exe" \
   "$(cd "$tmp/x/$name" && echo *)"
@@ -42,10 +64,69 @@ done
 
 # A build whose version cannot be read gives no zip.
 mkdir -p "$tmp/empty/generated"
-output=$("$tmp/tree/scripts/package" --from "$tmp/empty" --out "$tmp/none" 2>&1)
+output=$("$tmp/tree/scripts/package" --from "$tmp/empty" --native "$native" --out "$tmp/none" 2>&1)
 expect "exit code without a version" 1 $?
 expect "message without a version" "package: no version in $tmp/empty/generated/version.h: configure the build again" "$output"
 [[ ! -e "$tmp/none" ]] || [[ -z "$(ls -A "$tmp/none")" ]] || fail "a zip without a version: $(ls "$tmp/none")"
+
+# The Debian package: its files, their owner and modes, its fields.
+expect "files in the package" "$(sed 's/^ *//' <<EOT
+  drwxr-xr-x root/root ./
+  drwxr-xr-x root/root ./usr/
+  drwxr-xr-x root/root ./usr/bin/
+  -rwxr-xr-x root/root ./usr/bin/coupler-check
+  -rwxr-xr-x root/root ./usr/bin/coupler-i2c
+  drwxr-xr-x root/root ./usr/share/
+  drwxr-xr-x root/root ./usr/share/doc/
+  drwxr-xr-x root/root ./usr/share/doc/coupler-tools/
+  -rw-r--r-- root/root ./usr/share/doc/coupler-tools/README.md.gz
+  -rw-r--r-- root/root ./usr/share/doc/coupler-tools/changelog.gz
+  -rw-r--r-- root/root ./usr/share/doc/coupler-tools/copyright
+  drwxr-xr-x root/root ./usr/share/lintian/
+  drwxr-xr-x root/root ./usr/share/lintian/overrides/
+  -rw-r--r-- root/root ./usr/share/lintian/overrides/coupler-tools
+  drwxr-xr-x root/root ./usr/share/man/
+  drwxr-xr-x root/root ./usr/share/man/man1/
+  -rw-r--r-- root/root ./usr/share/man/man1/coupler-check.1.gz
+  -rw-r--r-- root/root ./usr/share/man/man1/coupler-i2c.1.gz
+EOT
+)" "$(dpkg-deb --contents "$deb" | awk '{ print $1, $2, $6 }')"
+expect "package fields" "coupler-tools $version electronics optional" \
+  "$(dpkg-deb --show --showformat='${Package} ${Version} ${Section} ${Priority}' "$deb")"
+[[ $(dpkg-deb --field "$deb" Depends) == *"libc6 (>= "* ]] || fail "Depends without libc6: $(dpkg-deb --info "$deb")"
+expect "lintian" "" "$(cd "$tmp" && lintian "$deb" 2>&1 | grep -v 'root privileges')"
+# Unpacked into a scratch root: the programs run from the PATH, and the
+# manual pages format without a warning and name every option and command
+# of the help, and no other option, each option with an item of its own.
+dpkg -x "$deb" "$tmp/root"
+# The programs' texts are Windows-1252: bytes, not characters.
+words() { LC_ALL=C sed 's/\\-/-/g' | LC_ALL=C grep -ao -- '--[a-z]*' | sort -u | tr '\n' ' '; }
+for program in coupler-check coupler-i2c; do
+  help=$(PATH="$tmp/root/usr/bin:$PATH" "$program" --help)
+  expect "$program --help exit code" 0 $?
+  page="$tmp/root/usr/share/man/man1/$program.1.gz"
+  [[ -f "$page" ]] || { fail "$program.1 is missing"; continue; }
+  expect "$program.1 warnings" "" "$(zcat "$page" | groff -k -man -ww -z 2>&1)"
+  options=$(printf '%s\n--help\n' "$help" | words)
+  expect "$program.1 options named" "$options" "$(zcat "$page" | words)"
+  expect "$program.1 options with an item" "$options" "$(zcat "$page" | sed -n '/^\.TP/{n;p}' | words)"
+  for command in $(LC_ALL=C sed -n 's/^  \([a-z]\+\) .*/\1/p' <<<"$help"); do
+    zgrep -qw "^\.B[IR]\? \"\?$command" "$page" || fail "$program.1 without the command $command"
+  done
+done
+# Native programs missing, or built with the sanitizers: no zip, no package.
+echo 'static const char* const USAGE[] = {"", nullptr};' > "$tmp/usage.cpp"
+standin coupler-i2c "$tmp/asan" "$tmp/usage.cpp" -fsanitize=address
+cp "$tmp/asan/coupler-i2c" "$tmp/asan/coupler-check"
+while IFS='|' read -r folder message; do
+  output=$("$tmp/tree/scripts/package" --from "$build" --native "$folder" --out "$tmp/none" 2>&1)
+  expect "exit code, native programs from $folder" 1 $?
+  expect "message, native programs from $folder" "$message" "$output"
+done <<EOT
+$tmp/empty|package: $tmp/empty/coupler-check is missing: build the native programs first (cmake --preset host && cmake --build build-host --target coupler-check coupler-i2c)
+$tmp/asan|package: $tmp/asan/coupler-check is built with the sanitizers: not a program for users
+EOT
+[[ ! -e "$tmp/none" ]] || [[ -z "$(ls -A "$tmp/none")" ]] || fail "files without the native programs: $(ls "$tmp/none")"
 
 # Usage texts: the script's leading comment, its last line last.
 while IFS='|' read -r script last; do
@@ -53,7 +134,7 @@ while IFS='|' read -r script last; do
 done <<EOT
 run|and the tester is closed again.
 bench|docs/performance.md records the latest figures.
-package|Prints the zip, its size, its own SHA-256 and the sums of the files in it.
+package|Prints the zip and the package, their sizes and their own SHA-256, then the sums of the files in the zip.
 EOT
 
 # Device checks: one line that says what is wrong, nothing for a usable device.
