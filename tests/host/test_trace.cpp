@@ -1,0 +1,113 @@
+// The recorder's trace as a logic analyzer's user opens it: Debian's
+// sigrok-cli decodes the value change dump of a job with its I2C decoder, and
+// what it decodes must be exactly what the bus model logged. The format's
+// rules: integer, increasing time stamps, initial values in $dumpvars.
+#include <stdio.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "i2c/chips.h"
+#include "i2c/messages.h"
+#include "line/trace.h"
+#include "tests/host/bus_port.h"
+
+namespace {
+
+// sigrok-cli's annotations in the bus log's words: "S 48 W A 00 A Sr 48 R A 15 A 80 N P".
+std::string Decoded(const std::string& path)
+{
+    FILE* pipe = popen(("sigrok-cli -i '" + path + "' -I vcd -P i2c:scl=SCL:sda=SDA 2>&1").c_str(), "r");
+    std::string log, line;
+    for (int c; pipe && (c = fgetc(pipe)) != EOF;) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        std::string what = line.substr(line.find(": ") + 2), word;
+        line.clear();
+        if (what == "Start")
+            word = "S";
+        else if (what == "Start repeat")
+            word = "Sr";
+        else if (what.rfind("Address write: ", 0) == 0)
+            word = what.substr(15) + " W";
+        else if (what.rfind("Address read: ", 0) == 0)
+            word = what.substr(14) + " R";
+        else if (what.rfind("Data write: ", 0) == 0 || what.rfind("Data read: ", 0) == 0)
+            word = what.substr(what.find(": ") + 2);
+        else if (what == "ACK" || what == "NACK")
+            word = what.substr(0, 1);
+        else if (what == "Stop")
+            word = "P";
+        if (!word.empty())
+            log += (log.empty() || log.back() == '\n' ? "" : " ") + word + (word == "P" ? "\n" : "");
+    }
+    if (pipe)
+        pclose(pipe);
+    return log;
+}
+
+TEST(Trace, ALogicAnalyzerDecodesWhatTheBusSaw)
+{
+    if (system("command -v sigrok-cli >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "sigrok-cli is not installed (scripts/setup installs it)";
+    const struct {
+        const char* what;
+        I2cStatus (*job)(I2cMaster* master);
+    } jobs[] = {
+        {"scan", [](I2cMaster* m) { bool found[128]; return Scan(m, 0x08, 0x77, found, nullptr); }},
+        {"register read",
+         [](I2cMaster* m) {
+             uint8_t pointer = 0, in[2];
+             return I2cTransfer(m, 0x48, &pointer, 1, in, 2);
+         }},
+        {"page write and its polling",
+         [](I2cMaster* m) {
+             const uint8_t page[8] = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE};
+             uint8_t back[8];
+             I2cStatus status = EepromWrite(m, 0x50, 8, page, 8, 8);
+             return status == I2C_OK ? EepromRead(m, 0x50, 8, back, 8) : status;
+         }},
+        {"refused transfer",
+         [](I2cMaster* m) {
+             uint8_t byte = 1;
+             return I2cTransfer(m, 0x3A, &byte, 1, nullptr, 0) == I2C_NACK ? I2C_OK : I2C_BLOCKED;
+         }},
+    };
+    for (const auto& j : jobs) {
+        SCOPED_TRACE(j.what);
+        BusPort port;
+        port.costMs = 0.001;
+        TraceRecorder recorder;
+        Lines lines{};
+        I2cMaster master{};
+        LinesOpen(&lines, TraceRecord(&recorder, port.Port()));
+        ASSERT_EQ(I2C_OK, BitsBegin(&master, &lines));
+        ASSERT_EQ(I2C_OK, j.job(&master));
+        BitsEnd(&master);
+        std::string path = testing::TempDir() + "trace.vcd";
+        ASSERT_TRUE(TraceSave(recorder, path.c_str()));
+
+        std::vector<char> dump = TraceDump(recorder);
+        std::string text(dump.begin(), dump.end());
+        EXPECT_NE(std::string::npos, text.find("$timescale 1 us $end"));
+        EXPECT_NE(std::string::npos, text.find("$var wire 1 ! SCL $end\n$var wire 1 \" SDA $end"));
+        EXPECT_NE(std::string::npos, text.find("#0\n$dumpvars\n"));
+        long last = 0, stamps = 0;
+        std::istringstream stream(text);
+        for (std::string line; std::getline(stream, line);)
+            if (line[0] == '#') {
+                long at = std::stol(line.substr(1));
+                EXPECT_TRUE(stamps == 0 || at > last) << line;
+                last = at, stamps++;
+            }
+        EXPECT_EQ('\n', text.back());
+        // The bus's log carries what it decoded at the master's first switches too.
+        EXPECT_EQ(port.log, Decoded(path));
+        remove(path.c_str());
+    }
+}
+
+}  // namespace
