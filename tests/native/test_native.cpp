@@ -82,8 +82,9 @@ TEST_F(NativeTest, ASignalEndsTheJobAsCtrlCDoesAndPutsTheTerminalBack)
     ASSERT_TRUE(CouplerSetAdapter(3, 0, 1));
     std::string log = TempPath("sig");
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        ConsoleRun run = RunConsole(CT_CHECK_EXE, "COM3 --repeat 500 --log " + log, "", [signal](const std::string& out, HANDLE) {
-            Has(out, "\n1   SDA") && kill(consoleChild, signal);
+        bool sent = false;  // once: the job restores the handlers at its end
+        ConsoleRun run = RunConsole(CT_CHECK_EXE, "COM3 --repeat 500 --log " + log, "", [&](const std::string& out, HANDLE) {
+            sent = sent || (Has(out, "\n1   SDA") && kill(consoleChild, signal) == 0);
         });
         EXPECT_EQ(3u, run.code) << signal;
         EXPECT_TRUE(Has(run.output, "\nABGEBROCHEN: in Schritt 2\n")) << run.output;
@@ -92,8 +93,9 @@ TEST_F(NativeTest, ASignalEndsTheJobAsCtrlCDoesAndPutsTheTerminalBack)
     std::string rows = Slurp(log);
     EXPECT_EQ(3, std::count(rows.begin(), rows.end(), '\n') - 1) << rows;
     EXPECT_TRUE(Has(rows, ";ABGEBROCHEN;in Schritt 2;")) << rows;
-    ConsoleRun run = RunConsole(CT_I2C_EXE, "COM3 dump 50", "", [](const std::string&, HANDLE) {
-        CouplerLineRequests(3) > 300 && kill(consoleChild, SIGTERM);
+    bool sent = false;
+    ConsoleRun run = RunConsole(CT_I2C_EXE, "COM3 dump 50", "", [&](const std::string&, HANDLE) {
+        sent = sent || (CouplerLineRequests(3) > 300 && kill(consoleChild, SIGTERM) == 0);
     });
     EXPECT_EQ(2u, run.code);
     EXPECT_TRUE(Has(run.output, "\ncoupler-i2c: abgebrochen\n")) << run.output;
@@ -121,13 +123,20 @@ TEST_F(NativeTest, ASignalEndsTheJobAsCtrlCDoesAndPutsTheTerminalBack)
     remove(log.c_str());
 }
 
-TEST(NativeRecord, RowsAppendedAtOnceFromManyProcessesStayWhole)
+TEST_F(NativeTest, RowsAppendedAtOnceFromManyProcessesStayWholeAndALockedRecordIsRefused)
 {
     std::string log = TempPath("rows"), fields = "COM3;9600;20;nein;BESTANDEN;;" + std::string(300, 'x');
+    // The children start at once, when the barrier's write end closes: the
+    // first rows race for the new file's header.
     std::vector<pid_t> children;
+    int barrier[2];
+    ASSERT_EQ(0, pipe(barrier));
     for (int child = 0; child < 8; child++)
         if (pid_t pid = fork(); pid == 0) {
             char reason[200];
+            close(barrier[1]);
+            if (read(barrier[0], reason, 1) != 0)
+                _exit(2);
             for (int row = 0; row < 40; row++)
                 if (!LogAppend(log.c_str(), fields.c_str(), reason, sizeof reason))
                     _exit(1);
@@ -135,6 +144,8 @@ TEST(NativeRecord, RowsAppendedAtOnceFromManyProcessesStayWhole)
         } else {
             children.push_back(pid);
         }
+    close(barrier[0]);
+    close(barrier[1]);
     for (pid_t pid : children) {
         int status = 1;
         waitpid(pid, &status, 0);
@@ -147,6 +158,23 @@ TEST(NativeRecord, RowsAppendedAtOnceFromManyProcessesStayWhole)
     for (size_t at = rows.find("\r\n") + 2, end; (end = rows.find("\r\n", at)) != std::string::npos; at = end + 2)
         whole += end - at == 20 + fields.size() && rows.compare(at + 20, fields.size(), fields) == 0;
     EXPECT_EQ(320u, whole);
+
+    // A record that cannot take a row stops the check before the port; one
+    // another station holds locked is waited for, then refused.
+    int held = open(log.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_TRUE(held >= 0 && flock(held, LOCK_EX) == 0);
+    for (const auto& c : {std::make_pair("/tmp", "ein Ordner, keine Datei"), {"/dev/null", "ein Gerät, keine Datei"},
+                          {"/no-such-folder/checks.csv", "den Ordner gibt es nicht"},
+                          {log.c_str(), "in Benutzung (von einem anderen Programm geöffnet)"}}) {
+        ConsoleRun run = RunConsole(CT_CHECK_EXE, std::string("COM3 --log ") + c.first);
+        EXPECT_EQ(2u, run.code);
+        EXPECT_EQ("coupler-check: Protokolldatei " + std::string(c.first) + ": " + c.second + "\n", run.output.substr(0, run.output.find('\n') + 1));
+    }
+    char reason[200] = "";
+    EXPECT_FALSE(LogAppend(log.c_str(), fields.c_str(), reason, sizeof reason));
+    close(held);
+    EXPECT_EQ("", Slurp(log));
+    remove(log.c_str());
 }
 
 }  // namespace
