@@ -1,127 +1,17 @@
-// Rows are UTF-8 like the check's piped output (output.cpp).
+// Rows are UTF-8 like the check's piped output (console/output.h).
 #include "check/log.h"
 
-#include <windows.h>
-#include <ctype.h>
-#include <stdio.h>
-#include <string.h>
-
-#include <string>
+#include <time.h>
 
 #include "console/output.h"
 
-namespace {
+const char LOG_HEADER[] = "\xEF\xBB\xBFzeit;port;baud;wiederholungen;handschritte;ergebnis;erster_fehler;"
+                          "einschwingen_min_ms;einschwingen_median_ms;einschwingen_max_ms\r\n";
 
-// A file held by another program is tried this often, this far apart.
-constexpr int IN_USE_TRIES = 20;
-constexpr DWORD IN_USE_PAUSE_MS = 50;
-
-const char HEADER[] = "\xEF\xBB\xBFzeit;port;baud;wiederholungen;handschritte;ergebnis;erster_fehler;"
-                      "einschwingen_min_ms;einschwingen_median_ms;einschwingen_max_ms\r\n";
-
-// Windows takes these names as devices, in any folder and with any
-// extension ("nul.csv" is the null device too).
-bool DeviceName(const char* path)
+std::string LogRow(const char* fields)
 {
-    const char* name = path;
-    for (const char* c = path; *c; c++)
-        if (*c == '\\' || *c == '/' || *c == ':')
-            name = c + 1;
-    size_t length = strcspn(name, ". ");
-    static const char* const DEVICES[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
-    for (const char* device : DEVICES)
-        if (length == strlen(device) && !_strnicmp(name, device, length))
-            return true;
-    bool numbered = length >= 4 && (!_strnicmp(name, "com", 3) || !_strnicmp(name, "lpt", 3));
-    for (size_t i = 3; numbered && i < length; i++)
-        numbered = isdigit(static_cast<unsigned char>(name[i])) != 0;
-    return numbered || !strncmp(path, "\\\\.\\", 4);
-}
-
-// Opens the file for reading and appending, shared; the handle or
-// INVALID_HANDLE_VALUE with the reason.
-HANDLE Open(const char* path, int tries, bool* created, char* reason, int size)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    const char* why = nullptr;
-    if (DeviceName(path))
-        why = "ein Gerät, keine Datei";
-    else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        why = "ein Ordner, keine Datei";
-    for (int i = 0; !why && i < tries; i++) {
-        HANDLE file = CreateFileA(path, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        DWORD error = GetLastError();
-        if (file != INVALID_HANDLE_VALUE) {
-            *created = error != ERROR_ALREADY_EXISTS;
-            return file;
-        }
-        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
-            why = i + 1 < tries ? nullptr : "in Benutzung (von einem anderen Programm geöffnet)";
-            Sleep(IN_USE_PAUSE_MS);
-        } else if (error == ERROR_ACCESS_DENIED) {
-            why = "keine Schreibrechte";
-        } else if (error == ERROR_PATH_NOT_FOUND) {
-            why = "den Ordner gibt es nicht";
-        } else {
-            snprintf(reason, size, "Fehler %lu", error);
-            return INVALID_HANDLE_VALUE;
-        }
-    }
-    snprintf(reason, size, "%s", why);
-    return INVALID_HANDLE_VALUE;
-}
-
-bool Write(HANDLE file, const char* bytes, DWORD size)
-{
-    DWORD done = 0;
-    return WriteFile(file, bytes, size, &done, nullptr) && done == size;
-}
-
-}  // namespace
-
-bool LogCheck(const char* path, char* reason, int size)
-{
-    bool created = false;
-    HANDLE file = Open(path, 1, &created, reason, size);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(file);
-    if (created)
-        DeleteFileA(path);
-    return true;
-}
-
-bool LogAppend(const char* path, const char* fields, char* reason, int size)
-{
-    bool created = false;
-    HANDLE file = Open(path, IN_USE_TRIES, &created, reason, size);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    char time[40];
-    snprintf(time, sizeof time, "%04u-%02u-%02uT%02u:%02u:%02u;", now.wYear, now.wMonth, now.wDay, now.wHour,
-             now.wMinute, now.wSecond);
-    std::string row = time + std::string(fields) + "\r\n";
-    // A row begins on a line of its own, also after a file edited by hand.
-    LARGE_INTEGER length = {};
-    char last = '\n';
-    DWORD done = 0;
-    bool written = GetFileSizeEx(file, &length);
-    if (written && length.QuadPart > 0) {
-        LARGE_INTEGER end = length;
-        end.QuadPart -= 1;
-        written =
-            SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ReadFile(file, &last, 1, &done, nullptr);
-    }
-    // A row the conversion cannot take is not written as an empty one.
-    std::string bytes = ToUtf8(row.c_str());
-    written = written && !bytes.empty() && (length.QuadPart > 0 || Write(file, HEADER, sizeof HEADER - 1)) &&
-              (last == '\n' || Write(file, "\r\n", 2)) &&
-              Write(file, bytes.data(), static_cast<DWORD>(bytes.size())) && FlushFileBuffers(file);
-    if (!written)
-        snprintf(reason, size, "Zeile nicht geschrieben (Fehler %lu)", GetLastError());
-    CloseHandle(file);
-    return written;
+    time_t now = time(nullptr);
+    char stamp[40] = "";
+    strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S;", localtime(&now));
+    return ToUtf8((stamp + std::string(fields) + "\r\n").c_str());
 }

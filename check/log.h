@@ -5,9 +5,20 @@
 // another station or a spreadsheet may have it open meanwhile.
 #pragma once
 
+#include <string>
+
 // Whether a row can be appended to path; false with the reason in words.
 // Leaves no file behind that was not there.
 bool LogCheck(const char* path, char* reason, int size);
 // Appends one row: the local time, then the fields (';'-separated, Windows-1252),
 // retrying a while when the file is in use; false with the reason in words.
 bool LogAppend(const char* path, const char* fields, char* reason, int size);
+
+// Shared by the platform parts (log_win.cpp, log_posix.cpp):
+// A file held by another program is tried this often, this far apart.
+constexpr int LOG_IN_USE_TRIES = 20, LOG_IN_USE_PAUSE_MS = 50;
+// A new file's first bytes: the byte order mark and the header.
+extern const char LOG_HEADER[];
+// The row as written: the local time, the fields, the line end; in UTF-8,
+// empty when the conversion cannot take it.
+std::string LogRow(const char* fields);

@@ -2,6 +2,7 @@
 
 #include "console/arguments.h"
 #include "check/bus.h"
+#include "console/port.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,22 +10,24 @@
 
 #include <algorithm>
 
-const char* const USAGE[] = {
-    "Aufruf: coupler-check COMn [--baud B] [--repeat N] [--interactive] [--log DATEI] [--quiet]",
+std::vector<std::string> Usage()
+{
+    return {
+    "Aufruf: coupler-check " + std::string(PORT_WORD) + " [--baud B] [--repeat N] [--interactive] [--log DATEI] [--quiet]",
     "                          [--expect A,B]",
     "        coupler-check --list | --help",
-    "  COMn           die Schnittstelle mit dem Koppler, COM1 bis COM255, z. B. COM3 oder com3:",
+    PORT_USAGE,
     "  --baud B       75, 150, 300, 600, 1200, 2400, 4800, 9600 (Vorgabe) oder 19200",
     "  --repeat N     Wiederholungen der gemessenen Schritte, 1 bis 10000 (Vorgabe 20)",
     "  --interactive  auch die Schritte mit der Hand am Koppler (LEDs, SDA und INT auf Masse)",
     "  --log DATEI    eine Zeile pro Prüfung an die CSV-Datei anhängen (Trennzeichen ';')",
     "  --expect A,B   danach am Bus genau diese Adressen (hexadezimal), z. B. --expect 50,20,48",
     "  --quiet        nur die Zeile mit dem Ergebnis",
-    "  --list         die Schnittstellen COM1 bis COM20, die sich öffnen lassen",
+    PORT_LIST_USAGE,
     "Ergebnis: 0 bestanden, 1 ein Schritt nicht bestanden, 2 Prüfung nicht möglich (Argumente, "
     "Schnittstelle,",
-    "          Protokolldatei, Schnittstelle verloren), 3 unvollständig (Schritt übersprungen, abgebrochen)",
-    nullptr};
+    "          Protokolldatei, Schnittstelle verloren), 3 unvollständig (Schritt übersprungen, abgebrochen)"};
+}
 
 
 bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int size)
@@ -64,7 +67,7 @@ bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int
             return Refuse(error, size, "unbekanntes Argument: %s", name);
         }
     }
-    if (!options->port && !options->list && !options->help)
+    if (options->port.empty() && !options->list && !options->help)
         return Refuse(error, size, "keine Schnittstelle angegeben");
     return true;
 }

@@ -1,8 +1,11 @@
 // The check's command line.
 #pragma once
 
+#include <string>
+#include <vector>
+
 struct CheckOptions {
-    int port = 0;              // COM number; 0 when none was given
+    std::string port;          // as written in texts and the record: COM3, /dev/ttyUSB0; empty when none was given
     int baud = 9600;           // one of the tester's baud rates
     int repeat = 20;           // repetitions of the timed steps, 1 .. 10000
     bool interactive = false;  // adds the steps that need a hand on the coupler
@@ -17,5 +20,5 @@ struct CheckOptions {
 // Fills options from the arguments; false with a one-line reason in error.
 bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int size);
 
-// The usage text, one line per entry, ended by a null pointer.
-extern const char* const USAGE[];
+// The usage text, one line per entry.
+std::vector<std::string> Usage();

@@ -41,24 +41,6 @@ const char* OptionValue(int argc, char** argv, int* i)
     return "";
 }
 
-int PortArgument(const char* word, int* port, char* error, int size)
-{
-    size_t digits = strspn(word + 3, "0123456789");
-    if (_strnicmp(word, "com", 3) != 0 || !digits || (word[3 + digits] && strcmp(word + 3 + digits, ":") != 0))
-        return 0;
-    // The serial layer opens com1 to com255, written without a leading zero.
-    if (word[3] == '0' || digits > 3 || atoi(word + 3) > 255) {
-        Refuse(error, size, "Schnittstelle %s gibt es nicht: COM1 bis COM255", word);
-        return -1;
-    }
-    if (*port) {
-        Refuse(error, size, "zwei Schnittstellen: COM%d und %s", *port, word);
-        return -1;
-    }
-    *port = atoi(word + 3);
-    return 1;
-}
-
 bool Refuse(char* error, int size, const char* format, ...)
 {
     va_list arguments;

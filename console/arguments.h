@@ -1,6 +1,6 @@
 // Command-line pieces the console programs share (coupler-check and
-// coupler-i2c): numbers, the port in the tester's notation, value options,
-// and refusals with a one-line reason.
+// coupler-i2c): numbers, value options, and refusals with a one-line reason
+// (the port word is the platform's: console/port.h).
 #pragma once
 
 // A whole number from low to high, decimal or with 0x hexadecimal; -1 if not.
@@ -11,9 +11,5 @@ int ArgumentAddress(const char* text, int low, int high);
 // The value of the option at argv[*i]: the next argument, taken (so *i moves
 // on), unless there is none or it is an option itself; then "".
 const char* OptionValue(int argc, char** argv, int* i);
-// A port in the tester's notation ("COM3", "com3", "COM3:"): 1 with *port
-// set; 0 when the word is no port word; -1 with the reason in error when it
-// names no port (com0, com01, com256) or a second one.
-int PortArgument(const char* word, int* port, char* error, int size);
 // Writes the reason (printf format) into error; always false.
 bool Refuse(char* error, int size, const char* format, ...);

@@ -1,87 +1,32 @@
-// Encoding: a console gets UTF-16 through WriteConsoleW, which shows the
-// umlauts in a Windows console whatever its code page, and under Wine in a
-// Linux terminal (Wine converts console output to the terminal's locale). A
-// pipe or file gets UTF-8: the bytes pass through Wine untouched, so
-// `scripts/check | cat` in a UTF-8 terminal reads right, and so do today's
-// Windows editors and shells.
+// The channels of the console programs, the same on every platform; the
+// platform files write the bytes (output_platform.h).
 #include "console/output.h"
 
-#include <windows.h>
-#include <ctype.h>
 #include <stdarg.h>
 #include <stdio.h>
-#include <string.h>
 
-#include <string>
+#include "console/output_platform.h"
 
 namespace {
 
 // Output state, set by OutputStart and kept for the process.
 bool quietRun = false;
-bool outConsole = false;  // standard output is a console
-bool errConsole = false;  // standard error is a console
+bool outConsole = false;  // standard output is a console or terminal
+bool errConsole = false;  // standard error is a console or terminal
 int progressShown = 0;    // characters of progress text on the screen now
-DWORD progressOn = STD_OUTPUT_HANDLE;  // the standard handle that progress text is on
-DWORD startTicks = 0;     // GetTickCount at OutputStart
-DWORD progressTicks = 0;  // GetTickCount of the last progress text
+OutputStream progressOn = STREAM_OUT;  // the stream that progress text is on
+unsigned long startTicks = 0;     // OutputTicks at OutputStart
+unsigned long progressTicks = 0;  // OutputTicks of the last progress text
 
-// The program's Windows-1252 text as UTF-16, whole (every byte has a
-// character in that code page).
-std::wstring Wide(const char* text)
+void Write(OutputStream stream, const std::string& text)
 {
-    int length = MultiByteToWideChar(1252, 0, text, -1, nullptr, 0);
-    std::wstring wide(length > 1 ? static_cast<size_t>(length) : 1, L'\0');
-    MultiByteToWideChar(1252, 0, text, -1, &wide[0], length);
-    wide.resize(length > 1 ? static_cast<size_t>(length - 1) : 0);
-    return wide;
-}
-
-void Write(DWORD which, const char* text)
-{
-    HANDLE handle = GetStdHandle(which);
-    DWORD done = 0;
-    if (which == STD_OUTPUT_HANDLE ? outConsole : GetConsoleMode(handle, &done)) {
-        std::wstring wide = Wide(text);
-        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &done, nullptr);
-        return;
-    }
-    std::string bytes = ToUtf8(text);
-    WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
-}
-
-// Keys from a standard input that is no console: a thread blocks in ReadFile
-// and queues them. Polling the handle instead fails under Wine, which may
-// present a Unix pipe as a character device, or as a pipe on which
-// PeekNamedPipe fails. The reader and its lock and event are made by
-// KeysStart and live as long as the process (the thread may block for good).
-HANDLE keyReader = nullptr;
-HANDLE keyArrived = nullptr;  // set for every key queued and at the end
-CRITICAL_SECTION keyLock;     // guards keys, keyCount and inputEnded
-unsigned char keys[64];
-int keyCount = 0;
-bool inputEnded = false;
-
-DWORD WINAPI ReadKeys(void* input)
-{
-    for (;;) {
-        unsigned char key = 0;
-        DWORD count = 0;
-        bool read = ReadFile(static_cast<HANDLE>(input), &key, 1, &count, nullptr) && count == 1;
-        EnterCriticalSection(&keyLock);
-        if (read && keyCount < static_cast<int>(sizeof keys) && key > ' ')
-            keys[keyCount++] = key;
-        inputEnded = !read;
-        LeaveCriticalSection(&keyLock);
-        SetEvent(keyArrived);
-        if (!read)
-            return 0;
-    }
+    OutputWrite(stream, text, stream == STREAM_OUT ? outConsole : errConsole);
 }
 
 void WipeProgress()
 {
     if (progressShown)
-        Write(progressOn, ("\r" + std::string(static_cast<size_t>(progressShown), ' ') + "\r").c_str());
+        Write(progressOn, "\r" + std::string(static_cast<size_t>(progressShown), ' ') + "\r");
     progressShown = 0;
 }
 
@@ -89,22 +34,20 @@ void WipeProgress()
 
 void OutputStart(bool quiet)
 {
-    DWORD mode;
     quietRun = quiet;
-    outConsole = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
-    errConsole = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
-    startTicks = GetTickCount();
+    outConsole = OutputIsConsole(STREAM_OUT);
+    errConsole = OutputIsConsole(STREAM_ERR);
+    startTicks = OutputTicks();
 }
 
 void Say(Channel channel, const char* format, ...)
 {
-    DWORD now = GetTickCount();
+    unsigned long now = OutputTicks();
     bool progress = channel == SAY_PROGRESS || channel == SAY_NOTE_PROGRESS;
-    DWORD which = channel == SAY_ERROR || channel == SAY_NOTE || channel == SAY_NOTE_PROGRESS
-                      ? STD_ERROR_HANDLE
-                      : STD_OUTPUT_HANDLE;
+    OutputStream stream =
+        channel == SAY_ERROR || channel == SAY_NOTE || channel == SAY_NOTE_PROGRESS ? STREAM_ERR : STREAM_OUT;
     if (((channel == SAY_NORMAL || channel == SAY_NOTE) && quietRun) ||
-        (progress && (quietRun || !(which == STD_OUTPUT_HANDLE ? outConsole : errConsole) ||
+        (progress && (quietRun || !(stream == STREAM_OUT ? outConsole : errConsole) ||
                       now - startTicks < 1000 || now - progressTicks < 100)))
         return;
     // Formatted whole, however long: a verdict is never cut.
@@ -121,23 +64,17 @@ void Say(Channel channel, const char* format, ...)
     if (progress) {
         progressTicks = now;
         progressShown = static_cast<int>(text.size());
-        progressOn = which;
+        progressOn = stream;
     } else {
         text += "\n";
     }
-    Write(which, text.c_str());
+    Write(stream, text);
 }
 
-std::string ToUtf8(const char* text)
+std::string Padded(const std::string& text, int width)
 {
-    std::wstring wide = Wide(text);
-    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                     nullptr, nullptr);
-    std::string bytes(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-    if (length > 0)
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0], length, nullptr,
-                            nullptr);
-    return bytes;
+    size_t shown = OutputWidth(text);
+    return text + std::string(shown < static_cast<size_t>(width) ? width - shown : 0, ' ');
 }
 
 void RefusedSettings(int mismatch, char* words, int size)
@@ -148,62 +85,4 @@ void RefusedSettings(int mismatch, char* words, int size)
         if (mismatch & (1 << bit))
             text += std::string(text.size() > 11 ? ", " : " ") + NAMES[bit];
     snprintf(words, static_cast<size_t>(size), "%s nicht übernommen", text.c_str());
-}
-
-void KeysStart()
-{
-    DWORD mode;
-    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    if (GetConsoleMode(input, &mode) || keyReader)
-        return;
-    InitializeCriticalSection(&keyLock);
-    keyArrived = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    keyReader = CreateThread(nullptr, 0, ReadKeys, input, 0, nullptr);
-}
-
-void KeysDiscard()
-{
-    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD mode;
-    if (GetConsoleMode(input, &mode)) {
-        FlushConsoleInputBuffer(input);
-    } else if (keyReader) {
-        EnterCriticalSection(&keyLock);
-        keyCount = 0;
-        LeaveCriticalSection(&keyLock);
-    }
-}
-
-int KeyWithin(unsigned long ms)
-{
-    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD count = 0;
-    if (GetConsoleMode(input, &count)) {
-        // Waiting on the handle is what makes Wine's console read the terminal.
-        WaitForSingleObject(input, ms);
-        INPUT_RECORD record;
-        while (GetNumberOfConsoleInputEvents(input, &count) && count > 0 &&
-               ReadConsoleInputA(input, &record, 1, &count) && count == 1)
-            if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
-                record.Event.KeyEvent.uChar.AsciiChar)
-                return tolower(static_cast<unsigned char>(record.Event.KeyEvent.uChar.AsciiChar));
-        return 0;
-    }
-    if (!keyReader) {
-        Sleep(ms);
-        return -1;
-    }
-    for (int round = 0; round < 2; round++) {
-        EnterCriticalSection(&keyLock);
-        int key = keyCount ? keys[0] : inputEnded && round ? -1 : 0;
-        if (keyCount)
-            memmove(keys, keys + 1, --keyCount);
-        LeaveCriticalSection(&keyLock);
-        if (key > 0)
-            return tolower(key);
-        if (key < 0 || round)
-            return key;
-        WaitForSingleObject(keyArrived, ms);
-    }
-    return 0;
 }

@@ -1,6 +1,6 @@
-// The console programs' text output and key input. Texts are Windows-1252, as
-// every text of the programs; this module turns them into what the receiver
-// reads.
+// The console programs' text output and key input. Texts are the programs'
+// own: Windows-1252 in the Windows build, UTF-8 in the native one; this module
+// turns them into what the receiver reads.
 #pragma once
 
 #include <string>
@@ -23,14 +23,21 @@ enum Channel {
 void OutputStart(bool quiet);
 // One line (printf format; the line break is added, except to progress).
 void Say(Channel channel, const char* format, ...);
+// The text with blanks after it up to width characters as shown (printf's
+// %-Ns counts bytes, which an umlaut in UTF-8 takes two of).
+std::string Padded(const std::string& text, int width);
 // The text in UTF-8, whole.
 std::string ToUtf8(const char* text);
 // "Einstellung Baudrate, Handshake nicht übernommen": what an open port did
 // not take of its settings (SerialSettingsMismatch's bits), in words.
 void RefusedSettings(int mismatch, char* words, int size);
-// Starts reading keys from standard input (console, pipe or file), so that
-// keys typed before a question can be told from the answer.
+// Starts reading keys from standard input (console, terminal, pipe or file),
+// so that keys typed before a question can be told from the answer. A POSIX
+// terminal is switched to single keys without echo (Ctrl+C still signals)
+// until KeysStop, which also runs at exit.
 void KeysStart();
+// Puts the terminal back as KeysStart found it; safe to call twice.
+void KeysStop();
 // Drops every key typed so far.
 void KeysDiscard();
 // A key, lower case; 0 when none came within ms milliseconds, -1 when the

@@ -1,10 +1,10 @@
 #include "i2ctool/commands.h"
 
-#include <windows.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
 
+#include "console/files.h"
 #include "console/output.h"
 #include "i2c/chips.h"
 #include "i2c/messages.h"
@@ -95,24 +95,12 @@ void SayBackupExists(const char* path)
 // backup is never replaced; a new file that could not be written whole goes.
 bool SaveFile(const char* path, const uint8_t* data, int size, bool fresh)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, fresh ? CREATE_NEW : CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        if (fresh && GetLastError() == ERROR_FILE_EXISTS)
-            SayBackupExists(path);
-        else
-            Say(SAY_ERROR, "coupler-i2c: Datei %s lässt sich nicht schreiben", path);
-        return false;
-    }
-    DWORD done = 0;
-    bool saved = WriteFile(file, data, static_cast<DWORD>(size), &done, nullptr) && done == static_cast<DWORD>(size);
-    saved = CloseHandle(file) && saved;
-    if (!saved) {
-        if (fresh)
-            DeleteFileA(path);
+    FileSaved saved = FileSave(path, data, size, fresh);
+    if (saved == FILE_EXISTS)
+        SayBackupExists(path);
+    else if (saved == FILE_NOT_SAVED)
         Say(SAY_ERROR, "coupler-i2c: Datei %s lässt sich nicht schreiben", path);
-    }
-    return saved;
+    return saved == FILE_SAVED;
 }
 
 // A command's end that is no success: its words, and its exit code.
@@ -149,16 +137,16 @@ Ending Reason(const I2cMaster* master, I2cStatus status, const I2cOptions& optio
         break;
     case I2C_ADAPTER_TOO_SLOW:
         snprintf(ending.words, sizeof ending.words,
-                 "COM%d: der Adapter meldet DSR erst nach %.1f ms (höchstens %.0f ms):"
+                 "%s: der Adapter meldet DSR erst nach %.1f ms (höchstens %.0f ms):"
                  " seine Latenz verringern oder einen anderen Adapter nehmen",
-                 options.port, master->lines->longestEchoMs, ECHO_LIMIT_MS);
+                 options.port.c_str(), master->lines->longestEchoMs, ECHO_LIMIT_MS);
         break;
     case I2C_LINE_FAILED:
         if (LinesStopped(master->lines))
             words = "abgebrochen";
         else
             snprintf(ending.words, sizeof ending.words,
-                     "COM%d: Leitungsaufruf fehlgeschlagen (Adapter entfernt?)", options.port);
+                     "%s: Leitungsaufruf fehlgeschlagen (Adapter entfernt?)", options.port.c_str());
         break;
     }
     if (*words)
@@ -357,7 +345,7 @@ int RunOffline(const I2cOptions& options)
         }
         // Refused before the port: a run after a failed write would otherwise
         // replace the good backup with what that write left.
-        if (options.backup && GetFileAttributesA(options.backup) != INVALID_FILE_ATTRIBUTES) {
+        if (options.backup && FileExists(options.backup)) {
             SayBackupExists(options.backup);
             return EXIT_CANNOT_RUN;
         }

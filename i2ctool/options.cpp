@@ -1,14 +1,17 @@
 #include "i2ctool/options.h"
 
 #include "console/arguments.h"
+#include "console/port.h"
 #include "i2c/chips.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-const char* const I2C_USAGE[] = {
-    "Aufruf: coupler-i2c COMn BEFEHL [--write] [--quiet]",
+std::vector<std::string> I2cUsage()
+{
+    return {
+    "Aufruf: coupler-i2c " + std::string(PORT_WORD) + " BEFEHL [--write] [--quiet]",
     "  scan [ERSTE LETZTE] [--all]  Adressen 08 bis 77 absuchen (--all: ab 03)",
     "  get ADR [REG] [w]            ein Byte lesen (w: ein Wort, das erste Byte höherwertig)",
     "  set ADR [REG] WERT [w]       ein Byte oder Wort schreiben (an EEPROMs: eeprom write)",
@@ -28,8 +31,8 @@ const char* const I2C_USAGE[] = {
     "Register, Werte und Zahlen dezimal oder mit 0x hexadezimal.",
     "Ergebnisse auf der Standardausgabe, Schätzung, Hinweise und Fortschritt auf der Fehlerausgabe.",
     "Ergebnis: 0 erledigt, 1 ein Baustein antwortete nicht oder der Vergleich wich ab,",
-    "          2 nicht ausführbar (Argumente, Schnittstelle, Bus blockiert, Adapter weg, ohne --write)",
-    nullptr};
+    "          2 nicht ausführbar (Argumente, Schnittstelle, Bus blockiert, Adapter weg, ohne --write)"};
+}
 
 namespace {
 
@@ -150,7 +153,7 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
     }
     if (options->help)
         return true;
-    if (!options->port)
+    if (options->port.empty())
         return Refuse(error, size, "keine Schnittstelle angegeben");
     if (all)
         options->first = 0x03;

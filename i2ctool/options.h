@@ -1,6 +1,9 @@
 // coupler-i2c's command line.
 #pragma once
 
+#include <string>
+#include <vector>
+
 enum I2cCommand {
     COMMAND_NONE,
     COMMAND_SCAN,
@@ -13,7 +16,7 @@ enum I2cCommand {
 };
 
 struct I2cOptions {
-    int port = 0;  // COM number; 0 when none was given
+    std::string port;  // as written in texts: COM3, /dev/ttyUSB0; empty when none was given
     I2cCommand command = COMMAND_NONE;
     int first = 0x08, last = 0x77;  // scan range
     int address = 0x50;             // the chip (the EEPROM's by default)
@@ -32,5 +35,5 @@ struct I2cOptions {
 // Fills options from the arguments; false with a one-line reason in error.
 bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, int size);
 
-// The usage text, one line per entry, ended by a null pointer.
-extern const char* const I2C_USAGE[];
+// The usage text, one line per entry.
+std::vector<std::string> I2cUsage();

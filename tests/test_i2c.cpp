@@ -5,7 +5,6 @@
 // results apart from notes, the estimate and the same results behind a slow
 // USB adapter, a write that fails half-way, and a pulled adapter.
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -14,8 +13,8 @@
 #include <algorithm>
 #include <string>
 
+#include "tests/support/console_run.h"
 #include "tests/support/coupler_client.h"
-#include "tests/support/driver.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
-# Runs one of the console programs under Wine on a virtual coupler or on a
-# mapped adapter, and exits with the program's exit code. Sourced by
-# scripts/check and scripts/i2c (needs root set to the checkout).
+# Runs one of the console programs on a virtual coupler or on an adapter, and
+# exits with the program's exit code: the native build (build-host/) by
+# default, the Windows one under Wine with --wine. Sourced by scripts/check
+# and scripts/i2c (needs root set to the checkout).
 #
 # console_run NAME TARGET "VALUED" [DAEMON OPTION...] -- [ARGUMENT...]
 #   NAME     the word error lines begin with ("check")
@@ -8,10 +9,12 @@
 #   VALUED   the program's options that take a value, blank-separated: their
 #            value is never taken for the port
 #   DAEMON   options for the virtual coupler's daemon (--chips all ...)
-# Of the arguments, --port COMn=/dev/DEVICE maps a real adapter instead of the
-# virtual coupler; --fault and --adapter go to the virtual coupler; a whole
-# word COMn (also "COM3:") is the port, COM3 when none is given; everything
-# else goes to the program.
+# Of the arguments, --wine runs the Windows program; --port COMn=/dev/DEVICE
+# takes a real adapter instead of the virtual coupler; --fault and --adapter
+# go to the virtual coupler; a whole word COMn (also "COM3:") is the port,
+# COM3 when none is given; everything else goes to the program. The native
+# program gets the device instead of COMn: the virtual coupler's
+# pseudo-terminal (with its 64-bit preload library), or DEVICE.
 
 console_run() {
   local name=$1 target=$2 valued=" $3 "
@@ -19,9 +22,10 @@ console_run() {
   local extra=()
   while [[ $# -gt 0 && "$1" != -- ]]; do extra+=("$1"); shift; done
   [[ $# -gt 0 ]] && shift
-  local com=COM3 device="" daemon=() args=() port_given=0
+  local com=COM3 device="" daemon=() args=() port_given=0 wine=0 ports=()
   while [[ $# -gt 0 ]]; do
     case "$1" in
+      --wine) wine=1; shift ;;
       --port)
         [[ $# -ge 2 && "$2" =~ ^([Cc][Oo][Mm])([1-9]|1[0-9]|20)=(/.+)$ ]] || {
           echo "$name: --port takes COMn=/dev/device with n from 1 to 20" >&2; exit 2; }
@@ -41,12 +45,18 @@ console_run() {
         if [[ "$1" =~ ^[Cc][Oo][Mm][0-9]+:?$ ]]; then
           # The virtual coupler serves COM1 to COM20; the program judges the rest.
           port_given=1
-          if [[ "$1" =~ ^[Cc][Oo][Mm]([1-9]|1[0-9]|20):?$ ]]; then com="COM${BASH_REMATCH[1]}"; fi
+          if [[ "$1" =~ ^[Cc][Oo][Mm]([1-9]|1[0-9]|20):?$ ]]; then
+            com="COM${BASH_REMATCH[1]}"
+            ports+=(${#args[@]})
+          fi
         fi
         args+=("$1"); shift ;;
     esac
   done
-  [[ $port_given -eq 1 ]] || args=("$com" "${args[@]}")
+  if [[ $port_given -eq 0 ]]; then
+    args=("$com" "${args[@]}")
+    ports=(0)
+  fi
   if [[ -n "$device" && ${#daemon[@]} -gt 0 ]]; then
     echo "$name: --fault and --adapter need the virtual coupler, not --port" >&2
     exit 2
@@ -60,17 +70,23 @@ console_run() {
   "$root/scripts/setup"
   BENCH_ROOT=$root
   source "$root/scripts/lib/build.sh"
-  build_all "$target" >/dev/null
+  if [[ $wine -eq 1 ]]; then
+    build_all "$target" >/dev/null
+  else
+    build_host "$target" >/dev/null
+    coupler_build
+  fi
 
   exec 9>"$BENCH_BUILD/.bench.lock"
   flock 9
   source "$root/scripts/lib/bench.sh"
   bench_prefix
 
-  CONSOLE_DAEMON_PID="" CONSOLE_DEVICE=$device
+  CONSOLE_DAEMON_PID="" CONSOLE_DEVICE=
+  [[ $wine -eq 0 ]] || CONSOLE_DEVICE=$device
   trap _console_cleanup EXIT
   if [[ -n "$device" ]]; then
-    device_map "$com" "$device"
+    [[ $wine -eq 0 ]] || device_map "$com" "$device"
   else
     # The virtual coupler comes first, so that the port is in place when the
     # prefix's server starts.
@@ -90,12 +106,24 @@ console_run() {
       exit 2
     fi
     export COUPLER_STATE="$state"
-    export LD_PRELOAD="$COUPLER_PRELOAD"
   fi
-  wineserver -p >/dev/null 2>&1
-  wine cmd /c exit 0 >/dev/null 2>&1 || true
 
   local code=0
+  if [[ $wine -eq 0 ]]; then
+    # The port word becomes the device: the adapter's, or the pseudo-terminal
+    # the virtual coupler serves as COMn ("COM3 /dev/pts/K" in its list).
+    local native=${device:-$(awk -v com="$com" '$1 == com { print $2 }' "$COUPLER_DIR/$name-state.ports")} at
+    for at in "${ports[@]}"; do args[$at]=$native; done
+    if [[ -z "$device" ]]; then
+      LD_PRELOAD="$COUPLER_DIR/lib/x86_64-linux-gnu/libvcoupler.so" "$HOST_BUILD/$target" "${args[@]}" || code=$?
+    else
+      "$HOST_BUILD/$target" "${args[@]}" || code=$?
+    fi
+    exit "$code"
+  fi
+  [[ -n "$device" ]] || export LD_PRELOAD="$COUPLER_PRELOAD"
+  wineserver -p >/dev/null 2>&1
+  wine cmd /c exit 0 >/dev/null 2>&1 || true
   wine "$BENCH_BUILD/$target.exe" "${args[@]}" || code=$?
   exit "$code"
 }

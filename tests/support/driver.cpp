@@ -338,3 +338,7 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
         CloseHandle(errRead);
     return result;
 }
+
+const bool WINDOWS_PROGRAMS = true;
+const char* const USAGE_PORT = "COMn";
+std::string PortName(int com) { return "COM" + std::to_string(com); }

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/console_run.h"
 #include "tests/support/expected.h"
 
 std::string WindowsPath(const std::string& unixPath);   // as Wine's Z: drive shows it
@@ -37,26 +38,6 @@ bool WaitPostedMessagesTaken(HWND editor, DWORD timeoutMs = 5000);
 // Waits until the tester's start-up is over (its help editor filled and its
 // messages taken, or its warning up); the editor, or 0.
 HWND WaitTesterTakingMessages(HWND mainWindow, DWORD timeoutMs = 15000);
-
-// Whether text holds part.
-inline bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-// The whole content of a file ("" when it cannot be read).
-std::string Slurp(const std::string& path);
-// A new name for a file in the temporary folder, beginning with prefix; no
-// such file exists yet.
-std::string TempPath(const char* prefix);
-// A console program's run: its exit code (99 when it did not start, 98 when
-// it was ended after 60 s) and its standard output and error as the bytes came;
-// with errorsApart, output holds standard output alone and errors the rest.
-struct ConsoleRun {
-    DWORD code = 99;
-    std::string output;
-    std::string errors;
-};
-// Runs the program (a Linux path) with the arguments and input waiting on its
-// standard input; watch sees the output so far and may write more input.
-ConsoleRun RunConsole(const char* program, const std::string& arguments, const std::string& input = "",
-                      std::function<void(const std::string&, HANDLE)> watch = nullptr, bool errorsApart = false);
 
 class TesterProcess {
 public:

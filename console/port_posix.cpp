@@ -1,0 +1,153 @@
+#include "console/port.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "console/arguments.h"
+#include "line/posix_lines.h"
+
+const char* const PORT_WORD = "GERÄT";
+const char* const PORT_USAGE =
+    "  GERÄT          die Schnittstelle mit dem Koppler, ein Gerätepfad, z. B. /dev/ttyUSB0";
+const char* const PORT_LIST_USAGE =
+    "  --list         die Schnittstellen /dev/ttyS*, ttyUSB*, ttyACM* und ihre Namen in /dev/serial/by-id,"
+    " die sich öffnen lassen";
+
+struct ConsolePort {
+    PosixLines posix;
+    int32_t mismatch;  // read back once the settings were made
+};
+
+namespace {
+
+// Device names of the serial ports --list looks at.
+const char* const FAMILIES[] = {"ttyS", "ttyUSB", "ttyACM"};
+
+bool Serial(const char* name)
+{
+    for (const char* family : FAMILIES) {
+        size_t length = strlen(family);
+        if (!strncmp(name, family, length) && name[length] && strspn(name + length, "0123456789") == strlen(name + length))
+            return true;
+    }
+    return false;
+}
+
+// The names below folder (as folder/name) that pass keep, in natural order.
+std::vector<std::string> Names(const std::string& folder, bool (*keep)(const char*))
+{
+    std::vector<std::string> names;
+    if (DIR* entries = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(entries))
+            if (entry->d_name[0] != '.' && keep(entry->d_name))
+                names.push_back(folder + "/" + entry->d_name);
+        closedir(entries);
+    }
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return strverscmp(a.c_str(), b.c_str()) < 0; });
+    return names;
+}
+
+bool Any(const char*) { return true; }
+
+}  // namespace
+
+int PortArgument(const char* word, std::string* port, char* error, int size)
+{
+    // A COM word is the Windows build's; here the device has a path.
+    size_t digits = strspn(word + 3, "0123456789");
+    if (!strncasecmp(word, "com", 3) && digits && (!word[3 + digits] || !strcmp(word + 3 + digits, ":"))) {
+        Refuse(error, size,
+               "%s gibt es unter Linux nicht: den Gerätepfad angeben, z. B. /dev/ttyUSB0"
+               " (coupler-check --list zeigt die Schnittstellen)",
+               word);
+        return -1;
+    }
+    if (strncmp(word, "/dev/", 5) != 0)
+        return 0;
+    if (!port->empty()) {
+        Refuse(error, size, "zwei Schnittstellen: %s und %s", port->c_str(), word);
+        return -1;
+    }
+    *port = word;
+    return 1;
+}
+
+ConsolePort* PortOpen(const std::string& name, int baud, int, PortError* error)
+{
+    ConsolePort* port = new ConsolePort();
+    PosixOpen opened = PosixLinesOpen(&port->posix, name.c_str(), baud, &port->mismatch);
+    int code = errno;
+    if (opened == POSIX_OPENED)
+        return port;
+    delete port;
+    char detail[300] = "";
+    error->certain = true;
+    switch (opened) {
+    case POSIX_MISSING:
+        error->words = "gibt es nicht";
+        return nullptr;
+    case POSIX_BUSY:
+        error->words = "ist belegt";
+        if (PosixPortHolder(name.c_str(), detail, sizeof detail))
+            error->words += std::string(": ") + detail + " hält sie offen";
+        return nullptr;
+    case POSIX_DENIED:
+        if (!PosixPortGroup(name.c_str(), detail, sizeof detail))
+            snprintf(detail, sizeof detail, "dialout");
+        error->words = std::string("darf nicht geöffnet werden: den Benutzer in die Gruppe ") + detail +
+                       " aufnehmen (sudo adduser $USER " + detail + ", dann neu anmelden)";
+        return nullptr;
+    case POSIX_NOT_A_PORT:
+        error->words = "ist keine serielle Schnittstelle";
+        return nullptr;
+    case POSIX_OPENED:
+    case POSIX_FAILED:
+        break;
+    }
+    error->words = "lässt sich nicht öffnen (Fehler " + std::to_string(code) + ")";
+    return nullptr;
+}
+
+int32_t PortMismatch(ConsolePort* port) { return port->mismatch; }
+
+LinePort PortLines(ConsolePort* port) { return PosixLinesPort(&port->posix); }
+
+void PortClose(ConsolePort** port)
+{
+    if (!*port)
+        return;
+    PosixLinesClose(&(*port)->posix);
+    delete *port;
+    *port = nullptr;
+}
+
+std::vector<std::string> PortList(const char* folder)
+{
+    std::vector<std::string> lines, links = Names(std::string(folder) + "/serial/by-id", Any);
+    for (const std::string& device : Names(folder, Serial)) {
+        PortError error;
+        ConsolePort* port = PortOpen(device, 9600, 0, &error);
+        bool opened = port != nullptr;
+        PortClose(&port);
+        // A port without a UART behind it (most ttyS) does not open: left out.
+        if (!opened && error.words.compare(0, 10, "ist belegt") != 0)
+            continue;
+        std::string line = device + (opened ? "" : " (belegt)");
+        char target[PATH_MAX], real[PATH_MAX];
+        for (const std::string& link : links)
+            if (realpath(link.c_str(), target) && realpath(device.c_str(), real) && !strcmp(target, real))
+                line += ", auch " + link;
+        lines.push_back(line);
+    }
+    if (lines.empty())
+        lines.push_back(std::string("Keine Schnittstelle ") + folder + "/ttyS*, ttyUSB* oder ttyACM* gefunden");
+    return lines;
+}

@@ -1,0 +1,188 @@
+// The native programs' runner: posix_spawn with pipes, every wait bounded;
+// the program gets the virtual coupler's 64-bit preload library, which answers
+// the modem-line requests on its pseudo-terminals.
+#include "tests/support/console_run.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <iterator>
+#include <utility>
+#include <vector>
+
+#include "tools/virtual-coupler/coupler_state.h"
+
+extern char** environ;
+
+const bool WINDOWS_PROGRAMS = false;
+const char* const USAGE_PORT = "GERÄT";
+
+// Set by a suite to a terminal the next programs get as standard input
+// instead of a pipe (-1: a pipe); the suite owns it. The child running now,
+// for a suite that signals it (0: none); owned by RunConsole.
+int consoleTerminal = -1;
+pid_t consoleChild = 0;
+
+namespace {
+
+// The device the virtual coupler serves as COMn: its pseudo-terminal, or a
+// path that does not exist while the port is absent; "" when there is none.
+std::string Device(int com)
+{
+    CouplerPort port = {};
+    const char* state = getenv("COUPLER_STATE");
+    int file = state && com >= 1 && com <= COUPLER_MAX_PORTS ? open(state, O_RDONLY | O_CLOEXEC) : -1;
+    bool read = file >= 0 && pread(file, &port, offsetof(CouplerPort, history),
+                                   offsetof(CouplerState, ports) + (com - 1) * sizeof port) > 0;
+    if (file >= 0)
+        close(file);
+    if (!read || !port.exists)
+        return "";
+    return port.present ? std::string(port.pts) : "/dev/coupler-absent/COM" + std::to_string(com);
+}
+
+// The words of a command line, "..." holding blanks.
+std::vector<std::string> Words(const std::string& line)
+{
+    std::vector<std::string> words;
+    for (size_t at = 0; at < line.size();) {
+        if (line[at] == ' ') {
+            at++;
+            continue;
+        }
+        std::string word;
+        for (bool quoted = false; at < line.size() && (quoted || line[at] != ' '); at++)
+            if (line[at] == '"')
+                quoted = !quoted;
+            else
+                word += line[at];
+        words.push_back(word);
+    }
+    return words;
+}
+
+void Replace(std::string* text, const std::string& from, const std::string& to)
+{
+    for (size_t at = 0; !from.empty() && (at = text->find(from, at)) != std::string::npos; at += to.size())
+        text->replace(at, from.size(), to);
+}
+
+void Take(int fd, std::string* into)
+{
+    char buffer[4096];
+    ssize_t count;
+    while ((count = read(fd, buffer, sizeof buffer)) > 0)
+        into->append(buffer, static_cast<size_t>(count));
+}
+
+}  // namespace
+
+std::string PortName(int com) { return Device(com); }
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+std::string TempPath(const char* prefix)
+{
+    std::string path = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/" + prefix + "XXXXXX";
+    int file = mkstemp(&path[0]);
+    if (file >= 0)
+        close(file);
+    unlink(path.c_str());
+    return path;
+}
+
+ConsoleRun RunConsole(const char* program, const std::string& arguments, const std::string& input,
+                      std::function<void(const std::string&, HANDLE)> watch, bool errorsApart)
+{
+    ConsoleRun result;
+    std::vector<std::string> words = Words(arguments);
+    std::vector<std::pair<std::string, std::string>> names;  // device, COMn
+    for (std::string& word : words) {
+        size_t digits = strspn(word.c_str() + 3, "0123456789");
+        bool port = !strncasecmp(word.c_str(), "com", 3) && digits && word[3] != '0' &&
+                    (word.size() == 3 + digits || word.substr(3 + digits) == ":");
+        std::string device = port ? Device(atoi(word.c_str() + 3)) : "";
+        if (!device.empty())
+            names.emplace_back(device, "COM" + std::to_string(atoi(word.c_str() + 3))), word = device;
+    }
+    std::vector<char*> argv = {const_cast<char*>(program)};
+    for (std::string& word : words)
+        argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    std::string state = getenv("COUPLER_STATE") ? getenv("COUPLER_STATE") : "";
+    std::string preload = "LD_PRELOAD=" + state.substr(0, state.rfind('/')) + "/lib/x86_64-linux-gnu/libvcoupler.so";
+    std::vector<char*> env = {&preload[0]};
+    for (char** variable = environ; *variable; variable++)
+        if (strncmp(*variable, "LD_PRELOAD=", 11))
+            env.push_back(*variable);
+    env.push_back(nullptr);
+
+    // The virtual adapter reports what the coupler did up to 64 ms before
+    // (its status delay); a native program starts within a millisecond, and
+    // would read the state from before the suite set it up. Under Wine the
+    // start takes longer than that.
+    Sleep(70);
+    signal(SIGPIPE, SIG_IGN);
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
+    bool piped = pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0 && (!errorsApart || pipe2(err, O_CLOEXEC) == 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, consoleTerminal >= 0 ? consoleTerminal : in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errorsApart ? err[1] : out[1], 2);
+    pid_t child = 0;
+    bool started = piped && posix_spawn(&child, program, &actions, nullptr, argv.data(), env.data()) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    for (int fd : {in[0], out[1], err[1]})
+        if (fd >= 0)
+            close(fd);
+    if (started) {
+        consoleChild = child;
+        if (!input.empty() && write(in[1], input.data(), input.size()) < 0)
+            result.errors += "input not written\n";
+        int status = 0;
+        bool ended = false;
+        for (DWORD start = GetTickCount(); !ended && GetTickCount() - start < 60000;) {
+            pollfd pipes[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+            poll(pipes, errorsApart ? 2 : 1, 5);
+            ended = waitpid(child, &status, WNOHANG) == child;
+            for (int i = 0; i < 2; i++)
+                if (pipes[i].revents & POLLIN) {
+                    char buffer[4096];
+                    ssize_t count = read(pipes[i].fd, buffer, sizeof buffer);
+                    (i ? result.errors : result.output).append(buffer, count > 0 ? static_cast<size_t>(count) : 0);
+                }
+            if (watch && !ended)
+                watch(result.output, in[1]);
+        }
+        if (!ended) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+        }
+        consoleChild = 0;
+        // The ends are closed now: what is left in the pipes comes whole.
+        Take(out[0], &result.output);
+        if (errorsApart)
+            Take(err[0], &result.errors);
+        result.code = !ended ? 98 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    for (int fd : {in[1], out[0], err[0]})
+        if (fd >= 0)
+            close(fd);
+    for (const auto& name : names) {
+        Replace(&result.output, name.first, name.second);
+        Replace(&result.errors, name.first, name.second);
+    }
+    return result;
+}

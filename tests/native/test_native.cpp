@@ -1,0 +1,180 @@
+// What only the native programs show, on the virtual coupler's COM3 and COM4:
+// device paths and their errors, --list, a stop by signal with the terminal
+// put back, and the record's lock.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <termios.h>
+
+#include <vector>
+
+#include "check/log.h"
+#include "console/port.h"
+#include "tests/support/console_run.h"
+#include "tests/support/coupler_client.h"
+
+extern int consoleTerminal;
+extern pid_t consoleChild;
+
+namespace {
+
+class NativeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(CouplerAttach() && CouplerReset() && CouplerPortPresent(3, true) && CouplerPortPresent(4, true) &&
+                    CouplerSetChips(3, 7));
+    }
+};
+
+// A port held as another serial program holds it.
+int Hold(int com)
+{
+    int held = open(PortName(com).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_TRUE(held >= 0 && flock(held, LOCK_EX | LOCK_NB) == 0);
+    return held;
+}
+
+TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
+{
+    int held = Hold(4);
+    std::string holder = "ist belegt: native_native (PID " + std::to_string(getpid()) + ") hält sie offen\n";
+    const struct {
+        const char* program;
+        std::string arguments, line;  // the first line; exit code 2
+    } cases[] = {
+        {CT_CHECK_EXE, "COM30", "coupler-check: COM30 gibt es unter Linux nicht: den Gerätepfad angeben, z. B. /dev/ttyUSB0 (coupler-check --list zeigt die Schnittstellen)\n"},
+        {CT_I2C_EXE, "com25: scan", "coupler-i2c: com25: gibt es unter Linux nicht: den Gerätepfad angeben, z. B. /dev/ttyUSB0 (coupler-check --list zeigt die Schnittstellen)\n"},
+        {CT_CHECK_EXE, "/dev/ttyUSB99", "coupler-check: /dev/ttyUSB99 gibt es nicht\n"},
+        {CT_I2C_EXE, "/dev/ttyUSB99 scan", "coupler-i2c: /dev/ttyUSB99 gibt es nicht\n"},
+        {CT_CHECK_EXE, "/dev/null", "coupler-check: /dev/null ist keine serielle Schnittstelle\n"},
+        {CT_CHECK_EXE, "COM4", "coupler-check: COM4 " + holder},
+        {CT_I2C_EXE, "COM4 scan", "coupler-i2c: COM4 " + holder},
+        {"/usr/bin/setpriv", "--reuid=65534 --regid=65534 --clear-groups " + std::string(CT_CHECK_EXE) + " COM3",
+         "coupler-check: COM3 darf nicht geöffnet werden: den Benutzer in die Gruppe "},
+    };
+    for (const auto& c : cases) {
+        ConsoleRun run = RunConsole(c.program, c.arguments);
+        EXPECT_EQ(2u, run.code) << c.arguments;
+        // The group is the device's: root for a pseudo-terminal here, dialout for ttyUSB on Debian.
+        EXPECT_EQ(c.line, run.output.substr(0, c.line.back() == '\n' ? run.output.find('\n') + 1 : c.line.size()))
+            << c.arguments;
+    }
+    // --list: the families' ports that open, busy ones marked, with their by-id names.
+    std::string dev = TempPath("dev");
+    ASSERT_EQ(0, system(("mkdir -p " + dev + "/serial/by-id && ln -s " + PortName(3) + " " + dev + "/ttyUSB0 && ln -s " +
+                         PortName(4) + " " + dev + "/ttyACM1 && ln -s /dev/null " + dev + "/ttyS5 && ln -s " + PortName(3) +
+                         " " + dev + "/ttyUSBx && ln -s ../../ttyUSB0 " + dev + "/serial/by-id/usb-Koppler-if00").c_str()));
+    EXPECT_EQ(std::vector<std::string>({dev + "/ttyACM1 (belegt)", dev + "/ttyUSB0, auch " + dev + "/serial/by-id/usb-Koppler-if00"}),
+              PortList(dev.c_str()));
+    EXPECT_EQ(std::vector<std::string>({"Keine Schnittstelle " + dev + "/serial/ttyS*, ttyUSB* oder ttyACM* gefunden"}),
+              PortList((dev + "/serial").c_str()));
+    system(("rm -r " + dev).c_str());
+    close(held);
+}
+
+TEST_F(NativeTest, ASignalEndsTheJobAsCtrlCDoesAndPutsTheTerminalBack)
+{
+    // Behind 1 ms a request, step 2 of 500 rounds takes seconds.
+    ASSERT_TRUE(CouplerSetAdapter(3, 0, 1));
+    std::string log = TempPath("sig");
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        bool sent = false;  // once: the job restores the handlers at its end
+        ConsoleRun run = RunConsole(CT_CHECK_EXE, "COM3 --repeat 500 --log " + log, "", [&](const std::string& out, HANDLE) {
+            sent = sent || (Has(out, "\n1   SDA") && kill(consoleChild, signal) == 0);
+        });
+        EXPECT_EQ(3u, run.code) << signal;
+        EXPECT_TRUE(Has(run.output, "\nABGEBROCHEN: in Schritt 2\n")) << run.output;
+        EXPECT_EQ(3, CouplerLinesAtClose(3)) << "the lines left on for the close";
+    }
+    std::string rows = Slurp(log);
+    EXPECT_EQ(3, std::count(rows.begin(), rows.end(), '\n') - 1) << rows;
+    EXPECT_TRUE(Has(rows, ";ABGEBROCHEN;in Schritt 2;")) << rows;
+    bool sent = false;
+    ConsoleRun run = RunConsole(CT_I2C_EXE, "COM3 dump 50", "", [&](const std::string&, HANDLE) {
+        sent = sent || (CouplerLineRequests(3) > 300 && kill(consoleChild, SIGTERM) == 0);
+    });
+    EXPECT_EQ(2u, run.code);
+    EXPECT_TRUE(Has(run.output, "\ncoupler-i2c: abgebrochen\n")) << run.output;
+    EXPECT_EQ(3, CouplerLinesAtClose(3));
+
+    // Keys from a terminal: single keys while a step by hand asks, the
+    // terminal's mode back after a stop.
+    int master = posix_openpt(O_RDWR | O_NOCTTY), mode = 0;
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    consoleTerminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    termios before, asking = {}, after;
+    ASSERT_EQ(0, tcgetattr(consoleTerminal, &before));
+    run = RunConsole(CT_CHECK_EXE, "COM3 --repeat 1 --interactive", "", [&](const std::string& out, HANDLE) {
+        if (Has(out, "5a LED SDA:") && mode++ == 20)
+            tcgetattr(consoleTerminal, &asking), kill(consoleChild, SIGTERM);
+    });
+    tcgetattr(consoleTerminal, &after);
+    EXPECT_EQ(3u, run.code) << run.output;
+    EXPECT_TRUE(Has(run.output, "\nABGEBROCHEN: in Schritt 5a\n")) << run.output;
+    EXPECT_EQ(0u, asking.c_lflag & (ICANON | ECHO));
+    EXPECT_EQ(before.c_lflag, after.c_lflag);
+    close(consoleTerminal);
+    close(master);
+    consoleTerminal = -1;
+    remove(log.c_str());
+}
+
+TEST_F(NativeTest, RowsAppendedAtOnceFromManyProcessesStayWholeAndALockedRecordIsRefused)
+{
+    std::string log = TempPath("rows"), fields = "COM3;9600;20;nein;BESTANDEN;;" + std::string(300, 'x');
+    // The children start at once, when the barrier's write end closes: the
+    // first rows race for the new file's header.
+    std::vector<pid_t> children;
+    int barrier[2];
+    ASSERT_EQ(0, pipe(barrier));
+    for (int child = 0; child < 8; child++)
+        if (pid_t pid = fork(); pid == 0) {
+            char reason[200];
+            close(barrier[1]);
+            if (read(barrier[0], reason, 1) != 0)
+                _exit(2);
+            for (int row = 0; row < 40; row++)
+                if (!LogAppend(log.c_str(), fields.c_str(), reason, sizeof reason))
+                    _exit(1);
+            _exit(0);
+        } else {
+            children.push_back(pid);
+        }
+    close(barrier[0]);
+    close(barrier[1]);
+    for (pid_t pid : children) {
+        int status = 1;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(0, status);
+    }
+    std::string rows = Slurp(log), header = "\xEF\xBB\xBFzeit;port;baud;";
+    remove(log.c_str());
+    EXPECT_EQ(header, rows.substr(0, header.size()));
+    size_t whole = 0;
+    for (size_t at = rows.find("\r\n") + 2, end; (end = rows.find("\r\n", at)) != std::string::npos; at = end + 2)
+        whole += end - at == 20 + fields.size() && rows.compare(at + 20, fields.size(), fields) == 0;
+    EXPECT_EQ(320u, whole);
+
+    // A record that cannot take a row stops the check before the port; one
+    // another station holds locked is waited for, then refused.
+    int held = open(log.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_TRUE(held >= 0 && flock(held, LOCK_EX) == 0);
+    for (const auto& c : {std::make_pair("/tmp", "ein Ordner, keine Datei"), {"/dev/null", "ein Gerät, keine Datei"},
+                          {"/no-such-folder/checks.csv", "den Ordner gibt es nicht"},
+                          {log.c_str(), "in Benutzung (von einem anderen Programm geöffnet)"}}) {
+        ConsoleRun run = RunConsole(CT_CHECK_EXE, std::string("COM3 --log ") + c.first);
+        EXPECT_EQ(2u, run.code);
+        EXPECT_EQ("coupler-check: Protokolldatei " + std::string(c.first) + ": " + c.second + "\n", run.output.substr(0, run.output.find('\n') + 1));
+    }
+    char reason[200] = "";
+    EXPECT_FALSE(LogAppend(log.c_str(), fields.c_str(), reason, sizeof reason));
+    close(held);
+    EXPECT_EQ("", Slurp(log));
+    remove(log.c_str());
+}
+
+}  // namespace

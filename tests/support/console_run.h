@@ -1,0 +1,43 @@
+// Running a console program (coupler-check, coupler-i2c) for the suites that
+// prove it, in both builds: the Windows programs under Wine (driver.cpp), the
+// native ones with posix_spawn (console_run_posix.cpp, where <windows.h> is
+// the suites' own small stand-in, tests/support/posix/windows.h).
+//
+// Natively a port word COMn in the arguments becomes the virtual coupler's
+// pseudo-terminal of COMn (a missing device path while the port is absent),
+// and that path in the program's output becomes COMn again: the tables
+// expect the same texts of both builds, the port's name aside.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+// Whether the programs under test are the Windows ones.
+extern const bool WINDOWS_PROGRAMS;
+// The port word of the usage ("COMn", natively "GERÄT").
+extern const char* const USAGE_PORT;
+// How the program names the coupler's port com in a record: "COM3", natively its device path.
+std::string PortName(int com);
+
+// Whether text holds part.
+inline bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+// The whole content of a file ("" when it cannot be read).
+std::string Slurp(const std::string& path);
+// A new name for a file in the temporary folder, beginning with prefix; no
+// such file exists yet.
+std::string TempPath(const char* prefix);
+// A console program's run: its exit code (99 when it did not start, 98 when
+// it was ended after 60 s) and its standard output and error as the bytes came;
+// with errorsApart, output holds standard output alone and errors the rest.
+struct ConsoleRun {
+    DWORD code = 99;
+    std::string output;
+    std::string errors;
+};
+// Runs the program (a Linux path) with the arguments (blank-separated, "..."
+// quoting) and input waiting on its standard input; watch sees the output so
+// far and may write more input.
+ConsoleRun RunConsole(const char* program, const std::string& arguments, const std::string& input = "",
+                      std::function<void(const std::string&, HANDLE)> watch = nullptr, bool errorsApart = false);
