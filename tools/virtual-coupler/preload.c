@@ -137,7 +137,10 @@ static int LineRequest(int slot, unsigned long request, int* bits)
 {
     struct CouplerPort* port = &state->ports[slot];
     struct CouplerBus* bus = &state->buses[slot];
-    int counted = request == TIOCMGET || readBeforeWrite != port;
+    /* Only Wine's write-back (TIOCMSET right after its TIOCMGET) is the second
+     * half of one switch; a native program's TIOCMBIS or TIOCMBIC after a
+     * sample is a request of its own. */
+    int counted = request != TIOCMSET || readBeforeWrite != port;
     readBeforeWrite = request == TIOCMGET ? port : 0;
     if (counted ? !AdapterRequest(port) : __atomic_load_n(&port->vanished, __ATOMIC_ACQUIRE) != 0) {
         errno = EIO;
