@@ -6,7 +6,7 @@
 #include "console/output.h"
 
 const char LOG_HEADER[] = "\xEF\xBB\xBFzeit;port;baud;wiederholungen;handschritte;ergebnis;erster_fehler;"
-                          "einschwingen_min_ms;einschwingen_median_ms;einschwingen_max_ms\r\n";
+                          "einschwingen_min_ms;einschwingen_median_ms;einschwingen_max_ms;schalten_ms;abfrage_ms\r\n";
 
 std::string LogRow(const char* fields)
 {

@@ -53,8 +53,11 @@ int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
     snprintf(fields, sizeof fields, "%d;%d;%s;%s;", options.baud, options.repeat,
              options.interactive ? "ja" : "nein", verdict.word);
     // Decimal commas, as the separator leaves them free and a German spreadsheet reads them.
-    snprintf(figures, sizeof figures, settle.count ? ";%.3f;%.3f;%.3f" : ";;;", settle.min, settle.median,
-             settle.max);
+    int length = snprintf(figures, sizeof figures, settle.count ? ";%.3f;%.3f;%.3f" : ";;;", settle.min,
+                          settle.median, settle.max);
+    // What the adapter took for a switch and a sample, where it was asked.
+    snprintf(figures + length, sizeof figures - static_cast<size_t>(length),
+             lines.switches && lines.samples ? ";%.3f;%.3f" : ";;", LinesSwitchMs(&lines), LinesSampleMs(&lines));
     for (char* c = figures; *c; c++)
         *c = *c == '.' ? ',' : *c;
     // The detail is one field, whatever it says.
@@ -87,7 +90,8 @@ int Run(const CheckOptions& options)
         verdict.detail = options.port + " " + error.words;
         return Finish(options, verdict, false);
     }
-    LinesOpen(&lines, PortLines(port));
+    Job job;
+    LinesOpen(&lines, JobStart(&job, options.job, port, "coupler-check"));
     Say(SAY_NORMAL, "Kopplerprüfung an %s, %d Baud, %d Wiederholungen", options.port.c_str(), options.baud,
         options.repeat);
     // The open succeeds even when the port refused part of its settings.
@@ -112,8 +116,13 @@ int Run(const CheckOptions& options)
             first = result;
         }
     }
+    // The adapter as the steps saw it: DSR's slowest settle time is its echo.
+    SettleTimes settle = MeasuredSettleTimes();
+    if (!LinesFailed(&lines))
+        JobAdapter(options.job, port, &lines, settle.count ? settle.max : -1, "coupler-check");
     // Released and closed as far as the port still allows.
     LinesRelease(&lines, false);
+    bool traced = JobEnd(&job, options.job, "coupler-check");
     PortClose(&port);
 
     if (mismatch > 0) {
@@ -131,7 +140,8 @@ int Run(const CheckOptions& options)
         verdict = {failed ? EXIT_FAILED : EXIT_INCOMPLETE, failed ? "NICHT BESTANDEN" : "UNVOLLSTÄNDIG",
                    StepText("%s %s%s", first.label, first.name, failed ? "" : " übersprungen")};
     }
-    return Finish(options, verdict, true);
+    int code = Finish(options, verdict, true);
+    return code == EXIT_PASSED && !traced ? EXIT_CANNOT_RUN : code;
 }
 
 }  // namespace
@@ -157,9 +167,13 @@ int main(int argc, char** argv)
     // Keys count from here: what comes before a question is dropped then.
     if (options.interactive)
         KeysStart();
-    // A check whose record cannot be kept does not touch the port.
-    if (options.log && !LogCheck(options.log, text, sizeof text)) {
-        Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.log, text);
+    // A check whose record or trace cannot be kept does not touch the port.
+    std::string why;
+    if ((options.log && !LogCheck(options.log, text, sizeof text)) || !JobTraceWritable(options.job, &why)) {
+        if (why.empty())
+            Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.log, text);
+        else
+            Say(SAY_ERROR, "coupler-check: %s", why.c_str());
         KeysStop();
         StopEnd();
         return EXIT_CANNOT_RUN;

@@ -12,9 +12,9 @@
 
 std::vector<std::string> Usage()
 {
-    return {
+    std::vector<std::string> usage = {
     "Aufruf: coupler-check " + std::string(PORT_WORD) + " [--baud B] [--repeat N] [--interactive] [--log DATEI] [--quiet]",
-    "                          [--expect A,B]",
+    "                          [--expect A,B] [--trace DATEI] [--verbose] [--low-latency]",
     "        coupler-check --list | --help",
     PORT_USAGE,
     "  --baud B       75, 150, 300, 600, 1200, 2400, 4800, 9600 (Vorgabe) oder 19200",
@@ -27,6 +27,9 @@ std::vector<std::string> Usage()
     "Ergebnis: 0 bestanden, 1 ein Schritt nicht bestanden, 2 Prüfung nicht möglich (Argumente, "
     "Schnittstelle,",
     "          Protokolldatei, Schnittstelle verloren), 3 unvollständig (Schritt übersprungen, abgebrochen)"};
+    std::vector<std::string> job = JobUsage(17);
+    usage.insert(usage.begin() + 10, job.begin(), job.end());
+    return usage;
 }
 
 
@@ -60,6 +63,9 @@ bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int
             options->list = true;
         } else if (!strcmp(name, "--help")) {
             options->help = true;
+        } else if (int taken = JobOption(argc, argv, &i, &options->job, error, size)) {
+            if (taken < 0)
+                return false;
         } else if (int port = PortArgument(name, &options->port, error, size)) {
             if (port < 0)
                 return false;

@@ -1,6 +1,8 @@
 // The check's command line.
 #pragma once
 
+#include "console/job.h"
+
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@ struct CheckOptions {
     bool quiet = false;        // only the verdict line
     bool list = false;         // list the ports instead of checking
     bool help = false;
+    JobOptions job;  // --trace, --verbose, --low-latency
     const char* log = nullptr;  // CSV file a row per run is appended to
     bool expecting = false;     // --expect: a scan must find exactly the addresses in expected
     bool expected[128] = {};

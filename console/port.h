@@ -37,8 +37,18 @@ ConsolePort* PortOpen(const std::string& name, int baud, int queueSize, PortErro
 int32_t PortMismatch(ConsolePort* port);
 // The port's line access for the engine.
 LinePort PortLines(ConsolePort* port);
-// Closes the port and resets the pointer; safe to call twice.
+// Closes the port and resets the pointer; puts back a latency timer that
+// PortLowLatency set. Safe to call twice.
 void PortClose(ConsolePort** port);
+
+// A USB adapter that has a latency timer (FTDI chips) sends the modem status
+// with its next packet: DSR comes up to the timer's period late.
+// One line saying what to change and where, for a status echoMs late;
+// *known tells whether the adapter is known to have such a timer.
+std::string PortLatencyHint(ConsolePort* port, double echoMs, bool* known);
+// Sets the adapter's timer to 1 ms until the port closes; false with why in
+// words where that cannot be done here.
+bool PortLowLatency(ConsolePort* port, std::string* why);
 
 // The lines of --list: each port that opens, a busy one marked "(belegt)";
 // one line saying so when there is none. folder is where the devices are

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "console/arguments.h"
+#include "line/latency.h"
 #include "line/posix_lines.h"
 
 const char* const PORT_WORD = "GERÄT";
@@ -22,6 +23,8 @@ const char* const PORT_LIST_USAGE =
 
 struct ConsolePort {
     PosixLines posix;
+    std::string path;      // as opened, for the adapter's latency timer
+    LatencyTimer latency;  // set by PortLowLatency, put back by PortClose
     int32_t mismatch;  // read back once the settings were made
 };
 
@@ -83,6 +86,7 @@ int PortArgument(const char* word, std::string* port, char* error, int size)
 ConsolePort* PortOpen(const std::string& name, int baud, int, PortError* error)
 {
     ConsolePort* port = new ConsolePort();
+    port->path = name;
     PosixOpen opened = PosixLinesOpen(&port->posix, name.c_str(), baud, &port->mismatch);
     int code = errno;
     if (opened == POSIX_OPENED)
@@ -124,6 +128,7 @@ void PortClose(ConsolePort** port)
 {
     if (!*port)
         return;
+    LatencyTimerRestore(&(*port)->latency);
     PosixLinesClose(&(*port)->posix);
     delete *port;
     *port = nullptr;
@@ -150,4 +155,31 @@ std::vector<std::string> PortList(const char* folder)
     if (lines.empty())
         lines.push_back(std::string("Keine Schnittstelle ") + folder + "/ttyS*, ttyUSB* oder ttyACM* gefunden");
     return lines;
+}
+
+std::string PortLatencyHint(ConsolePort* port, double echoMs, bool* known)
+{
+    char late[80];
+    snprintf(late, sizeof late, "Hinweis: DSR kommt %.1f ms nach DTR", echoMs);
+    LatencyTimer timer;
+    int ms = LatencyTimerFind("/sys", port->path.c_str(), &timer) ? LatencyTimerRead(&timer) : -1;
+    *known = ms > 1;
+    if (ms > 1)
+        return std::string(late) + "; der Latenz-Zeitgeber des Adapters steht auf " + std::to_string(ms) +
+               " ms (" + timer.path + "): --low-latency stellt ihn für den Auftrag auf 1 ms";
+    return std::string(late) +
+           ": der Adapter meldet den Leitungszustand spät (ein Latenz-Zeitgeber ist in /sys nicht zu sehen)";
+}
+
+bool PortLowLatency(ConsolePort* port, std::string* why)
+{
+    if (!LatencyTimerFind("/sys", port->path.c_str(), &port->latency)) {
+        *why = "der Adapter hat keinen Latenz-Zeitgeber in /sys";
+        return false;
+    }
+    if (!LatencyTimerSet(&port->latency, 1)) {
+        *why = std::string(port->latency.path) + " lässt sich nicht schreiben (Rechte von root nötig)";
+        return false;
+    }
+    return true;
 }

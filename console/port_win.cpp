@@ -100,3 +100,21 @@ std::vector<std::string> PortList(const char*)
         lines.push_back("Keine Schnittstelle COM1 bis COM20 gefunden");
     return lines;
 }
+
+std::string PortLatencyHint(ConsolePort*, double echoMs, bool* known)
+{
+    // Which chip is behind a COM port Windows does not say here.
+    *known = false;
+    char text[300];
+    snprintf(text, sizeof text,
+             "Hinweis: DSR kommt %.1f ms nach DTR: hat der USB-Adapter einen Latenz-Zeitgeber (FTDI), ihn im"
+             " Geräte-Manager unter Anschlusseinstellungen, Erweitert, auf 1 ms stellen",
+             echoMs);
+    return text;
+}
+
+bool PortLowLatency(ConsolePort*, std::string* why)
+{
+    *why = "unter Windows im Geräte-Manager (Anschlusseinstellungen, Erweitert, Latenzzeit 1 ms)";
+    return false;
+}

@@ -34,6 +34,11 @@ int main(int argc, char** argv)
     int code = RunOffline(options);
     if (code >= 0)
         return code;
+    std::string why;
+    if (!JobTraceWritable(options.job, &why)) {
+        Say(SAY_ERROR, "coupler-i2c: %s", why.c_str());
+        return 2;
+    }
     // The master owns both lines: no handshake.
     PortError error;
     ConsolePort* port = PortOpen(options.port, 9600, 0, &error);
@@ -54,13 +59,19 @@ int main(int argc, char** argv)
         return 2;
     }
     StopStart(&lines);
-    LinesOpen(&lines, PortLines(port));
+    Job job;
+    LinesOpen(&lines, JobStart(&job, options.job, port, "coupler-i2c"));
     I2cMaster master;
     I2cStatus status = BitsBegin(&master, &lines);
+    // The adapter as the echo measurement saw it, also when it was too slow.
+    if (status == I2C_OK || status == I2C_ADAPTER_TOO_SLOW)
+        JobAdapter(options.job, port, &lines, lines.longestEchoMs, "coupler-i2c");
     if (master.freed && status == I2C_OK)
         Say(SAY_NOTE, "SDA lag auf Masse: Bus mit Takten und STOP freigemacht");
     code = status == I2C_OK ? RunOnBus(&master, options) : Fail(&master, status, options);
     BitsEnd(&master);
+    if (!JobEnd(&job, options.job, "coupler-i2c") && code == 0)
+        code = 2;
     PortClose(&port);
     StopEnd();
     return code;

@@ -10,7 +10,7 @@
 
 std::vector<std::string> I2cUsage()
 {
-    return {
+    std::vector<std::string> usage = {
     "Aufruf: coupler-i2c " + std::string(PORT_WORD) + " BEFEHL [--write] [--quiet]",
     "  scan [ERSTE LETZTE] [--all]  Adressen 08 bis 77 absuchen (--all: ab 03)",
     "  get ADR [REG] [w]            ein Byte lesen (w: ein Wort, das erste Byte höherwertig)",
@@ -32,6 +32,9 @@ std::vector<std::string> I2cUsage()
     "Ergebnisse auf der Standardausgabe, Schätzung, Hinweise und Fortschritt auf der Fehlerausgabe.",
     "Ergebnis: 0 erledigt, 1 ein Baustein antwortete nicht oder der Vergleich wich ab,",
     "          2 nicht ausführbar (Argumente, Schnittstelle, Bus blockiert, Adapter weg, ohne --write)"};
+    std::vector<std::string> job = JobUsage(19);
+    usage.insert(usage.begin() + 16, job.begin(), job.end());
+    return usage;
 }
 
 namespace {
@@ -140,6 +143,9 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
             all = true;
         } else if (!strcmp(name, "--help")) {
             options->help = true;
+        } else if (int taken = JobOption(argc, argv, &i, &options->job, error, size)) {
+            if (taken < 0)
+                return false;
         } else if (int port = PortArgument(name, &options->port, error, size)) {
             if (port < 0)
                 return false;

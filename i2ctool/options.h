@@ -1,6 +1,8 @@
 // coupler-i2c's command line.
 #pragma once
 
+#include "console/job.h"
+
 #include <string>
 #include <vector>
 
@@ -30,6 +32,7 @@ struct I2cOptions {
     bool write = false;             // writes are made only with --write
     bool quiet = false;
     bool help = false;
+    JobOptions job;  // --trace, --verbose, --low-latency
 };
 
 // Fills options from the arguments; false with a one-line reason in error.

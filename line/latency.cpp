@@ -39,8 +39,8 @@ bool LatencyTimerFind(const char* sysfs, const char* device, LatencyTimer* timer
         return false;
     const char* name = strrchr(real, '/');
     name = name ? name + 1 : real;
-    snprintf(timer->path, sizeof timer->path, "%s/bus/usb-serial/devices/%s/latency_timer", sysfs, name);
-    if (access(timer->path, R_OK) != 0) {
+    int length = snprintf(timer->path, sizeof timer->path, "%s/bus/usb-serial/devices/%s/latency_timer", sysfs, name);
+    if (length < 0 || length >= static_cast<int>(sizeof timer->path) || access(timer->path, R_OK) != 0) {
         timer->path[0] = 0;
         return false;
     }

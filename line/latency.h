@@ -13,8 +13,8 @@
 
 // One adapter's timer. saved is the value to put back, -1 when nothing was changed.
 struct LatencyTimer {
-    char path[PATH_MAX];
-    int saved;
+    char path[PATH_MAX] = "";
+    int saved = -1;
 };
 
 // Finds the timer of the adapter behind the device (a path such as

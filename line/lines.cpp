@@ -147,7 +147,10 @@ EchoResult LinesMeasureEcho(Lines* lines)
     // high, so that each round sees only its own switch.
     if (!LinesSwitch(lines, LINE_SCL_OUT, 1) || !LinesSwitch(lines, LINE_SDA_OUT, 1))
         return ECHO_LINE_FAILED;
-    // A bus held low is freed by the caller and measured again.
+    // The first sample waits the echo limit: a round is measured right only
+    // when the wire was idle for the adapter's whole delay before its switch,
+    // or a late status shows older levels as if they were its echo. A bus held
+    // low is freed by the caller and measured again.
     double waited = LinesWaitLevel(lines, LINE_SDA_IN, 1, ECHO_LIMIT_MS);
     if (waited == -2)
         return ECHO_LINE_FAILED;

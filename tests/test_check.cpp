@@ -252,7 +252,7 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
     std::string rows = Slurp(log);
     DeleteFileA(log.c_str());
     const std::string header = "\xEF\xBB\xBFzeit;port;baud;wiederholungen;handschritte;ergebnis;erster_fehler;"
-                               "einschwingen_min_ms;einschwingen_median_ms;einschwingen_max_ms\r\n";
+                               "einschwingen_min_ms;einschwingen_median_ms;einschwingen_max_ms;schalten_ms;abfrage_ms\r\n";
     ASSERT_EQ(header, rows.substr(0, header.size()));
     size_t second = rows.find("\r\n", header.size()) + 2, third = rows.find("von Hand\r\n") + 10;
     EXPECT_TRUE(rows[header.size() + 4] == '-' && rows[header.size() + 10] == 'T') << rows;
@@ -266,8 +266,12 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
     std::string figures = rows.substr(from, rows.find("\r\n", header.size()) - from);
     for (char& c : figures)
         c = c == ',' ? '.' : c == ';' ? ' ' : c;
-    ASSERT_EQ(3, sscanf(figures.c_str(), "%lf %lf %lf", &csv[0], &csv[1], &csv[2])) << figures;
+    // Then what a switch and a sample cost the adapter.
+    double cost[2] = {};
+    ASSERT_EQ(5, sscanf(figures.c_str(), "%lf %lf %lf %lf %lf", &csv[0], &csv[1], &csv[2], &cost[0], &cost[1]))
+        << figures;
     EXPECT_TRUE(fabs(csv[0] - min) < 0.006 && fabs(csv[1] - median) < 0.006 && fabs(csv[2] - max) < 0.006) << figures;
+    EXPECT_TRUE(cost[0] > 0 && cost[1] > 0) << figures;
 }
 
 TEST_F(CheckTest, ALogThatCannotTakeARowStopsTheCheckBeforeThePortASharedOneDoesNot)
@@ -350,9 +354,9 @@ TEST_F(CheckTest, EveryRowHasTheHeadersFieldsAndTheVerdictItsWholeText)
          "NICHT BESTANDEN: 5b LED SCL", u8"5a  LED SDA                 übersprungen", ";ja;NICHT BESTANDEN;5b LED SCL;0,"},
         {" --interactive", [] { return true; }, {skip("5a LED"), skip("5b LED"), skip("5c SDA"), skip("5d INT")}, 3,
          u8"UNVOLLSTÄNDIG: 5a LED SDA übersprungen", "5d  INT auf Masse", u8";ja;UNVOLLSTÄNDIG;5a LED SDA übersprungen;0,"},
-        {"", [] { return CouplerVanishAfter(3, 3); }, {}, 2, "Schnittstelle verloren", "", u8";NICHT MÖGLICH;Schnittstelle verloren;;;\r\n"},
+        {"", [] { return CouplerVanishAfter(3, 3); }, {}, 2, "Schnittstelle verloren", "", u8";NICHT MÖGLICH;Schnittstelle verloren;;;;"},
         {"", [] { return CouplerSetAdapter(3, 0, 0, true); }, {}, 2, u8"Einstellung Handshake nicht übernommen", "",
-         u8";NICHT MÖGLICH;Einstellung Handshake nicht übernommen;;;\r\n"},
+         u8";NICHT MÖGLICH;Einstellung Handshake nicht übernommen;;;;;\r\n"},
         {"", [] { return CouplerPortPresent(3, false); }, {}, 2, "coupler-check: COM3 gibt es nicht", "", u8";NICHT MÖGLICH;"},
         {" --expect 20,21,22,23,24,25,26,27,38,39,3a,3b,3c,3d", [] { return CouplerSetChips(3, 7); }, {}, 1,
          "NICHT BESTANDEN: Bus 21 fehlt, 22 fehlt, 23 fehlt, 24 fehlt, 25 fehlt, 26 fehlt, 27 fehlt, 38 fehlt, 39 fehlt, 3a fehlt, "
@@ -394,7 +398,7 @@ TEST_F(CheckTest, EveryRowHasTheHeadersFieldsAndTheVerdictItsWholeText)
     DeleteFileA(log.c_str());
     size_t count = 0;
     for (size_t at = rows.find("\r\n") + 2, end; (end = rows.find("\r\n", at)) != std::string::npos; at = end + 2, count++)
-        EXPECT_EQ(9, std::count(rows.begin() + at, rows.begin() + end, ';')) << rows.substr(at, end - at);
+        EXPECT_EQ(11, std::count(rows.begin() + at, rows.begin() + end, ';')) << rows.substr(at, end - at);
     EXPECT_EQ(sizeof cases / sizeof cases[0], count) << rows;
 }
 

@@ -415,4 +415,50 @@ TEST_F(I2cTest, APulledOrRefusingAdapterEndsTheJobWithOneLine)
         << result.output;
 }
 
+TEST_F(I2cTest, TheAdapterSaysWhatItIsAndTheJobLeavesItsTrace)
+{
+    // Behind an adapter whose status comes 16 ms late, as an FTDI chip's does
+    // at its default latency: the figures, a hint where to change that, and
+    // the trace of the job.
+    std::string trace = TempPath("i2t");
+    ASSERT_TRUE(CouplerSetAdapter(3, 16, 0));
+    Result result = RunI2cApart("get 48 0 w --verbose --low-latency --trace \"" + trace + "\"");
+    EXPECT_EQ(0u, result.code);
+    EXPECT_EQ("0x1580\n", result.output);
+    std::string hint = WINDOWS_PROGRAMS ? u8": hat der USB-Adapter einen Latenz-Zeitgeber (FTDI), ihn im Geräte-Manager"
+                                          u8" unter Anschlusseinstellungen, Erweitert, auf 1 ms stellen\n"
+                                        : u8": der Adapter meldet den Leitungszustand spät (ein Latenz-Zeitgeber ist in"
+                                          u8" /sys nicht zu sehen)\n";
+    std::string lowLatency = WINDOWS_PROGRAMS ? u8"coupler-i2c: --low-latency: unter Windows im Geräte-Manager"
+                                              : "coupler-i2c: --low-latency: der Adapter hat keinen Latenz-Zeitgeber";
+    EXPECT_EQ(lowLatency, result.errors.substr(0, lowLatency.size())) << result.errors;
+    size_t at = result.errors.find("Hinweis: DSR kommt 1");
+    ASSERT_NE(std::string::npos, at) << result.errors;
+    EXPECT_EQ(hint, result.errors.substr(result.errors.find(':', at + 9), hint.size())) << result.errors;
+    EXPECT_TRUE(Has(result.errors, "Adapter: Schalten ") && Has(result.errors, " ms, DSR folgt DTR nach 1"))
+        << result.errors;
+    std::string dump = Slurp(trace);
+    EXPECT_TRUE(Has(dump, "$timescale 1 us $end\n") && Has(dump, "$var wire 1 ! SCL $end\n$var wire 1 \" SDA $end\n"))
+        << dump.substr(0, 300);
+    // SCL (!) clocks the address twice, the register and two bytes: 45 rises at least.
+    size_t rises = 0;
+    for (size_t at = 0; (at = dump.find("\n1!\n", at)) != std::string::npos; at += 4)
+        rises++;
+    EXPECT_GE(rises, 45u) << dump.size();
+    DeleteFileA(trace.c_str());
+
+    // No hint for an adapter that answers at once; a trace that cannot be
+    // written stops the job before the port.
+    ASSERT_TRUE(CouplerSetAdapter(3, 0, 0));
+    result = RunI2cApart("get 48 0 w --verbose");
+    EXPECT_EQ(0u, result.code);
+    EXPECT_FALSE(Has(result.errors, "Hinweis")) << result.errors;
+    int64_t before = CouplerLineRequests(3);
+    result = RunI2c("get 48 0 --trace " + TempPath("i2n") + "/t.vcd");
+    EXPECT_EQ(2u, result.code);
+    EXPECT_EQ("coupler-i2c: Spur ", result.output.substr(0, 18)) << result.output;
+    EXPECT_TRUE(Has(result.output, u8"/t.vcd lässt sich nicht schreiben\n")) << result.output;
+    EXPECT_EQ(before, CouplerLineRequests(3));
+}
+
 }  // namespace
