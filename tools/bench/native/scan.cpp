@@ -1,25 +1,59 @@
-// The I2C master on the bus model in this process (EEPROM 0x50, port 0x20,
-// sensor 0x48), through a line port that costs nothing: its line requests per
-// operation, as bench_i2c counts them under Wine (the job's echo measurement
-// not among them), and the wall time of a whole scan of 0x08-0x77, which is
-// the master's and the bus model's own, without an adapter or Wine.
-// Run by scripts/bench i2c.
+// The native build's I2C master, next to the Windows build's: run by
+// scripts/bench i2c after bench_i2c.exe, with that program's records in a
+// file. It measures the native build on the virtual coupler the same way
+// (tools/bench/i2c_jobs.h: in this process through the POSIX line port on
+// COM3's pseudo-terminal, and build-host/coupler-i2c as whole processes, both
+// with the virtual coupler's 64-bit preload library), the master alone on the
+// bus model in this process (a port that costs nothing, on a simulated clock),
+// and prints the three side by side with the goals: a native whole scan as a
+// process under 50 ms, and every job within 1.1 x its floor.
 //
-//   bench_scan_native [runs]
+//   bench_scan_native [--wine FILE] [runs]    runs: native whole-scan processes (11)
+#include <fcntl.h>
+#include <math.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
 #include <vector>
 
-#include "i2c/chips.h"
-#include "i2c/messages.h"
+#include "line/posix_lines.h"
 #include "tests/host/bus_port.h"
+#include "tools/bench/i2c_jobs.h"
+#include "tools/virtual-coupler/coupler_state.h"
+
+extern char** environ;
 
 namespace {
 
-// A job on a fresh bus: the port, the engine and the master, the echo measured.
+using i2cjobs::COM;
+using i2cjobs::Figure;
+
+// Standard mode keeps every two switches 4.7 us apart.
+constexpr double GAP_MS = 0.0047;
+constexpr double TARGET_RATIO = 1.1;
+constexpr double NATIVE_SCAN_GOAL_MS = 50;
+constexpr int PROCESS_LIMIT_MS = 120000;
+
+double Clock()
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// ---- The master alone on the bus model -----------------------------------
+
 struct Rig {
     BusPort port{BUS_CHIPS_ALL};
     Lines lines{};
@@ -34,49 +68,352 @@ int64_t Requests(Rig& rig, const uint8_t* out, int outCount, int inCount)
     uint8_t in[256];
     int64_t before = rig.port.requests;
     bool ok = I2cTransfer(&rig.master, 0x50, out, outCount, in, inCount) == I2C_OK;
-    // The next write finds the write cycle over.
-    rig.port.Wait(rig.port.nowMs + 20);
+    rig.port.Wait(rig.port.nowMs + 20);  // the next write finds the write cycle over
     return ok ? rig.port.requests - before : -1;
+}
+
+// Requests and the wall time of the master and the model (200 scans, the
+// median, each on a fresh bus); the switches' gaps are on the simulated clock.
+bool BusModel(std::vector<Figure>* figures)
+{
+    std::vector<double> ms;
+    int64_t scan = 0, switches = 0;
+    for (int run = 0; run < 200; run++) {
+        Rig rig;
+        bool seen[128] = {};
+        int64_t before = rig.port.requests, switched = rig.lines.switches;
+        double start = Clock();
+        if (!rig.ready || Scan(&rig.master, 0x08, 0x77, seen, nullptr) != I2C_OK)
+            return false;
+        ms.push_back(Clock() - start);
+        scan = rig.port.requests - before;
+        switches = rig.lines.switches - switched;
+    }
+    std::sort(ms.begin(), ms.end());
+    Rig rig;
+    const uint8_t word = 0;
+    int64_t read1 = Requests(rig, &word, 1, 1), read256 = Requests(rig, &word, 1, 256);
+    int64_t write1 = Requests(rig, i2cjobs::PAGE, 2, 0), write8 = Requests(rig, i2cjobs::PAGE, 9, 0);
+    if (!rig.ready || std::min({read1, read256, write1, write8}) < 0)
+        return false;
+    double median = ms[ms.size() / 2];
+    figures->push_back({"model", "probe", scan / 112.0, switches / 112.0, 0, median / 112});
+    figures->push_back({"model", "readbyte", (read256 - read1) / 255.0, 0, 0, -1});
+    figures->push_back({"model", "writebyte", (write8 - write1) / 7.0, 0, 0, -1});
+    figures->push_back({"model", "scan", static_cast<double>(scan), static_cast<double>(switches), 0, median});
+    return true;
+}
+
+// ---- The native build on the virtual coupler -----------------------------
+
+// The pseudo-terminal the virtual coupler serves as COMn; "" when none.
+std::string Device(int com)
+{
+    CouplerPort port = {};
+    const char* state = getenv("COUPLER_STATE");
+    int file = state ? open(state, O_RDONLY | O_CLOEXEC) : -1;
+    bool read = file >= 0 && pread(file, &port, offsetof(CouplerPort, history),
+                                   offsetof(CouplerState, ports) + (com - 1) * sizeof port) > 0;
+    if (file >= 0)
+        close(file);
+    return read && port.exists && port.present ? std::string(port.pts) : "";
+}
+
+// Runs the native program with the port word replaced by the device, its
+// output on /dev/null, the preload library given; the time from the spawn to
+// the end in ms. Waits at most PROCESS_LIMIT_MS, then kills it.
+double RunNative(const std::string& device, const char* arguments, bool* ok)
+{
+    std::vector<std::string> words = {CT_I2C_EXE};
+    std::istringstream split(arguments);
+    for (std::string word; split >> word;)
+        words.push_back(word == "COM3" ? device : word);
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    std::string state = getenv("COUPLER_STATE");
+    std::string preload = "LD_PRELOAD=" + state.substr(0, state.rfind('/')) + "/lib/x86_64-linux-gnu/libvcoupler.so";
+    std::vector<char*> env = {&preload[0]};
+    for (char** variable = environ; *variable; variable++)
+        if (strncmp(*variable, "LD_PRELOAD=", 11))
+            env.push_back(*variable);
+    env.push_back(nullptr);
+
+    // The end is awaited as SIGCHLD, blocked here and not in the child.
+    sigset_t child, none;
+    sigemptyset(&child);
+    sigaddset(&child, SIGCHLD);
+    sigemptyset(&none);
+    sigprocmask(SIG_BLOCK, &child, nullptr);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    double start = Clock();
+    bool started = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), env.data()) == 0;
+    int status = -1;
+    if (started) {
+        double limit = start + PROCESS_LIMIT_MS;
+        while (waitpid(pid, &status, WNOHANG) != pid) {
+            double left = limit - Clock();
+            if (left <= 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                status = -1;
+                break;
+            }
+            timespec wait = {static_cast<time_t>(left / 1000), static_cast<long>(fmod(left, 1000) * 1e6)};
+            sigtimedwait(&child, nullptr, &wait);
+        }
+    }
+    double ms = Clock() - start;
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    sigprocmask(SIG_UNBLOCK, &child, nullptr);
+    *ok = *ok && started && status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return ms;
+}
+
+bool Native(int runs, std::vector<Figure>* figures, std::string* why)
+{
+    if (!CouplerAttach() || !CouplerReset() || !CouplerPortPresent(COM, true) ||
+        !CouplerSetChips(COM, CHIP_EEPROM | CHIP_EXPANDER | CHIP_SENSOR)) {
+        *why = "no virtual coupler (COUPLER_STATE)";
+        return false;
+    }
+    std::string device = Device(COM);
+    PosixLines posix;
+    int32_t mismatch = 0;
+    if (device.empty() || PosixLinesOpen(&posix, device.c_str(), 9600, &mismatch) != POSIX_OPENED) {
+        *why = "COM3's pseudo-terminal did not open";
+        return false;
+    }
+    i2cjobs::Meter meter("native", PosixLinesPort(&posix), false);
+    bool ok = meter.InProcess();
+    PosixLinesClose(&posix);
+    ok = ok && meter.Processes([&](const char* arguments, bool* ok) { return RunNative(device, arguments, ok); },
+                               runs);
+    CouplerSetAdapter(COM, 0, 0);
+    figures->insert(figures->end(), meter.figures.begin(), meter.figures.end());
+    if (!ok)
+        *why = "a job or a process did not end well";
+    return ok;
+}
+
+// ---- The table -----------------------------------------------------------
+
+std::map<std::string, Figure> table;
+
+const Figure* Find(const std::string& build, const std::string& key)
+{
+    auto at = table.find(build + " " + key);
+    return at == table.end() ? nullptr : &at->second;
+}
+
+std::string Time(double ms)
+{
+    char text[32];
+    if (ms < 0)
+        return "";
+    if (ms < 1)
+        snprintf(text, sizeof text, "%.1f us", ms * 1000);
+    else if (ms < 100)
+        snprintf(text, sizeof text, "%.2f ms", ms);
+    else
+        snprintf(text, sizeof text, "%.0f ms", ms);
+    return text;
+}
+
+// A job's floor: the larger of its requests at their measured cost and the
+// standard-mode gaps between its switches.
+struct Floor {
+    double cost, gaps, ms;
+};
+
+bool JobFloor(const std::string& build, const Figure& job, bool atOneMs, Floor* floor)
+{
+    const Figure* flip = Find(build, atOneMs ? "switch@1" : "switch");
+    const Figure* sample = Find(build, atOneMs ? "sample@1" : "sample");
+    if (!flip || !sample || job.switches <= 0 || job.floor <= 0)
+        return false;
+    floor->cost = job.switches * flip->ms + (job.requests - job.switches) * sample->ms;
+    floor->gaps = job.switches * GAP_MS;
+    floor->ms = std::max(floor->cost, floor->gaps);
+    return true;
+}
+
+struct Row {
+    const char* key;
+    const char* label;
+};
+
+const Row ROWS[] = {
+    {"switch", "one switch, no adapter delay"},
+    {"sample", "one sample, no adapter delay"},
+    {"switch@1", "one switch, 1 ms a request"},
+    {"sample@1", "one sample, 1 ms a request"},
+    {"start", "process start (coupler-i2c --help)"},
+    {"begin", "job start, in-process (echo measured)"},
+    {"probe", "probe, average of 0x08-0x77"},
+    {"readbyte", "byte read (sequential, 256 against 1)"},
+    {"writebyte", "byte written (page of 8 against 1)"},
+    {"scan", "whole scan, in-process, no delay"},
+    {"scan@1", "whole scan, in-process, 1 ms a request"},
+    {"scanproc", "whole scan, process, no delay"},
+    {"scanproc@1", "whole scan, process, 1 ms a request"},
+};
+
+std::string Cell(const std::string& build, const Row& row)
+{
+    const Figure* figure = Find(build, row.key);
+    char text[64];
+    if (!figure)
+        return std::string(30, ' ');
+    std::string key = row.key;
+    if (key == "start") {
+        snprintf(text, sizeof text, "%8s %10s %9s", "", Time(figure->ms).c_str(), "");
+        return text;
+    }
+    Floor floor;
+    if (build == "model" || !JobFloor(build, *figure, key.find("@1") != std::string::npos, &floor)) {
+        snprintf(text, sizeof text, "%8.1f %10s %9s", figure->requests, Time(figure->ms).c_str(), "");
+        return text;
+    }
+    double ratio = figure->ms / floor.ms;
+    snprintf(text, sizeof text, "%8.1f %10s %7.2fx%s", figure->requests, Time(figure->ms).c_str(), ratio,
+             ratio <= TARGET_RATIO ? " " : "!");
+    return text;
+}
+
+void Print(int wineRuns, int nativeRuns)
+{
+    printf("i2c: the I2C master on the virtual coupler (COM3; 0x20, 0x48 and 0x50 answer): the Windows build\n"
+           "under Wine, the native build (both through the virtual coupler's preload library), and the master\n"
+           "alone on the bus model in one process. x: time / the job's floor, ! over 1.1.\n\n");
+    printf("%-40s %6s | %-30s | %-30s | %-19s\n", "", "floor", "Wine", "native", "bus model");
+    printf("%-40s %6s | %8s %10s %9s | %8s %10s %9s | %8s %10s\n", "", "reqs", "requests", "time", "x floor",
+           "requests", "time", "x floor", "requests", "time");
+    for (const Row& row : ROWS) {
+        const Figure* any = Find("wine", row.key) ? Find("wine", row.key) : Find("native", row.key);
+        char floor[16] = "";
+        if (any && any->floor > 0)
+            snprintf(floor, sizeof floor, "%6.1f", any->floor);
+        std::string label = row.label;
+        if (label == "whole scan, process, no delay")
+            label += " (median)";
+        std::string model = Cell("model", row);
+        printf("%-40s %6s | %s | %s | %s\n", label.c_str(), floor, Cell("wine", row).c_str(),
+               Cell("native", row).c_str(), model.substr(0, 19).c_str());
+    }
+    for (const char* build : {"wine", "native"}) {
+        const Figure *low = Find(build, "scanproc-min"), *high = Find(build, "scanproc-max");
+        if (low && high)
+            printf("  %s whole-scan processes, no delay: %d runs, min %s, max %s\n", build,
+                   std::string(build) == "wine" ? wineRuns : nativeRuns, Time(low->ms).c_str(),
+                   Time(high->ms).c_str());
+    }
+
+    printf("\ngoals (figures only; a benchmark fails nothing):\n");
+    const Figure* scan = Find("native", "scanproc");
+    if (scan)
+        printf("  native whole scan as a process, no delay, under %.0f ms: %s (median): %s\n", NATIVE_SCAN_GOAL_MS,
+               Time(scan->ms).c_str(),
+               scan->ms < NATIVE_SCAN_GOAL_MS ? "met" : ("missed by " + Time(scan->ms - NATIVE_SCAN_GOAL_MS)).c_str());
+    else
+        printf("  native whole scan as a process: not measured\n");
+    std::string over;
+    for (const char* build : {"wine", "native", "model"})
+        for (const char* key : {"probe", "readbyte", "writebyte"}) {
+            const Figure* figure = Find(build, key);
+            const Figure* floor = Find("wine", key) ? Find("wine", key) : Find("native", key);
+            if (figure && floor && figure->requests > TARGET_RATIO * floor->floor)
+                over += std::string(" ") + build + " " + key;
+        }
+    std::string counts;
+    for (const char* build : {"wine", "native", "model"}) {
+        const Figure *probe = Find(build, "probe"), *read = Find(build, "readbyte"), *write = Find(build, "writebyte");
+        if (probe && read && write) {
+            char text[96];
+            snprintf(text, sizeof text, "%s%s %.1f / %.1f / %.1f", counts.empty() ? "" : ", ", build,
+                     probe->requests, read->requests, write->requests);
+            counts += text;
+        }
+    }
+    printf("  requests per probe / byte read / byte written within 1.1 x the protocol's floor: %s (%s)\n",
+           over.empty() ? "met" : ("missed:" + over).c_str(), counts.c_str());
+    printf("  time within 1.1 x the floor (the larger of requests x their measured cost and the gaps,\n"
+           "  4.7 us between switches):\n");
+    for (const char* build : {"wine", "native"})
+        for (const Row& row : ROWS) {
+            const Figure* job = Find(build, row.key);
+            Floor floor;
+            std::string key = row.key;
+            if (!job || !JobFloor(build, *job, key.find("@1") != std::string::npos, &floor))
+                continue;
+            double ratio = job->ms / floor.ms;
+            printf("    %-6s %-40s %s against %s: %s\n", build, row.label, Time(job->ms).c_str(),
+                   Time(floor.ms).c_str(),
+                   ratio <= TARGET_RATIO ? "met" : ("missed, " + std::to_string(static_cast<int>((ratio - 1) * 100 + 0.5)) + "% over").c_str());
+            if (ratio <= TARGET_RATIO)
+                continue;
+            // What the time is made of, as far as the figures tell.
+            const Figure *start = Find(build, "start"), *begin = Find(build, "begin");
+            bool process = key.rfind("scanproc", 0) == 0 && start && begin;
+            double accounted = floor.cost + floor.gaps + (process ? start->ms + begin->ms : 0);
+            printf("           requests x cost %s + gaps %s%s = %s; the rest %s\n", Time(floor.cost).c_str(),
+                   Time(floor.gaps).c_str(),
+                   process ? (" + process start " + Time(start->ms) + " + job start " + Time(begin->ms)).c_str() : "",
+                   Time(accounted).c_str(),
+                   job->ms >= accounted ? Time(job->ms - accounted).c_str() : ("-" + Time(accounted - job->ms)).c_str());
+        }
+}
+
+bool Load(const char* path)
+{
+    std::ifstream file(path);
+    std::string line;
+    bool any = false;
+    while (std::getline(file, line)) {
+        std::istringstream fields(line);
+        Figure figure;
+        if (fields >> figure.build >> figure.key >> figure.requests >> figure.switches >> figure.floor >> figure.ms) {
+            table[figure.build + " " + figure.key] = figure;
+            any = true;
+        }
+    }
+    return any;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    int runs = std::max(argc > 1 ? atoi(argv[1]) : 200, 1);
-    std::vector<double> ms;
-    int64_t scan = 0;
-    int found = 0;
-    for (int run = 0; run < runs; run++) {
-        Rig rig;
-        bool seen[128] = {};
-        int64_t before = rig.port.requests;
-        auto start = std::chrono::steady_clock::now();
-        if (!rig.ready || Scan(&rig.master, 0x08, 0x77, seen, nullptr) != I2C_OK) {
-            printf("i2c native: the scan failed\n");
-            return 1;
-        }
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-        scan = rig.port.requests - before;
-        found = static_cast<int>(std::count(seen, seen + 128, true));
-    }
-    std::sort(ms.begin(), ms.end());
-    // The marginal byte, as under Wine: 256 bytes read against 1, a page of 8 written against 1.
-    Rig rig;
-    const uint8_t word = 0, page[9] = {0x10, 0x00, 0x55, 0xAA, 0xFF, 0x12, 0x34, 0x56, 0x78};
-    int64_t read1 = Requests(rig, &word, 1, 1), read256 = Requests(rig, &word, 1, 256);
-    int64_t write1 = Requests(rig, page, 2, 0), write8 = Requests(rig, page, 9, 0);
-    if (!rig.ready || std::min({read1, read256, write1, write8}) < 0) {
-        printf("i2c native: a transfer failed\n");
-        return 1;
-    }
-    printf("i2c native: the master on the bus model in this process, a port that costs nothing\n"
-           "  probe, average of 0x08-0x77 %9.1f requests\n"
-           "  sequential-read byte        %9.1f requests (24C02, 256 against 1)\n"
-           "  page-write byte             %9.1f requests (a page of 8 against 1)\n"
-           "  whole scan 0x08-0x77        %9lld requests, %d found; %d runs: median %.3f ms, min %.3f ms, "
-           "90th percentile %.3f ms\n",
-           scan / 112.0, (read256 - read1) / 255.0, (write8 - write1) / 7.0, static_cast<long long>(scan), found,
-           runs, ms[ms.size() / 2], ms.front(), ms[ms.size() * 9 / 10]);
-    return 0;
+    const char* wine = nullptr;
+    int runs = 11;
+    for (int i = 1; i < argc; i++)
+        if (!strcmp(argv[i], "--wine") && i + 1 < argc)
+            wine = argv[++i];
+        else
+            runs = std::max(atoi(argv[i]), 1);
+    if (wine && !Load(wine))
+        printf("i2c native: no Wine figures in %s\n", wine);
+    std::vector<Figure> figures;
+    if (!BusModel(&figures))
+        printf("i2c native: the scan on the bus model failed\n");
+    std::string why;
+    bool ok = Native(runs, &figures, &why);
+    if (!ok)
+        printf("i2c native: %s\n", why.c_str());
+    for (const Figure& figure : figures)
+        table[figure.build + " " + figure.key] = figure;
+    const Figure* wineRuns = Find("wine", "runs");
+    Print(wineRuns ? static_cast<int>(wineRuns->requests) : 0, runs);
+    return ok ? 0 : 1;
 }
