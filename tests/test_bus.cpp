@@ -45,6 +45,13 @@ protected:
         return (status & bit) != 0;
     }
     int BusSda() { return Status(MS_DSR_ON); }
+    // The EEPROM's whole array, as the client reads it ("" when it cannot).
+    std::string Array()
+    {
+        std::string bytes;
+        EXPECT_TRUE(CouplerEeprom(COM, &bytes));
+        return bytes;
+    }
     int IntLow() { return Status(MS_CTS_ON); }
     // One clock with SDA at sda (SCL low on entry and exit); returns SDA as
     // sampled while SCL was high.
@@ -223,11 +230,10 @@ TEST_F(Bus, ChipsAnswerAsTheirDatasheetsSay)
         EXPECT_EQ(Run(c.script), c.seen);
         EXPECT_EQ(CouplerBusLog(COM), c.log ? c.log : c.seen);
         Sleep(8);
-        std::string bytes, after = Memory(c.content, c.size);
+        std::string after = Memory(c.content, c.size);
         for (const auto& b : c.written)
             after[b.first] = (char)b.second;
-        ASSERT_TRUE(CouplerEeprom(COM, &bytes));
-        EXPECT_EQ(bytes, after);
+        EXPECT_EQ(Array(), after);
     }
     EXPECT_FALSE(CouplerSetEepromType(COM, "24c03"));
     EXPECT_FALSE(CouplerSetEeprom(COM, Memory({}))) << "256 bytes for a 24C512";
@@ -348,9 +354,7 @@ TEST_F(Bus, ABlockedSdaLetsNoTransferThrough)
         Run("S A0 00 11 P");
         Sleep(8);
         EXPECT_EQ(CouplerBusLog(COM), "") << "no START reached the chips";
-        std::string bytes;
-        ASSERT_TRUE(CouplerEeprom(COM, &bytes));
-        EXPECT_EQ(bytes, Memory({}));
+        EXPECT_EQ(Array(), Memory({}));
     }
     // Held before the STOP: no STOP, no write; released while SCL is high, SDA rises: that is the STOP.
     ASSERT_TRUE(CouplerSetFault(COM, FAULT_NONE) && CouplerHoldSda(COM, false) && CouplerSetEeprom(COM, Memory({})));
@@ -359,14 +363,11 @@ TEST_F(Bus, ABlockedSdaLetsNoTransferThrough)
     ASSERT_TRUE(CouplerHoldSda(COM, true));
     Run("P");
     Sleep(8);
-    std::string bytes;
-    ASSERT_TRUE(CouplerEeprom(COM, &bytes));
-    EXPECT_EQ(bytes, Memory({})) << "no page write while SDA is held";
+    EXPECT_EQ(Array(), Memory({})) << "no page write while SDA is held";
     EXPECT_EQ(CouplerBusLog(COM), "S 50 W A 00 A 11 A");
     ASSERT_TRUE(CouplerHoldSda(COM, false));
     Sleep(8);
-    ASSERT_TRUE(CouplerEeprom(COM, &bytes));
-    EXPECT_EQ(bytes, Memory({{0, 0x11}}));
+    EXPECT_EQ(Array(), Memory({{0, 0x11}}));
     EXPECT_EQ(CouplerBusLog(COM), " P\n");
 }
 
@@ -433,16 +434,13 @@ TEST_F(Bus, TheContentFileMustFitTheChip)
     size_t logged = Slurp(WindowsPath(log)).size();
     ASSERT_TRUE(CouplerSetEepromFile(COM, file));
     EXPECT_TRUE(Has(Slurp(WindowsPath(log)).substr(logged), "holds 256 bytes, a 24C256 32768: not loaded"));
-    std::string bytes;
-    ASSERT_TRUE(CouplerEeprom(COM, &bytes));
-    EXPECT_EQ(bytes, Memory({}, 32768)) << "erased, not the file";
+    EXPECT_EQ(Array(), Memory({}, 32768)) << "erased, not the file";
     Run("S A0 00 00 33 P");
     Sleep(60);
     EXPECT_EQ(Slurp(WindowsPath(file)), small) << "the refused file is left alone";
 
     ASSERT_TRUE(WriteFileBytes(file, large) && CouplerSetEepromFile(COM, file));
-    ASSERT_TRUE(CouplerEeprom(COM, &bytes));
-    EXPECT_EQ(bytes, large);
+    EXPECT_EQ(Array(), large);
     Run("S A0 40 00 44 P");
     std::string saved;
     for (int i = 0; i < 50 && (saved = Slurp(WindowsPath(file))) == large; ++i)
