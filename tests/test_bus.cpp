@@ -45,6 +45,13 @@ protected:
         return (status & bit) != 0;
     }
     int BusSda() { return Status(MS_DSR_ON); }
+    // The EEPROM's whole array, as the client reads it ("" when it cannot).
+    std::string Array()
+    {
+        std::string bytes;
+        EXPECT_TRUE(CouplerEeprom(COM, &bytes));
+        return bytes;
+    }
     int IntLow() { return Status(MS_CTS_ON); }
     // One clock with SDA at sda (SCL low on entry and exit); returns SDA as
     // sampled while SCL was high.
@@ -111,8 +118,10 @@ protected:
     int32_t handle = -1;
 };
 
+using Bytes = std::initializer_list<std::pair<int, int>>;
+
 // An erased EEPROM of size bytes (a 24C02 unless told) with the given bytes at the given addresses.
-std::string Memory(std::initializer_list<std::pair<int, int>> bytes, int size = 256)
+std::string Memory(Bytes bytes, int size = 256)
 {
     std::string memory(size, '\xFF');
     for (const auto& b : bytes)
@@ -120,118 +129,173 @@ std::string Memory(std::initializer_list<std::pair<int, int>> bytes, int size = 
     return memory;
 }
 
-struct Case {
-    const char* name;
-    void (*setup)();  // settings through the client before the script
-    const char* script;
-    const char* seen; // what the master sees
-    const char* log = nullptr;  // the decoded transfers, when they differ from what it sees
-};
-
-void Nothing() {}
-
+// The chips as their datasheets give them, and the bus's faults. The EEPROMs: which addresses they
+// answer, how many word-address bytes, the page that a write wraps in, where sequential reads roll
+// over, the write cycle after a page write (the poll NACKed), both kinds of write protect, and no
+// write without a clean STOP. `content` is there before the script, `written` the bytes that differ
+// once the write cycle has ended; `log` the decoded transfers, when they differ from what the master sees.
 TEST_F(Bus, ChipsAnswerAsTheirDatasheetsSay)
 {
-    const Case cases[] = {
+    const struct {
+        const char* type;
+        int size;
+        Bytes content;
+        CouplerWriteProtectKind protect;
+        const char* script;
+        const char* seen;
+        Bytes written;
+        void (*setup)() = nullptr;  // settings through the client before the script
+        const char* log = nullptr;
+    } cases[] = {
         // 24C02: random read, repeated START, sequential read wrapping over the array.
-        {"random read", [] { CouplerSetEeprom(COM, Memory({{0, 0xCD}, {1, 0x01}})); }, "S A0 00 S A1 r n P",
-         "S 50 W A 00 A Sr 50 R A CD A 01 N P\n"},
-        {"wrap at FF", [] { CouplerSetEeprom(COM, Memory({{0, 0xCD}, {255, 0xAB}})); },
-         "S A0 FF S A1 r r n P S A1 n P", "S 50 W A FF A Sr 50 R A AB A CD A FF N P\nS 50 R A FF N P\n"},
+        {"24c02", 256, {{0, 0xCD}, {1, 0x01}}, WP_OFF, "S A0 00 S A1 r n P", "S 50 W A 00 A Sr 50 R A CD A 01 N P\n", {}},
+        {"24c02", 256, {{0, 0xCD}, {255, 0xAB}}, WP_OFF, "S A0 FF S A1 r r n P S A1 n P",
+         "S 50 W A FF A Sr 50 R A AB A CD A FF N P\nS 50 R A FF N P\n", {}},
         // Page write from 06: ten bytes wrap within 00..07; the write cycle NACKs, then reads show the page.
-        {"page write", Nothing, "S A0 06 10 11 12 13 14 15 16 17 18 19 P S A0 P ~8 S A0 00 S A1 r r r r r r r r n P",
+        {"24c02", 256, {}, WP_OFF, "S A0 06 10 11 12 13 14 15 16 17 18 19 P S A0 P ~8 S A0 00 S A1 r r r r r r r r n P",
          "S 50 W A 06 A 10 A 11 A 12 A 13 A 14 A 15 A 16 A 17 A 18 A 19 A P\nS 50 W N P\n"
-         "S 50 W A 00 A Sr 50 R A 12 A 13 A 14 A 15 A 16 A 17 A 18 A 19 A FF N P\n"},
+         "S 50 W A 00 A Sr 50 R A 12 A 13 A 14 A 15 A 16 A 17 A 18 A 19 A FF N P\n",
+         {{0, 0x12}, {1, 0x13}, {2, 0x14}, {3, 0x15}, {4, 0x16}, {5, 0x17}, {6, 0x18}, {7, 0x19}}},
         // No write and no write cycle: quick write, word address alone, a STOP inside a data byte, a
         // repeated START (the data byte has moved the pointer on); write protect acknowledges all.
-        {"no write", [] { CouplerSetEeprom(COM, Memory({{0, 0x5A}, {1, 0x5B}})); },
+        {"24c02", 256, {{0, 0x5A}, {1, 0x5B}}, WP_OFF,
          "S A0 P S A0 01 P S A0 P S A0 00 33 b3 P S A0 P S A0 00 33 S A1 r n P",
          "S 50 W A P\nS 50 W A 01 A P\nS 50 W A P\nS 50 W A 00 A 33 A ? P\nS 50 W A P\n"
-         "S 50 W A 00 A 33 A Sr 50 R A 5B A FF N P\n"},
-        {"write protect", [] { CouplerSetWriteProtect(COM, true); }, "S A0 00 77 P S A0 00 S A1 n P",
-         "S 50 W A 00 A 77 A P\nS 50 W A 00 A Sr 50 R A FF N P\n"},
+         "S 50 W A 00 A 33 A Sr 50 R A 5B A FF N P\n", {}},
+        {"24c02", 256, {}, WP_ACK, "S A0 00 77 P S A0 00 S A1 n P",
+         "S 50 W A 00 A 77 A P\nS 50 W A 00 A Sr 50 R A FF N P\n", {}},
         // The other makers' WP: the word address is taken, the data bytes are not acknowledged.
-        {"write protect refusing", [] { CouplerSetWriteProtectMode(COM, WP_REFUSE); },
-         "S A0 03 77 P S A1 n P", "S 50 W A 03 A 77 N P\nS 50 R A FF N P\n"},
-        {"start mid-byte", [] { CouplerSetEeprom(COM, Memory({{2, 0x2A}})); }, "S A0 02 b5 S A1 n P",
-         "S 50 W A 02 A ? Sr 50 R A 2A N P\n"},
+        {"24c02", 256, {}, WP_REFUSE, "S A0 03 77 P S A1 n P", "S 50 W A 03 A 77 N P\nS 50 R A FF N P\n", {}},
+        {"24c02", 256, {{2, 0x2A}}, WP_OFF, "S A0 02 b5 S A1 n P", "S 50 W A 02 A ? Sr 50 R A 2A N P\n", {}},
         // The port: latch 0xFF at power-up, reads the latch AND the inputs.
-        {"port", [] { CouplerSetExpanderInputs(COM, 0x3C); }, "S 41 n P S 40 F0 P S 41 r n P S 40 P S 41 n P",
-         "S 20 R A 3C N P\nS 20 W A F0 A P\nS 20 R A 30 A 30 N P\nS 20 W A P\nS 20 R A 30 N P\n"},
+        {"24c02", 256, {}, WP_OFF, "S 41 n P S 40 F0 P S 41 r n P S 40 P S 41 n P",
+         "S 20 R A 3C N P\nS 20 W A F0 A P\nS 20 R A 30 A 30 N P\nS 20 W A P\nS 20 R A 30 N P\n", {},
+         [] { CouplerSetExpanderInputs(COM, 0x3C); }},
         // The sensor: 21.5 degC, then -5.5; the pointer persists; limits 75 and 80 degC; a limit written.
-        {"sensor", Nothing, "S 91 r n P S 90 03 P S 91 r n P S 91 r n P S 90 02 S 91 r n P S 90 01 P S 91 n P",
+        {"24c02", 256, {}, WP_OFF, "S 91 r n P S 90 03 P S 91 r n P S 91 r n P S 90 02 S 91 r n P S 90 01 P S 91 n P",
          "S 48 R A 15 A 80 N P\nS 48 W A 03 A P\nS 48 R A 50 A 00 N P\nS 48 R A 50 A 00 N P\n"
-         "S 48 W A 02 A Sr 48 R A 4B A 00 N P\nS 48 W A 01 A P\nS 48 R A 00 N P\n"},
+         "S 48 W A 02 A Sr 48 R A 4B A 00 N P\nS 48 W A 01 A P\nS 48 R A 00 N P\n", {}},
         // Configuration bits 5-7 are reserved and read 0.
-        {"sensor configuration", Nothing, "S 90 01 FF P S 91 n P", "S 48 W A 01 A FF A P\nS 48 R A 1F N P\n"},
-        {"sensor below zero", [] { CouplerSetTemperature(COM, -11); }, "S 90 02 E7 80 S 91 r n P S 90 00 S 91 r n S 91 r n P",
-         "S 48 W A 02 A E7 A 80 A Sr 48 R A E7 A 80 N P\n"
-         "S 48 W A 00 A Sr 48 R A FA A 80 N Sr 48 R A FA A 80 N P\n"},
+        {"24c02", 256, {}, WP_OFF, "S 90 01 FF P S 91 n P", "S 48 W A 01 A FF A P\nS 48 R A 1F N P\n", {}},
+        {"24c02", 256, {}, WP_OFF, "S 90 02 E7 80 S 91 r n P S 90 00 S 91 r n S 91 r n P",
+         "S 48 W A 02 A E7 A 80 A Sr 48 R A E7 A 80 N P\nS 48 W A 00 A Sr 48 R A FA A 80 N Sr 48 R A FA A 80 N P\n", {},
+         [] { CouplerSetTemperature(COM, -11); }},
         // Faults: no acknowledge anywhere; no pull-up (SDA never rises, nothing decoded); the time-out
         // drops the chip after 40 ms of SCL low, not after 10 ms.
-        {"no ack", [] { CouplerSetBusFault(COM, BUS_NO_ACK); }, "S A0 P S 41 P S 91 P",
-         "S 50 W N P\nS 20 R N P\nS 48 R N P\n"},
-        {"no pull-up", [] { CouplerSetBusFault(COM, BUS_NO_PULLUP); }, "S 41 n P", "S 20 R A 00 N P\n", ""},
-        {"time-out", [] { CouplerSetBusFault(COM, BUS_SCL_TIMEOUT); }, "S 40 ~10 0F P S 40 ~40 0F P",
-         "S 20 W A 0F A P\nS 20 W A 0F N P\n", "S 20 W A 0F A P\nS 20 W A T 0F N P\n"},
+        {"24c02", 256, {}, WP_OFF, "S A0 P S 41 P S 91 P", "S 50 W N P\nS 20 R N P\nS 48 R N P\n", {},
+         [] { CouplerSetBusFault(COM, BUS_NO_ACK); }},
+        {"24c02", 256, {}, WP_OFF, "S 41 n P", "S 20 R A 00 N P\n", {},
+         [] { CouplerSetBusFault(COM, BUS_NO_PULLUP); }, ""},
+        {"24c02", 256, {}, WP_OFF, "S 40 ~10 0F P S 40 ~40 0F P", "S 20 W A 0F A P\nS 20 W A 0F N P\n", {},
+         [] { CouplerSetBusFault(COM, BUS_SCL_TIMEOUT); }, "S 20 W A 0F A P\nS 20 W A T 0F N P\n"},
+
+        // 24C16: P2..P0 select one of eight 256-byte blocks, so it answers at 0x50-0x57.
+        {"24c16", 2048, {}, WP_OFF, "S A0 P S AE P S B0 P S 9E P", "S 50 W A P\nS 57 W A P\nS 58 W N P\nS 4F W N P\n",
+         {}},
+        {"24c16", 2048, {{0x3A5, 0x5A}, {0x3A6, 0x5B}, {0x1A8, 0x18}}, WP_OFF, "S A6 A5 S A7 r r n P S A3 n P",
+         "S 53 W A A5 A Sr 53 R A 5A A 5B A FF N P\nS 51 R A 18 N P\n", {}},
+        {"24c16", 2048, {{0x7FF, 0xEE}, {0x000, 0xCD}}, WP_OFF, "S AE FF S AF r r n P",
+         "S 57 W A FF A Sr 57 R A EE A CD A FF N P\n", {}},
+        {"24c16", 2048, {}, WP_OFF, "S A4 0E 10 11 12 P S A4 P", "S 52 W A 0E A 10 A 11 A 12 A P\nS 52 W N P\n",
+         {{0x20E, 0x10}, {0x20F, 0x11}, {0x200, 0x12}}},
+        {"24c16", 2048, {}, WP_ACK, "S A4 0E 10 P S A4 P", "S 52 W A 0E A 10 A P\nS 52 W A P\n", {}},
+        {"24c16", 2048, {}, WP_REFUSE, "S A4 0E 10 P S A4 P", "S 52 W A 0E A 10 N P\nS 52 W A P\n", {}},
+        // 24C256: A2..A0 at 0, two word-address bytes high first (bit 15 not used), 64-byte pages.
+        {"24c256", 32768, {{0x1234, 0x42}}, WP_OFF, "S A0 P S A2 P S A0 12 34 S A1 r n P S A0 92 34 S A1 n P",
+         "S 50 W A P\nS 51 W N P\nS 50 W A 12 A 34 A Sr 50 R A 42 A FF N P\nS 50 W A 92 A 34 A Sr 50 R A 42 N P\n", {}},
+        {"24c256", 32768, {{0x7FFF, 0xEE}, {0x0000, 0xCD}}, WP_OFF, "S A0 7F FF S A1 r r n P",
+         "S 50 W A 7F A FF A Sr 50 R A EE A CD A FF N P\n", {}},
+        {"24c256", 32768, {}, WP_OFF, "S A0 01 3E 10 11 12 P S A0 P", "S 50 W A 01 A 3E A 10 A 11 A 12 A P\nS 50 W N P\n",
+         {{0x13E, 0x10}, {0x13F, 0x11}, {0x100, 0x12}}},
+        // Word address alone, or half of it, writes nothing and starts no write cycle.
+        {"24c256", 32768, {}, WP_OFF, "S A0 01 P S A0 01 3E P S A0 P",
+         "S 50 W A 01 A P\nS 50 W A 01 A 3E A P\nS 50 W A P\n", {}},
+        {"24c256", 32768, {}, WP_ACK, "S A0 00 00 77 P S A0 P", "S 50 W A 00 A 00 A 77 A P\nS 50 W A P\n", {}},
+        {"24c256", 32768, {}, WP_REFUSE, "S A0 00 00 77 P S A0 P", "S 50 W A 00 A 00 A 77 N P\nS 50 W A P\n", {}},
+        // The rest of the table: P0 alone on the 24C04, 7 address bits on the 24C01, 128-byte pages on the 24C512.
+        {"24c04", 512, {{0x1FF, 0x44}}, WP_OFF, "S A2 FF S A3 r n P S A4 P",
+         "S 51 W A FF A Sr 51 R A 44 A FF N P\nS 52 W N P\n", {}},
+        {"24c01", 128, {}, WP_OFF, "S A0 85 66 P", "S 50 W A 85 A 66 A P\n", {{0x05, 0x66}}},
+        {"24c512", 65536, {}, WP_OFF, "S A0 FF FE 01 02 03 P S A0 P", "S 50 W A FF A FE A 01 A 02 A 03 A P\nS 50 W N P\n",
+         {{0xFFFE, 0x01}, {0xFFFF, 0x02}, {0xFF80, 0x03}}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(CouplerSetChips(COM, CHIP_EEPROM | CHIP_EXPANDER | CHIP_SENSOR) &&
-                    CouplerSetBusFault(COM, BUS_OK) && CouplerSetEeprom(COM, Memory({})));
-        c.setup();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + ": " + c.script);
+        ASSERT_TRUE(CouplerSetEepromType(COM, c.type) &&
+                    CouplerSetChips(COM, CHIP_EEPROM | CHIP_EXPANDER | CHIP_SENSOR) && CouplerSetBusFault(COM, BUS_OK) &&
+                    CouplerSetEeprom(COM, Memory(c.content, c.size)) && CouplerSetWriteProtectMode(COM, c.protect));
+        if (c.setup)
+            c.setup();
         CouplerBusLog(COM);
         EXPECT_EQ(Run(c.script), c.seen);
         EXPECT_EQ(CouplerBusLog(COM), c.log ? c.log : c.seen);
-    }
-}
-
-TEST_F(Bus, WritesReachTheArrayOnlyAfterACleanStop)
-{
-    struct Write {
-        const char* script;
-        CouplerWriteProtectKind protect;
-        std::string expected;
-    } writes[] = {
-        {"S A0 0E 10 11 12 P", WP_OFF, Memory({{14, 0x10}, {15, 0x11}, {8, 0x12}})},
-        {"S A0 00 10 b4 P", WP_OFF, Memory({})},
-        {"S A0 00 10 S A1 n P", WP_OFF, Memory({})},
-        {"S A0 00 10 P", WP_ACK, Memory({})},
-        {"S A0 00 10 P", WP_REFUSE, Memory({})},
-    };
-    for (const Write& w : writes) {
-        SCOPED_TRACE(w.script);
-        ASSERT_TRUE(CouplerSetEeprom(COM, Memory({})) && CouplerSetWriteProtectMode(COM, w.protect));
-        Run(w.script);
         Sleep(8);
-        std::string bytes;
-        ASSERT_TRUE(CouplerEeprom(COM, &bytes));
-        EXPECT_EQ(bytes, w.expected);
+        std::string after = Memory(c.content, c.size);
+        for (const auto& b : c.written)
+            after[b.first] = (char)b.second;
+        EXPECT_EQ(Array(), after);
+    }
+    EXPECT_FALSE(CouplerSetEepromType(COM, "24c03"));
+    EXPECT_FALSE(CouplerSetEeprom(COM, Memory({}))) << "256 bytes for a 24C512";
+}
+
+// INT on CTS, step by step. The PCF8574 port: eNN drives its inputs (hex), uNN powers it up with them
+// driven so from before (its interrupt compares the pins with the power-up latch 0xFF), pNN reads it
+// expecting NN, wNN writes it. The LM75's O.S. (active low unless configuration bit 2; Tos 80 degC,
+// Thyst 75 degC): cNN writes the configuration, tN converts at N half degrees, r reads a register,
+// qXXXX expects the temperature register's two bytes, o0 unwires O.S. from INT. iN expects INT low
+// (1) or not (0).
+TEST_F(Bus, InterruptsPullCtsAsTheChipsSay)
+{
+    const struct {
+        const char* name;
+        const char* steps;
+    } cases[] = {
+        {"the port: an input change pulls INT, a read or a write releases it", "i0 eFE i1 pFE i0 eFF i1 wFF i0"},
+        {"the port: a pin low since the power-up pulls INT until a read", "uFF i0 pFF i0 uFE i1 pFE i0 u00 i1 p00 i0"},
+        {"comparator", "t159 i0 t161 i1 t155 i1 t150 i1 t149 i0 t200 i1 o0 i0"},
+
+        {"interrupt mode: active until a read, then at the fall below Thyst",
+         "c02 i0 t161 i1 t170 i1 r i0 t165 i0 t149 i1 r i0 t140 i0 t161 i1"},
+        {"fault queue of 4", "c10 t161 i0 t161 i0 t161 i0 t161 i1 t149 i1 t149 i1 t149 i1 t149 i0"},
+        {"fault queue of 2 counts faults in a row", "c08 t161 i0 t100 i0 t161 i0 t161 i1"},
+        {"fault queue of 6", "c18 t161 t161 t161 t161 t161 i0 t161 i1"},
+        {"shutdown freezes the temperature", "c01 t161 i0 q1580 c00 i1 q5080"},
+        {"shutdown resets O.S. in interrupt mode", "c02 t161 i1 c03 i0 t170 i0"},
+        {"active high", "c04 i1 t161 i0 t149 i1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(CouplerSetChips(COM, CHIP_EXPANDER | CHIP_SENSOR) && CouplerSetSensorInterrupt(COM, true));
+        std::istringstream steps(c.steps);
+        char script[40];
+        for (std::string step; steps >> step;) {
+            SCOPED_TRACE(step);
+            const char verb = step[0];
+            long value = strtol(step.c_str() + 1, nullptr, verb == 't' ? 10 : 16);
+            if (verb == 'c' || verb == 'w') {
+                snprintf(script, sizeof script, verb == 'c' ? "S 90 01 %02lX P" : "S 40 %02lX P", value);
+                Run(script);
+            } else if (verb == 't' || verb == 'e' || verb == 'u' || verb == 'o') {
+                ASSERT_TRUE(verb == 't'   ? CouplerSetTemperature(COM, static_cast<int>(value))
+                            : verb == 'e' ? CouplerSetExpanderInputs(COM, static_cast<int>(value))
+                            : verb == 'u' ? CouplerPowerUpChips(COM, CHIP_EXPANDER, static_cast<int>(value))
+                                          : CouplerSetSensorInterrupt(COM, value != 0));
+            } else if (verb == 'r') {
+                Run("S 91 n P");
+            } else if (verb == 'i') {
+                EXPECT_EQ(IntLow(), value);
+            } else if (verb == 'p') {
+                snprintf(script, sizeof script, "S 20 R A %02lX N P\n", value);
+                EXPECT_EQ(Run("S 41 n P"), script);
+            } else {
+                snprintf(script, sizeof script, "S 48 R A %02lX A %02lX N P\n", value >> 8, value & 0xFF);
+                EXPECT_EQ(Run("S 90 00 P S 91 r n P").substr(16), script);
+            }
+        }
     }
 }
 
-TEST_F(Bus, InterruptsPullCts)
-{
-    // The port: an input change pulls INT low; a read or a write of the port releases it.
-    EXPECT_EQ(IntLow(), 0);
-    ASSERT_TRUE(CouplerSetExpanderInputs(COM, 0xFE));
-    EXPECT_EQ(IntLow(), 1) << "input changed";
-    Run("S 41 n P");
-    EXPECT_EQ(IntLow(), 0) << "after a read";
-    ASSERT_TRUE(CouplerSetExpanderInputs(COM, 0xFF));
-    EXPECT_EQ(IntLow(), 1) << "input changed back after the read";
-    Run("S 40 FF P");
-    EXPECT_EQ(IntLow(), 0) << "after a write";
-    // The sensor's O.S. on INT: above 80 degC on, until below 75 degC.
-    ASSERT_TRUE(CouplerSetSensorInterrupt(COM, true));
-    const int steps[][2] = {{159, 0}, {161, 1}, {150, 1}, {149, 0}, {200, 1}};
-    for (const auto& step : steps) {
-        ASSERT_TRUE(CouplerSetTemperature(COM, step[0]));
-        EXPECT_EQ(IntLow(), step[1]) << "at " << step[0] / 2.0 << " degC";
-    }
-    ASSERT_TRUE(CouplerSetSensorInterrupt(COM, false));
-    EXPECT_EQ(IntLow(), 0) << "O.S. not wired";
-}
 
 // The bus clear: clock until SDA is high, then a STOP. A slave left
 // acknowledging its read address with 0x00 to follow holds SDA through nine
@@ -290,9 +354,7 @@ TEST_F(Bus, ABlockedSdaLetsNoTransferThrough)
         Run("S A0 00 11 P");
         Sleep(8);
         EXPECT_EQ(CouplerBusLog(COM), "") << "no START reached the chips";
-        std::string bytes;
-        ASSERT_TRUE(CouplerEeprom(COM, &bytes));
-        EXPECT_EQ(bytes, Memory({}));
+        EXPECT_EQ(Array(), Memory({}));
     }
     // Held before the STOP: no STOP, no write; released while SCL is high, SDA rises: that is the STOP.
     ASSERT_TRUE(CouplerSetFault(COM, FAULT_NONE) && CouplerHoldSda(COM, false) && CouplerSetEeprom(COM, Memory({})));
@@ -301,14 +363,11 @@ TEST_F(Bus, ABlockedSdaLetsNoTransferThrough)
     ASSERT_TRUE(CouplerHoldSda(COM, true));
     Run("P");
     Sleep(8);
-    std::string bytes;
-    ASSERT_TRUE(CouplerEeprom(COM, &bytes));
-    EXPECT_EQ(bytes, Memory({})) << "no page write while SDA is held";
+    EXPECT_EQ(Array(), Memory({})) << "no page write while SDA is held";
     EXPECT_EQ(CouplerBusLog(COM), "S 50 W A 00 A 11 A");
     ASSERT_TRUE(CouplerHoldSda(COM, false));
     Sleep(8);
-    ASSERT_TRUE(CouplerEeprom(COM, &bytes));
-    EXPECT_EQ(bytes, Memory({{0, 0x11}}));
+    EXPECT_EQ(Array(), Memory({{0, 0x11}}));
     EXPECT_EQ(CouplerBusLog(COM), " P\n");
 }
 
@@ -350,133 +409,6 @@ TEST_F(Bus, BothLinesInOneRequestAreLoggedAsSuch)
     EXPECT_EQ(CouplerBusLog(COM), "S 20 R A FF N P\n");
 }
 
-// PCF8574: the interrupt compares the pins with the power-up latch 0xFF, so
-// a pin held low from before the power-up pulls INT until the port is read.
-TEST_F(Bus, ExpanderInputsHeldAtPowerUpPullInt)
-{
-    const struct {
-        int inputs, intLow;
-        const char* read;
-    } rows[] = {{0xFF, 0, "S 20 R A FF N P\n"}, {0xFE, 1, "S 20 R A FE N P\n"}, {0x00, 1, "S 20 R A 00 N P\n"}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.inputs);
-        ASSERT_TRUE(CouplerPowerUpChips(COM, CHIP_EXPANDER, row.inputs));
-        EXPECT_EQ(IntLow(), row.intLow) << "at power-up";
-        EXPECT_EQ(Run("S 41 n P"), row.read);
-        EXPECT_EQ(IntLow(), 0) << "after the read";
-    }
-}
-
-// LM75 O.S. on INT (active low unless bit 2), Tos 80 degC, Thyst 75 degC:
-// cN writes configuration N (hex), tN converts at N half degrees, r reads a
-// register, iN expects INT low (1) or not (0), qXXXX expects the temperature
-// register's two bytes.
-TEST_F(Bus, SensorOsFollowsItsConfiguration)
-{
-    const struct {
-        const char* name;
-        const char* steps;
-    } cases[] = {
-        {"comparator", "t161 i1 t155 i1 t149 i0"},
-        {"interrupt mode: active until a read, then at the fall below Thyst",
-         "c02 i0 t161 i1 t170 i1 r i0 t165 i0 t149 i1 r i0 t140 i0 t161 i1"},
-        {"fault queue of 4", "c10 t161 i0 t161 i0 t161 i0 t161 i1 t149 i1 t149 i1 t149 i1 t149 i0"},
-        {"fault queue of 2 counts faults in a row", "c08 t161 i0 t100 i0 t161 i0 t161 i1"},
-        {"fault queue of 6", "c18 t161 t161 t161 t161 t161 i0 t161 i1"},
-        {"shutdown freezes the temperature", "c01 t161 i0 q1580 c00 i1 q5080"},
-        {"shutdown resets O.S. in interrupt mode", "c02 t161 i1 c03 i0 t170 i0"},
-        {"active high", "c04 i1 t161 i0 t149 i1"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(CouplerSetChips(COM, CHIP_SENSOR) && CouplerSetSensorInterrupt(COM, true));
-        std::istringstream steps(c.steps);
-        std::string step;
-        char script[40];
-        while (steps >> step) {
-            SCOPED_TRACE(step);
-            long value = strtol(step.c_str() + 1, nullptr, step[0] == 't' || step[0] == 'i' ? 10 : 16);
-            if (step[0] == 'c') {
-                snprintf(script, sizeof script, "S 90 01 %02lX P", value);
-                Run(script);
-            } else if (step[0] == 't') {
-                ASSERT_TRUE(CouplerSetTemperature(COM, static_cast<int>(value)));
-            } else if (step[0] == 'r') {
-                Run("S 91 n P");
-            } else if (step[0] == 'i') {
-                EXPECT_EQ(IntLow(), value);
-            } else {
-                snprintf(script, sizeof script, "S 48 R A %02lX A %02lX N P\n", value >> 8, value & 0xFF);
-                EXPECT_EQ(Run("S 90 00 P S 91 r n P").substr(16), script);
-            }
-        }
-    }
-}
-
-// The family's members as their datasheets give them: which addresses they
-// answer, how many word-address bytes, the page that a write wraps in, where
-// sequential reads roll over, the write cycle after a page write (the poll
-// NACKed) and both kinds of write protect. `content` is there before the
-// script, `after` is the array once the write cycle has ended.
-TEST_F(Bus, EepromFamilyMembersAddressPageAndRollOverAsTheirDatasheetsSay)
-{
-    using Bytes = std::initializer_list<std::pair<int, int>>;
-    const struct {
-        const char* type;
-        int size;
-        Bytes content;
-        CouplerWriteProtectKind protect;
-        const char* script;
-        const char* seen;
-        Bytes after;
-    } cases[] = {
-        // 24C16: P2..P0 select one of eight 256-byte blocks, so it answers at 0x50-0x57.
-        {"24c16", 2048, {}, WP_OFF, "S A0 P S AE P S B0 P S 9E P", "S 50 W A P\nS 57 W A P\nS 58 W N P\nS 4F W N P\n",
-         {}},
-        {"24c16", 2048, {{0x3A5, 0x5A}, {0x3A6, 0x5B}, {0x1A8, 0x18}}, WP_OFF, "S A6 A5 S A7 r r n P S A3 n P",
-         "S 53 W A A5 A Sr 53 R A 5A A 5B A FF N P\nS 51 R A 18 N P\n", {{0x3A5, 0x5A}, {0x3A6, 0x5B}, {0x1A8, 0x18}}},
-        {"24c16", 2048, {{0x7FF, 0xEE}, {0x000, 0xCD}}, WP_OFF, "S AE FF S AF r r n P",
-         "S 57 W A FF A Sr 57 R A EE A CD A FF N P\n", {{0x7FF, 0xEE}, {0x000, 0xCD}}},
-        {"24c16", 2048, {}, WP_OFF, "S A4 0E 10 11 12 P S A4 P", "S 52 W A 0E A 10 A 11 A 12 A P\nS 52 W N P\n",
-         {{0x20E, 0x10}, {0x20F, 0x11}, {0x200, 0x12}}},
-        {"24c16", 2048, {}, WP_ACK, "S A4 0E 10 P S A4 P", "S 52 W A 0E A 10 A P\nS 52 W A P\n", {}},
-        {"24c16", 2048, {}, WP_REFUSE, "S A4 0E 10 P S A4 P", "S 52 W A 0E A 10 N P\nS 52 W A P\n", {}},
-        // 24C256: A2..A0 at 0, two word-address bytes high first (bit 15 not used), 64-byte pages.
-        {"24c256", 32768, {{0x1234, 0x42}}, WP_OFF, "S A0 P S A2 P S A0 12 34 S A1 r n P S A0 92 34 S A1 n P",
-         "S 50 W A P\nS 51 W N P\nS 50 W A 12 A 34 A Sr 50 R A 42 A FF N P\nS 50 W A 92 A 34 A Sr 50 R A 42 N P\n",
-         {{0x1234, 0x42}}},
-        {"24c256", 32768, {{0x7FFF, 0xEE}, {0x0000, 0xCD}}, WP_OFF, "S A0 7F FF S A1 r r n P",
-         "S 50 W A 7F A FF A Sr 50 R A EE A CD A FF N P\n", {{0x7FFF, 0xEE}, {0x0000, 0xCD}}},
-        {"24c256", 32768, {}, WP_OFF, "S A0 01 3E 10 11 12 P S A0 P", "S 50 W A 01 A 3E A 10 A 11 A 12 A P\nS 50 W N P\n",
-         {{0x13E, 0x10}, {0x13F, 0x11}, {0x100, 0x12}}},
-        // Word address alone, or half of it, writes nothing and starts no write cycle.
-        {"24c256", 32768, {}, WP_OFF, "S A0 01 P S A0 01 3E P S A0 P", "S 50 W A 01 A P\nS 50 W A 01 A 3E A P\nS 50 W A P\n",
-         {}},
-        {"24c256", 32768, {}, WP_ACK, "S A0 00 00 77 P S A0 P", "S 50 W A 00 A 00 A 77 A P\nS 50 W A P\n", {}},
-        {"24c256", 32768, {}, WP_REFUSE, "S A0 00 00 77 P S A0 P", "S 50 W A 00 A 00 A 77 N P\nS 50 W A P\n", {}},
-        // The rest of the table: P0 alone on the 24C04, 7 address bits on the 24C01, 128-byte pages on the 24C512.
-        {"24c04", 512, {{0x1FF, 0x44}}, WP_OFF, "S A2 FF S A3 r n P S A4 P", "S 51 W A FF A Sr 51 R A 44 A FF N P\nS 52 W N P\n",
-         {{0x1FF, 0x44}}},
-        {"24c01", 128, {}, WP_OFF, "S A0 85 66 P", "S 50 W A 85 A 66 A P\n", {{0x05, 0x66}}},
-        {"24c512", 65536, {}, WP_OFF, "S A0 FF FE 01 02 03 P S A0 P", "S 50 W A FF A FE A 01 A 02 A 03 A P\nS 50 W N P\n",
-         {{0xFFFE, 0x01}, {0xFFFF, 0x02}, {0xFF80, 0x03}}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.type) + ": " + c.script);
-        ASSERT_TRUE(CouplerSetEepromType(COM, c.type));
-        ASSERT_TRUE(CouplerSetEeprom(COM, Memory(c.content, c.size)) && CouplerSetWriteProtectMode(COM, c.protect));
-        CouplerBusLog(COM);
-        EXPECT_EQ(Run(c.script), c.seen);
-        EXPECT_EQ(CouplerBusLog(COM), c.seen);
-        Sleep(8);
-        std::string bytes;
-        ASSERT_TRUE(CouplerEeprom(COM, &bytes));
-        EXPECT_EQ(bytes, Memory(c.after, c.size));
-    }
-    EXPECT_FALSE(CouplerSetEepromType(COM, "24c03"));
-    EXPECT_FALSE(CouplerSetEeprom(COM, Memory({}))) << "256 bytes for a 24C512";
-}
-
 // The folder of the daemon's state file, where it writes its log (a Linux path).
 std::string CouplerFolder()
 {
@@ -502,16 +434,13 @@ TEST_F(Bus, TheContentFileMustFitTheChip)
     size_t logged = Slurp(WindowsPath(log)).size();
     ASSERT_TRUE(CouplerSetEepromFile(COM, file));
     EXPECT_TRUE(Has(Slurp(WindowsPath(log)).substr(logged), "holds 256 bytes, a 24C256 32768: not loaded"));
-    std::string bytes;
-    ASSERT_TRUE(CouplerEeprom(COM, &bytes));
-    EXPECT_EQ(bytes, Memory({}, 32768)) << "erased, not the file";
+    EXPECT_EQ(Array(), Memory({}, 32768)) << "erased, not the file";
     Run("S A0 00 00 33 P");
     Sleep(60);
     EXPECT_EQ(Slurp(WindowsPath(file)), small) << "the refused file is left alone";
 
     ASSERT_TRUE(WriteFileBytes(file, large) && CouplerSetEepromFile(COM, file));
-    ASSERT_TRUE(CouplerEeprom(COM, &bytes));
-    EXPECT_EQ(bytes, large);
+    EXPECT_EQ(Array(), large);
     Run("S A0 40 00 44 P");
     std::string saved;
     for (int i = 0; i < 50 && (saved = Slurp(WindowsPath(file))) == large; ++i)

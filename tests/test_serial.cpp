@@ -1,7 +1,6 @@
 // The serial layer on virtual ports, checked from both ends: what the
 // platform reports for the handle and what the coupler sees on the line.
 #include <windows.h>
-#include <string.h>
 
 #include <string>
 
@@ -10,43 +9,23 @@
 #include "serial/serial.h"
 #include "tests/support/coupler_client.h"
 
-namespace {
-
-HANDLE AsHandle(int32_t handle) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)); }
-
 // What the layer asks CreateFileA for, seen through this suite's import of it
 // (the layer is linked in): Wine does not enforce share modes on serial
 // devices, so a shared open shows only here. access, share, disposition, flags.
 DWORD asked[4];
-decltype(&CreateFileA) realCreateFile = 0;
-
 HANDLE WINAPI RecordingCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                   DWORD disposition, DWORD flags, HANDLE model)
 {
+    static auto platform = reinterpret_cast<decltype(&CreateFileA)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateFileA")));
     asked[0] = access, asked[1] = share, asked[2] = disposition, asked[3] = flags;
-    return realCreateFile(name, access, share, security, disposition, flags, model);
+    return platform(name, access, share, security, disposition, flags, model);
 }
+decltype(&CreateFileA) createFileImport asm("__imp__CreateFileA@28") = RecordingCreateFile;
 
-bool RecordOpens()
-{
-    BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(0));
-    auto nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    auto d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + nt->OptionalHeader.DataDirectory[1].VirtualAddress);
-    for (; d->Name; ++d) {
-        auto name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
-        for (auto slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); name->u1.AddressOfData; ++name, ++slot) {
-            auto import = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
-            DWORD protection;
-            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) || strcmp(reinterpret_cast<char*>(import->Name), "CreateFileA") ||
-                !VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection))
-                continue;
-            realCreateFile = reinterpret_cast<decltype(&CreateFileA)>(slot->u1.Function);
-            slot->u1.Function = reinterpret_cast<DWORD_PTR>(RecordingCreateFile);
-            return true;
-        }
-    }
-    return false;
-}
+namespace {
+
+HANDLE AsHandle(int32_t handle) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)); }
 
 class Serial : public ::testing::Test {
 protected:
@@ -97,7 +76,6 @@ TEST_F(Serial, OpenSetsTheLineTheHandshakeAndTheTimeouts)
         {"com3:75,n,8,1", 4, 75, 1, 1, false, false, false},
         {"com3:300,n,8,1", -1, 300, 1, 1, false, false, false},
     };
-    ASSERT_TRUE(realCreateFile || RecordOpens());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mode);
         ASSERT_GT(Open(c.settings, c.mode), 0);

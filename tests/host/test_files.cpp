@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -62,10 +63,7 @@ TEST(HexFile, RecordsReadAndWrittenByTheFormatsRules)
         if (!c.ok)
             continue;
         EXPECT_EQ(static_cast<size_t>(c.size), image.data.size());
-        int given = 0;
-        for (bool g : image.given)
-            given += g;
-        EXPECT_EQ(static_cast<int>(c.given.size() / 2), given);
+        EXPECT_EQ(static_cast<ptrdiff_t>(c.given.size() / 2), std::count(image.given.begin(), image.given.end(), true));
         for (size_t i = 0; i + 1 < c.given.size(); i += 2) {
             EXPECT_TRUE(image.given[static_cast<size_t>(c.given[i])]);
             EXPECT_EQ(c.given[i + 1], image.data[static_cast<size_t>(c.given[i])]);

@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "tools/virtual-coupler/coupler_state.h"
 
 static_assert(+FAULT_SDA_STUCK_LOW == +COUPLER_FAULT_SDA_LOW && +FAULT_SDA_NOT_WIRED == +COUPLER_FAULT_NO_READBACK &&
@@ -30,18 +32,13 @@ constexpr DWORD ANSWER_TIMEOUT_MS = 3000;
 // Reads or writes size bytes at offset of the state file.
 bool Transfer(size_t offset, void* buffer, DWORD size, bool write)
 {
-    if (stateFile == INVALID_HANDLE_VALUE)
-        return false;
-    OVERLAPPED position;
-    memset(&position, 0, sizeof position);
+    OVERLAPPED position = {};
     position.Offset = static_cast<DWORD>(offset);
     DWORD done = 0;
-    BOOL ok = write ? WriteFile(stateFile, buffer, size, &done, &position)
-                    : ReadFile(stateFile, buffer, size, &done, &position);
-    return ok && done == size;
+    return stateFile != INVALID_HANDLE_VALUE &&
+           (write ? WriteFile(stateFile, buffer, size, &done, &position)
+                  : ReadFile(stateFile, buffer, size, &done, &position)) && done == size;
 }
-
-bool ReadAt(size_t offset, void* buffer, DWORD size) { return Transfer(offset, buffer, size, false); }
 
 bool WriteAt(size_t offset, const void* buffer, DWORD size)
 {
@@ -51,7 +48,7 @@ bool WriteAt(size_t offset, const void* buffer, DWORD size)
 uint32_t ReadWord(size_t offset)
 {
     uint32_t value = 0;
-    return ReadAt(offset, &value, sizeof value) ? value : 0;
+    return Transfer(offset, &value, sizeof value, false) ? value : 0;
 }
 
 // Places one request and waits for the daemon's answer. answer (optional)
@@ -64,31 +61,21 @@ bool Request(uint32_t op, int com, int32_t a0 = 0, int32_t a1 = 0, int32_t a2 = 
     uint32_t seq = ReadWord(offsetof(CouplerState, ackSeq)) + 1;
     const int32_t args[4] = {a0, a1, a2, 0};
     const uint32_t head[2] = {op, static_cast<uint32_t>(com)};
-    if (!WriteAt(offsetof(CouplerState, op), head, sizeof head) ||
-        !WriteAt(offsetof(CouplerState, arg), args, sizeof args))
-        return false;
-    if (!data.empty() && !WriteAt(offsetof(CouplerState, data), data.data(), static_cast<DWORD>(data.size())))
-        return false;
     // The sequence number goes last: it tells the daemon the request is whole.
-    if (!WriteAt(offsetof(CouplerState, requestSeq), &seq, sizeof seq))
+    if (!WriteAt(offsetof(CouplerState, op), head, sizeof head) ||
+        !WriteAt(offsetof(CouplerState, arg), args, sizeof args) ||
+        (!data.empty() && !WriteAt(offsetof(CouplerState, data), data.data(), static_cast<DWORD>(data.size()))) ||
+        !WriteAt(offsetof(CouplerState, requestSeq), &seq, sizeof seq))
         return false;
-    DWORD start = GetTickCount();
-    while (ReadWord(offsetof(CouplerState, ackSeq)) != seq) {
+    for (DWORD start = GetTickCount(); ReadWord(offsetof(CouplerState, ackSeq)) != seq; Sleep(1))
         if (GetTickCount() - start > ANSWER_TIMEOUT_MS)
             return false;
-        Sleep(1);
-    }
-    if (ReadWord(offsetof(CouplerState, result)) != 1)
+    uint32_t length = answer ? ReadWord(offsetof(CouplerState, dataLength)) : 0;
+    if (ReadWord(offsetof(CouplerState, result)) != 1 || length > COUPLER_DATA_MAX)
         return false;
-    if (answer) {
-        uint32_t length = ReadWord(offsetof(CouplerState, dataLength));
-        if (length > COUPLER_DATA_MAX)
-            return false;
+    if (answer)
         answer->assign(length, '\0');
-        if (length && !ReadAt(offsetof(CouplerState, data), &(*answer)[0], length))
-            return false;
-    }
-    return true;
+    return !length || Transfer(offsetof(CouplerState, data), &(*answer)[0], length, false);
 }
 
 bool ReadPort(int com, CouplerPort* port)
@@ -96,9 +83,23 @@ bool ReadPort(int com, CouplerPort* port)
     if (com < 1 || com > COUPLER_MAX_PORTS)
         return false;
     // The record up to its history: the client reads no model.
-    return ReadAt(offsetof(CouplerState, ports) + (com - 1) * sizeof(CouplerPort), port,
-                  offsetof(CouplerPort, history)) &&
+    return Transfer(offsetof(CouplerState, ports) + (com - 1) * sizeof(CouplerPort), port,
+                    offsetof(CouplerPort, history), false) &&
            port->exists;
+}
+
+// A figure of the port's record, or -1 when the port cannot be read.
+template <typename Figure>
+int64_t Read(int com, Figure figure)
+{
+    CouplerPort port;
+    return ReadPort(com, &port) ? static_cast<int64_t>(figure(port)) : -1;
+}
+
+// A request whose data is a text.
+bool RequestText(uint32_t op, int com, const std::string& text)
+{
+    return Request(op, com, static_cast<int32_t>(text.size()), 0, 0, text);
 }
 
 }  // namespace
@@ -112,9 +113,7 @@ bool CouplerAttach()
         return false;
     // Z: is Wine's view of the Linux root.
     std::string windowsPath = std::string("Z:") + path;
-    for (char& c : windowsPath)
-        if (c == '/')
-            c = '\\';
+    std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
     stateFile = CreateFileA(windowsPath.c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (stateFile == INVALID_HANDLE_VALUE)
@@ -145,98 +144,50 @@ bool CouplerSetInputs(int com, bool dsr, bool cts, bool dcd)
 {
     return Request(COUPLER_OP_SET_INPUTS, com, dsr, cts, dcd);
 }
+bool CouplerSetFault(int com, CouplerFaultKind fault, int ms) { return Request(COUPLER_OP_FAULT, com, fault, ms); }
 
-bool CouplerClearInputs(int com) { return Request(COUPLER_OP_CLEAR_INPUTS, com); }
-
-bool CouplerSetFault(int com, CouplerFaultKind fault, int delayMs)
-{
-    return Request(COUPLER_OP_FAULT, com, fault, delayMs);
-}
-
-int CouplerDtr(int com)
-{
-    CouplerPort port;
-    return ReadPort(com, &port) ? (port.lines & COUPLER_LINE_DTR ? 1 : 0) : -1;
-}
-
-int CouplerRts(int com)
-{
-    CouplerPort port;
-    return ReadPort(com, &port) ? (port.lines & COUPLER_LINE_RTS ? 1 : 0) : -1;
-}
-
+int CouplerDtr(int com) { return int(Read(com, [](auto& p) { return (p.lines & COUPLER_LINE_DTR) != 0; })); }
+int CouplerRts(int com) { return int(Read(com, [](auto& p) { return (p.lines & COUPLER_LINE_RTS) != 0; })); }
 int64_t CouplerLineChangeCount(int com)
 {
-    CouplerPort port;
-    return ReadPort(com, &port) ? static_cast<int64_t>(port.lines >> COUPLER_LINE_COUNT_SHIFT) : -1;
+    return Read(com, [](auto& p) { return p.lines >> COUPLER_LINE_COUNT_SHIFT; });
 }
-
-int64_t CouplerLastLineChange(int com)
-{
-    CouplerPort port;
-    return ReadPort(com, &port) ? port.lastChange : -1;
-}
-
-int64_t CouplerCloseCount(int com)
-{
-    CouplerPort port;
-    return ReadPort(com, &port) ? static_cast<int64_t>(port.closes) : -1;
-}
-
-int CouplerLinesAtClose(int com)
-{
-    CouplerPort port;
-    return ReadPort(com, &port) ? static_cast<int>(port.linesAtClose & 3) : -1;
-}
+int64_t CouplerLastLineChange(int com) { return Read(com, [](auto& p) { return p.lastChange; }); }
+int64_t CouplerCloseCount(int com) { return Read(com, [](auto& p) { return p.closes; }); }
+int CouplerLinesAtClose(int com) { return int(Read(com, [](auto& p) { return p.linesAtClose & 3; })); }
+int64_t CouplerLineRequests(int com) { return Read(com, [](auto& p) { return p.lineRequests; }); }
 
 bool CouplerLineSettings(int com, CouplerLine* line)
 {
     std::string answer;
     CouplerTermios settings;
-    if (!Request(COUPLER_OP_LINE_SETTINGS, com, 0, 0, 0, std::string(), &answer) ||
-        answer.size() != sizeof settings)
+    if (!Request(COUPLER_OP_LINE_SETTINGS, com, 0, 0, 0, "", &answer) || answer.size() != sizeof settings)
         return false;
     memcpy(&settings, answer.data(), sizeof settings);
-    line->baud = settings.baud;
-    line->dataBits = settings.dataBits;
-    line->parity = static_cast<char>(settings.parity);
-    line->stopBits = settings.stopBits;
-    line->rtsCts = settings.rtsCts != 0;
-    line->xonOutput = settings.xonOutput != 0;
-    line->xonInput = settings.xonInput != 0;
+    *line = {settings.baud, settings.dataBits, static_cast<char>(settings.parity), settings.stopBits,
+             settings.rtsCts != 0, settings.xonOutput != 0, settings.xonInput != 0};
     return true;
 }
 
-bool CouplerWriteToProgram(int com, const std::string& bytes)
-{
-    return Request(COUPLER_OP_WRITE, com, static_cast<int32_t>(bytes.size()), 0, 0, bytes);
-}
-
+bool CouplerWriteToProgram(int com, const std::string& text) { return RequestText(COUPLER_OP_WRITE, com, text); }
 std::string CouplerReadFromProgram(int com)
 {
     std::string answer;
-    return Request(COUPLER_OP_READ, com, 0, 0, 0, std::string(), &answer) ? answer : std::string();
+    return Request(COUPLER_OP_READ, com, 0, 0, 0, "", &answer) ? answer : "";
 }
 
-bool CouplerSetAdapter(int com, int delay, int cost, bool kept)
+bool CouplerSetAdapter(int com, int late, int cost, bool kept)
 {
-    return Request(COUPLER_OP_ADAPTER, com, delay, cost, kept);
+    return Request(COUPLER_OP_ADAPTER, com, late, cost, kept);
 }
-
-int64_t CouplerLineRequests(int com)
-{
-    CouplerPort port;
-    return ReadPort(com, &port) ? static_cast<int64_t>(port.lineRequests) : -1;
-}
-
 bool CouplerVanishAfter(int com, int requests) { return Request(COUPLER_OP_VANISH_AFTER, com, requests); }
 bool CouplerSetChips(int com, unsigned chips) { return CouplerPowerUpChips(com, chips, 0xFF); }
-bool CouplerPowerUpChips(int com, unsigned chips, int inputs)
-{
-    return Request(COUPLER_OP_CHIPS, com, int32_t(chips), inputs);
-}
+bool CouplerPowerUpChips(int com, unsigned chips, int in) { return Request(COUPLER_OP_CHIPS, com, int32_t(chips), in); }
 bool CouplerSetBusFault(int com, CouplerBusFaultKind f) { return Request(COUPLER_OP_BUS_FAULT, com, f); }
-bool CouplerSetSdaLowLater(int com, int changes, int ms) { return Request(COUPLER_OP_SDA_LOW_LATER, com, changes, ms); }
+bool CouplerSetSdaLowLater(int com, int changes, int ms)
+{
+    return Request(COUPLER_OP_SDA_LOW_LATER, com, changes, ms);
+}
 
 // The array in parts of at most COUPLER_DATA_MAX bytes: a short part is the last.
 bool CouplerEeprom(int com, std::string* to)
@@ -250,36 +201,24 @@ bool CouplerEeprom(int com, std::string* to)
 
 bool CouplerSetEeprom(int com, const std::string& bytes)
 {
-    size_t offset = 0;
-    do {
-        std::string part = bytes.substr(offset, COUPLER_DATA_MAX);
-        if (!Request(COUPLER_OP_SET_EEPROM, com, static_cast<int32_t>(part.size()), static_cast<int32_t>(offset),
-                     static_cast<int32_t>(bytes.size()), part))
+    for (size_t at = 0; at == 0 || at < bytes.size(); at += COUPLER_DATA_MAX) {
+        std::string part = bytes.substr(at, COUPLER_DATA_MAX);
+        if (!Request(COUPLER_OP_SET_EEPROM, com, int32_t(part.size()), int32_t(at), int32_t(bytes.size()), part))
             return false;
-        offset += part.size();
-    } while (offset < bytes.size());
+    }
     return true;
 }
 
 bool CouplerSetEepromType(int com, const char* type)
 {
-    std::string name = type ? type : "";
-    return Request(COUPLER_OP_EEPROM_TYPE, com, static_cast<int32_t>(name.size()), 0, 0, name);
+    return RequestText(COUPLER_OP_EEPROM_TYPE, com, type ? type : "");
 }
+bool CouplerSetEepromFile(int com, const std::string& file) { return RequestText(COUPLER_OP_EEPROM_FILE, com, file); }
+bool CouplerTrace(int com, const std::string& path) { return RequestText(COUPLER_OP_TRACE, com, path); }
 
-bool CouplerSetEepromFile(int com, const std::string& path)
+bool CouplerSetWriteProtectMode(int com, CouplerWriteProtectKind m)
 {
-    return Request(COUPLER_OP_EEPROM_FILE, com, static_cast<int32_t>(path.size()), 0, 0, path);
-}
-
-bool CouplerTrace(int com, const std::string& path)
-{
-    return Request(COUPLER_OP_TRACE, com, static_cast<int32_t>(path.size()), 0, 0, path);
-}
-
-bool CouplerSetWriteProtectMode(int com, CouplerWriteProtectKind mode)
-{
-    return Request(COUPLER_OP_WRITE_PROTECT, com, mode);
+    return Request(COUPLER_OP_WRITE_PROTECT, com, m);
 }
 bool CouplerSetWriteProtect(int com, bool on) { return CouplerSetWriteProtectMode(com, on ? WP_ACK : WP_OFF); }
 bool CouplerHoldPortLock(int com, bool held) { return Request(COUPLER_OP_LOCK_HOLDER, com, held); }
@@ -290,5 +229,5 @@ bool CouplerSetSensorInterrupt(int com, bool wired) { return Request(COUPLER_OP_
 std::string CouplerBusLog(int com)
 {
     std::string answer;
-    return Request(COUPLER_OP_BUS_LOG, com, 0, 0, 0, std::string(), &answer) ? answer : std::string();
+    return Request(COUPLER_OP_BUS_LOG, com, 0, 0, 0, "", &answer) ? answer : "";
 }

@@ -32,9 +32,8 @@ bool CouplerPortVanish(int com, bool vanished);
 // DTR is; INT pulled to ground makes CTS read on.
 bool CouplerHoldSda(int com, bool held);
 bool CouplerPullInt(int com, bool pulled);
-// Sets DSR, CTS and DCD directly, past the model, until CouplerClearInputs.
+// Sets DSR, CTS and DCD directly, past the model, until CouplerReset.
 bool CouplerSetInputs(int com, bool dsr, bool cts, bool dcd);
-bool CouplerClearInputs(int com);
 
 // Coupler faults, one at a time per port (CouplerReset clears it). The names
 // are those of the daemon's --fault option.

@@ -23,9 +23,8 @@ BOOL CALLBACK Match(HWND window, LPARAM param)
     Search* s = reinterpret_cast<Search*>(param);
     DWORD pid = 0;
     char kind[64] = "";
-    GetWindowThreadProcessId(window, &pid);
-    GetClassNameA(window, kind, sizeof kind);
-    bool found = s->kind ? pid == s->number && IsWindowVisible(window) && !lstrcmpA(kind, s->kind) &&
+    bool found = s->kind ? GetWindowThreadProcessId(window, &pid) && pid == s->number && IsWindowVisible(window) &&
+                               GetClassNameA(window, kind, sizeof kind) && !lstrcmpA(kind, s->kind) &&
                                (!s->title || WindowText(window) == s->title)
                          : GetWindowLongA(window, GWL_ID) == static_cast<LONG>(s->number);
     s->found = found ? window : 0;
@@ -237,17 +236,16 @@ bool Session::Answer(const expected::Box& box, const char* openButtonMeanwhile)
     for (int i = 0; i < 75 && shown != colour; ++i, Sleep(20))
         shown = GetPixel(screen, p.x, p.y);
     ReleaseDC(0, screen);
-    if (shown == colour)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "control " << GetWindowLongA(target, GWL_ID) << " shows 0x" << std::hex
-                                         << shown << ", not 0x" << colour;
+    return shown == colour ? ::testing::AssertionSuccess()
+                           : ::testing::AssertionFailure() << "control " << GetWindowLongA(target, GWL_ID)
+                                                           << " shows 0x" << std::hex << shown << ", not 0x" << colour;
 }
 
 ::testing::AssertionResult Session::Field(int field, const char* text, COLORREF background)
 {
-    if (Text(field) != text)
-        return ::testing::AssertionFailure() << "field " << field << " reads \"" << Text(field) << "\", not " << text;
-    return Colour(Control(field), 3, 3, background);
+    return Text(field) != text
+               ? ::testing::AssertionFailure() << "field " << field << " reads \"" << Text(field) << "\", not " << text
+               : Colour(Control(field), 3, 3, background);
 }
 
 bool Session::Close()
@@ -280,49 +278,40 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
 {
     ConsoleRun result;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE outRead = nullptr, outWrite = nullptr, inRead = nullptr, inWrite = nullptr, errRead = nullptr,
-           errWrite = nullptr;
-    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&inRead, &inWrite, &inherit, 0) ||
-        (errorsApart && !CreatePipe(&errRead, &errWrite, &inherit, 0))) {
-        for (HANDLE handle : {outRead, outWrite, inRead, inWrite})
-            if (handle)
-                CloseHandle(handle);
-        return result;
-    }
+    // Standard input, output and error: the child's end and ours (error shares output unless apart).
+    HANDLE in[2] = {}, out[2] = {}, err[2] = {};
+    bool piped = CreatePipe(&in[0], &in[1], &inherit, 0) && CreatePipe(&out[1], &out[0], &inherit, 0) &&
+                 (!errorsApart || CreatePipe(&err[1], &err[0], &inherit, 0));
     // The child inherits only its own ends.
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
-    if (errRead)
-        SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    for (HANDLE ours : {in[1], out[1], err[1]})
+        if (ours)
+            SetHandleInformation(ours, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inRead;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = errWrite ? errWrite : outWrite;
+    startup.hStdInput = in[0];
+    startup.hStdOutput = out[0];
+    startup.hStdError = err[0] ? err[0] : out[0];
     PROCESS_INFORMATION process = {};
     std::string exe = WindowsPath(program), line = "\"" + exe + "\" " + arguments;
     DWORD done = 0;
-    bool started =
-        CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-    CloseHandle(inRead);
-    CloseHandle(outWrite);
-    if (errWrite)
-        CloseHandle(errWrite);
+    bool started = piped && CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                           &startup, &process);
+    for (HANDLE child : {in[0], out[0], err[0]})
+        if (child)
+            CloseHandle(child);
     if (started) {
-        WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &done, nullptr);
+        WriteFile(in[1], input.data(), static_cast<DWORD>(input.size()), &done, nullptr);
         bool ended = false;
         for (DWORD start = GetTickCount(); !ended && GetTickCount() - start < 60000;) {
             ended = WaitForSingleObject(process.hProcess, 5) == WAIT_OBJECT_0;
             char buffer[4096];
-            while (PeekNamedPipe(outRead, nullptr, 0, nullptr, &done, nullptr) && done > 0 &&
-                   ReadFile(outRead, buffer, sizeof buffer, &done, nullptr))
-                result.output.append(buffer, done);
-            while (errRead && PeekNamedPipe(errRead, nullptr, 0, nullptr, &done, nullptr) && done > 0 &&
-                   ReadFile(errRead, buffer, sizeof buffer, &done, nullptr))
-                result.errors.append(buffer, done);
+            for (auto [pipe, text] : {std::make_pair(out[1], &result.output), std::make_pair(err[1], &result.errors)})
+                while (pipe && PeekNamedPipe(pipe, nullptr, 0, nullptr, &done, nullptr) && done > 0 &&
+                       ReadFile(pipe, buffer, sizeof buffer, &done, nullptr))
+                    text->append(buffer, done);
             if (watch && !ended)
-                watch(result.output, inWrite);
+                watch(result.output, in[1]);
         }
         if (!ended) {
             TerminateProcess(process.hProcess, 98);
@@ -332,10 +321,9 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
-    CloseHandle(outRead);
-    CloseHandle(inWrite);
-    if (errRead)
-        CloseHandle(errRead);
+    for (HANDLE ours : {in[1], out[1], err[1]})
+        if (ours)
+            CloseHandle(ours);
     return result;
 }
 
