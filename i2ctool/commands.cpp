@@ -1,13 +1,17 @@
 #include "i2ctool/commands.h"
 
+#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
+
+#include <algorithm>
 
 #include "console/files.h"
 #include "console/output.h"
 #include "i2c/chips.h"
 #include "i2c/messages.h"
+#include "i2ctool/hexfile.h"
 
 namespace {
 
@@ -93,9 +97,21 @@ void SayBackupExists(const char* path)
 
 // Writes the file whole; a new one (fresh) only where none exists, so that a
 // backup is never replaced; a new file that could not be written whole goes.
+// An image file named *.hex is Intel HEX, any other raw bytes.
+bool IsHex(const char* path)
+{
+    size_t length = strlen(path);
+    std::string end = length >= 4 ? path + length - 4 : "";
+    for (char& c : end)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return end == ".hex";
+}
+
 bool SaveFile(const char* path, const uint8_t* data, int size, bool fresh)
 {
-    FileSaved saved = FileSave(path, data, size, fresh);
+    std::string hex = IsHex(path) ? HexFormat(data, size, 0) : "";
+    FileSaved saved = IsHex(path) ? FileSave(path, hex.data(), static_cast<int>(hex.size()), fresh)
+                                  : FileSave(path, data, size, fresh);
     if (saved == FILE_EXISTS)
         SayBackupExists(path);
     else if (saved == FILE_NOT_SAVED)
@@ -328,9 +344,47 @@ int Interrupt(I2cMaster* master)
 
 }  // namespace
 
-int RunOffline(const I2cOptions& options)
+namespace {
+
+// Loads an Intel HEX file to write: one run of bytes, which carries its own
+// offset; EXIT_DONE, else the exit code after saying why.
+int LoadHex(I2cOptions& options)
 {
-    if (options.command == COMMAND_EEPROM_WRITE) {
+    std::string text, why;
+    FILE* file = fopen(options.file, "rb");
+    for (int c; file && (c = fgetc(file)) != EOF && text.size() < (1u << 20);)
+        text += static_cast<char>(c);
+    if (file)
+        fclose(file);
+    HexImage image;
+    if (!file || !HexParse(text, EEPROM_BYTES, &image, &why)) {
+        Say(SAY_ERROR, file ? "coupler-i2c: Datei %s: %s" : "coupler-i2c: Datei %s lässt sich nicht lesen",
+            options.file, why.c_str());
+        return EXIT_CANNOT_RUN;
+    }
+    size_t first = std::find(image.given.begin(), image.given.end(), true) - image.given.begin();
+    size_t last = image.given.size();
+    bool whole = first < last && std::find(image.given.begin() + first, image.given.end(), false) == image.given.end();
+    if (!whole || options.offset) {
+        Say(SAY_ERROR, whole ? "coupler-i2c: Datei %s: die Datensätze tragen ihre Adressen, --offset passt nicht dazu"
+                             : "coupler-i2c: Datei %s: die Datensätze müssen einen Bereich ohne Lücke füllen",
+            options.file);
+        return EXIT_CANNOT_RUN;
+    }
+    options.offset = static_cast<int>(first);
+    fileSize = static_cast<int>(last - first);
+    memcpy(fileData, image.data.data() + first, static_cast<size_t>(fileSize));
+    return EXIT_DONE;
+}
+
+}  // namespace
+
+int RunOffline(I2cOptions& options)
+{
+    if (options.command == COMMAND_EEPROM_WRITE && IsHex(options.file)) {
+        if (int code = LoadHex(options))
+            return code;
+    } else if (options.command == COMMAND_EEPROM_WRITE) {
         FILE* file = fopen(options.file, "rb");
         fileSize = file ? static_cast<int>(fread(fileData, 1, sizeof fileData, file)) : -1;
         bool longer = file && fgetc(file) != EOF;
@@ -343,12 +397,22 @@ int RunOffline(const I2cOptions& options)
                 options.file, EEPROM_BYTES - options.offset);
             return EXIT_CANNOT_RUN;
         }
+    }
+    if (options.command == COMMAND_EEPROM_WRITE) {
         // Refused before the port: a run after a failed write would otherwise
         // replace the good backup with what that write left.
         if (options.backup && FileExists(options.backup)) {
             SayBackupExists(options.backup);
             return EXIT_CANNOT_RUN;
         }
+    }
+    if (options.command == COMMAND_XFER && !options.write && XferWrites(options.messages)) {
+        int bytes = 0;
+        for (const XferMessage& message : options.messages)
+            bytes += message.read ? 0 : static_cast<int>(message.bytes.size());
+        Say(SAY_ALWAYS, "Ohne --write wird nichts geschrieben: %d Bytes in %d Nachrichten", bytes,
+            static_cast<int>(options.messages.size()));
+        return EXIT_CANNOT_RUN;
     }
     if (options.write || (options.command != COMMAND_SET && options.command != COMMAND_EEPROM_WRITE))
         return -1;
@@ -366,6 +430,42 @@ int RunOffline(const I2cOptions& options)
             fileSize, options.file, options.offset, options.address, options.page);
     return EXIT_CANNOT_RUN;
 }
+
+namespace {
+
+// xfer: the messages in one transfer; the bytes each read, a line each.
+int Xfer(I2cMaster* master, const I2cOptions& options)
+{
+    std::vector<XferMessage> messages = options.messages;
+    std::vector<I2cMessage> list;
+    int total = 0;
+    for (XferMessage& message : messages) {
+        list.push_back({message.address, message.read, message.bytes.data(), static_cast<int>(message.bytes.size())});
+        total += static_cast<int>(message.bytes.size());
+    }
+    Plan(master, "Byte", total, {0, total, 0, 0}, true);
+    int done = 0;
+    I2cStatus status = I2cMessages(master, list.data(), static_cast<int>(list.size()), &done);
+    if (status != I2C_OK) {
+        // The refusal names the chip of the message it ended.
+        I2cOptions failed = options;
+        failed.address = messages[static_cast<size_t>(done < static_cast<int>(list.size()) ? done : 0)].address;
+        return Fail(master, status, failed);
+    }
+    for (const XferMessage& message : messages) {
+        std::string line;
+        for (uint8_t byte : message.bytes) {
+            char text[8];
+            snprintf(text, sizeof text, "%s0x%02x", line.empty() ? "" : " ", byte);
+            line += text;
+        }
+        if (message.read)
+            Say(SAY_ALWAYS, "%s", line.c_str());
+    }
+    return EXIT_DONE;
+}
+
+}  // namespace
 
 int RunOnBus(I2cMaster* master, const I2cOptions& options)
 {
@@ -387,6 +487,9 @@ int RunOnBus(I2cMaster* master, const I2cOptions& options)
         break;
     case COMMAND_INT:
         code = Interrupt(master);
+        break;
+    case COMMAND_XFER:
+        code = Xfer(master, options);
         break;
     case COMMAND_NONE:
         break;

@@ -7,7 +7,7 @@
 // The part of a command that needs no port: loading the file to write, and
 // without --write saying what would be written. The exit code, or -1 when
 // the command goes on to the bus.
-int RunOffline(const I2cOptions& options);
+int RunOffline(I2cOptions& options);
 // The command on the bus the master has begun; the exit code.
 int RunOnBus(I2cMaster* master, const I2cOptions& options);
 // The one line for a status that ends the command; its exit code.

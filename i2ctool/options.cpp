@@ -19,7 +19,10 @@ std::vector<std::string> I2cUsage()
     "                               57: ab 0); ohne REG liest er nur, ohne etwas zu schreiben",
     "  eeprom read DATEI            den Inhalt des EEPROMs (256 Bytes) in die Datei",
     "  eeprom write DATEI           die Datei ins EEPROM schreiben, zurücklesen und vergleichen",
+    "                               (DATEI.hex: Intel HEX, die Datensätze tragen ihre Adressen)",
     "  int                          zeigt, ob INT auf Masse liegt (CTS)",
+    "  xfer NACHRICHT...            Nachrichten mit wiederholtem START dazwischen, z. B. w1@48 0 r2:",
+    "                               rN liest N Bytes, wN schreibt die N folgenden, @ADR ab da an ADR",
     "  --write          erst damit wird geschrieben; sonst sagt der Befehl nur, was er täte",
     "  --address ADR    Adresse des EEPROMs, 50 bis 57 (Vorgabe 50)",
     "  --offset N       eeprom write ab diesem Byte (Vorgabe 0)",
@@ -33,7 +36,7 @@ std::vector<std::string> I2cUsage()
     "Ergebnis: 0 erledigt, 1 ein Baustein antwortete nicht oder der Vergleich wich ab,",
     "          2 nicht ausführbar (Argumente, Schnittstelle, Bus blockiert, Adapter weg, ohne --write)"};
     std::vector<std::string> job = JobUsage(19);
-    usage.insert(usage.begin() + 16, job.begin(), job.end());
+    usage.insert(usage.begin() + 19, job.begin(), job.end());
     return usage;
 }
 
@@ -56,6 +59,11 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
                     {"int", nullptr, COMMAND_INT, 0, 0}};
     if (!count)
         return Refuse(error, size, "kein Befehl angegeben");
+    if (!strcmp(words[0], "xfer")) {
+        std::string why;
+        options->command = COMMAND_XFER;
+        return XferParse(words + 1, count - 1, &options->messages, &why) || Refuse(error, size, "%s", why.c_str());
+    }
     for (const auto& c : COMMANDS) {
         int skip = c.second ? 2 : 1;
         if (strcmp(words[0], c.name) || (c.second && (count < 2 || strcmp(words[1], c.second))))
@@ -108,8 +116,8 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
 
 bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, int size)
 {
-    const char* words[8];
-    int count = 0;
+    // The command's words: xfer's list may be long.
+    std::vector<const char*> words;
     bool all = false, eepromAddress = false;
     for (int i = 1; i < argc; i++) {
         const char* name = argv[i];
@@ -151,10 +159,8 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
                 return false;
         } else if (name[0] == '-' && name[1] == '-') {
             return Refuse(error, size, "unbekanntes Argument: %s", name);
-        } else if (count < 8) {
-            words[count++] = name;
         } else {
-            return Refuse(error, size, "zu viele Angaben");
+            words.push_back(name);
         }
     }
     if (options->help)
@@ -163,7 +169,7 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
         return Refuse(error, size, "keine Schnittstelle angegeben");
     if (all)
         options->first = 0x03;
-    if (!ParseCommand(words, count, options, error, size))
+    if (!ParseCommand(words.data(), static_cast<int>(words.size()), options, error, size))
         return false;
     bool eeprom = options->command == COMMAND_EEPROM_READ || options->command == COMMAND_EEPROM_WRITE;
     return !eepromAddress || eeprom || Refuse(error, size, "--address gilt nur für eeprom read und eeprom write");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "console/job.h"
+#include "i2ctool/xfer.h"
 
 #include <string>
 #include <vector>
@@ -14,7 +15,8 @@ enum I2cCommand {
     COMMAND_DUMP,
     COMMAND_EEPROM_READ,
     COMMAND_EEPROM_WRITE,
-    COMMAND_INT
+    COMMAND_INT,
+    COMMAND_XFER
 };
 
 struct I2cOptions {
@@ -33,6 +35,7 @@ struct I2cOptions {
     bool quiet = false;
     bool help = false;
     JobOptions job;  // --trace, --verbose, --low-latency
+    std::vector<XferMessage> messages;  // xfer's list
 };
 
 // Fills options from the arguments; false with a one-line reason in error.

@@ -262,6 +262,65 @@ TEST_F(I2cTest, EepromWriteAcrossPagesKeepsTheOldContentAndVerifies)
         DeleteFileA(path.c_str());
 }
 
+TEST_F(I2cTest, XferSendsItsMessagesJoinedByRepeatedStarts)
+{
+    // The LM75's temperature (21.5 degrees: 15 80) and over-temperature
+    // limit (80 degrees: 50 00), then the PCF8574's pins: one START, one STOP.
+    const struct {
+        std::string arguments;
+        DWORD code;
+        std::string output, log;  // the bus log: what went over the wire
+    } cases[] = {
+        {"xfer w1@48 0 r2 --write", 0, "0x15 0x80\n", "S 48 W A 00 A Sr 48 R A 15 A 80 N P\n"},
+        {"xfer r2@48", 0, "0x15 0x80\n", "S 48 R A 15 A 80 N P\n"},
+        {"xfer w1@0x48 3 r2 r1@20 --write", 0, "0x50 0x00\n0xff\n", "S 48 W A 03 A Sr 48 R A 50 A 00 N Sr 20 R A FF N P\n"},
+        {"xfer w1@20 0x0f", 2, "Ohne --write wird nichts geschrieben: 1 Bytes in 1 Nachrichten\n", ""},
+        {"xfer w1@20 0x0f --write r1", 0, "0x0f\n", "S 20 W A 0F A Sr 20 R A 0F N P\n"},
+        // The pointer stays where the case before left it: 3, the limit.
+        {"xfer r1@48 w2@33 1 2 --write", 1, "Baustein 0x33 antwortet nicht\n", "S 48 R A 50 N Sr 33 W N P\n"},
+        {"xfer w1@48", 2, "coupler-i2c: xfer: w1@48: zu wenige Bytes\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        CouplerBusLog(3);
+        Result result = RunI2c(c.arguments);
+        EXPECT_EQ(c.code, result.code);
+        // A refused list is followed by the usage.
+        EXPECT_EQ(c.output, result.output.substr(0, c.code == 2 ? result.output.find('\n') + 1 : std::string::npos));
+        // The open and the close switch both lines in one request ("~").
+        std::string log = CouplerBusLog(3);
+        for (size_t at; (at = log.find("~\n")) != std::string::npos;)
+            log.erase(at, 2);
+        EXPECT_EQ(c.log, log);
+    }
+}
+
+TEST_F(I2cTest, IntelHexFilesCarryTheirAddresses)
+{
+    // DE AD BE EF at 0x10 (checksum B4); a record at 0x100 lies past the 24C02's 256 bytes.
+    std::string image = TempPath("i2x") + ".hex", outside = TempPath("i2o") + ".hex", back = TempPath("i2r") + ".hex",
+                backup = TempPath("i2b");
+    Save(image, ":04001000DEADBEEFB4\r\n:00000001FF\r\n");
+    Save(outside, ":01010000AA54\n:00000001FF\n");
+    ASSERT_TRUE(CouplerSetEeprom(3, std::string(256, '\xff')));
+    Result result = RunI2c("eeprom write \"" + image + "\" --write --backup \"" + backup + "\" --quiet");
+    EXPECT_EQ(0u, result.code) << result.output;
+    EXPECT_EQ(std::string(16, '\xff') + "\xde\xad\xbe\xef" + std::string(236, '\xff'), Eeprom());
+    ASSERT_EQ(0u, RunI2c("eeprom read \"" + back + "\"").code);
+    std::string hex = Slurp(back);
+    EXPECT_EQ(":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\r\n:10001000DEADBEEFFFFFFFFFFFFFFFFFFFFFFFFFB4\r\n",
+              hex.substr(0, 90));
+    EXPECT_EQ(16 * 45 + 13, static_cast<int>(hex.size()));
+    int64_t before = CouplerLineRequests(3);
+    result = RunI2c("eeprom write \"" + outside + "\" --write");
+    EXPECT_EQ(2u, result.code);
+    EXPECT_TRUE(Has(result.output, u8": Zeile 1: Daten bei 0x100 liegen außerhalb des EEPROMs (0x100 Bytes)\n"))
+        << result.output;
+    EXPECT_EQ(before, CouplerLineRequests(3));
+    for (const std::string& path : {image, outside, back, backup})
+        DeleteFileA(path.c_str());
+}
+
 TEST_F(I2cTest, ResultsHoldBehindASlowUsbAdapter)
 {
     // A request that costs a quarter of the delay makes a sample timed from
