@@ -14,7 +14,8 @@ constexpr int MAX_PAGE = 256;
 // Between two polls the chip gets a moment for its write cycle.
 constexpr double POLL_PAUSE_MS = 1;
 
-// Repeats a transfer while the chip does not acknowledge its address.
+}  // namespace
+
 I2cStatus Polled(I2cMaster* master, int address, const uint8_t* out, int outCount, uint8_t* in, int inCount)
 {
     Lines* lines = master->lines;
@@ -26,8 +27,6 @@ I2cStatus Polled(I2cMaster* master, int address, const uint8_t* out, int outCoun
         lines->port.waitUntil(lines->port.data, LinesNow(lines) + POLL_PAUSE_MS);
     }
 }
-
-}  // namespace
 
 bool ProbeReads(int address)
 {

@@ -22,6 +22,10 @@ constexpr int EEPROM_BYTES = 256, EEPROM_PAGE = 8;
 constexpr int EEPROM_FIRST = 0x50, EEPROM_LAST = 0x57;
 bool EepromAddress(int address);
 
+// A transfer repeated while the chip does not acknowledge its address (an
+// EEPROM in its write cycle), at least three times and 50 ms.
+I2cStatus Polled(I2cMaster* master, int address, const uint8_t* out, int outCount, uint8_t* in, int inCount);
+
 // Random read of count bytes from offset on, then sequentially.
 I2cStatus EepromRead(I2cMaster* master, int address, int offset, uint8_t* data, int count);
 // Page writes of data from offset on, none across a page boundary. Each page

@@ -3,29 +3,11 @@
 #include <ctype.h>
 #include <string.h>
 
-#include "i2c/messages.h"
+#include "i2c/chips.h"
 
 namespace {
 
-// A write cycle takes up to 5 ms (10 on some parts); a chip busy for longer
-// is taken as absent. It is asked at least this often, however slow the adapter.
-constexpr double POLL_LIMIT_MS = 50;
-constexpr int POLL_TRIES = 3;
-constexpr double POLL_PAUSE_MS = 1;
 constexpr int LARGEST_PAGE = 128;
-
-// Repeats a transfer while the chip does not acknowledge its address.
-I2cStatus Polled(I2cMaster* master, int address, const uint8_t* out, int outCount, uint8_t* in, int inCount)
-{
-    Lines* lines = master->lines;
-    double start = LinesNow(lines);
-    for (int tries = 1;; tries++) {
-        I2cStatus status = I2cTransfer(master, address, out, outCount, in, inCount);
-        if (status != I2C_NACK || (tries >= POLL_TRIES && LinesNow(lines) - start > POLL_LIMIT_MS))
-            return status;
-        lines->port.waitUntil(lines->port.data, LinesNow(lines) + POLL_PAUSE_MS);
-    }
-}
 
 // The device address and the word-address bytes of a byte; the bytes' count.
 int Addressing(const EepromType& type, int address, int offset, int* device, uint8_t word[2])

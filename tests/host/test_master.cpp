@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "i2c/chips.h"
+#include "i2c/eeprom.h"
 #include "i2c/messages.h"
 #include "tests/host/bus_port.h"
 
@@ -152,8 +153,9 @@ TEST(Master, ScanProbesSafelyAndFindsExactlyWhatAnswers)
                  {0, nullptr, true, "112"}};
     for (const auto& s : scans) {
         Job job(s.chips);
-        if (s.eeprom)
+        if (s.eeprom) {
             ASSERT_EQ(1, BusSetEepromType(&job.port.bus, static_cast<uint32_t>(BusEepromTypeNamed(s.eeprom))));
+        }
         job.port.ackAll = s.ackAll;
         ASSERT_EQ(I2C_OK, job.Begin());
         bool found[128] = {};
@@ -166,6 +168,34 @@ TEST(Master, ScanProbesSafelyAndFindsExactlyWhatAnswers)
         EXPECT_EQ(s.found, s.ackAll ? std::to_string(std::count(found, found + 128, true)) : list);
         EXPECT_EQ(std::string(40, 'W') + std::string(8, 'R') + std::string(24, 'W') + std::string(16, 'R') +
                       std::string(24, 'W'), seen);
+    }
+}
+
+TEST(Master, EveryEepromOfTheFamilyIsWrittenAndReadAcrossItsPagesAndBlocks)
+{
+    // 24C16: blocks of 256 at 0x50-0x57, pages of 16; 24C256: two address bytes, pages of 64.
+    const struct {
+        const char* type;
+        int offset, count, pageSize;
+    } cases[] = {{"24C02", 3, 250, 8}, {"24C16", 0x0F5, 0x220, 16}, {"24C16", 0x7F0, 16, 4}, {"24C256", 0x3FC7, 300, 64}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        Job job(BUS_CHIP_EEPROM);
+        ASSERT_EQ(1, BusSetEepromType(&job.port.bus, static_cast<uint32_t>(BusEepromTypeNamed(c.type))));
+        ASSERT_EQ(I2C_OK, job.Begin());
+        std::vector<uint8_t> image(static_cast<size_t>(c.count)), back(image.size());
+        for (size_t i = 0; i < image.size(); i++)
+            image[i] = static_cast<uint8_t>(i * 37 + 11);
+        int written = -1;
+        const EepromType* type = EepromTypeNamed(c.type);
+        EXPECT_EQ(I2C_OK, EepromWriteRange(&job.master, *type, 0x50, c.offset, image.data(), c.count, c.pageSize, &written));
+        EXPECT_EQ(c.count, written);
+        EXPECT_EQ(I2C_OK, EepromReadRange(&job.master, *type, 0x50, c.offset, back.data(), c.count));
+        EXPECT_EQ(image, back);
+        const uint8_t* memory = BusEepromMemory(&job.port.bus);
+        EXPECT_EQ(image, std::vector<uint8_t>(memory + c.offset, memory + c.offset + c.count));
+        EXPECT_EQ(0xFF, memory[c.offset - 1]);
+        EXPECT_EQ(0xFF, memory[c.offset + c.count]);
     }
 }
 
