@@ -14,6 +14,8 @@ constexpr double ECHO_GIVE_UP_MS = 1000;
 // slowest of the rounds, with a margin, is taken.
 constexpr int ECHO_ROUNDS = 3;
 constexpr double ECHO_MARGIN = 1.25;
+// Rounds whose echoes differ by less than this agree, however small they are.
+constexpr double ECHO_AGREE_MS = 0.5;
 constexpr double ECHO_SLACK_MS = 0.02;
 
 bool Usable(const Lines* lines) { return !lines->failed && !lines->stopped.load(); }
@@ -140,33 +142,53 @@ double LinesWaitLevel(Lines* lines, LineInput input, int want, double limit)
     }
 }
 
-EchoResult LinesMeasureEcho(Lines* lines)
+namespace {
+
+// One measurement: the lines idle until DSR reads high, its first sample
+// after hold ms, then the rounds. *longest and *shortest: their echoes.
+EchoResult Measure(Lines* lines, double hold, double* longest, double* shortest)
 {
-    // A late status still shows the lines from before the job (a port just
-    // opened, or closed with its lines off): they stay idle until DSR reads
-    // high, so that each round sees only its own switch.
     if (!LinesSwitch(lines, LINE_SCL_OUT, 1) || !LinesSwitch(lines, LINE_SDA_OUT, 1))
         return ECHO_LINE_FAILED;
-    // The first sample waits the echo limit: a round is measured right only
-    // when the wire was idle for the adapter's whole delay before its switch,
-    // or a late status shows older levels as if they were its echo. A bus held
-    // low is freed by the caller and measured again.
+    // A bus held low is freed by the caller and measured again.
+    LinesUseEcho(lines, hold);
     double waited = LinesWaitLevel(lines, LINE_SDA_IN, 1, ECHO_LIMIT_MS);
+    LinesUseEcho(lines, 0);
     if (waited == -2)
         return ECHO_LINE_FAILED;
     if (waited < 0)
         return lines->sdaSeenHigh ? ECHO_SDA_HELD_LOW : ECHO_NEVER_HIGH;
     EchoResult result = LinesSwitch(lines, LINE_SCL_OUT, 0) ? ECHO_OK : ECHO_LINE_FAILED;
-    double longest = 0;
+    *longest = 0;
+    *shortest = ECHO_GIVE_UP_MS;
     for (int round = 0; round < ECHO_ROUNDS && result == ECHO_OK; round++)
         for (int level = 0; level <= 1 && result == ECHO_OK; level++) {
             double echo = Echo(lines, level);
-            longest = echo > longest ? echo : longest;
+            *longest = echo > *longest ? echo : *longest;
+            *shortest = echo >= 0 && echo < *shortest ? echo : *shortest;
             if (echo == -1)
                 result = level ? ECHO_SDA_HELD_LOW : ECHO_SDA_STUCK_HIGH;
             else if (echo < 0)
                 result = ECHO_LINE_FAILED;
         }
+    return result;
+}
+
+}  // namespace
+
+EchoResult LinesMeasureEcho(Lines* lines)
+{
+    // A late status still shows the lines from before the measurement (a port
+    // just opened, or closed with its lines off), and a round is measured
+    // right only when the wire was idle for the adapter's whole delay before
+    // its switch: else an older level looks like its echo, always too early,
+    // and the rounds disagree. First without a wait, which is right at once
+    // where the status comes at once (a UART); where the rounds disagree,
+    // again after the lines were idle for the longest echo allowed.
+    double longest = 0, shortest = 0;
+    EchoResult result = Measure(lines, 0, &longest, &shortest);
+    if (result == ECHO_OK && longest - shortest > ECHO_AGREE_MS && shortest < longest / 2)
+        result = Measure(lines, ECHO_LIMIT_MS, &longest, &shortest);
     lines->longestEchoMs = longest;
     if (result == ECHO_OK && longest > ECHO_LIMIT_MS)
         result = ECHO_TOO_SLOW;

@@ -20,7 +20,7 @@
 
 struct BusPort {
     CouplerBus bus{};            // powered up with the lines off, the EEPROM erased
-    double nowMs = 0, costMs = 0;  // the simulated clock; what each request moves it on by
+    double nowMs = 0, costMs = 1e-4;  // the simulated clock; what each request moves it on by (never nothing)
     std::vector<double> lateMs;  // the status is as it was this long ago: element n after the n-th
                                  // fall of DTR, the last element from then on; empty: never late
     bool ackAll = false;         // something acknowledges every address (SDA low at the 9th clock)
