@@ -12,8 +12,6 @@
 #include <strings.h>
 #include <sys/wait.h>
 
-#include <fstream>
-#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -52,45 +50,25 @@ std::string Device(int com)
 std::vector<std::string> Words(const std::string& line)
 {
     std::vector<std::string> words;
-    for (size_t at = 0; at < line.size();) {
-        if (line[at] == ' ') {
-            at++;
+    bool quoted = false, within = false;
+    for (char c : line) {
+        if (c == ' ' && !quoted) {
+            within = false;
             continue;
         }
-        std::string word;
-        for (bool quoted = false; at < line.size() && (quoted || line[at] != ' '); at++)
-            if (line[at] == '"')
-                quoted = !quoted;
-            else
-                word += line[at];
-        words.push_back(word);
+        if (!within)
+            words.emplace_back(), within = true;
+        if (c == '"')
+            quoted = !quoted;
+        else
+            words.back() += c;
     }
     return words;
-}
-
-void Replace(std::string* text, const std::string& from, const std::string& to)
-{
-    for (size_t at = 0; !from.empty() && (at = text->find(from, at)) != std::string::npos; at += to.size())
-        text->replace(at, from.size(), to);
-}
-
-void Take(int fd, std::string* into)
-{
-    char buffer[4096];
-    ssize_t count;
-    while ((count = read(fd, buffer, sizeof buffer)) > 0)
-        into->append(buffer, static_cast<size_t>(count));
 }
 
 }  // namespace
 
 std::string PortName(int com) { return Device(com); }
-
-std::string Slurp(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
 
 std::string TempPath(const char* prefix)
 {
@@ -151,16 +129,19 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
         consoleChild = child;
         if (!input.empty() && write(in[1], input.data(), input.size()) < 0)
             result.errors += "input not written\n";
+        // Until the program has ended and its pipes are drained (their ends are
+        // closed then), or for 60 s.
         int status = 0;
-        bool ended = false;
-        for (DWORD start = GetTickCount(); !ended && GetTickCount() - start < 60000;) {
+        bool ended = false, open[2] = {true, errorsApart};
+        for (DWORD start = GetTickCount(); (!ended || open[0] || open[1]) && GetTickCount() - start < 60000;) {
             pollfd pipes[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
             poll(pipes, errorsApart ? 2 : 1, 5);
-            ended = waitpid(child, &status, WNOHANG) == child;
+            ended = ended || waitpid(child, &status, WNOHANG) == child;
             for (int i = 0; i < 2; i++)
-                if (pipes[i].revents & POLLIN) {
+                if (pipes[i].revents & (POLLIN | POLLHUP)) {
                     char buffer[4096];
                     ssize_t count = read(pipes[i].fd, buffer, sizeof buffer);
+                    open[i] = count > 0;
                     (i ? result.errors : result.output).append(buffer, count > 0 ? static_cast<size_t>(count) : 0);
                 }
             if (watch && !ended)
@@ -171,18 +152,14 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
             waitpid(child, &status, 0);
         }
         consoleChild = 0;
-        // The ends are closed now: what is left in the pipes comes whole.
-        Take(out[0], &result.output);
-        if (errorsApart)
-            Take(err[0], &result.errors);
         result.code = !ended ? 98 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     for (int fd : {in[1], out[0], err[0]})
         if (fd >= 0)
             close(fd);
-    for (const auto& name : names) {
-        Replace(&result.output, name.first, name.second);
-        Replace(&result.errors, name.first, name.second);
-    }
+    for (const auto& name : names)
+        for (std::string* text : {&result.output, &result.errors})
+            for (size_t at = 0; (at = text->find(name.first, at)) != std::string::npos; at += name.second.size())
+                text->replace(at, name.first.size(), name.second);
     return result;
 }

@@ -3,8 +3,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include "app/layout.h"
 #include "tests/support/coupler_client.h"
@@ -256,12 +254,6 @@ bool Session::Close()
     EXPECT_TRUE(ended) << "the close box did not end the program with code 0";
     window = 0;
     return ended;
-}
-
-std::string Slurp(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 std::string TempPath(const char* prefix)
