@@ -17,10 +17,8 @@
 
 namespace {
 
-using Result = ConsoleRun;
-
 // Apart: standard output in output, standard error in errors.
-Result RunI2c(const std::string& arguments, bool apart = false,
+ConsoleRun RunI2c(const std::string& arguments, bool apart = false,
               std::function<void(const std::string&, HANDLE)> watch = nullptr)
 {
     return RunConsole(CT_I2C_EXE, "COM3 " + arguments, "", watch, apart);
@@ -82,19 +80,17 @@ TEST_F(I2cTest, ScanFindsTheChipsSwitchedOnAndFreesOrReportsAHeldBus)
         // DSR never on from the start: the coupler's supply or wiring, not a chip.
         {7, FAULT_SDA_STUCK_LOW, BUS_OK, "scan", 2, "", "coupler-i2c: DSR war nie an: Versorgung des Kopplers"},
         {7, FAULT_NONE, BUS_NO_PULLUP, "scan", 2, "", "coupler-i2c: DSR war nie an: Versorgung des Kopplers"},
-        {7, FAULT_SDA_STUCK_HIGH, BUS_OK, "scan", 2, "",
-         "coupler-i2c: SDA folgt DTR nicht (DSR bleibt an)\n"},
+        {7, FAULT_SDA_STUCK_HIGH, BUS_OK, "scan", 2, "", "coupler-i2c: SDA folgt DTR nicht (DSR bleibt an)\n"},
         {7, FAULT_NONE, BUS_OK, "scan 0x50 0x48", 2, "", "coupler-i2c: scan: 0x50 liegt hinter 0x48\n"},
         // Addresses are hexadecimal as the table prints them, 0x or not.
         {7, FAULT_NONE, BUS_OK, "scan 48 50", 0, "48 50", "\n2 Bausteine gefunden"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.arguments + std::string(" fault ") + std::to_string(c.fault) + "/" +
-                     std::to_string(c.busFault));
+        SCOPED_TRACE(c.arguments + std::string(" fault ") + std::to_string(c.fault) + "/" + std::to_string(c.busFault));
         // One fault at a time: setting the bus's clears the coupler's.
         ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && CouplerSetChips(3, c.chips) &&
                     (c.busFault ? CouplerSetBusFault(3, c.busFault) : CouplerSetFault(3, c.fault)));
-        Result result = RunI2c(c.arguments);
+        ConsoleRun result = RunI2c(c.arguments);
         EXPECT_EQ(c.code, result.code);
         EXPECT_EQ(c.found, Found(result.output));
         EXPECT_TRUE(Has(result.output, c.text)) << result.output;
@@ -149,7 +145,7 @@ TEST_F(I2cTest, ArgumentsAgainstTheChipsAndWritesWithoutWriteAreRefusedBeforeThe
         snprintf(arguments, sizeof arguments, c.arguments, image.c_str(), image.c_str());
         snprintf(line, sizeof line, c.line, image.c_str());
         SCOPED_TRACE(arguments);
-        Result result = RunI2c(arguments);
+        ConsoleRun result = RunI2c(arguments);
         EXPECT_EQ(2u, result.code);
         EXPECT_EQ(line, result.output.substr(0, result.output.find('\n') + 1));
     }
@@ -157,19 +153,6 @@ TEST_F(I2cTest, ArgumentsAgainstTheChipsAndWritesWithoutWriteAreRefusedBeforeThe
     EXPECT_EQ(old, Eeprom());
     EXPECT_EQ(std::string(16, '\x11'), Slurp(image));
     DeleteFileA(image.c_str());
-}
-
-// The bus log's line of a random read of bytes from the word address at on.
-std::string RandomRead(int at, const std::string& bytes)
-{
-    char part[8];
-    snprintf(part, sizeof part, "%02X", at);
-    std::string line = "S 50 W A " + std::string(part) + " A Sr 50 R A";
-    for (size_t i = 0; i < bytes.size(); i++) {
-        snprintf(part, sizeof part, " %02X %c", static_cast<unsigned char>(bytes[i]), i + 1 < bytes.size() ? 'A' : 'N');
-        line += part;
-    }
-    return line + " P\n";
 }
 
 TEST_F(I2cTest, EepromWriteAcrossPagesKeepsTheOldContentAndVerifies)
@@ -185,13 +168,14 @@ TEST_F(I2cTest, EepromWriteAcrossPagesKeepsTheOldContentAndVerifies)
     // Bytes 5 to 16 cross the page boundary at 8 and at 16; the verify reads
     // the three pages they touch, 0x00 to 0x17, where a wrap would show.
     CouplerBusLog(3);
-    Result result = RunI2c("eeprom write \"" + file + "\" --offset 5 --write --backup \"" + backup + "\"");
+    ConsoleRun result = RunI2c("eeprom write \"" + file + "\" --offset 5 --write --backup \"" + backup + "\"");
     EXPECT_EQ(0u, result.code) << result.output;
     std::string written = old.substr(0, 5) + image + old.substr(17);
     EXPECT_EQ(written, Eeprom());
     EXPECT_EQ(old, Slurp(backup));
     std::string log = CouplerBusLog(3);
-    EXPECT_TRUE(Has(log, RandomRead(0, written.substr(0, 24)))) << log;
+    EXPECT_TRUE(Has(log, "S 50 W A 00 A Sr 50 R A 03 A 0A A 11 A 18 A 1F A 41 A 42 A 43 A 44 A 45 A 46 A 47 A 48 A "
+                         "49 A 4A A 4B A 4C A 7A A 81 A 88 A 8F A 96 A 9D A A4 N P\n")) << log;
     EXPECT_EQ(0u, RunI2c("eeprom read \"" + readBack + "\"").code);
     EXPECT_EQ(Eeprom(), Slurp(readBack));
 
@@ -217,8 +201,7 @@ TEST_F(I2cTest, ResultsHoldBehindASlowUsbAdapter)
         const char* port;  // what a read of the expander gives
     } adapters[] = {{0, 0, 0xF0, "0xf0\n"}, {16, 1, 0x3C, "0x3c\n"}, {16, 4, 0x0F, "0x0f\n"}};
     for (const auto& a : adapters) {
-        SCOPED_TRACE("status delay " + std::to_string(a.delayMs) + " ms, " + std::to_string(a.costMs) +
-                     " ms a request");
+        SCOPED_TRACE("status delay " + std::to_string(a.delayMs) + " ms, " + std::to_string(a.costMs) + " ms a request");
         ASSERT_TRUE(CouplerSetAdapter(3, a.delayMs, a.costMs) && CouplerSetChips(3, 7));
         // 21.5 and -5.5 degrees: nine bits of half degrees, MSB first.
         // Addresses hexadecimal, 0x or not (48 is no 0x30); registers decimal or 0x.
@@ -234,8 +217,7 @@ TEST_F(I2cTest, ResultsHoldBehindASlowUsbAdapter)
         // A word written to a register (the over-temperature limit, 80 degC at
         // power-up, now 90 degC), and a byte read at random from the EEPROM.
         EXPECT_EQ("0x5000\n", RunI2c("get 48 3 w").output);
-        Result result = RunI2c("set 48 3 0x5a00 w --write");
-        EXPECT_EQ("0x5a00 an 0x48 geschrieben\n", result.output);
+        EXPECT_EQ("0x5a00 an 0x48 geschrieben\n", RunI2c("set 48 3 0x5a00 w --write").output);
         EXPECT_EQ("0x5a00\n", RunI2c("get 0x48 0x03 w").output);
         ASSERT_TRUE(CouplerSetEeprom(3, std::string(7, '\xff') + "\x5a" + std::string(248, '\xff')));
         EXPECT_EQ("0x5a\n", RunI2c("get 50 7").output);
@@ -247,7 +229,7 @@ TEST_F(I2cTest, ResultsAloneOnStandardOutputAndTheEstimateHolds)
 {
     // A freed bus is a note; the dump is the result.
     ASSERT_TRUE(CouplerSetBusFault(3, BUS_STUCK_SLAVE) && CouplerSetEeprom(3, std::string(256, '\xff')));
-    Result result = RunI2c("dump 50", true);
+    ConsoleRun result = RunI2c("dump 50", true);
     EXPECT_EQ(0u, result.code);
     std::string header = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
     EXPECT_EQ(header, result.output.substr(0, header.size()));
@@ -305,10 +287,10 @@ TEST_F(I2cTest, AWriteThatFailsHalfWaySaysHowFarAndWhereTheOldContentIs)
         DeleteFileA(backup.c_str());
         int64_t closes = CouplerCloseCount(3);
         bool gone = false;
-        Result result = RunI2c("eeprom write \"" + file + "\" --write --backup \"" + backup + "\"" + c.arguments, true,
-                               [&](const std::string&, HANDLE) {
-                                   gone = gone || c.how != 'l' || (Eeprom()[3] == 3 && CouplerSetChips(3, 6));
-                               });
+        ConsoleRun result = RunI2c("eeprom write \"" + file + "\" --write --backup \"" + backup + "\"" + c.arguments,
+                                   true, [&](const std::string&, HANDLE) {
+                                       gone = gone || c.how != 'l' || (Eeprom()[3] == 3 && CouplerSetChips(3, 6));
+                                   });
         EXPECT_EQ(c.code, result.code);
         EXPECT_EQ("", result.output);
         // After the note (not when quiet) one line: why, how far, and the file
@@ -328,10 +310,8 @@ TEST_F(I2cTest, AWriteThatFailsHalfWaySaysHowFarAndWhereTheOldContentIs)
         EXPECT_EQ(image.substr(0, written), now.substr(0, written));
         EXPECT_EQ(old.substr(written + 8), now.substr(written + 8));
         // Where the port still answers, the bus is left idle: DTR and RTS on.
-        if (c.how != 'p') {
-            EXPECT_EQ(closes + 1, CouplerCloseCount(3));
-            EXPECT_EQ(3, CouplerLinesAtClose(3));
-        }
+        EXPECT_TRUE(c.how == 'p' || (CouplerCloseCount(3) == closes + 1 && CouplerLinesAtClose(3) == 3))
+            << CouplerCloseCount(3) - closes << " closes, lines " << CouplerLinesAtClose(3);
     }
     for (const std::string& path : {file, backup, readBack})
         DeleteFileA(path.c_str());
@@ -340,7 +320,7 @@ TEST_F(I2cTest, AWriteThatFailsHalfWaySaysHowFarAndWhereTheOldContentIs)
 TEST_F(I2cTest, APulledOrRefusingAdapterEndsTheJobWithOneLine)
 {
     ASSERT_TRUE(CouplerVanishAfter(3, 3000));
-    Result result = RunI2c("dump 0x50");
+    ConsoleRun result = RunI2c("dump 0x50");
     EXPECT_EQ(2u, result.code);
     EXPECT_EQ("coupler-i2c: COM3: Leitungsaufruf fehlgeschlagen (Adapter entfernt?)\n", result.output);
     // A driver that keeps the handshake on would leave SCL where it is.
@@ -364,7 +344,7 @@ TEST_F(I2cTest, TheAdapterSaysWhatItIsAndTheJobLeavesItsTrace)
     // the trace of the job.
     std::string trace = TempPath("i2t");
     ASSERT_TRUE(CouplerSetAdapter(3, 16, 0));
-    Result result = RunI2c("get 48 0 w --verbose --low-latency --trace \"" + trace + "\"", true);
+    ConsoleRun result = RunI2c("get 48 0 w --verbose --low-latency --trace \"" + trace + "\"", true);
     EXPECT_EQ(0u, result.code);
     EXPECT_EQ("0x1580\n", result.output);
     std::string hint = WINDOWS_PROGRAMS ? u8": hat der USB-Adapter einen Latenz-Zeitgeber (FTDI), ihn im Geräte-Manager"

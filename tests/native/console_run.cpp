@@ -28,23 +28,22 @@ const char* const USAGE_PORT = "GERÄT";
 int consoleTerminal = -1;
 pid_t consoleChild = 0;
 
-namespace {
-
 // The device the virtual coupler serves as COMn: its pseudo-terminal, or a
 // path that does not exist while the port is absent; "" when there is none.
-std::string Device(int com)
+std::string PortName(int com)
 {
     CouplerPort port = {};
     const char* state = getenv("COUPLER_STATE");
     int file = state && com >= 1 && com <= COUPLER_MAX_PORTS ? open(state, O_RDONLY | O_CLOEXEC) : -1;
     bool read = file >= 0 && pread(file, &port, offsetof(CouplerPort, history),
                                    offsetof(CouplerState, ports) + (com - 1) * sizeof port) > 0;
-    if (file >= 0)
-        close(file);
+    close(file);
     if (!read || !port.exists)
         return "";
     return port.present ? std::string(port.pts) : "/dev/coupler-absent/COM" + std::to_string(com);
 }
+
+namespace {
 
 // The words of a command line, "..." holding blanks.
 std::vector<std::string> Words(const std::string& line)
@@ -68,14 +67,10 @@ std::vector<std::string> Words(const std::string& line)
 
 }  // namespace
 
-std::string PortName(int com) { return Device(com); }
-
 std::string TempPath(const char* prefix)
 {
     std::string path = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/" + prefix + "XXXXXX";
-    int file = mkstemp(&path[0]);
-    if (file >= 0)
-        close(file);
+    close(mkstemp(&path[0]));
     unlink(path.c_str());
     return path;
 }
@@ -90,7 +85,7 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
         size_t digits = strspn(word.c_str() + 3, "0123456789");
         bool port = !strncasecmp(word.c_str(), "com", 3) && digits && word[3] != '0' &&
                     (word.size() == 3 + digits || word.substr(3 + digits) == ":");
-        std::string device = port ? Device(atoi(word.c_str() + 3)) : "";
+        std::string device = port ? PortName(atoi(word.c_str() + 3)) : "";
         if (!device.empty())
             names.emplace_back(device, "COM" + std::to_string(atoi(word.c_str() + 3))), word = device;
     }
@@ -123,8 +118,7 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
     bool started = piped && posix_spawn(&child, program, &actions, nullptr, argv.data(), env.data()) == 0;
     posix_spawn_file_actions_destroy(&actions);
     for (int fd : {in[0], out[1], err[1]})
-        if (fd >= 0)
-            close(fd);
+        close(fd);
     if (started) {
         consoleChild = child;
         if (!input.empty() && write(in[1], input.data(), input.size()) < 0)
@@ -155,8 +149,7 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
         result.code = !ended ? 98 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     for (int fd : {in[1], out[0], err[0]})
-        if (fd >= 0)
-            close(fd);
+        close(fd);
     for (const auto& name : names)
         for (std::string* text : {&result.output, &result.errors})
             for (size_t at = 0; (at = text->find(name.first, at)) != std::string::npos; at += name.second.size())

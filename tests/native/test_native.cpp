@@ -31,17 +31,11 @@ protected:
     }
 };
 
-// A port held as another serial program holds it.
-int Hold(int com)
-{
-    int held = open(PortName(com).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    EXPECT_TRUE(held >= 0 && flock(held, LOCK_EX | LOCK_NB) == 0);
-    return held;
-}
-
 TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
 {
-    int held = Hold(4);
+    // COM4 held as another serial program holds it.
+    int held = open(PortName(4).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_TRUE(held >= 0 && flock(held, LOCK_EX | LOCK_NB) == 0);
     std::string holder = "ist belegt: native_native (PID " + std::to_string(getpid()) + ") hält sie offen\n";
     const struct {
         const char* program;
