@@ -17,15 +17,13 @@
 
 namespace {
 
-using Result = ConsoleRun;
-
 // Runs the check with input waiting on its standard input; watch sees the
 // output so far and may write more input.
-Result RunCheck(const std::string& arguments, const std::string& input = "",
+ConsoleRun RunCheck(const std::string& arguments, const std::string& input = "",
                 std::function<void(const std::string&, HANDLE)> watch = nullptr)
 {
     int64_t requests = CouplerLineRequests(3), closes = CouplerCloseCount(3);
-    Result result = RunConsole(CT_CHECK_EXE, arguments, input, watch);
+    ConsoleRun result = RunConsole(CT_CHECK_EXE, arguments, input, watch);
     // The coupler drops the lines of a closed port a moment later, which must
     // not land in the next run.
     for (int i = 0; i < 100 && CouplerLineRequests(3) != requests && CouplerCloseCount(3) == closes; i++)
@@ -38,21 +36,8 @@ bool EndsWith(const std::string& output, const std::string& text)
     return output.size() >= text.size() && output.compare(output.size() - text.size(), text.size(), text) == 0;
 }
 
-// How many rows of the record at log say text; the record is deleted.
-size_t RowsSaying(const std::string& log, const std::string& text)
-{
-    std::string rows = Slurp(log);
-    DeleteFileA(log.c_str());
-    size_t count = 0;
-    for (size_t at = 0; (at = rows.find(text, at)) != std::string::npos; at++)
-        count++;
-    EXPECT_NE(0u, count) << rows;
-    return count;
-}
-
-// What the person does at a question: after some time, type keys, pull a
-// line ("SDA", "INT") for 50 ms, or "hold" or "release" SDA; or, once a text
-// shows, what act does to the coupler.
+// What the person does at a question (or the coupler, once a text shows):
+// after some time, type keys, or what act does to the coupler.
 struct Answer {
     const char* question;
     DWORD afterMs;
@@ -60,7 +45,7 @@ struct Answer {
     std::function<bool()> act = nullptr;
 };
 
-Result RunAnswering(const std::string& arguments, const std::string& early, const std::vector<Answer>& answers)
+ConsoleRun RunAnswering(const std::string& arguments, const std::string& early, const std::vector<Answer>& answers)
 {
     std::vector<DWORD> seen(answers.size(), 0);
     return RunCheck(arguments, early, [&](const std::string& output, HANDLE input) {
@@ -71,19 +56,21 @@ Result RunAnswering(const std::string& arguments, const std::string& early, cons
             if (!seen[i] || seen[i] == 1 || GetTickCount() - seen[i] < a.afterMs)
                 continue;
             seen[i] = 1;
-            bool sda = !strcmp(a.keys, "SDA"), intLine = !strcmp(a.keys, "INT");
             DWORD done;
             if (a.act)
                 EXPECT_TRUE(a.act()) << a.question;
-            else if (!strcmp(a.keys, "hold") || !strcmp(a.keys, "release"))
-                CouplerHoldSda(3, a.keys[0] == 'h');
-            else if (!sda && !intLine)
+            else
                 WriteFile(input, a.keys, static_cast<DWORD>(strlen(a.keys)), &done, nullptr);
-            else if ((sda ? CouplerHoldSda : CouplerPullInt)(3, true) && (Sleep(50), true))
-                (sda ? CouplerHoldSda : CouplerPullInt)(3, false);
         }
     });
 }
+
+// A line the person pulls for 50 ms (CouplerHoldSda, CouplerPullInt), or SDA held or let go.
+std::function<bool()> Pull(bool (*line)(int, bool))
+{
+    return [line] { return line(3, true) && (Sleep(50), line(3, false)); };
+}
+std::function<bool()> HoldSda(bool held) { return [held] { return CouplerHoldSda(3, held); }; }
 
 class CheckTest : public ::testing::Test {
 protected:
@@ -96,54 +83,48 @@ TEST_F(CheckTest, VerdictAndExitCodeFollowTheCouplerAlsoBehindASlowAdapter)
     const struct {
         const char* arguments;
         CouplerFaultKind fault;
-        int delayMs;
-        int adapterMs, costMs;  // the adapter's status delay and cost per line request
-        int busyPort;   // 0: none
-        bool absent;    // COM3 not there
+        // The fault's delay, the adapter's status delay and cost per line request; busyPort 0: none.
+        int delayMs, adapterMs, costMs, busyPort;
         DWORD code;
         std::string output;  // what the output begins with
-        bool handshakeKept = false;  // the adapter's driver keeps RTS/CTS on: the port refuses its settings
-        bool windowsOnly = false;    // COMn words and a port locked under Wine (the native ones: native/test_native.cpp)
+        // handshakeKept: the adapter's driver keeps RTS/CTS on, the port refuses its settings; windowsOnly: COMn
+        // words and a port locked under Wine (the native ones: native/test_native.cpp).
+        bool handshakeKept = false, windowsOnly = false;
     } cases[] = {
-        {"COM3 --quiet", FAULT_NONE, 0, 0, 0, 0, false, 0, "BESTANDEN\n"},
-        {"com3: --quiet --baud 19200 --repeat 50", FAULT_NONE, 0, 0, 0, 0, false, 0, "BESTANDEN\n"},
-        {"COM3 --quiet", FAULT_SLOW_SDA, 10, 0, 0, 0, false, 0, "BESTANDEN\n"},
-        {"COM3 --quiet", FAULT_NONE, 0, 16, 1, 0, false, 0, "BESTANDEN\n"},
-        {"COM3 --quiet", FAULT_SLOW_SDA, 10, 16, 1, 0, false, 0, "BESTANDEN\n"},
-        {"COM3 --quiet", FAULT_SDA_STUCK_LOW, 0, 16, 1, 0, false, 1, "NICHT BESTANDEN: 1 SDA losgelassen\n"},
-        {"COM3 --quiet", FAULT_SDA_NOT_WIRED, 0, 16, 1, 0, false, 1, "NICHT BESTANDEN: 1 SDA losgelassen\n"},
-        {"COM3 --quiet", FAULT_SDA_STUCK_HIGH, 0, 16, 1, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
-        {"COM3 --quiet", FAULT_SLOW_SDA, 80, 16, 1, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
+        {"COM3 --quiet", FAULT_NONE, 0, 0, 0, 0, 0, "BESTANDEN\n"},
+        {"com3: --quiet --baud 19200 --repeat 50", FAULT_NONE, 0, 0, 0, 0, 0, "BESTANDEN\n"},
+        // Settled within the limit behind a slow adapter (status at once: the repeats' case).
+        {"COM3 --quiet", FAULT_SLOW_SDA, 10, 16, 1, 0, 0, "BESTANDEN\n"},
+        {"COM3 --quiet", FAULT_SDA_STUCK_LOW, 0, 16, 1, 0, 1, "NICHT BESTANDEN: 1 SDA losgelassen\n"},
+        {"COM3 --quiet", FAULT_SDA_STUCK_HIGH, 0, 16, 1, 0, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
+        {"COM3 --quiet", FAULT_SLOW_SDA, 80, 16, 1, 0, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
         // Samples 30 ms apart: the one that sees DSR follow starts after 50 ms.
-        {"COM3 --quiet --repeat 1", FAULT_SLOW_SDA, 80, 0, 30, 0, false, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
-        {"COM3 --quiet", FAULT_SCL_LEAK, 3, 0, 0, 0, false, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},
-        {"COM3 --quiet", FAULT_SCL_LEAK, 3, 16, 1, 0, false, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},
-        {"COM3 --quiet", FAULT_INT_STUCK_LOW, 0, 16, 1, 0, false, 1, "NICHT BESTANDEN: 4 INT in Ruhe\n"},
-        {"COM3 --quiet", FAULT_NONE, 0, 0, 0, 0, false, 2, u8"Einstellung Handshake nicht übernommen\n", true},
-        {"--list", FAULT_NONE, 0, 0, 0, 5, false, 0, "COM3\nCOM5 (belegt)\n", false, true},
-        {"COM3", FAULT_NONE, 0, 0, 0, 0, true, 2, "coupler-check: COM3 gibt es nicht\n"},
-        {"COM5", FAULT_NONE, 0, 0, 0, 5, false, 2, "coupler-check: COM5 ist belegt\n", false, true},
-        {"COM3 --baud 1000", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: Baudrate 1000 gibt es nicht" + usage},
-        {"--quiet", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: keine Schnittstelle angegeben" + usage},
-        {"COM3 --frob", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: unbekanntes Argument: --frob" + usage},
-        {"--log --quiet COM3", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: --log braucht einen Wert" + usage},
-        {"com0", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: Schnittstelle com0 gibt es nicht: COM1 bis COM255\n", false, true},
-        {"com01", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: Schnittstelle com01 gibt es nicht: COM1 bis COM255\n", false, true},
-        {"COM3 com4:", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: zwei Schnittstellen: COM3 und com4:\n", false, true},
-        {"COM3 --repeat 0", FAULT_NONE, 0, 0, 0, 0, false, 2, "coupler-check: --repeat 0: erlaubt sind 1 bis 10000\n"},
+        {"COM3 --quiet --repeat 1", FAULT_SLOW_SDA, 80, 0, 30, 0, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
+        {"COM3 --quiet", FAULT_SCL_LEAK, 3, 16, 1, 0, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},
+        {"COM3 --quiet", FAULT_INT_STUCK_LOW, 0, 16, 1, 0, 1, "NICHT BESTANDEN: 4 INT in Ruhe\n"},
+        {"COM3 --quiet", FAULT_NONE, 0, 0, 0, 0, 2, u8"Einstellung Handshake nicht übernommen\n", true},
+        {"--list", FAULT_NONE, 0, 0, 0, 5, 0, "COM3\nCOM5 (belegt)\n", false, true},
+        {"COM5", FAULT_NONE, 0, 0, 0, 5, 2, "coupler-check: COM5 ist belegt\n", false, true},
+        {"COM3 --baud 1000", FAULT_NONE, 0, 0, 0, 0, 2, "coupler-check: Baudrate 1000 gibt es nicht" + usage},
+        {"--quiet", FAULT_NONE, 0, 0, 0, 0, 2, "coupler-check: keine Schnittstelle angegeben" + usage},
+        {"COM3 --frob", FAULT_NONE, 0, 0, 0, 0, 2, "coupler-check: unbekanntes Argument: --frob" + usage},
+        {"--log --quiet COM3", FAULT_NONE, 0, 0, 0, 0, 2, "coupler-check: --log braucht einen Wert" + usage},
+        {"com0", FAULT_NONE, 0, 0, 0, 0, 2, "coupler-check: Schnittstelle com0 gibt es nicht: COM1 bis COM255\n", false, true},
+        {"com01", FAULT_NONE, 0, 0, 0, 0, 2, "coupler-check: Schnittstelle com01 gibt es nicht: COM1 bis COM255\n", false, true},
+        {"COM3 com4:", FAULT_NONE, 0, 0, 0, 0, 2, "coupler-check: zwei Schnittstellen: COM3 und com4:\n", false, true},
+        {"COM3 --repeat 0", FAULT_NONE, 0, 0, 0, 0, 2, "coupler-check: --repeat 0: erlaubt sind 1 bis 10000\n"},
+        {"COM3 --expect 50,7", FAULT_NONE, 0, 0, 0, 0, 2,
+         "coupler-check: --expect 50,7: Adressen 08 bis 77, mit Kommas getrennt\n"},
     };
     for (const auto& c : cases) {
         if (c.windowsOnly && !WINDOWS_PROGRAMS)
             continue;
-        SCOPED_TRACE(std::string(c.arguments) + ", fault " + std::to_string(c.fault) + ", adapter " +
-                     std::to_string(c.adapterMs));
-        ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, !c.absent) && CouplerSetFault(3, c.fault, c.delayMs));
+        SCOPED_TRACE(std::string(c.arguments) + ", fault " + std::to_string(c.fault) + ", " + std::to_string(c.adapterMs));
+        ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && CouplerSetFault(3, c.fault, c.delayMs));
         ASSERT_TRUE(!(c.adapterMs || c.costMs || c.handshakeKept) ||
                     CouplerSetAdapter(3, c.adapterMs, c.costMs, c.handshakeKept));
-        if (c.busyPort) {
-            ASSERT_TRUE(CouplerPortPresent(c.busyPort, true) && CouplerPortBusy(c.busyPort, true));
-        }
-        Result result = RunCheck(c.arguments);
+        ASSERT_TRUE(!c.busyPort || (CouplerPortPresent(c.busyPort, true) && CouplerPortBusy(c.busyPort, true)));
+        ConsoleRun result = RunCheck(c.arguments);
         EXPECT_EQ(c.code, result.code);
         EXPECT_EQ(c.output, result.output.substr(0, c.output.size())) << result.output;
     }
@@ -157,7 +138,7 @@ TEST_F(CheckTest, SclLeakingIntoSdaFailsStep3InEitherHalfWithThatHalfsLevel)
         ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true));
         int64_t start = CouplerLineChangeCount(3);
         bool set = c.first == 0 && CouplerSetFault(3, FAULT_SCL_LEAK);
-        Result result = RunCheck("COM3 --repeat 100", "", [&](const std::string&, HANDLE) {
+        ConsoleRun result = RunCheck("COM3 --repeat 100", "", [&](const std::string&, HANDLE) {
             set = set || (CouplerLineChangeCount(3) - start >= c.first && CouplerSetFault(3, FAULT_SCL_LEAK));
         });
         EXPECT_TRUE(Has(result.output, c.second) && EndsWith(result.output, u8"BESTANDEN: 3 SCL stört SDA nicht\n"))
@@ -167,47 +148,46 @@ TEST_F(CheckTest, SclLeakingIntoSdaFailsStep3InEitherHalfWithThatHalfsLevel)
 
 TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowThatSaysSo)
 {
-    // 1 ms a request makes the runs' request counts alike: the pulls land
-    // spread over steps 1 to 3; two more land in step 4 and while a step by
-    // hand asks.
-    std::string log = TempPath("chk"), arguments = "COM3 --repeat 5 --log " + log;
-    ASSERT_TRUE(CouplerSetAdapter(3, 0, 1));
-    int64_t before = CouplerLineRequests(3);
-    ASSERT_EQ(0u, RunCheck("COM3 --quiet --repeat 5").code);
-    int64_t requests = CouplerLineRequests(3) - before;
+    // The wiring steps at 1 ms a request, so that every run's requests come
+    // alike; the scan at full speed. The requests of the wiring steps and of
+    // the whole run spread the pulls over steps 1 to 3 and over the scan; two
+    // more land in step 4 and while a step by hand asks.
+    auto run = [](const std::string& arguments, int64_t* requests, const char* when = nullptr) {
+        int64_t before = CouplerLineRequests(3);
+        EXPECT_TRUE(CouplerSetChips(3, 7) && CouplerSetAdapter(3, 0, 1));
+        ConsoleRun result = RunCheck(arguments, "", [when](const std::string& out, HANDLE) {
+            Has(out, "\n4   INT") && CouplerSetAdapter(3, 0, 0);
+            when && Has(out, when) && CouplerPortVanish(3, true);
+        });
+        *requests = CouplerLineRequests(3) - before;
+        return result;
+    };
+    int64_t wiring = 0, whole = 0, made = 0;
+    std::string log = TempPath("chk"), arguments = "COM3 --repeat 5 --expect 50,20,48 --log " + log;
+    ASSERT_EQ(0u, run("COM3 --repeat 5", &wiring).code);
+    ASSERT_EQ(0u, run("COM3 --repeat 5 --expect 50,20,48", &whole).code);
     std::vector<int> pulls = {0, 1, 2, -1, -2};
     for (int part = 1; part <= 8; part++)
-        pulls.push_back(static_cast<int>(requests * part / 10));
+        pulls.push_back(static_cast<int>(wiring * part / 10));
+    for (int part = 1; part <= 6; part++)
+        pulls.push_back(static_cast<int>(wiring + (whole - wiring) * part / 7));
     for (int pull : pulls) {
-        SCOPED_TRACE(pull);
-        ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && CouplerSetAdapter(3, 0, 1));
-        ASSERT_TRUE(pull < 0 || CouplerVanishAfter(3, pull));
-        const char* when = pull == -1 ? "\n3   SCL" : "5a LED SDA:";
-        Result result = pull >= 0 ? RunCheck(arguments)
-                                  : RunCheck(arguments + (pull == -1 ? " --repeat 200" : " --interactive"), "",
-                                             [when](const std::string& out, HANDLE) { Has(out, when) && CouplerPortVanish(3, true); });
+        SCOPED_TRACE(std::to_string(pull) + " of " + std::to_string(whole) + ", wiring " + std::to_string(wiring));
+        ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && (pull < 0 || CouplerVanishAfter(3, pull)));
+        size_t rowAt = Slurp(log).size();
+        ConsoleRun result = pull >= 0    ? run(arguments, &made)
+                            : pull == -1 ? run(arguments + " --repeat 200", &made, "\n3   SCL")
+                                         : run(arguments + " --interactive", &made, "5a LED SDA:");
         EXPECT_EQ(2u, result.code);
-        EXPECT_TRUE(EndsWith(result.output, "\nSchnittstelle verloren\n") && !Has(result.output, "BESTANDEN"))
-            << result.output;
+        // A scan that ended with the port has no line; the wiring before it passed.
+        EXPECT_TRUE(EndsWith(result.output, "\nSchnittstelle verloren\n") && !Has(result.output, "BESTANDEN") &&
+                    !Has(result.output, "\nBus ")) << result.output;
+        EXPECT_TRUE(pull <= wiring || Has(result.output, "\n4   INT in Ruhe             ok")) << result.output;
+        std::string row = Slurp(log).substr(rowAt);
+        EXPECT_EQ(1u, Count(row, u8";NICHT MÖGLICH;Schnittstelle verloren;")) << row;
+        EXPECT_TRUE(pull <= wiring || Has(row, u8"verloren;0,")) << row;
     }
-    EXPECT_EQ(pulls.size(), RowsSaying(log, u8";NICHT MÖGLICH;Schnittstelle verloren;"));
-}
-
-TEST_F(CheckTest, HealthyRunReportsEveryStepAndLeavesTheLinesReleased)
-{
-    int64_t closes = CouplerCloseCount(3);
-    Result result = RunCheck("COM3");
-    EXPECT_EQ(0u, result.code);
-    for (const char* line : {u8"Kopplerprüfung an COM3, 9600 Baud, 20 Wiederholungen\n",
-                             "1   SDA losgelassen         ok           erwartet DSR 1; gelesen DSR 1\n",
-                             "2   SDA auf Masse           ok           erwartet DSR folgt DTR binnen 50 ms, 20 mal",
-                             u8"3   SCL stört SDA nicht     ok           erwartet DSR bleibt 1 und 0 bei je 20",
-                             "4   INT in Ruhe             ok           erwartet CTS 0; gelesen CTS 0\nBESTANDEN\n"})
-        EXPECT_TRUE(Has(result.output, line)) << line << result.output;
-    // The check left DTR and RTS on; closing the port then dropped them.
-    EXPECT_EQ(closes + 1, CouplerCloseCount(3));
-    EXPECT_EQ(3, CouplerLinesAtClose(3));
-    EXPECT_EQ(0, CouplerDtr(3));
+    DeleteFileA(log.c_str());
 }
 
 TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
@@ -216,7 +196,7 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
     // switches DTR 2N times; step 3 makes N RTS edges rounded up to even with
     // SDA released, then with SDA driven, and DTR off and on around them; the
     // close drops both lines at once.
-    auto changesOf = [](const std::string& arguments, Result* result) {
+    auto changesOf = [](const std::string& arguments, ConsoleRun* result) {
         int64_t changes = CouplerLineChangeCount(3);
         *result = RunCheck(arguments);
         return CouplerLineChangeCount(3) - changes;
@@ -224,15 +204,26 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
     std::string log = TempPath("chk");
     // Behind 1 ms a request the settle times spread over about a millisecond.
     ASSERT_TRUE(CouplerSetFault(3, FAULT_SLOW_SDA, 10) && CouplerSetAdapter(3, 0, 1));
-    Result five, eight;
+    ConsoleRun five, eight;
+    int64_t closes = CouplerCloseCount(3);
     EXPECT_EQ(1 + 1 + 10 + 6 + 6 + 2 + 1, changesOf("COM3 --repeat 5 --log " + log, &five));
+    // Every step reported; the lines left on for the one close.
+    for (const char* line : {u8"Kopplerprüfung an COM3, 9600 Baud, 5 Wiederholungen\n",
+                             "1   SDA losgelassen         ok           erwartet DSR 1; gelesen DSR 1\n",
+                             "2   SDA auf Masse           ok           erwartet DSR folgt DTR binnen 50 ms, 5 mal",
+                             u8"3   SCL stört SDA nicht     ok           erwartet DSR bleibt 1 und 0 bei je 6",
+                             "4   INT in Ruhe             ok           erwartet CTS 0; gelesen CTS 0\nBESTANDEN\n"})
+        EXPECT_TRUE(Has(five.output, line)) << line << five.output;
+    EXPECT_EQ(closes + 1, CouplerCloseCount(3));
+    EXPECT_EQ(3, CouplerLinesAtClose(3));
     EXPECT_EQ(1 + 1 + 16 + 8 + 8 + 2 + 1, changesOf("COM3 --quiet --repeat 8 --log " + log, &eight));
     // Step 2 saw DSR follow 10 ms late; step 3 watched twice that and more.
     double min = 0, median = 0, max = 0, csv[3] = {};
     int window = 0;
     size_t at = five.output.find("Einschwingzeit min ");
-    ASSERT_NE(std::string::npos, at) << five.output;
-    ASSERT_EQ(3, sscanf(five.output.c_str() + at, "Einschwingzeit min %lf, Median %lf, max %lf", &min, &median, &max));
+    ASSERT_TRUE(at != std::string::npos &&
+                sscanf(five.output.c_str() + at, "Einschwingzeit min %lf, Median %lf, max %lf", &min, &median, &max) == 3)
+        << five.output;
     // A time is taken before the sample that saw the line: on a loaded
     // machine a slow sample shortens a figure, never the median of ten.
     EXPECT_TRUE(median > 5 && min <= median && median <= max && min < max && max < 50)
@@ -246,9 +237,7 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
     fputs("von Hand", file);
     fclose(file);
     ASSERT_TRUE(CouplerSetFault(3, FAULT_SCL_LEAK));
-    EXPECT_EQ(1u, RunAnswering("COM3 --quiet --interactive --log " + log, "", {{"5a LED", 100, "s"}, {"5b LED", 100, "s"},
-                                                                                 {"5c SDA", 100, "s"}, {"5d INT", 100, "s"}})
-                      .code);
+    EXPECT_EQ(1u, RunCheck("COM3 --quiet --log " + log).code);
     std::string rows = Slurp(log);
     DeleteFileA(log.c_str());
     const std::string header = "\xEF\xBB\xBFzeit;port;baud;wiederholungen;handschritte;ergebnis;erster_fehler;"
@@ -258,7 +247,7 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
     EXPECT_TRUE(rows[header.size() + 4] == '-' && rows[header.size() + 10] == 'T') << rows;
     // After the time: the port as the program names it, then the fields.
     const std::string port = ";" + PortName(3), passed = port + ";9600;5;nein;BESTANDEN;;",
-                      failed = port + u8";9600;20;ja;NICHT BESTANDEN;3 SCL stört SDA nicht;";
+                      failed = port + u8";9600;20;nein;NICHT BESTANDEN;3 SCL stört SDA nicht;";
     EXPECT_EQ(passed, rows.substr(header.size() + 19, passed.size()));
     EXPECT_EQ(port + ";9600;8;nein;BESTANDEN;;", rows.substr(second + 19, passed.size()));
     EXPECT_EQ(failed, rows.substr(third + 19, failed.size())) << rows;
@@ -276,23 +265,23 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
 
 TEST_F(CheckTest, ALogThatCannotTakeARowStopsTheCheckBeforeThePortASharedOneDoesNot)
 {
-    if (!WINDOWS_PROGRAMS)
-        GTEST_SKIP() << "Windows names and share modes; the native record: native/test_native.cpp";
+    // Held without sharing: natively (posix/windows.h) locked as another station locks it.
     std::string held = TempPath("chk");
     HANDLE file = CreateFileA(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const bool windows = WINDOWS_PROGRAMS;
     const struct {
         std::string log;
         const char* reason;
     } cases[] = {
-        {"NUL", u8"ein Gerät, keine Datei"},
-        {"C:\\com4.csv", u8"ein Gerät, keine Datei"},
-        {"C:\\windows", "ein Ordner, keine Datei"},
-        {"Z:\\no-such-folder\\checks.csv", "den Ordner gibt es nicht"},
+        {windows ? "NUL" : "/dev/null", u8"ein Gerät, keine Datei"},
+        {windows ? "C:\\com4.csv" : "/dev/zero", u8"ein Gerät, keine Datei"},
+        {windows ? "C:\\windows" : "/tmp", "ein Ordner, keine Datei"},
+        {windows ? "Z:\\no-such-folder\\checks.csv" : "/no-such-folder/checks.csv", "den Ordner gibt es nicht"},
         {held, "in Benutzung (von einem anderen Programm "},
     };
     for (const auto& c : cases) {
         int64_t changes = CouplerLineChangeCount(3);
-        Result result = RunCheck("COM3 --log " + c.log);
+        ConsoleRun result = RunCheck("COM3 --log " + c.log);
         EXPECT_EQ(2u, result.code);
         EXPECT_EQ("coupler-check: Protokolldatei " + c.log + ": " + c.reason, result.output.substr(0, 32 + c.log.size() + strlen(c.reason)));
         EXPECT_EQ(changes, CouplerLineChangeCount(3)) << c.log;
@@ -302,14 +291,15 @@ TEST_F(CheckTest, ALogThatCannotTakeARowStopsTheCheckBeforeThePortASharedOneDoes
     file = CreateFileA(held.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(0u, RunCheck("COM3 --quiet --log " + held).code);
     CloseHandle(file);
-    EXPECT_TRUE(Has(Slurp(held), ";COM3;9600;20;nein;BESTANDEN;;"));
+    EXPECT_TRUE(Has(Slurp(held), ";" + PortName(3) + ";9600;20;nein;BESTANDEN;;"));
     DeleteFileA(held.c_str());
 }
 
 TEST_F(CheckTest, StepsByHandWaitForThePersonNotForEarlyKeysOrStaleLevels)
 {
-    Result result = RunAnswering("COM3 --interactive", "", {{"5a LED SDA:", 700, "j"}, {"5b LED SCL:", 700, "n"},
-                                                           {"5c SDA am Slave", 200, "SDA"}, {"5d INT auf", 200, "INT"}});
+    ConsoleRun result = RunAnswering("COM3 --interactive", "", {{"5a LED SDA:", 700, "j"}, {"5b LED SCL:", 700, "n"},
+                                                               {"5c SDA am Slave", 200, "", Pull(CouplerHoldSda)},
+                                                               {"5d INT auf", 200, "", Pull(CouplerPullInt)}});
     EXPECT_EQ(1u, result.code);
     for (const char* line : {"5a  LED SDA                 ok", "5b  LED SCL                 FEHLER       erwartet blinkt; gelesen blinkt nicht",
                              "5c  SDA am Slave auf Masse  ok", "5d  INT auf Masse           ok"})
@@ -321,8 +311,9 @@ TEST_F(CheckTest, StepsByHandWaitForThePersonNotForEarlyKeysOrStaleLevels)
     // the question is not the person.
     ASSERT_TRUE(CouplerSetFault(3, FAULT_SLOW_SDA, 40));
     result = RunAnswering("COM3 --interactive", "ns", {{"5a LED SDA:", 0, "n"}, {"5a LED SDA:", 700, "j"},
-                                                       {"5b LED SCL:", 0, "hold"}, {"5b LED SCL:", 700, "s"},
-                                                       {"5c SDA am Slave", 200, "release"}, {"5c SDA am Slave", 400, "s"},
+                                                       {"5b LED SCL:", 0, "", HoldSda(true)}, {"5b LED SCL:", 700, "s"},
+                                                       {"5c SDA am Slave", 200, "", HoldSda(false)},
+                                                       {"5c SDA am Slave", 400, "s"},
                                                        {"5d INT auf", 400, "s"}});
     EXPECT_EQ(3u, result.code);
     for (const char* line : {u8"5a  LED SDA                 ok", u8"5b  LED SCL                 übersprungen",
@@ -358,11 +349,9 @@ TEST_F(CheckTest, EveryRowHasTheHeadersFieldsAndTheVerdictItsWholeText)
         {"", [] { return CouplerSetAdapter(3, 0, 0, true); }, {}, 2, u8"Einstellung Handshake nicht übernommen", "",
          u8";NICHT MÖGLICH;Einstellung Handshake nicht übernommen;;;;;\r\n"},
         {"", [] { return CouplerPortPresent(3, false); }, {}, 2, "coupler-check: COM3 gibt es nicht", "", u8";NICHT MÖGLICH;"},
-        {" --expect 20,21,22,23,24,25,26,27,38,39,3a,3b,3c,3d", [] { return CouplerSetChips(3, 7); }, {}, 1,
-         "NICHT BESTANDEN: Bus 21 fehlt, 22 fehlt, 23 fehlt, 24 fehlt, 25 fehlt, 26 fehlt, 27 fehlt, 38 fehlt, 39 fehlt, 3a fehlt, "
-         "3b fehlt, 3c fehlt, 3d fehlt, 48 zu viel, 50 zu viel", "gelesen 20 48 50",
-         ";NICHT BESTANDEN;Bus 21 fehlt, 22 fehlt, 23 fehlt, 24 fehlt, 25 fehlt, 26 fehlt, 27 fehlt, 38 fehlt, 39 fehlt, 3a fehlt, "
-         "3b fehlt, 3c fehlt, 3d fehlt, 48 zu viel, 50 zu viel;0,"},
+        {" --expect 20,0x21,3d", [] { return CouplerSetChips(3, 7); }, {}, 1,
+         "NICHT BESTANDEN: Bus 21 fehlt, 3d fehlt, 48 zu viel, 50 zu viel", "erwartet 20 21 3d; gelesen 20 48 50",
+         ";NICHT BESTANDEN;Bus 21 fehlt, 3d fehlt, 48 zu viel, 50 zu viel;0,"},
         {" --expect " + many, [] { return CouplerSetChips(3, 7); }, {}, 1,
          "NICHT BESTANDEN: Bus 08 fehlt, 09 fehlt, 0a fehlt, 0b fehlt, 0c fehlt, 0d fehlt, 0e fehlt, 0f fehlt, 10 fehlt, 11 fehlt, "
          "12 fehlt, 13 fehlt, 14 fehlt, 15 fehlt, 16 fehlt, 17 fehlt, 18 fehlt, 19 fehlt, 1a fehlt, 1b fehlt und 6 weitere",
@@ -383,16 +372,15 @@ TEST_F(CheckTest, EveryRowHasTheHeadersFieldsAndTheVerdictItsWholeText)
         SCOPED_TRACE(c.verdict);
         ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && c.setUp());
         size_t rowAt = Slurp(log).size();
-        Result result = RunAnswering("COM3 --repeat 2 --log " + log + c.arguments, "", c.answers);
+        ConsoleRun result = RunAnswering("COM3 --repeat 2 --log " + log + c.arguments, "", c.answers);
         EXPECT_EQ(c.code, result.code);
         EXPECT_TRUE(EndsWith(result.output, "\n" + c.verdict + "\n") || result.output == c.verdict + "\n") << result.output;
         EXPECT_TRUE(Has(result.output, c.shown)) << result.output;
         std::string row = Slurp(log).substr(rowAt);
         EXPECT_TRUE(Has(row, ";" + PortName(3) + ";") && Has(row, c.row)) << row;
         // Whatever stopped the run, the lines were left on for the close.
-        if (!Has(c.row, "verloren") && !Has(c.row, "gibt es nicht")) {
-            EXPECT_EQ(3, CouplerLinesAtClose(3));
-        }
+        EXPECT_TRUE(Has(c.row, "verloren") || Has(c.row, "gibt es nicht") || CouplerLinesAtClose(3) == 3)
+            << CouplerLinesAtClose(3);
     }
     std::string rows = Slurp(log);
     DeleteFileA(log.c_str());
@@ -400,38 +388,6 @@ TEST_F(CheckTest, EveryRowHasTheHeadersFieldsAndTheVerdictItsWholeText)
     for (size_t at = rows.find("\r\n") + 2, end; (end = rows.find("\r\n", at)) != std::string::npos; at = end + 2, count++)
         EXPECT_EQ(11, std::count(rows.begin() + at, rows.begin() + end, ';')) << rows.substr(at, end - at);
     EXPECT_EQ(sizeof cases / sizeof cases[0], count) << rows;
-}
-
-TEST_F(CheckTest, AnAdapterPulledDuringTheBusStepLosesThePortAndTheScanCountsForNothing)
-{
-    // The wiring steps at 1 ms a request, so that step 3 samples alike in
-    // every run; the scan at full speed. The requests of the wiring steps and
-    // of the whole run with the scan spread the pulls over the bus step.
-    auto run = [](const std::string& arguments, int64_t* requests) {
-        int64_t before = CouplerLineRequests(3);
-        EXPECT_TRUE(CouplerSetChips(3, 7) && CouplerSetAdapter(3, 0, 1));
-        Result result = RunCheck(arguments, "", [](const std::string& out, HANDLE) {
-            Has(out, "\n4   INT") && CouplerSetAdapter(3, 0, 0);
-        });
-        *requests = CouplerLineRequests(3) - before;
-        return result;
-    };
-    int64_t wiring = 0, whole = 0, made = 0;
-    ASSERT_EQ(0u, run("COM3 --repeat 1", &wiring).code);
-    ASSERT_EQ(0u, run("COM3 --repeat 1 --expect 50,20,48", &whole).code);
-    std::string log = TempPath("chk");
-    for (int part = 1; part <= 6; part++) {
-        int pull = static_cast<int>(wiring + (whole - wiring) * part / 7);
-        SCOPED_TRACE(std::to_string(pull) + " of " + std::to_string(whole) + ", wiring " + std::to_string(wiring));
-        ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && CouplerVanishAfter(3, pull));
-        Result result = run("COM3 --repeat 1 --expect 50,20,48 --log " + log, &made);
-        EXPECT_EQ(2u, result.code);
-        // The wiring passed, the scan that ended with the port has no line.
-        EXPECT_TRUE(Has(result.output, "\n4   INT in Ruhe             ok") && !Has(result.output, "\nBus ") &&
-                    EndsWith(result.output, "\nSchnittstelle verloren\n") && !Has(result.output, "BESTANDEN"))
-            << result.output;
-    }
-    EXPECT_EQ(6u, RowsSaying(log, u8";NICHT MÖGLICH;Schnittstelle verloren;0,"));
 }
 
 }  // namespace

@@ -12,8 +12,6 @@
 #include <strings.h>
 #include <sys/wait.h>
 
-#include <fstream>
-#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -30,74 +28,49 @@ const char* const USAGE_PORT = "GERÄT";
 int consoleTerminal = -1;
 pid_t consoleChild = 0;
 
-namespace {
-
 // The device the virtual coupler serves as COMn: its pseudo-terminal, or a
 // path that does not exist while the port is absent; "" when there is none.
-std::string Device(int com)
+std::string PortName(int com)
 {
     CouplerPort port = {};
     const char* state = getenv("COUPLER_STATE");
     int file = state && com >= 1 && com <= COUPLER_MAX_PORTS ? open(state, O_RDONLY | O_CLOEXEC) : -1;
     bool read = file >= 0 && pread(file, &port, offsetof(CouplerPort, history),
                                    offsetof(CouplerState, ports) + (com - 1) * sizeof port) > 0;
-    if (file >= 0)
-        close(file);
+    close(file);
     if (!read || !port.exists)
         return "";
     return port.present ? std::string(port.pts) : "/dev/coupler-absent/COM" + std::to_string(com);
 }
 
+namespace {
+
 // The words of a command line, "..." holding blanks.
 std::vector<std::string> Words(const std::string& line)
 {
     std::vector<std::string> words;
-    for (size_t at = 0; at < line.size();) {
-        if (line[at] == ' ') {
-            at++;
+    bool quoted = false, within = false;
+    for (char c : line) {
+        if (c == ' ' && !quoted) {
+            within = false;
             continue;
         }
-        std::string word;
-        for (bool quoted = false; at < line.size() && (quoted || line[at] != ' '); at++)
-            if (line[at] == '"')
-                quoted = !quoted;
-            else
-                word += line[at];
-        words.push_back(word);
+        if (!within)
+            words.emplace_back(), within = true;
+        if (c == '"')
+            quoted = !quoted;
+        else
+            words.back() += c;
     }
     return words;
 }
 
-void Replace(std::string* text, const std::string& from, const std::string& to)
-{
-    for (size_t at = 0; !from.empty() && (at = text->find(from, at)) != std::string::npos; at += to.size())
-        text->replace(at, from.size(), to);
-}
-
-void Take(int fd, std::string* into)
-{
-    char buffer[4096];
-    ssize_t count;
-    while ((count = read(fd, buffer, sizeof buffer)) > 0)
-        into->append(buffer, static_cast<size_t>(count));
-}
-
 }  // namespace
-
-std::string PortName(int com) { return Device(com); }
-
-std::string Slurp(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
 
 std::string TempPath(const char* prefix)
 {
     std::string path = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/" + prefix + "XXXXXX";
-    int file = mkstemp(&path[0]);
-    if (file >= 0)
-        close(file);
+    close(mkstemp(&path[0]));
     unlink(path.c_str());
     return path;
 }
@@ -112,7 +85,7 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
         size_t digits = strspn(word.c_str() + 3, "0123456789");
         bool port = !strncasecmp(word.c_str(), "com", 3) && digits && word[3] != '0' &&
                     (word.size() == 3 + digits || word.substr(3 + digits) == ":");
-        std::string device = port ? Device(atoi(word.c_str() + 3)) : "";
+        std::string device = port ? PortName(atoi(word.c_str() + 3)) : "";
         if (!device.empty())
             names.emplace_back(device, "COM" + std::to_string(atoi(word.c_str() + 3))), word = device;
     }
@@ -145,22 +118,24 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
     bool started = piped && posix_spawn(&child, program, &actions, nullptr, argv.data(), env.data()) == 0;
     posix_spawn_file_actions_destroy(&actions);
     for (int fd : {in[0], out[1], err[1]})
-        if (fd >= 0)
-            close(fd);
+        close(fd);
     if (started) {
         consoleChild = child;
         if (!input.empty() && write(in[1], input.data(), input.size()) < 0)
             result.errors += "input not written\n";
+        // Until the program has ended and its pipes are drained (their ends are
+        // closed then), or for 60 s.
         int status = 0;
-        bool ended = false;
-        for (DWORD start = GetTickCount(); !ended && GetTickCount() - start < 60000;) {
+        bool ended = false, open[2] = {true, errorsApart};
+        for (DWORD start = GetTickCount(); (!ended || open[0] || open[1]) && GetTickCount() - start < 60000;) {
             pollfd pipes[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
             poll(pipes, errorsApart ? 2 : 1, 5);
-            ended = waitpid(child, &status, WNOHANG) == child;
+            ended = ended || waitpid(child, &status, WNOHANG) == child;
             for (int i = 0; i < 2; i++)
-                if (pipes[i].revents & POLLIN) {
+                if (pipes[i].revents & (POLLIN | POLLHUP)) {
                     char buffer[4096];
                     ssize_t count = read(pipes[i].fd, buffer, sizeof buffer);
+                    open[i] = count > 0;
                     (i ? result.errors : result.output).append(buffer, count > 0 ? static_cast<size_t>(count) : 0);
                 }
             if (watch && !ended)
@@ -171,18 +146,13 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
             waitpid(child, &status, 0);
         }
         consoleChild = 0;
-        // The ends are closed now: what is left in the pipes comes whole.
-        Take(out[0], &result.output);
-        if (errorsApart)
-            Take(err[0], &result.errors);
         result.code = !ended ? 98 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     for (int fd : {in[1], out[0], err[0]})
-        if (fd >= 0)
-            close(fd);
-    for (const auto& name : names) {
-        Replace(&result.output, name.first, name.second);
-        Replace(&result.errors, name.first, name.second);
-    }
+        close(fd);
+    for (const auto& name : names)
+        for (std::string* text : {&result.output, &result.errors})
+            for (size_t at = 0; (at = text->find(name.first, at)) != std::string::npos; at += name.second.size())
+                text->replace(at, name.first.size(), name.second);
     return result;
 }

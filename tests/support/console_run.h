@@ -11,7 +11,9 @@
 
 #include <windows.h>
 
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 
 // Whether the programs under test are the Windows ones.
@@ -21,10 +23,21 @@ extern const char* const USAGE_PORT;
 // How the program names the coupler's port com in a record: "COM3", natively its device path.
 std::string PortName(int com);
 
-// Whether text holds part.
+// Whether text holds part, and how often.
 inline bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+inline size_t Count(const std::string& text, const std::string& part)
+{
+    size_t count = 0;
+    for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size())
+        count++;
+    return count;
+}
 // The whole content of a file ("" when it cannot be read).
-std::string Slurp(const std::string& path);
+inline std::string Slurp(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
 // A new name for a file in the temporary folder, beginning with prefix; no
 // such file exists yet.
 std::string TempPath(const char* prefix);

@@ -3,8 +3,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include "app/layout.h"
 #include "tests/support/coupler_client.h"
@@ -258,12 +256,6 @@ bool Session::Close()
     return ended;
 }
 
-std::string Slurp(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
 std::string TempPath(const char* prefix)
 {
     char folder[MAX_PATH], path[MAX_PATH];
@@ -284,8 +276,7 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
                  (!errorsApart || CreatePipe(&err[1], &err[0], &inherit, 0));
     // The child inherits only its own ends.
     for (HANDLE ours : {in[1], out[1], err[1]})
-        if (ours)
-            SetHandleInformation(ours, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(ours, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -298,8 +289,7 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
     bool started = piped && CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                            &startup, &process);
     for (HANDLE child : {in[0], out[0], err[0]})
-        if (child)
-            CloseHandle(child);
+        CloseHandle(child);
     if (started) {
         WriteFile(in[1], input.data(), static_cast<DWORD>(input.size()), &done, nullptr);
         bool ended = false;
@@ -322,8 +312,7 @@ ConsoleRun RunConsole(const char* program, const std::string& arguments, const s
         CloseHandle(process.hThread);
     }
     for (HANDLE ours : {in[1], out[1], err[1]})
-        if (ours)
-            CloseHandle(ours);
+        CloseHandle(ours);
     return result;
 }
 

@@ -1,11 +1,13 @@
 // The few Windows calls the console suites and the virtual coupler's client
 // make, over POSIX, so that the same files prove the native programs: a
 // handle is a file descriptor, an OVERLAPPED offset a pread or pwrite, and
-// Wine's Z: drive (the Linux root) the path after it.
+// Wine's Z: drive (the Linux root) the path after it; a file opened to share
+// nothing is locked as another station locks the record.
 #pragma once
 
 #include <fcntl.h>
 #include <stdint.h>
+#include <sys/file.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -21,12 +23,13 @@ struct OVERLAPPED {
 enum { GENERIC_READ = 1, GENERIC_WRITE = 2, FILE_SHARE_READ = 1, FILE_SHARE_WRITE = 2 };
 enum { CREATE_ALWAYS = 2, OPEN_EXISTING = 3 };
 
-inline HANDLE CreateFileA(const char* name, DWORD, DWORD, void*, DWORD creation, DWORD, void*)
+inline HANDLE CreateFileA(const char* name, DWORD, DWORD share, void*, DWORD creation, DWORD, void*)
 {
     std::string path = name[0] == 'Z' && name[1] == ':' ? name + 2 : name;
     for (char& c : path)
         c = c == '\\' ? '/' : c;
-    return open(path.c_str(), O_RDWR | O_CLOEXEC | (creation == CREATE_ALWAYS ? O_CREAT | O_TRUNC : 0), 0644);
+    int file = open(path.c_str(), O_RDWR | O_CLOEXEC | (creation == CREATE_ALWAYS ? O_CREAT | O_TRUNC : 0), 0644);
+    return file >= 0 && share == 0 && flock(file, LOCK_EX | LOCK_NB) != 0 ? (close(file), -1) : file;
 }
 
 inline BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* done, OVERLAPPED* at)
