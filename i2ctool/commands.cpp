@@ -226,8 +226,10 @@ int ScanBus(I2cMaster* master, const I2cOptions& options)
 
 int GetOrSet(I2cMaster* master, const I2cOptions& options)
 {
-    uint8_t out[3], in[2] = {};
+    uint8_t out[4], in[2] = {};
     int count = 0;
+    if (options.reg >= 0 && options.reg16)
+        out[count++] = static_cast<uint8_t>(options.reg >> 8);
     if (options.reg >= 0)
         out[count++] = static_cast<uint8_t>(options.reg);
     bool set = options.command == COMMAND_SET;
@@ -254,8 +256,10 @@ int Dump(I2cMaster* master, const I2cOptions& options)
     // address is no data): on a port expander that byte would set the outputs.
     bool eeprom = options.command == COMMAND_EEPROM_READ || EepromAddress(options.address);
     int start = options.reg < 0 && eeprom ? 0 : options.reg;
-    I2cStatus status = start >= 0 ? EepromRead(master, options.address, start, data, EEPROM_BYTES)
-                                  : I2cTransfer(master, options.address, nullptr, 0, data, EEPROM_BYTES);
+    const uint8_t wide[2] = {static_cast<uint8_t>(start >> 8), static_cast<uint8_t>(start)};
+    I2cStatus status = start < 0        ? I2cTransfer(master, options.address, nullptr, 0, data, EEPROM_BYTES)
+                       : options.reg16 ? Polled(master, options.address, wide, 2, data, EEPROM_BYTES)
+                                       : EepromRead(master, options.address, start, data, EEPROM_BYTES);
     if (status != I2C_OK)
         return Fail(master, status, options);
     if (options.command == COMMAND_EEPROM_READ) {
@@ -264,10 +268,13 @@ int Dump(I2cMaster* master, const I2cOptions& options)
         Say(SAY_NORMAL, "%d Bytes von 0x%02x in %s gelesen", EEPROM_BYTES, options.address, options.file);
         return EXIT_DONE;
     }
-    Say(SAY_ALWAYS, "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef");
+    // Rows named by their register: four digits where registers have two bytes.
+    int digits = options.reg16 ? 4 : 2;
+    Say(SAY_ALWAYS, "%*s   0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef", digits, "");
     for (int row = 0; row < EEPROM_BYTES; row += 16) {
         char line[100], text[17] = "";
-        int length = snprintf(line, sizeof line, "%02x:", (row + (start > 0 ? start : 0)) & 0xFF);
+        int length = snprintf(line, sizeof line, "%0*x:", digits,
+                              (row + (start > 0 ? start : 0)) & (options.reg16 ? 0xFFFF : 0xFF));
         for (int i = 0; i < 16; i++) {
             length += snprintf(line + length, sizeof line - length, " %02x", data[row + i]);
             text[i] = data[row + i] >= 0x20 && data[row + i] < 0x7F ? static_cast<char>(data[row + i]) : '.';

@@ -29,6 +29,7 @@ std::vector<std::string> I2cUsage()
     "  --page N         Seitengröße beim Schreiben: 1, 2, 4 oder 8 (Vorgabe 8)",
     "  --backup DATEI   der alte Inhalt vor dem Schreiben, in eine neue Datei (Vorgabe",
     "                   eeprom-ADR-ZEIT.bin); eine vorhandene wird nie überschrieben",
+    "  --reg16          Register mit zwei Bytes, das höherwertige zuerst (get, set, dump)",
     "  --quiet          nur Ergebnisse und Fehler",
     "Adressen hexadezimal wie in der Tabelle von scan, 0x davor erlaubt (50 ist 0x50);",
     "Register, Werte und Zahlen dezimal oder mit 0x hexadezimal.",
@@ -36,7 +37,7 @@ std::vector<std::string> I2cUsage()
     "Ergebnis: 0 erledigt, 1 ein Baustein antwortete nicht oder der Vergleich wich ab,",
     "          2 nicht ausführbar (Argumente, Schnittstelle, Bus blockiert, Adapter weg, ohne --write)"};
     std::vector<std::string> job = JobUsage(19);
-    usage.insert(usage.begin() + 19, job.begin(), job.end());
+    usage.insert(usage.begin() + 20, job.begin(), job.end());
     return usage;
 }
 
@@ -82,12 +83,13 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
         for (int i = 0; i < count && !file; i++) {
             bool value = c.command == COMMAND_SET && i == count - 1;
             bool address = i == 0 || c.command == COMMAND_SCAN;
-            numbers[i] = address ? ArgumentAddress(words[i], 0x03, 0x77)
-                                 : ArgumentNumber(words[i], 0, value && options->word ? 0xFFFF : 0xFF);
+            bool wide = value ? options->word : options->reg16;
+            numbers[i] = address ? ArgumentAddress(words[i], 0x03, 0x77) : ArgumentNumber(words[i], 0, wide ? 0xFFFF : 0xFF);
             if (numbers[i] < 0)
                 return Refuse(error, size, "%s: %s passt nicht (%s)", c.name, words[i],
                               address ? "Adresse 03 bis 77, hexadezimal"
                               : value ? "Wert"
+                              : wide  ? "Register 0 bis 0xffff"
                                       : "Register 0 bis 0xff");
         }
         if (file)
@@ -147,6 +149,8 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
             options->write = true;
         } else if (!strcmp(name, "--quiet")) {
             options->quiet = true;
+        } else if (!strcmp(name, "--reg16")) {
+            options->reg16 = true;
         } else if (!strcmp(name, "--all")) {
             all = true;
         } else if (!strcmp(name, "--help")) {
@@ -172,5 +176,8 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
     if (!ParseCommand(words.data(), static_cast<int>(words.size()), options, error, size))
         return false;
     bool eeprom = options->command == COMMAND_EEPROM_READ || options->command == COMMAND_EEPROM_WRITE;
+    bool registers = options->command == COMMAND_GET || options->command == COMMAND_SET || options->command == COMMAND_DUMP;
+    if (options->reg16 && !registers)
+        return Refuse(error, size, "--reg16 gilt nur für get, set und dump");
     return !eepromAddress || eeprom || Refuse(error, size, "--address gilt nur für eeprom read und eeprom write");
 }

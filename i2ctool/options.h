@@ -27,6 +27,7 @@ struct I2cOptions {
     int reg = -1;                   // register; -1 for none
     int value = 0;                  // what set writes
     bool word = false;              // two bytes, the first the high one
+    bool reg16 = false;             // registers of two bytes, the high one first (a 24C32 and larger)
     const char* file = nullptr;     // eeprom read / write
     const char* backup = nullptr;   // eeprom write's backup; nullptr: a name with the time
     int offset = 0;                 // eeprom write: first byte

@@ -13,6 +13,7 @@
 
 #include "serial/serial.h"
 #include "tests/support/coupler_client.h"
+#include "tests/support/sigrok.h"
 #include "tests/support/driver.h"
 
 namespace {
@@ -450,27 +451,6 @@ TEST_F(Bus, TheContentFileMustFitTheChip)
     DeleteFileA(WindowsPath(file).c_str());
 }
 
-// sigrok-cli's I2C decoder output ("i2c-1: Address write: 50") in the bus
-// log's format.
-std::string DecodedAsLog(const std::string& decoded)
-{
-    std::istringstream lines(decoded);
-    std::string line, log;
-    while (std::getline(lines, line)) {
-        std::string what = line.substr(line.find(": ") + 2);
-        std::string token = what == "Start" ? "S" : what == "Start repeat" ? "Sr" : what == "Stop" ? "P"
-                          : what == "ACK" ? "A" : what == "NACK" ? "N" : "";
-        if (what.rfind("Address write: ", 0) == 0 || what.rfind("Address read: ", 0) == 0)
-            token = what.substr(what.size() - 2) + (what[8] == 'w' ? " W" : " R");
-        else if (what.rfind("Data write: ", 0) == 0 || what.rfind("Data read: ", 0) == 0)
-            token = what.substr(what.size() - 2);
-        if (token.empty())
-            continue;
-        log += (log.empty() || log.back() == '\n' ? "" : " ") + token + (token == "P" ? "\n" : "");
-    }
-    return log;
-}
-
 // Runs a Linux command line through /bin/sh and waits for it (bounded by the
 // command itself); false when it could not be started. Wine's ntdll starts
 // Linux programs with __wine_unix_spawnvp; CreateProcess does not.
@@ -513,26 +493,12 @@ TEST_F(Bus, TheTraceDecodesToTheBusLog)
                 Has(seen, "S 48 W A 00 A Sr 48 R A 15 A 80 N P\n"))
         << seen;
 
-    std::string dump = Slurp(WindowsPath(trace));
-    EXPECT_TRUE(Has(dump, "$timescale 1 us $end\n") && Has(dump, " SCL $end\n") && Has(dump, " SDA $end\n") &&
-                Has(dump, "#0\n$dumpvars\n"));
-    std::istringstream lines(dump);
-    std::string line;
-    long long last = -1, times = 0;
-    bool increasing = true;
-    while (std::getline(lines, line))
-        if (!line.empty() && line[0] == '#') {
-            long long time = atoll(line.c_str() + 1);
-            increasing = increasing && time > last;
-            last = time, ++times;
-        }
-    EXPECT_TRUE(increasing);
-    EXPECT_GT(times, 112 * 20) << "a probe moves the lines at least twenty times";
+    EXPECT_GT(VcdStamps(Slurp(WindowsPath(trace))), 112 * 20) << "a probe moves the lines at least twenty times";
     std::string decoded = trace + ".txt";
     ASSERT_TRUE(RunLinux("env -u LD_PRELOAD timeout 60 sigrok-cli -i '" + trace +
                          "' -I vcd -P i2c:scl=SCL:sda=SDA >'" + decoded + "' 2>&1"));
     std::string output = Slurp(WindowsPath(decoded));
-    EXPECT_EQ(DecodedAsLog(output), log) << output.substr(0, 2000);
+    EXPECT_EQ(SigrokAsLog(output), log) << output.substr(0, 2000);
     DeleteFileA(WindowsPath(trace).c_str());
     DeleteFileA(WindowsPath(decoded).c_str());
 }

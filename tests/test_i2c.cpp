@@ -213,7 +213,7 @@ TEST_F(I2cTest, XferSendsItsMessagesJoinedByRepeatedStarts)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
         CouplerBusLog(3);
-        Result result = RunI2c(c.arguments);
+        ConsoleRun result = RunI2c(c.arguments);
         EXPECT_EQ(c.code, result.code);
         // A refused list is followed by the usage.
         EXPECT_EQ(c.output, result.output.substr(0, c.code == 2 ? result.output.find('\n') + 1 : std::string::npos));
@@ -233,7 +233,7 @@ TEST_F(I2cTest, IntelHexFilesCarryTheirAddresses)
     Save(image, ":04001000DEADBEEFB4\r\n:00000001FF\r\n");
     Save(outside, ":01010000AA54\n:00000001FF\n");
     ASSERT_TRUE(CouplerSetEeprom(3, std::string(256, '\xff')));
-    Result result = RunI2c("eeprom write \"" + image + "\" --write --backup \"" + backup + "\" --quiet");
+    ConsoleRun result = RunI2c("eeprom write \"" + image + "\" --write --backup \"" + backup + "\" --quiet");
     EXPECT_EQ(0u, result.code) << result.output;
     EXPECT_EQ(std::string(16, '\xff') + "\xde\xad\xbe\xef" + std::string(236, '\xff'), Eeprom());
     ASSERT_EQ(0u, RunI2c("eeprom read \"" + back + "\"").code);
@@ -249,6 +249,24 @@ TEST_F(I2cTest, IntelHexFilesCarryTheirAddresses)
     EXPECT_EQ(before, CouplerLineRequests(3));
     for (const std::string& path : {image, outside, back, backup})
         DeleteFileA(path.c_str());
+}
+
+TEST_F(I2cTest, SixteenBitRegistersAddressTheLargeEeproms)
+{
+    // A 24C256 takes its word address in two bytes, the high one first.
+    std::string content(32768, '\xff');
+    content[0x1234] = '\x5a', content[0x1235] = '\xa5';
+    ASSERT_TRUE(CouplerSetEepromType(3, "24c256") && CouplerSetEeprom(3, content));
+    CouplerBusLog(3);
+    ConsoleRun result = RunI2c("get 50 0x1234 w --reg16");
+    EXPECT_EQ("0x5aa5\n", result.output);
+    EXPECT_TRUE(Has(CouplerBusLog(3), "S 50 W A 12 A 34 A Sr 50 R A 5A A A5 N P\n"));
+    result = RunI2c("dump 50 0x1230 --reg16");
+    EXPECT_EQ("1230: ff ff ff ff 5a a5 ff ff ff ff ff ff ff ff ff ff    ....Z...........\n",
+              result.output.substr(result.output.find('\n') + 1, 74));
+    EXPECT_EQ("coupler-i2c: get: 0x1234 passt nicht (Register 0 bis 0xff)\n",
+              RunI2c("get 50 0x1234").output.substr(0, 59));
+    EXPECT_EQ(u8"coupler-i2c: --reg16 gilt nur für get, set und dump\n", RunI2c("scan --reg16").output.substr(0, 53));
 }
 
 TEST_F(I2cTest, ResultsHoldBehindASlowUsbAdapter)

