@@ -13,12 +13,17 @@ bool LogCheck(const char* path, char* reason, int size);
 // Appends one row: the local time, then the fields (';'-separated, Windows-1252),
 // retrying a while when the file is in use; false with the reason in words.
 bool LogAppend(const char* path, const char* fields, char* reason, int size);
+// The same for the record as JSON Lines: one object (the program's text) a
+// line, no header; checked before the port with LogCheck.
+bool RecordAppend(const char* path, const std::string& object, char* reason, int size);
+// The local time as the rows write it (2026-12-07T11:17:12).
+std::string LogTime();
 
 // Shared by the platform parts (log_win.cpp, log_posix.cpp):
 // A file held by another program is tried this often, this far apart.
 constexpr int LOG_IN_USE_TRIES = 20, LOG_IN_USE_PAUSE_MS = 50;
 // A new file's first bytes: the byte order mark and the header.
 extern const char LOG_HEADER[];
-// The row as written: the local time, the fields, the line end; in UTF-8,
-// empty when the conversion cannot take it.
-std::string LogRow(const char* fields);
+// Appends row (UTF-8, its line end included) on a line of its own, a new
+// file starting with header, in one write while no other station may.
+bool LogAppendBytes(const char* path, const char* header, const std::string& row, char* reason, int size);

@@ -69,7 +69,7 @@ bool LogCheck(const char* path, char* reason, int size)
     return true;
 }
 
-bool LogAppend(const char* path, const char* fields, char* reason, int size)
+bool LogAppendBytes(const char* path, const char* header, const std::string& row, char* reason, int size)
 {
     bool created = false;
     int file = Open(path, LOG_IN_USE_TRIES, &created, reason, size);
@@ -79,7 +79,7 @@ bool LogAppend(const char* path, const char* fields, char* reason, int size)
     struct stat info = {};
     char last = '\n';
     bool read = fstat(file, &info) == 0 && (info.st_size == 0 || pread(file, &last, 1, info.st_size - 1) == 1);
-    std::string row = LogRow(fields), bytes = info.st_size == 0 ? LOG_HEADER : last == '\n' ? "" : "\r\n";
+    std::string bytes = info.st_size == 0 ? header : last == '\n' ? "" : "\r\n";
     bytes += row;
     ssize_t done = read && !row.empty() ? write(file, bytes.data(), bytes.size()) : -1;
     bool written = done == static_cast<ssize_t>(bytes.size()) && fsync(file) == 0;

@@ -82,7 +82,7 @@ bool LogCheck(const char* path, char* reason, int size)
     return true;
 }
 
-bool LogAppend(const char* path, const char* fields, char* reason, int size)
+bool LogAppendBytes(const char* path, const char* header, const std::string& row, char* reason, int size)
 {
     bool created = false;
     HANDLE file = Open(path, LOG_IN_USE_TRIES, &created, reason, size);
@@ -99,11 +99,10 @@ bool LogAppend(const char* path, const char* fields, char* reason, int size)
         written =
             SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ReadFile(file, &last, 1, &done, nullptr);
     }
-    // A row the conversion cannot take is not written as an empty one.
-    std::string bytes = LogRow(fields);
-    written = written && !bytes.empty() && (length.QuadPart > 0 || Write(file, LOG_HEADER, strlen(LOG_HEADER))) &&
+    // A row the conversion could not take is not written as an empty one.
+    written = written && !row.empty() && (length.QuadPart > 0 || Write(file, header, strlen(header))) &&
               (last == '\n' || Write(file, "\r\n", 2)) &&
-              Write(file, bytes.data(), static_cast<DWORD>(bytes.size())) && FlushFileBuffers(file);
+              Write(file, row.data(), static_cast<DWORD>(row.size())) && FlushFileBuffers(file);
     if (!written)
         snprintf(reason, size, "Zeile nicht geschrieben (Fehler %lu)", GetLastError());
     CloseHandle(file);

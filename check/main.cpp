@@ -3,13 +3,16 @@
 // step, appends a row to the log, then prints the verdict, and leaves the
 // lines released (DTR and RTS on) and the port closed.
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "check/bus.h"
 #include "check/log.h"
 #include "check/options.h"
 #include "check/steps.h"
+#include "console/json.h"
 #include "console/output.h"
 #include "console/port.h"
 #include "console/stop.h"
@@ -37,15 +40,63 @@ struct Verdict {
     std::string detail;  // the first failed or skipped step, or what stopped the run
 };
 
+// The steps shown in this run, for the record; main's, for the process.
+std::vector<StepResult> shown;
+
 // A step's line: what it checks, its outcome, what was expected and read.
 void SayStep(const StepResult& result)
 {
+    shown.push_back(result);
     Say(SAY_NORMAL, "%-3s %s %s erwartet %s; gelesen %s", result.label, Padded(result.name, 23).c_str(),
         Padded(OUTCOME_WORDS[result.outcome], 12).c_str(), result.expected.c_str(), result.read.c_str());
 }
 
 // Writes the row, then the verdict line (standard error for runs that could
 // not start); returns the exit code, 2 when the row could not be written.
+// The run as one JSON object for the record: keys for programs, German only
+// in the texts meant for people.
+std::string RecordObject(const CheckOptions& options, const Verdict& verdict)
+{
+    static const char* const OUTCOMES[] = {"ok", "skipped", "failed"};
+    static const char* const VERDICTS[] = {"passed", "failed", "impossible", "incomplete"};
+    SettleTimes settle = MeasuredSettleTimes();
+    Json json;
+    JsonObject(&json);
+    const std::string time = LogTime();
+    const char* const texts[][2] = {{"time", time.c_str()}, {"port", options.port.c_str()}};
+    for (const auto& text : texts)
+        JsonKey(&json, text[0]), JsonString(&json, text[1]);
+    JsonKey(&json, "baud"), JsonInt(&json, options.baud);
+    JsonKey(&json, "repeat"), JsonInt(&json, options.repeat);
+    JsonKey(&json, "by_hand"), JsonBool(&json, options.interactive);
+    JsonKey(&json, "verdict");
+    JsonString(&json, !strcmp(verdict.word, "ABGEBROCHEN") ? "aborted" : VERDICTS[verdict.code]);
+    JsonKey(&json, "detail"), JsonString(&json, verdict.detail.c_str());
+    JsonKey(&json, "steps"), JsonArray(&json);
+    for (const StepResult& step : shown) {
+        JsonObject(&json);
+        const char* const fields[][2] = {{"step", step.label}, {"name", step.name},
+                                         {"outcome", OUTCOMES[step.outcome]}, {"expected", step.expected.c_str()},
+                                         {"read", step.read.c_str()}};
+        for (const auto& field : fields)
+            JsonKey(&json, field[0]), JsonString(&json, field[1]);
+        JsonEnd(&json);
+    }
+    JsonEnd(&json);
+    const char* const settles[] = {"settle_min_ms", "settle_median_ms", "settle_max_ms"};
+    const double figures[] = {settle.min, settle.median, settle.max, LinesSwitchMs(&lines), LinesSampleMs(&lines)};
+    for (int i = 0; i < 3; i++)
+        JsonKey(&json, settles[i]), settle.count ? JsonNumber(&json, figures[i], 3) : JsonNull(&json);
+    JsonKey(&json, "switch_ms"), lines.switches ? JsonNumber(&json, figures[3], 3) : JsonNull(&json);
+    JsonKey(&json, "sample_ms"), lines.samples ? JsonNumber(&json, figures[4], 3) : JsonNull(&json);
+    const char* const people[][2] = {{"serial", options.serial}, {"operator", options.operatorName},
+                                     {"station", options.station}};
+    for (const auto& person : people)
+        JsonKey(&json, person[0]), person[1] ? JsonString(&json, person[1]) : JsonNull(&json);
+    JsonEnd(&json);
+    return json.text;
+}
+
 int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
 {
     char fields[80], figures[80], reason[200];
@@ -67,6 +118,10 @@ int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
     std::string row = options.port + ";" + fields + detail + figures;
     if (options.log && !LogAppend(options.log, row.c_str(), reason, sizeof reason)) {
         Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.log, reason);
+        return EXIT_CANNOT_RUN;
+    }
+    if (options.record && !RecordAppend(options.record, RecordObject(options, verdict), reason, sizeof reason)) {
+        Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.record, reason);
         return EXIT_CANNOT_RUN;
     }
     if (!started)
@@ -169,9 +224,12 @@ int main(int argc, char** argv)
         KeysStart();
     // A check whose record or trace cannot be kept does not touch the port.
     std::string why;
-    if ((options.log && !LogCheck(options.log, text, sizeof text)) || !JobTraceWritable(options.job, &why)) {
-        if (why.empty())
-            Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.log, text);
+    const char* refused = options.log && !LogCheck(options.log, text, sizeof text)          ? options.log
+                          : options.record && !LogCheck(options.record, text, sizeof text) ? options.record
+                                                                                           : nullptr;
+    if (refused || !JobTraceWritable(options.job, &why)) {
+        if (refused)
+            Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", refused, text);
         else
             Say(SAY_ERROR, "coupler-check: %s", why.c_str());
         KeysStop();

@@ -14,13 +14,17 @@ std::vector<std::string> Usage()
 {
     std::vector<std::string> usage = {
     "Aufruf: coupler-check " + std::string(PORT_WORD) + " [--baud B] [--repeat N] [--interactive] [--log DATEI] [--quiet]",
-    "                          [--expect A,B] [--trace DATEI] [--verbose] [--low-latency]",
+    "                          [--expect A,B] [--record DATEI] [--trace DATEI] [--verbose] [--low-latency]",
     "        coupler-check --list | --help",
     PORT_USAGE,
     "  --baud B       75, 150, 300, 600, 1200, 2400, 4800, 9600 (Vorgabe) oder 19200",
     "  --repeat N     Wiederholungen der gemessenen Schritte, 1 bis 10000 (Vorgabe 20)",
     "  --interactive  auch die Schritte mit der Hand am Koppler (LEDs, SDA und INT auf Masse)",
     "  --log DATEI    eine Zeile pro Prüfung an die CSV-Datei anhängen (Trennzeichen ';')",
+    "  --record DATEI ein JSON-Objekt pro Prüfung als Zeile anhängen (JSON Lines), mit jedem Schritt",
+    "  --serial S     die Seriennummer des Kopplers, für --record",
+    "  --operator N   wer prüft, für --record",
+    "  --station N    der Prüfplatz, für --record",
     "  --expect A,B   danach am Bus genau diese Adressen (hexadezimal), z. B. --expect 50,20,48",
     "  --quiet        nur die Zeile mit dem Ergebnis",
     PORT_LIST_USAGE,
@@ -28,7 +32,7 @@ std::vector<std::string> Usage()
     "Schnittstelle,",
     "          Protokolldatei, Schnittstelle verloren), 3 unvollständig (Schritt übersprungen, abgebrochen)"};
     std::vector<std::string> job = JobUsage(17);
-    usage.insert(usage.begin() + 10, job.begin(), job.end());
+    usage.insert(usage.begin() + 14, job.begin(), job.end());
     return usage;
 }
 
@@ -38,8 +42,12 @@ bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int
     static const int BAUD_RATES[] = {75, 150, 300, 600, 1200, 2400, 4800, 9600, 19200};
     for (int i = 1; i < argc; i++) {
         const char* name = argv[i];
+        const char* const* recordOption = nullptr;
+        static const char* const RECORD_OPTIONS[] = {"--record", "--serial", "--operator", "--station"};
+        for (const char* const& option : RECORD_OPTIONS)
+            recordOption = !strcmp(name, option) ? &option : recordOption;
         bool valued = !strcmp(name, "--baud") || !strcmp(name, "--repeat") || !strcmp(name, "--log") ||
-                      !strcmp(name, "--expect");
+                      !strcmp(name, "--expect") || recordOption;
         const char* value = valued ? OptionValue(argc, argv, &i) : "";
         if (valued && !*value)
             return Refuse(error, size, "%s braucht einen Wert", name);
@@ -52,6 +60,9 @@ bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int
                 return Refuse(error, size, "--repeat %s: erlaubt sind 1 bis 10000", value);
         } else if (!strcmp(name, "--log")) {
             options->log = value;
+        } else if (recordOption) {
+            const char** fields[] = {&options->record, &options->serial, &options->operatorName, &options->station};
+            *fields[recordOption - RECORD_OPTIONS] = value;
         } else if (!strcmp(name, "--expect")) {
             if (!(options->expecting = ParseAddresses(value, options->expected)))
                 return Refuse(error, size, "--expect %s: Adressen 08 bis 77, mit Kommas getrennt", value);

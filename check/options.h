@@ -16,6 +16,10 @@ struct CheckOptions {
     bool help = false;
     JobOptions job;  // --trace, --verbose, --low-latency
     const char* log = nullptr;  // CSV file a row per run is appended to
+    const char* record = nullptr;  // JSON Lines file an object per run is appended to
+    const char* serial = nullptr;  // the coupler's serial number, the operator, the station: for the record
+    const char* operatorName = nullptr;
+    const char* station = nullptr;
     bool expecting = false;     // --expect: a scan must find exactly the addresses in expected
     bool expected[128] = {};
 };
