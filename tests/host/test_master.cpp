@@ -145,12 +145,9 @@ TEST(Master, ScanProbesSafelyAndFindsExactlyWhatAnswers)
         const char* eeprom;  // its type, when not the 24C02
         bool ackAll;         // every address answers: no held bus
         const char* found;   // or how many
-    } scans[] = {{BUS_CHIPS_ALL, nullptr, false, "20 48 50"},
-                 {BUS_CHIP_EEPROM, nullptr, false, "50"},
+    } scans[] = {{BUS_CHIPS_ALL, nullptr, false, "20 48 50"}, {BUS_CHIP_EEPROM, nullptr, false, "50"},
                  {BUS_CHIP_EEPROM | BUS_CHIP_SENSOR, "24C16", false, "48 50 51 52 53 54 55 56 57"},
-                 {BUS_CHIP_EXPANDER | BUS_CHIP_SENSOR, nullptr, false, "20 48"},
-                 {0, nullptr, false, ""},
-                 {0, nullptr, true, "112"}};
+                 {BUS_CHIP_EXPANDER | BUS_CHIP_SENSOR, nullptr, false, "20 48"}, {0, nullptr, false, ""}, {0, nullptr, true, "112"}};
     for (const auto& s : scans) {
         Job job(s.chips);
         if (s.eeprom) {

@@ -41,7 +41,6 @@ TEST(Trace, ALogicAnalyzerDecodesWhatTheBusSaw)
     for (const auto& j : jobs) {
         SCOPED_TRACE(j.what);
         BusPort port;
-        port.costMs = 0.001;
         TraceRecorder recorder;
         Lines lines{};
         I2cMaster master{};
@@ -54,7 +53,6 @@ TEST(Trace, ALogicAnalyzerDecodesWhatTheBusSaw)
 
         std::vector<char> dump = TraceDump(recorder);
         EXPECT_GT(VcdStamps(std::string(dump.begin(), dump.end())), 30);
-        EXPECT_EQ('\n', dump.back());
         // The bus's log carries what it decoded at the master's first switches too.
         EXPECT_EQ(port.log, SigrokI2c(path));
         remove(path.c_str());

@@ -29,10 +29,10 @@ inline std::string SigrokAsLog(const std::string& decoded)
 }
 
 // The dump's time stamps: how many, or -1 when the header lacks what a viewer
-// needs or a stamp does not increase.
+// needs, a stamp does not increase or the last line has no end.
 inline long VcdStamps(const std::string& dump)
 {
-    if (dump.find("$timescale 1 us $end\n") == std::string::npos || dump.find("#0\n$dumpvars\n") == std::string::npos ||
+    if (dump.empty() || dump.back() != '\n' || dump.find("$timescale 1 us $end\n") == std::string::npos || dump.find("#0\n$dumpvars\n") == std::string::npos ||
         dump.find(" SCL $end\n") == std::string::npos || dump.find(" SDA $end\n") == std::string::npos)
         return -1;
     std::istringstream lines(dump);
