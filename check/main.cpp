@@ -174,7 +174,7 @@ int Run(const CheckOptions& options)
     // The adapter as the steps saw it: DSR's slowest settle time is its echo.
     SettleTimes settle = MeasuredSettleTimes();
     if (!LinesFailed(&lines))
-        JobAdapter(options.job, port, &lines, settle.count ? settle.max : -1, "coupler-check");
+        JobAdapter(options.job, port, &lines, settle.count ? settle.max : -1);
     // Released and closed as far as the port still allows.
     LinesRelease(&lines, false);
     bool traced = JobEnd(&job, options.job, "coupler-check");

@@ -73,10 +73,8 @@ LinePort JobStart(Job* job, const JobOptions& options, ConsolePort* port, const 
     return job->tracing ? TraceRecord(&job->recorder, PortLines(port)) : PortLines(port);
 }
 
-void JobAdapter(const JobOptions& options, ConsolePort* port, const Lines* lines, double echoMs,
-                const char* program)
+void JobAdapter(const JobOptions& options, ConsolePort* port, const Lines* lines, double echoMs)
 {
-    (void)program;
     if (options.verbose)
         Say(SAY_NOTE, echoMs >= 0 ? "Adapter: Schalten %.3f ms, Abfrage %.3f ms, DSR folgt DTR nach %.2f ms"
                                   : "Adapter: Schalten %.3f ms, Abfrage %.3f ms",

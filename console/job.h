@@ -38,7 +38,6 @@ LinePort JobStart(Job* job, const JobOptions& options, ConsolePort* port, const 
 // After the echo is known: the adapter's figures (with --verbose) and, where
 // DSR comes late, what to change and where (unasked where the adapter is
 // known to have a latency timer, else with --verbose). echoMs < 0: none measured.
-void JobAdapter(const JobOptions& options, ConsolePort* port, const Lines* lines, double echoMs,
-                const char* program);
+void JobAdapter(const JobOptions& options, ConsolePort* port, const Lines* lines, double echoMs);
 // Writes the trace; false with a line saying why.
 bool JobEnd(Job* job, const JobOptions& options, const char* program);

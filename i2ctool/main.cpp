@@ -65,7 +65,7 @@ int main(int argc, char** argv)
     I2cStatus status = BitsBegin(&master, &lines);
     // The adapter as the echo measurement saw it, also when it was too slow.
     if (status == I2C_OK || status == I2C_ADAPTER_TOO_SLOW)
-        JobAdapter(options.job, port, &lines, lines.longestEchoMs, "coupler-i2c");
+        JobAdapter(options.job, port, &lines, lines.longestEchoMs);
     if (master.freed && status == I2C_OK)
         Say(SAY_NOTE, "SDA lag auf Masse: Bus mit Takten und STOP freigemacht");
     code = status == I2C_OK ? RunOnBus(&master, options) : Fail(&master, status, options);
