@@ -26,10 +26,17 @@ const char* const OUTCOME_WORDS[] = {"ok", "übersprungen", "FEHLER"};
 // The run's line engine, for the process; a stop from outside (console/stop.h) stops it.
 Lines lines;
 
-int ListPorts()
+int ListPorts(const CheckOptions& options)
 {
-    for (const std::string& line : PortList("/dev"))
+    Json json;
+    JobJsonBegin(&json, "coupler-check", "list", "");
+    JsonKey(&json, "ports"), JsonArray(&json);
+    for (const std::string& line : PortList("/dev")) {
         Say(SAY_ALWAYS, "%s", line.c_str());
+        JsonString(&json, line.c_str());
+    }
+    if (options.job.json)
+        JobJsonEnd(&json, EXIT_PASSED);
     return EXIT_PASSED;
 }
 
@@ -42,6 +49,8 @@ struct Verdict {
 
 // The steps shown in this run, for the record; main's, for the process.
 std::vector<StepResult> shown;
+// With --json: whether the run's object is out (else main writes one bare).
+bool reported = false;
 
 // A step's line: what it checks, its outcome, what was expected and read.
 void SayStep(const StepResult& result)
@@ -51,52 +60,50 @@ void SayStep(const StepResult& result)
         Padded(OUTCOME_WORDS[result.outcome], 12).c_str(), result.expected.c_str(), result.read.c_str());
 }
 
-// Writes the row, then the verdict line (standard error for runs that could
-// not start); returns the exit code, 2 when the row could not be written.
-// The run as one JSON object for the record: keys for programs, German only
-// in the texts meant for people.
-std::string RecordObject(const CheckOptions& options, const Verdict& verdict)
+// The run's members of its JSON object (the record's line, or with --json
+// the object on standard output): keys for programs, German only in the
+// texts meant for people.
+void RunMembers(Json* json, const CheckOptions& options, const Verdict& verdict)
 {
     static const char* const OUTCOMES[] = {"ok", "skipped", "failed"};
     static const char* const VERDICTS[] = {"passed", "failed", "impossible", "incomplete"};
     SettleTimes settle = MeasuredSettleTimes();
-    Json json;
-    JsonObject(&json);
     const std::string time = LogTime();
     const char* const texts[][2] = {{"time", time.c_str()}, {"port", options.port.c_str()}};
     for (const auto& text : texts)
-        JsonKey(&json, text[0]), JsonString(&json, text[1]);
-    JsonKey(&json, "baud"), JsonInt(&json, options.baud);
-    JsonKey(&json, "repeat"), JsonInt(&json, options.repeat);
-    JsonKey(&json, "by_hand"), JsonBool(&json, options.interactive);
-    JsonKey(&json, "verdict");
-    JsonString(&json, !strcmp(verdict.word, "ABGEBROCHEN") ? "aborted" : VERDICTS[verdict.code]);
-    JsonKey(&json, "detail"), JsonString(&json, verdict.detail.c_str());
-    JsonKey(&json, "steps"), JsonArray(&json);
+        JsonKey(json, text[0]), JsonString(json, text[1]);
+    JsonKey(json, "baud"), JsonInt(json, options.baud);
+    JsonKey(json, "repeat"), JsonInt(json, options.repeat);
+    JsonKey(json, "by_hand"), JsonBool(json, options.interactive);
+    JsonKey(json, "verdict");
+    JsonString(json, !strcmp(verdict.word, "ABGEBROCHEN") ? "aborted" : VERDICTS[verdict.code]);
+    JsonKey(json, "detail"), JsonString(json, verdict.detail.c_str());
+    JsonKey(json, "steps"), JsonArray(json);
     for (const StepResult& step : shown) {
-        JsonObject(&json);
+        JsonObject(json);
         const char* const fields[][2] = {{"step", step.label}, {"name", step.name},
                                          {"outcome", OUTCOMES[step.outcome]}, {"expected", step.expected.c_str()},
                                          {"read", step.read.c_str()}};
         for (const auto& field : fields)
-            JsonKey(&json, field[0]), JsonString(&json, field[1]);
-        JsonEnd(&json);
+            JsonKey(json, field[0]), JsonString(json, field[1]);
+        JsonEnd(json);
     }
-    JsonEnd(&json);
+    JsonEnd(json);
     const char* const settles[] = {"settle_min_ms", "settle_median_ms", "settle_max_ms"};
     const double figures[] = {settle.min, settle.median, settle.max, LinesSwitchMs(&lines), LinesSampleMs(&lines)};
     for (int i = 0; i < 3; i++)
-        JsonKey(&json, settles[i]), settle.count ? JsonNumber(&json, figures[i], 3) : JsonNull(&json);
-    JsonKey(&json, "switch_ms"), lines.switches ? JsonNumber(&json, figures[3], 3) : JsonNull(&json);
-    JsonKey(&json, "sample_ms"), lines.samples ? JsonNumber(&json, figures[4], 3) : JsonNull(&json);
+        JsonKey(json, settles[i]), settle.count ? JsonNumber(json, figures[i], 3) : JsonNull(json);
+    JsonKey(json, "switch_ms"), lines.switches ? JsonNumber(json, figures[3], 3) : JsonNull(json);
+    JsonKey(json, "sample_ms"), lines.samples ? JsonNumber(json, figures[4], 3) : JsonNull(json);
     const char* const people[][2] = {{"serial", options.serial}, {"operator", options.operatorName},
                                      {"station", options.station}};
     for (const auto& person : people)
-        JsonKey(&json, person[0]), person[1] ? JsonString(&json, person[1]) : JsonNull(&json);
-    JsonEnd(&json);
-    return json.text;
+        JsonKey(json, person[0]), person[1] ? JsonString(json, person[1]) : JsonNull(json);
 }
 
+// Writes the row and the record, then the verdict line (standard error for
+// runs that could not start) or with --json the run's object; returns the
+// exit code, 2 when the row could not be written.
 int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
 {
     char fields[80], figures[80], reason[200];
@@ -120,11 +127,25 @@ int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
         Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.log, reason);
         return EXIT_CANNOT_RUN;
     }
-    if (options.record && !RecordAppend(options.record, RecordObject(options, verdict), reason, sizeof reason)) {
+    Json record;
+    JsonObject(&record);
+    RunMembers(&record, options, verdict);
+    JsonEnd(&record);
+    if (options.record && !RecordAppend(options.record, record.text, reason, sizeof reason)) {
         Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.record, reason);
         return EXIT_CANNOT_RUN;
     }
-    if (!started)
+    if (options.job.json) {
+        Json json;
+        JsonObject(&json);
+        JsonKey(&json, "program"), JsonString(&json, "coupler-check");
+        RunMembers(&json, options, verdict);
+        JobJsonAdapter(&json, &lines, settle.count ? settle.max : -1);
+        if (!started)
+            Say(SAY_ERROR, "coupler-check: %s", verdict.detail.c_str());
+        JobJsonEnd(&json, verdict.code);
+        reported = true;
+    } else if (!started)
         Say(SAY_ERROR, "coupler-check: %s", verdict.detail.c_str());
     else if (verdict.code == EXIT_PASSED)
         Say(SAY_ALWAYS, "BESTANDEN");
@@ -199,6 +220,17 @@ int Run(const CheckOptions& options)
     return code == EXIT_PASSED && !traced ? EXIT_CANNOT_RUN : code;
 }
 
+// With --json, a run that ended before its verdict still writes its object.
+int Unreported(const CheckOptions& options, int code)
+{
+    if (options.job.json && !reported) {
+        Json json;
+        JobJsonBegin(&json, "coupler-check", "check", options.port);
+        JobJsonEnd(&json, code);
+    }
+    return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -206,16 +238,26 @@ int main(int argc, char** argv)
     CheckOptions options;
     char text[300];
     bool parsed = ParseOptions(argc, argv, &options, text, sizeof text);
-    OutputStart(parsed && options.quiet);
+    bool json = parsed ? options.job.json : JobJsonAsked(argc, argv);
+    OutputStart(parsed && options.quiet, json);
     if (!parsed || options.help) {
+        Json object;
+        JobJsonBegin(&object, "coupler-check", nullptr, options.port);
         if (!parsed)
             Say(SAY_ERROR, "coupler-check: %s", text);
-        for (const std::string& line : Usage())
-            Say(parsed ? SAY_ALWAYS : SAY_ERROR, "%s", line.c_str());
+        JsonKey(&object, "usage"), JsonArray(&object);
+        for (const std::string& line : Usage()) {
+            JsonString(&object, line.c_str());
+            // In a JSON run the usage is the object's, not an error of its own.
+            if (!json || parsed)
+                Say(parsed ? SAY_ALWAYS : SAY_ERROR, "%s", line.c_str());
+        }
+        if (json)
+            JobJsonEnd(&object, parsed ? EXIT_PASSED : EXIT_CANNOT_RUN);
         return parsed ? EXIT_PASSED : EXIT_CANNOT_RUN;
     }
     if (options.list)
-        return ListPorts();
+        return ListPorts(options);
     // A stop from outside ends the run as a stopped step, row and all; it is
     // taken before the keys, so that no signal can leave a terminal in their mode.
     StopStart(&lines);
@@ -234,10 +276,10 @@ int main(int argc, char** argv)
             Say(SAY_ERROR, "coupler-check: %s", why.c_str());
         KeysStop();
         StopEnd();
-        return EXIT_CANNOT_RUN;
+        return Unreported(options, EXIT_CANNOT_RUN);
     }
     int code = Run(options);
     KeysStop();
     StopEnd();
-    return code;
+    return Unreported(options, code);
 }

@@ -19,7 +19,8 @@ std::vector<std::string> JobUsage(int column)
     const char* const LINES[][2] = {
         {"--trace DATEI", "die Leitungen des Auftrags als Spur für einen Logikanalysator (VCD)"},
         {"--verbose", "dazu, wie schnell der Adapter schaltet und DSR meldet"},
-        {"--low-latency", "den Latenz-Zeitgeber des USB-Adapters für den Auftrag auf 1 ms"}};
+        {"--low-latency", "den Latenz-Zeitgeber des USB-Adapters für den Auftrag auf 1 ms"},
+        {"--json", "ein JSON-Objekt auf der Standardausgabe statt der Texte, auch bei Fehlern"}};
     std::vector<std::string> usage;
     for (const auto& line : LINES) {
         std::string option = std::string("  ") + line[0];
@@ -35,6 +36,8 @@ int JobOption(int argc, char** argv, int* i, JobOptions* options, char* error, i
         options->verbose = true;
     else if (!strcmp(name, "--low-latency"))
         options->lowLatency = true;
+    else if (!strcmp(name, "--json"))
+        options->json = true;
     else if (strcmp(name, "--trace") != 0)
         return 0;
     else if (!*(options->trace = OptionValue(argc, argv, i))) {
@@ -42,6 +45,44 @@ int JobOption(int argc, char** argv, int* i, JobOptions* options, char* error, i
         return -1;
     }
     return 1;
+}
+
+bool JobJsonAsked(int argc, char** argv)
+{
+    for (int i = 1; i < argc; i++)
+        if (!strcmp(argv[i], "--json"))
+            return true;
+    return false;
+}
+
+void JobJsonBegin(Json* json, const char* program, const char* command, const std::string& port)
+{
+    JsonObject(json);
+    JsonKey(json, "program"), JsonString(json, program);
+    JsonKey(json, "command"), command ? JsonString(json, command) : JsonNull(json);
+    JsonKey(json, "port"), port.empty() ? JsonNull(json) : JsonString(json, port.c_str());
+}
+
+void JobJsonAdapter(Json* json, const Lines* lines, double echoMs)
+{
+    JsonKey(json, "adapter");
+    if (!lines || (!lines->switches && !lines->samples))
+        return JsonNull(json);
+    JsonObject(json);
+    JsonKey(json, "echo_ms"), echoMs >= 0 ? JsonNumber(json, echoMs, 3) : JsonNull(json);
+    JsonKey(json, "switch_ms"), lines->switches ? JsonNumber(json, LinesSwitchMs(lines), 3) : JsonNull(json);
+    JsonKey(json, "sample_ms"), lines->samples ? JsonNumber(json, LinesSampleMs(lines), 3) : JsonNull(json);
+    JsonEnd(json);
+}
+
+void JobJsonEnd(Json* json, int code)
+{
+    std::string errors = OutputErrors();
+    JsonKey(json, "exit_code"), JsonInt(json, code);
+    JsonKey(json, "error"), errors.empty() ? JsonNull(json) : JsonString(json, errors.c_str());
+    while (!json->open.empty())
+        JsonEnd(json);
+    OutputJson(json->text);
 }
 
 bool JobTraceWritable(const JobOptions& options, std::string* why)

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "console/json.h"
 #include "console/port.h"
 #include "line/lines.h"
 #include "line/trace.h"
@@ -15,6 +16,7 @@ struct JobOptions {
     const char* trace = nullptr;  // the value change dump to write; nullptr: none
     bool verbose = false;         // the adapter's figures
     bool lowLatency = false;      // the adapter's latency timer at 1 ms for the job
+    bool json = false;            // one JSON object on standard output instead of the texts
 };
 
 // The usage's lines for the options, their texts from column on.
@@ -22,6 +24,17 @@ std::vector<std::string> JobUsage(int column);
 // Takes the option at argv[*i] when it is one of these (a value moves *i on):
 // 1 taken, 0 not one of these, -1 refused with the reason in error.
 int JobOption(int argc, char** argv, int* i, JobOptions* options, char* error, int size);
+
+// Whether the arguments ask for JSON, for a run whose arguments are refused.
+bool JobJsonAsked(int argc, char** argv);
+// A JSON run's object begun: its program, command (nullptr: none) and port.
+void JobJsonBegin(Json* json, const char* program, const char* command, const std::string& port);
+// The adapter's figures as a member of the object: the echo (echoMs < 0:
+// none measured), a switch's and a sample's cost; null without lines.
+void JobJsonAdapter(Json* json, const Lines* lines, double echoMs);
+// Ends the object with the exit code and the errors said (null when none)
+// and writes it to standard output.
+void JobJsonEnd(Json* json, int code);
 
 // A job's own state: the recorder while tracing. The program's main owns it.
 struct Job {

@@ -11,6 +11,8 @@ namespace {
 
 // Output state, set by OutputStart and kept for the process.
 bool quietRun = false;
+bool jsonRun = false;     // standard output is the JSON object's
+std::string errorsSaid;   // a JSON run's errors and failures, for its object
 bool outConsole = false;  // standard output is a console or terminal
 bool errConsole = false;  // standard error is a console or terminal
 int progressShown = 0;    // characters of progress text on the screen now
@@ -32,9 +34,10 @@ void WipeProgress()
 
 }  // namespace
 
-void OutputStart(bool quiet)
+void OutputStart(bool quiet, bool json)
 {
     quietRun = quiet;
+    jsonRun = json;
     outConsole = OutputIsConsole(STREAM_OUT);
     errConsole = OutputIsConsole(STREAM_ERR);
     startTicks = OutputTicks();
@@ -44,9 +47,9 @@ void Say(Channel channel, const char* format, ...)
 {
     unsigned long now = OutputTicks();
     bool progress = channel == SAY_PROGRESS || channel == SAY_NOTE_PROGRESS;
-    OutputStream stream =
-        channel == SAY_ERROR || channel == SAY_NOTE || channel == SAY_NOTE_PROGRESS ? STREAM_ERR : STREAM_OUT;
-    if (((channel == SAY_NORMAL || channel == SAY_NOTE) && quietRun) ||
+    bool failed = channel == SAY_ERROR || (channel == SAY_FAILED && jsonRun);
+    OutputStream stream = failed || channel == SAY_NOTE || channel == SAY_NOTE_PROGRESS ? STREAM_ERR : STREAM_OUT;
+    if (((channel == SAY_NORMAL || channel == SAY_NOTE) && quietRun) || (channel <= SAY_ALWAYS && jsonRun) ||
         (progress && (quietRun || !(stream == STREAM_OUT ? outConsole : errConsole) ||
                       now - startTicks < 1000 || now - progressTicks < 100)))
         return;
@@ -60,6 +63,11 @@ void Say(Channel channel, const char* format, ...)
     vsnprintf(&text[0], text.size(), format, again);
     va_end(again);
     text.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    if (failed && jsonRun) {
+        // "coupler-i2c: Datei ...": the object names its program itself.
+        size_t name = text.compare(0, 8, "coupler-") == 0 ? text.find(": ") : std::string::npos;
+        errorsSaid += (errorsSaid.empty() ? "" : "; ") + text.substr(name == std::string::npos ? 0 : name + 2);
+    }
     WipeProgress();
     if (progress) {
         progressTicks = now;
@@ -69,6 +77,14 @@ void Say(Channel channel, const char* format, ...)
         text += "\n";
     }
     Write(stream, text);
+}
+
+std::string OutputErrors() { return errorsSaid; }
+
+void OutputJson(const std::string& object)
+{
+    WipeProgress();
+    Write(STREAM_OUT, object + "\n");
 }
 
 std::string Padded(const std::string& text, int width)

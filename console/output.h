@@ -16,11 +16,22 @@ enum Channel {
     // estimates on standard error unless quiet, and progress as SAY_PROGRESS
     // but on standard error.
     SAY_NOTE,
-    SAY_NOTE_PROGRESS
+    SAY_NOTE_PROGRESS,
+    // A result that is a failure (a chip that does not answer, a compare that
+    // differs): as SAY_ALWAYS, but on standard error in a JSON run.
+    SAY_FAILED
 };
 
 // Looks at the standard handles; with quiet SAY_NORMAL lines are left out.
-void OutputStart(bool quiet);
+// In a JSON run (json) standard output holds the one object of OutputJson:
+// lines for it are left out, and errors and failures, still on standard
+// error, are kept for the object (OutputErrors).
+void OutputStart(bool quiet, bool json = false);
+// The errors and failures said in a JSON run, without the program's name
+// before them ("coupler-i2c: "), joined by "; "; empty when none.
+std::string OutputErrors();
+// The JSON object and a line break on standard output.
+void OutputJson(const std::string& object);
 // One line (printf format; the line break is added, except to progress).
 void Say(Channel channel, const char* format, ...);
 // The text with blanks after it up to width characters as shown (printf's

@@ -1,7 +1,5 @@
 #include "i2c/chips.h"
 
-#include <string.h>
-
 #include "i2c/messages.h"
 
 namespace {
@@ -10,9 +8,19 @@ namespace {
 // The chip is asked at least this often, however slow the adapter.
 constexpr double POLL_LIMIT_MS = 50;
 constexpr int POLL_TRIES = 3;
-constexpr int MAX_PAGE = 256;
 // Between two polls the chip gets a moment for its write cycle.
 constexpr double POLL_PAUSE_MS = 1;
+
+// The line requests of a transfer's frame (a probe), a byte read and a byte
+// written, as switches and samples (docs/performance.md works them out: 30
+// with 2 samples, 28 with 9, 24 with 1).
+struct Requests {
+    int switches, samples;
+};
+constexpr Requests FRAME = {28, 2}, BYTE_READ = {19, 9}, BYTE_WRITTEN = {23, 1};
+// A write cycle takes up to 5 ms; the next transfer's address is refused
+// meanwhile (a frame's requests) before it is taken.
+constexpr double WRITE_CYCLE_MS = 5;
 
 }  // namespace
 
@@ -56,35 +64,14 @@ I2cStatus Scan(I2cMaster* master, int first, int last, bool found[128], void (*p
     return I2C_OK;
 }
 
-I2cStatus EepromRead(I2cMaster* master, int address, int offset, uint8_t* data, int count)
+double I2cWorkMs(const Lines* lines, const I2cWork& work)
 {
-    uint8_t word = static_cast<uint8_t>(offset);
-    return Polled(master, address, &word, 1, data, count);
-}
-
-bool EepromAddress(int address) { return address >= EEPROM_FIRST && address <= EEPROM_LAST; }
-
-I2cStatus EepromWrite(I2cMaster* master, int address, int offset, const uint8_t* data, int count, int pageSize)
-{
-    int written;
-    return EepromWriteCounted(master, address, offset, data, count, pageSize, &written);
-}
-
-I2cStatus EepromWriteCounted(I2cMaster* master, int address, int offset, const uint8_t* data, int count,
-                             int pageSize, int* written)
-{
-    uint8_t message[1 + MAX_PAGE];
-    *written = 0;
-    for (int done = 0; done < count;) {
-        int at = offset + done, size = pageSize - at % pageSize;
-        size = size < count - done ? size : count - done;
-        message[0] = static_cast<uint8_t>(at);
-        memcpy(message + 1, data + done, static_cast<size_t>(size));
-        I2cStatus status = Polled(master, address, message, 1 + size, nullptr, 0);
-        if (status != I2C_OK)
-            return status;
-        done += size;
-        *written = done;
-    }
-    return I2C_OK;
+    int frames = work.transfers + work.cycles;
+    double switches = frames * FRAME.switches + work.bytesRead * BYTE_READ.switches +
+                      work.bytesWritten * BYTE_WRITTEN.switches;
+    double samples = frames * FRAME.samples + work.bytesRead * BYTE_READ.samples +
+                     work.bytesWritten * BYTE_WRITTEN.samples;
+    // A sample comes after the switch of SCL to high, which is part of its echo wait.
+    double switchMs = LinesSwitchMs(lines), sampleMs = LinesSampleMs(lines), wait = lines->echoMs - switchMs;
+    return switches * switchMs + samples * (sampleMs + (wait > 0 ? wait : 0)) + work.cycles * WRITE_CYCLE_MS;
 }

@@ -1,5 +1,5 @@
-// What the program does with chips: the safe probe and the scan, and the
-// EEPROM's reads and page writes (24C02 and the like: one word-address byte).
+// What the programs do with any chip: the safe probe, the scan, and a
+// transfer that waits out an EEPROM's write cycle.
 #pragma once
 
 #include <stdint.h>
@@ -16,25 +16,16 @@ I2cStatus Probe(I2cMaster* master, int address);
 // after a STOP, a line call), or I2C_OK; any number of addresses may answer.
 I2cStatus Scan(I2cMaster* master, int first, int last, bool found[128], void (*progress)(int address));
 
-// The 24C02: 256 bytes in pages of 8; a page write wraps within its page. It
-// and its relatives answer at 0x50-0x57 (A2..A0, or the 24C16's block bits).
-constexpr int EEPROM_BYTES = 256, EEPROM_PAGE = 8;
-constexpr int EEPROM_FIRST = 0x50, EEPROM_LAST = 0x57;
-bool EepromAddress(int address);
-
 // A transfer repeated while the chip does not acknowledge its address (an
 // EEPROM in its write cycle), at least three times and 50 ms.
 I2cStatus Polled(I2cMaster* master, int address, const uint8_t* out, int outCount, uint8_t* in, int inCount);
 
-// Random read of count bytes from offset on, then sequentially.
-I2cStatus EepromRead(I2cMaster* master, int address, int offset, uint8_t* data, int count);
-// Page writes of data from offset on, none across a page boundary. Each page
-// waits for the previous write cycle (the chip does not acknowledge its
-// address until it ends) up to a time-out; so does the next EepromRead.
-I2cStatus EepromWrite(I2cMaster* master, int address, int offset, const uint8_t* data, int count, int pageSize);
-// The same; *written counts the bytes of the pages the chip took whole (every
-// byte acknowledged and the STOP made), so after a failure it says how far the
-// write got. The page in flight may be written in part all the same: the STOP
-// that leaves the bus idle makes the chip write the bytes it has.
-I2cStatus EepromWriteCounted(I2cMaster* master, int address, int offset, const uint8_t* data, int count,
-                             int pageSize, int* written);
+// What a job moves, for its estimate: transfers (each a START, an address and
+// a STOP), the bytes read and written after their address (word addresses
+// are bytes written), and the write cycles it waits for.
+struct I2cWork {
+    int transfers, bytesRead, bytesWritten, cycles;
+};
+// The time the work takes on these lines, in ms: switches and samples at the
+// costs measured, each sample after the wait for the echo.
+double I2cWorkMs(const Lines* lines, const I2cWork& work);

@@ -3,7 +3,6 @@
 #include <ctype.h>
 #include <string.h>
 
-#include "i2c/chips.h"
 
 namespace {
 
@@ -50,9 +49,11 @@ const EepromType* EepromTypeNamed(const char* name)
     return nullptr;
 }
 
+bool EepromAddress(int address) { return address >= 0x50 && address <= 0x57; }
+
 bool EepromAddressFits(const EepromType& type, int address)
 {
-    return address >= 0x50 && address <= 0x57 && (address & ((1 << type.blockBits) - 1)) == 0;
+    return EepromAddress(address) && (address & ((1 << type.blockBits) - 1)) == 0;
 }
 
 I2cStatus EepromReadRange(I2cMaster* master, const EepromType& type, int address, int offset, uint8_t* data,
@@ -96,4 +97,20 @@ I2cStatus EepromWriteRange(I2cMaster* master, const EepromType& type, int addres
         *written = done - (done < count ? size : 0);
     }
     return I2C_OK;
+}
+
+I2cWork EepromReadWork(const EepromType& type, int offset, int count)
+{
+    I2cWork work = {0, count, 0, 0};
+    // A random read per block: its word address, then the address to read.
+    for (int done = 0; done < count; done += Reach(type, offset + done))
+        work.transfers++, work.bytesWritten += type.wordBytes + 1;
+    return work;
+}
+
+I2cWork EepromWriteWork(const EepromType& type, int offset, int count, int pageSize)
+{
+    int pages = count > 0 ? (offset + count - 1) / pageSize - offset / pageSize + 1 : 0;
+    // Each page with its word address; the last cycle waited for with a byte read.
+    return {pages + 1, 1, count + pages * type.wordBytes, pages};
 }

@@ -25,6 +25,7 @@
 #include <stdint.h>
 
 #include "i2c/bits.h"
+#include "i2c/chips.h"
 
 struct EepromType {
     const char* name;  // "24C02"
@@ -34,6 +35,8 @@ struct EepromType {
     int blockBits;     // device-address bits taken for the block (24C04 1, 24C08 2, 24C16 3)
 };
 
+// EEPROMs answer at 0x50-0x57 (A2..A0, or block-select bits).
+bool EepromAddress(int address);
 // The family, smallest first, ended by an entry without name.
 extern const EepromType EEPROM_TYPES[];
 // The type named (case ignored), or nullptr.
@@ -53,3 +56,6 @@ I2cStatus EepromReadRange(I2cMaster* master, const EepromType& type, int address
 // was seen to end.
 I2cStatus EepromWriteRange(I2cMaster* master, const EepromType& type, int address, int offset,
                            const uint8_t* data, int count, int pageSize, int* written);
+// What EepromReadRange and EepromWriteRange move, for an estimate.
+I2cWork EepromReadWork(const EepromType& type, int offset, int count);
+I2cWork EepromWriteWork(const EepromType& type, int offset, int count, int pageSize);

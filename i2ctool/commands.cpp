@@ -9,7 +9,9 @@
 
 #include "console/files.h"
 #include "console/output.h"
+#include "console/json.h"
 #include "i2c/chips.h"
+#include "i2c/eeprom.h"
 #include "i2c/messages.h"
 #include "i2ctool/hexfile.h"
 
@@ -19,25 +21,13 @@ enum ExitCode { EXIT_DONE = 0, EXIT_REFUSED = 1, EXIT_CANNOT_RUN = 2 };
 
 // A job longer than this says its estimate first.
 constexpr double ANNOUNCE_MS = 2000;
-// The line requests of a probe, a byte read and a byte written, as switches
-// and samples (docs/performance.md works them out: 30 with 2 samples, 28 with
-// 9, 24 with 1). Each costs its own time, and a sample waits for the echo too.
-struct Requests {
-    int switches, samples;
-};
-constexpr Requests PROBE = {28, 2}, BYTE_READ = {19, 9}, BYTE_WRITTEN = {23, 1};
-// A page's write cycle: the 24C02 takes up to 5 ms, and the next transfer's
-// address is refused meanwhile (one probe's requests) before it is taken.
-constexpr double WRITE_CYCLE_MS = 5;
 
-// What a job moves, for its estimate.
-struct Work {
-    int probes, bytesRead, bytesWritten, pages;
-};
-
-// The file eeprom write takes, loaded by RunOffline for the process.
-uint8_t fileData[EEPROM_BYTES];
-int fileSize = 0;
+// The file of eeprom write and verify, loaded by RunOffline for the process:
+// its bytes at their offsets in the chip, which of them it gives, and the
+// range from the first given to past the last.
+std::vector<uint8_t> fileData;
+std::vector<bool> fileGiven;
+int fileFirst = 0, fileEnd = 0;
 // Progress of the running command: what is counted, how far, of how many.
 const char* progressWhat = "";
 int progressDone = 0, progressTotal = 0;
@@ -53,7 +43,7 @@ const struct {
     {0x3C, 0x3D, "Anzeige (SSD1306)"},
     {0x40, 0x40, "Strommesser oder PWM-Baustein (INA219, PCA9685)"},
     {0x48, 0x4F, "Temperaturfühler (LM75) oder A/D-Wandler (PCF8591, ADS1115)"},
-    {0x50, 0x57, "EEPROM (24C02 und verwandte)"},
+    {0x50, 0x57, "EEPROM (24C01 bis 24C512)"},
     {0x51, 0x51, "Uhr (PCF8563)"},
     {0x68, 0x68, "Uhr (DS1307, DS3231) oder Lagesensor (MPU-6050)"},
     {0x76, 0x77, "Luftdrucksensor (BMP280, BME280)"},
@@ -69,24 +59,40 @@ void ScanProgress(int) { Progress(nullptr); }
 
 // Says the estimate when the job takes long, and counts the progress in total
 // steps (bytes moved, when perByte).
-void Plan(I2cMaster* master, const char* what, int total, const Work& work, bool perByte)
+void Plan(I2cMaster* master, const char* what, int total, const I2cWork& work, bool perByte)
 {
     const Lines* lines = master->lines;
-    int refused = work.pages;  // addresses refused during write cycles
-    double switches = (work.probes + refused) * PROBE.switches + work.bytesRead * BYTE_READ.switches +
-                      work.bytesWritten * BYTE_WRITTEN.switches;
-    double samples = (work.probes + refused) * PROBE.samples + work.bytesRead * BYTE_READ.samples +
-                     work.bytesWritten * BYTE_WRITTEN.samples;
-    // A sample comes after the switch of SCL to high, which is part of its echo wait.
-    double switchMs = LinesSwitchMs(lines), sampleMs = LinesSampleMs(lines), wait = lines->echoMs - switchMs;
-    double ms = switches * switchMs + samples * (sampleMs + (wait > 0 ? wait : 0)) + work.pages * WRITE_CYCLE_MS;
+    double ms = I2cWorkMs(lines, work);
     if (ms > ANNOUNCE_MS)
         Say(SAY_NOTE, "Das dauert etwa %.0f s (%.2f ms je Schalten, %.2f ms je Abfrage, DSR folgt nach %.1f ms)",
-            ms / 1000, switchMs, sampleMs, lines->echoMs);
+            ms / 1000, LinesSwitchMs(lines), LinesSampleMs(lines), lines->echoMs);
     progressWhat = what;
     progressDone = 0;
     progressTotal = total;
     master->onByte = perByte ? Progress : nullptr;
+}
+
+I2cWork Sum(I2cWork a, const I2cWork& b)
+{
+    a.transfers += b.transfers, a.bytesRead += b.bytesRead, a.bytesWritten += b.bytesWritten, a.cycles += b.cycles;
+    return a;
+}
+
+void JsonBytes(Json* out, const char* key, const uint8_t* data, int count)
+{
+    JsonKey(out, key), JsonArray(out);
+    for (int i = 0; i < count; i++)
+        JsonInt(out, data[i]);
+    JsonEnd(out);
+}
+
+// The EEPROM a command works on, for the JSON object.
+void JsonEeprom(Json* out, const I2cOptions& options, int offset, int count)
+{
+    JsonKey(out, "type"), JsonString(out, options.type->name);
+    JsonKey(out, "address"), JsonInt(out, options.address);
+    JsonKey(out, "offset"), JsonInt(out, offset);
+    JsonKey(out, "count"), JsonInt(out, count);
 }
 
 void SayBackupExists(const char* path)
@@ -107,9 +113,9 @@ bool IsHex(const char* path)
     return end == ".hex";
 }
 
-bool SaveFile(const char* path, const uint8_t* data, int size, bool fresh)
+bool SaveFile(const char* path, const uint8_t* data, int size, bool fresh, int offset)
 {
-    std::string hex = IsHex(path) ? HexFormat(data, size, 0) : "";
+    std::string hex = IsHex(path) ? HexFormat(data, size, offset) : "";
     FileSaved saved = IsHex(path) ? FileSave(path, hex.data(), static_cast<int>(hex.size()), fresh)
                                   : FileSave(path, data, size, fresh);
     if (saved == FILE_EXISTS)
@@ -173,8 +179,9 @@ Ending Reason(const I2cMaster* master, I2cStatus status, const I2cOptions& optio
 // A write that began and did not end, in one line, also when quiet: why, how
 // far it got, and which file holds the old content to write back.
 int FailWriting(const I2cMaster* master, I2cStatus status, const I2cOptions& options, int written,
-                const char* backup)
+                const char* backup, Json* out)
 {
+    JsonKey(out, "written"), JsonInt(out, written);
     Ending ending = Reason(master, status, options);
     // A chip that took its address and the word address and refuses the data
     // is write-protected: some makers' parts answer WP so.
@@ -182,11 +189,11 @@ int FailWriting(const I2cMaster* master, I2cStatus status, const I2cOptions& opt
         snprintf(ending.words, sizeof ending.words, "Baustein 0x%02x: Schreibschutz: Daten nicht angenommen",
                  options.address);
     Say(SAY_ERROR, "coupler-i2c: %s; %d von %d Bytes ab 0x%02x geschrieben, der alte Inhalt steht in %s",
-        ending.words, written, fileSize, options.offset, backup);
+        ending.words, written, fileEnd - fileFirst, fileFirst, backup);
     return ending.code;
 }
 
-int ScanBus(I2cMaster* master, const I2cOptions& options)
+int ScanBus(I2cMaster* master, const I2cOptions& options, Json* out)
 {
     int count = options.last - options.first + 1;
     Plan(master, "Adresse", count, {count, 0, 0, 0}, false);
@@ -209,6 +216,9 @@ int ScanBus(I2cMaster* master, const I2cOptions& options)
         Say(SAY_ALWAYS, "%s", line);
     }
     int chips = 0;
+    JsonKey(out, "first"), JsonInt(out, options.first);
+    JsonKey(out, "last"), JsonInt(out, options.last);
+    JsonKey(out, "found"), JsonArray(out);
     for (int address = options.first; address <= options.last; address++) {
         if (!found[address])
             continue;
@@ -218,60 +228,66 @@ int ScanBus(I2cMaster* master, const I2cOptions& options)
                 snprintf(families + strlen(families), sizeof families - strlen(families), "%s%s",
                          *families ? "; " : "", f.families);
         Say(SAY_NORMAL, "0x%02x  %s", address, *families ? families : "unbekannt");
+        JsonObject(out);
+        JsonKey(out, "address"), JsonInt(out, address);
+        JsonKey(out, "guess"), *families ? JsonString(out, families) : JsonNull(out);
+        JsonEnd(out);
         chips++;
     }
+    JsonEnd(out);
     Say(SAY_NORMAL, "%d Baustein%s gefunden (Bezeichnungen vermutet)", chips, chips == 1 ? "" : "e");
     return EXIT_DONE;
 }
 
-int GetOrSet(I2cMaster* master, const I2cOptions& options)
+int GetOrSet(I2cMaster* master, const I2cOptions& options, Json* out)
 {
-    uint8_t out[4], in[2] = {};
+    uint8_t out_[4], in[2] = {};
     int count = 0;
     if (options.reg >= 0 && options.reg16)
-        out[count++] = static_cast<uint8_t>(options.reg >> 8);
+        out_[count++] = static_cast<uint8_t>(options.reg >> 8);
     if (options.reg >= 0)
-        out[count++] = static_cast<uint8_t>(options.reg);
+        out_[count++] = static_cast<uint8_t>(options.reg);
     bool set = options.command == COMMAND_SET;
     if (set && options.word)
-        out[count++] = static_cast<uint8_t>(options.value >> 8);
+        out_[count++] = static_cast<uint8_t>(options.value >> 8);
     if (set)
-        out[count++] = static_cast<uint8_t>(options.value);
-    I2cStatus status = I2cTransfer(master, options.address, out, count, in, set ? 0 : options.word ? 2 : 1);
+        out_[count++] = static_cast<uint8_t>(options.value);
+    I2cStatus status = I2cTransfer(master, options.address, out_, count, in, set ? 0 : options.word ? 2 : 1);
     if (status != I2C_OK)
         return Fail(master, status, options);
+    int value = set ? options.value : options.word ? in[0] << 8 | in[1] : in[0];
+    JsonKey(out, "address"), JsonInt(out, options.address);
+    JsonKey(out, "register"), options.reg >= 0 ? JsonInt(out, options.reg) : JsonNull(out);
+    JsonKey(out, "bits"), JsonInt(out, options.word ? 16 : 8);
+    JsonKey(out, "value"), JsonInt(out, value);
     if (set)
         Say(SAY_NORMAL, options.word ? "0x%04x an 0x%02x geschrieben" : "0x%02x an 0x%02x geschrieben",
             options.value, options.address);
     else
-        Say(SAY_ALWAYS, options.word ? "0x%02x%02x" : "0x%02x", in[0], in[1]);
+        Say(SAY_ALWAYS, options.word ? "0x%04x" : "0x%02x", value);
     return EXIT_DONE;
 }
 
-int Dump(I2cMaster* master, const I2cOptions& options)
+int Dump(I2cMaster* master, const I2cOptions& options, Json* out)
 {
-    uint8_t data[EEPROM_BYTES];
-    Plan(master, "Byte", EEPROM_BYTES, {0, EEPROM_BYTES, 0, 0}, true);
+    constexpr int BYTES = 256;
+    uint8_t data[BYTES];
     // A register is written only when given (or for an EEPROM, whose word
     // address is no data): on a port expander that byte would set the outputs.
-    bool eeprom = options.command == COMMAND_EEPROM_READ || EepromAddress(options.address);
-    int start = options.reg < 0 && eeprom ? 0 : options.reg;
-    const uint8_t wide[2] = {static_cast<uint8_t>(start >> 8), static_cast<uint8_t>(start)};
-    I2cStatus status = start < 0        ? I2cTransfer(master, options.address, nullptr, 0, data, EEPROM_BYTES)
-                       : options.reg16 ? Polled(master, options.address, wide, 2, data, EEPROM_BYTES)
-                                       : EepromRead(master, options.address, start, data, EEPROM_BYTES);
+    int start = options.reg < 0 && EepromAddress(options.address) ? 0 : options.reg;
+    const uint8_t word[2] = {static_cast<uint8_t>(start >> 8), static_cast<uint8_t>(start)};
+    int words = start < 0 ? 0 : options.reg16 ? 2 : 1;
+    Plan(master, "Byte", BYTES, {1, BYTES, words, 0}, true);
+    I2cStatus status = Polled(master, options.address, word + 2 - words, words, data, BYTES);
     if (status != I2C_OK)
         return Fail(master, status, options);
-    if (options.command == COMMAND_EEPROM_READ) {
-        if (!SaveFile(options.file, data, EEPROM_BYTES, false))
-            return EXIT_CANNOT_RUN;
-        Say(SAY_NORMAL, "%d Bytes von 0x%02x in %s gelesen", EEPROM_BYTES, options.address, options.file);
-        return EXIT_DONE;
-    }
+    JsonKey(out, "address"), JsonInt(out, options.address);
+    JsonKey(out, "register"), start >= 0 ? JsonInt(out, start) : JsonNull(out);
+    JsonBytes(out, "bytes", data, BYTES);
     // Rows named by their register: four digits where registers have two bytes.
     int digits = options.reg16 ? 4 : 2;
     Say(SAY_ALWAYS, "%*s   0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef", digits, "");
-    for (int row = 0; row < EEPROM_BYTES; row += 16) {
+    for (int row = 0; row < BYTES; row += 16) {
         char line[100], text[17] = "";
         int length = snprintf(line, sizeof line, "%0*x:", digits,
                               (row + (start > 0 ? start : 0)) & (options.reg16 ? 0xFFFF : 0xFF));
@@ -284,8 +300,83 @@ int Dump(I2cMaster* master, const I2cOptions& options)
     return EXIT_DONE;
 }
 
-int EepromProgram(I2cMaster* master, const I2cOptions& options)
+// eeprom read: the chip from --offset on, --count bytes or to its end.
+int EepromSave(I2cMaster* master, const I2cOptions& options, Json* out)
 {
+    const EepromType& type = *options.type;
+    int count = options.count > 0 ? options.count : type.size - options.offset;
+    std::vector<uint8_t> data(static_cast<size_t>(count));
+    Plan(master, "Byte", count, EepromReadWork(type, options.offset, count), true);
+    I2cStatus status = EepromReadRange(master, type, options.address, options.offset, data.data(), count);
+    if (status != I2C_OK)
+        return Fail(master, status, options);
+    if (!SaveFile(options.file, data.data(), count, false, options.offset))
+        return EXIT_CANNOT_RUN;
+    JsonEeprom(out, options, options.offset, count);
+    JsonKey(out, "file"), JsonString(out, options.file);
+    Say(SAY_NORMAL, "%d Bytes von 0x%02x (%s) ab 0x%02x in %s gelesen", count, options.address, type.name,
+        options.offset, options.file);
+    return EXIT_DONE;
+}
+
+// How the chip's bytes from..to differ from what the file gives there (and,
+// for a write, from the old content): a compare's figures.
+struct Compare {
+    int differ = 0, first = -1;  // bytes unlike the file's, the first of them
+    bool changed = false;        // any byte unlike the old content
+    bool outside = false;        // a byte changed that the file does not give
+};
+
+Compare Compared(const uint8_t* chip, const uint8_t* old, int from, int to)
+{
+    Compare c;
+    for (int i = to - 1; i >= from; i--) {
+        bool given = fileGiven[static_cast<size_t>(i)];
+        if (given && chip[i] != fileData[static_cast<size_t>(i)])
+            c.differ++, c.first = i;
+        if (old && chip[i] != old[i])
+            c.changed = true, c.outside = c.outside || !given;
+    }
+    return c;
+}
+
+void JsonCompare(Json* out, const Compare& c, int from, int to)
+{
+    JsonKey(out, "checked_from"), JsonInt(out, from);
+    JsonKey(out, "checked_to"), JsonInt(out, to - 1);
+    JsonKey(out, "differ"), JsonInt(out, c.differ);
+    JsonKey(out, "first_difference"), c.first >= 0 ? JsonInt(out, c.first) : JsonNull(out);
+}
+
+// eeprom verify: the bytes the file gives, compared with the chip's.
+int EepromVerify(I2cMaster* master, const I2cOptions& options, Json* out)
+{
+    const EepromType& type = *options.type;
+    int count = fileEnd - fileFirst;
+    std::vector<uint8_t> chip(static_cast<size_t>(type.size));
+    Plan(master, "Byte", count, EepromReadWork(type, fileFirst, count), true);
+    I2cStatus status = EepromReadRange(master, type, options.address, fileFirst, chip.data() + fileFirst, count);
+    if (status != I2C_OK)
+        return Fail(master, status, options);
+    Compare c = Compared(chip.data(), nullptr, fileFirst, fileEnd);
+    JsonEeprom(out, options, fileFirst, count);
+    JsonKey(out, "file"), JsonString(out, options.file);
+    JsonCompare(out, c, fileFirst, fileEnd);
+    if (c.differ) {
+        Say(SAY_FAILED, "Vergleich: %d Bytes weichen ab (geprüft 0x%02x bis 0x%02x), das erste bei 0x%02x", c.differ,
+            fileFirst, fileEnd - 1, c.first);
+        return EXIT_REFUSED;
+    }
+    Say(SAY_NORMAL, "%d Bytes ab 0x%02x in 0x%02x (%s) gleich %s", count, fileFirst, options.address, type.name,
+        options.file);
+    return EXIT_DONE;
+}
+
+// eeprom write: the whole chip into a new backup file, the file's bytes in
+// page writes, and every page they touch read back and compared.
+int EepromProgram(I2cMaster* master, const I2cOptions& options, Json* out)
+{
+    const EepromType& type = *options.type;
     char name[260];
     if (options.backup) {
         snprintf(name, sizeof name, "%s", options.backup);
@@ -297,90 +388,157 @@ int EepromProgram(I2cMaster* master, const I2cOptions& options)
     }
     // The verify reads every page the write touches: a page write wraps within
     // the chip's page, so bytes outside the file's range can change too.
-    int end = options.offset + fileSize;
-    int from = options.offset / EEPROM_PAGE * EEPROM_PAGE, to = (end - 1) / EEPROM_PAGE * EEPROM_PAGE + EEPROM_PAGE;
-    int pages = (end - 1) / options.page - options.offset / options.page + 1;
-    uint8_t old[EEPROM_BYTES], back[EEPROM_BYTES], want[EEPROM_BYTES];
-    Plan(master, "Byte", EEPROM_BYTES + fileSize + (to - from), {0, EEPROM_BYTES + (to - from), fileSize, pages},
-         true);
-    I2cStatus status = EepromRead(master, options.address, 0, old, EEPROM_BYTES);
+    int count = fileEnd - fileFirst;
+    int from = fileFirst / type.page * type.page, to = (fileEnd - 1) / type.page * type.page + type.page;
+    I2cWork work = Sum(Sum(EepromReadWork(type, 0, type.size), EepromWriteWork(type, fileFirst, count, options.page)),
+                       EepromReadWork(type, from, to - from));
+    Plan(master, "Byte", work.bytesRead + work.bytesWritten, work, true);
+    std::vector<uint8_t> old(static_cast<size_t>(type.size)), back(static_cast<size_t>(type.size));
+    JsonEeprom(out, options, fileFirst, count);
+    JsonKey(out, "page"), JsonInt(out, options.page);
+    I2cStatus status = EepromReadRange(master, type, options.address, 0, old.data(), type.size);
     if (status != I2C_OK)
         return Fail(master, status, options);
     // Nothing is written unless the old content is safe in its file.
-    if (!SaveFile(name, old, EEPROM_BYTES, true))
+    if (!SaveFile(name, old.data(), type.size, true, 0))
         return EXIT_CANNOT_RUN;
+    JsonKey(out, "backup"), JsonString(out, name);
     Say(SAY_NOTE, "Alter Inhalt von 0x%02x in %s gesichert", options.address, name);
     int written = 0;
-    status = EepromWriteCounted(master, options.address, options.offset, fileData, fileSize, options.page, &written);
+    status = EepromWriteRange(master, type, options.address, fileFirst, fileData.data() + fileFirst, count,
+                              options.page, &written);
     if (status == I2C_OK)
-        status = EepromRead(master, options.address, from, back + from, to - from);
+        status = EepromReadRange(master, type, options.address, from, back.data() + from, to - from);
     if (status != I2C_OK)
-        return FailWriting(master, status, options, written, name);
-    memcpy(want, old, sizeof want);
-    memcpy(want + options.offset, fileData, static_cast<size_t>(fileSize));
-    int differ = 0, first = -1;
-    bool changed = false, outside = false;
-    for (int i = to - 1; i >= from; i--) {
-        if (back[i] != want[i])
-            differ++, first = i;
-        if (back[i] != old[i])
-            changed = true, outside = outside || i < options.offset || i >= end;
-    }
-    if (differ) {
-        Say(SAY_ALWAYS, "Vergleich: %d Bytes weichen ab (geprüft 0x%02x bis 0x%02x), das erste bei 0x%02x%s;"
-            " der alte Inhalt steht in %s", differ, from, to - 1, first,
-            outside    ? " (außerhalb der Datei geändert: Seite des Bausteins kleiner?)"
-            : !changed ? " (Schreibschutz?)"
-                       : "",
-            name);
+        return FailWriting(master, status, options, written, name, out);
+    JsonKey(out, "written"), JsonInt(out, count);
+    Compare c = Compared(back.data(), old.data(), from, to);
+    JsonCompare(out, c, from, to);
+    if (c.differ && !c.changed) {
+        // Every byte acknowledged and none changed: how other makers' parts
+        // answer a write with WP tied high.
+        Say(SAY_FAILED, "Baustein 0x%02x: Schreibschutz: Daten angenommen, Inhalt unverändert (%d Bytes weichen ab,"
+            " geprüft 0x%02x bis 0x%02x); der alte Inhalt steht in %s", options.address, c.differ, from, to - 1, name);
         return EXIT_REFUSED;
     }
-    Say(SAY_NORMAL, "%d Bytes ab 0x%02x in 0x%02x geschrieben und verglichen", fileSize, options.offset,
-        options.address);
+    if (c.differ) {
+        Say(SAY_FAILED, "Vergleich: %d Bytes weichen ab (geprüft 0x%02x bis 0x%02x), das erste bei 0x%02x%s;"
+            " der alte Inhalt steht in %s", c.differ, from, to - 1, c.first,
+            c.outside ? " (außerhalb der Datei geändert: Seite des Bausteins kleiner?)" : "", name);
+        return EXIT_REFUSED;
+    }
+    Say(SAY_NORMAL, "%d Bytes ab 0x%02x in 0x%02x (%s) geschrieben und verglichen", count, fileFirst,
+        options.address, type.name);
     return EXIT_DONE;
 }
 
-int Interrupt(I2cMaster* master)
+int Interrupt(I2cMaster* master, Json* out)
 {
     int active = LinesSample(master->lines, LINE_INT_IN);
     if (active < 0)
         return -1;
+    JsonKey(out, "int_active"), JsonBool(out, active != 0);
     Say(SAY_ALWAYS, active ? "INT aktiv (auf Masse, CTS an)" : "INT in Ruhe (CTS aus)");
     return EXIT_DONE;
 }
 
-}  // namespace
-
-namespace {
-
-// Loads an Intel HEX file to write: one run of bytes, which carries its own
-// offset; EXIT_DONE, else the exit code after saying why.
-int LoadHex(I2cOptions& options)
+// xfer: the messages in one transfer; the bytes each read, a line each.
+int Xfer(I2cMaster* master, const I2cOptions& options, Json* out)
 {
+    std::vector<XferMessage> messages = options.messages;
+    std::vector<I2cMessage> list;
+    int total = 0;
+    I2cWork work = {1, 0, 0, 0};
+    for (XferMessage& message : messages) {
+        int count = static_cast<int>(message.bytes.size());
+        list.push_back({message.address, message.read, message.bytes.data(), count});
+        total += count;
+        (message.read ? work.bytesRead : work.bytesWritten) += count;
+        work.bytesWritten++;  // its address
+    }
+    Plan(master, "Byte", total, work, true);
+    int done = 0;
+    I2cStatus status = I2cMessages(master, list.data(), static_cast<int>(list.size()), &done);
+    if (status != I2C_OK) {
+        // The refusal names the chip of the message it ended.
+        I2cOptions failed = options;
+        failed.address = messages[static_cast<size_t>(done < static_cast<int>(list.size()) ? done : 0)].address;
+        return Fail(master, status, failed);
+    }
+    JsonKey(out, "messages"), JsonArray(out);
+    for (const XferMessage& message : messages) {
+        std::string line;
+        for (uint8_t byte : message.bytes) {
+            char text[8];
+            snprintf(text, sizeof text, "%s0x%02x", line.empty() ? "" : " ", byte);
+            line += text;
+        }
+        if (message.read)
+            Say(SAY_ALWAYS, "%s", line.c_str());
+        JsonObject(out);
+        JsonKey(out, "address"), JsonInt(out, message.address);
+        JsonKey(out, "read"), JsonBool(out, message.read);
+        JsonBytes(out, "bytes", message.bytes.data(), static_cast<int>(message.bytes.size()));
+        JsonEnd(out);
+    }
+    JsonEnd(out);
+    return EXIT_DONE;
+}
+
+// Loads the image of eeprom write or verify: raw bytes from --offset on, or
+// Intel HEX whose records carry their offsets (a write takes one run of
+// bytes without gaps, a verify any). EXIT_DONE, else the exit code after
+// saying why.
+int LoadImage(const I2cOptions& options)
+{
+    const EepromType& type = *options.type;
+    int room = type.size - options.offset;
+    fileData.assign(static_cast<size_t>(type.size), 0);
+    fileGiven.assign(static_cast<size_t>(type.size), false);
     std::string text, why;
     FILE* file = fopen(options.file, "rb");
-    for (int c; file && (c = fgetc(file)) != EOF && text.size() < (1u << 20);)
+    // One byte past the room (raw) or past a megabyte (HEX) tells a file too long.
+    size_t limit = IsHex(options.file) ? (1u << 20) : static_cast<size_t>(room) + 1;
+    for (int c; file && text.size() < limit && (c = fgetc(file)) != EOF;)
         text += static_cast<char>(c);
     if (file)
         fclose(file);
+    if (!file) {
+        Say(SAY_ERROR, "coupler-i2c: Datei %s lässt sich nicht lesen", options.file);
+        return EXIT_CANNOT_RUN;
+    }
+    if (!IsHex(options.file)) {
+        if (text.empty() || static_cast<int>(text.size()) > room) {
+            Say(SAY_ERROR, "coupler-i2c: Datei %s: 1 bis %d Bytes erwartet (%s ab 0x%02x)", options.file, room,
+                type.name, options.offset);
+            return EXIT_CANNOT_RUN;
+        }
+        memcpy(fileData.data() + options.offset, text.data(), text.size());
+        fileFirst = options.offset;
+        fileEnd = options.offset + static_cast<int>(text.size());
+        std::fill(fileGiven.begin() + fileFirst, fileGiven.begin() + fileEnd, true);
+        return EXIT_DONE;
+    }
     HexImage image;
-    if (!file || !HexParse(text, EEPROM_BYTES, &image, &why)) {
-        Say(SAY_ERROR, file ? "coupler-i2c: Datei %s: %s" : "coupler-i2c: Datei %s lässt sich nicht lesen",
-            options.file, why.c_str());
+    if (!HexParse(text, type.size, &image, &why)) {
+        Say(SAY_ERROR, "coupler-i2c: Datei %s: %s", options.file, why.c_str());
         return EXIT_CANNOT_RUN;
     }
-    size_t first = std::find(image.given.begin(), image.given.end(), true) - image.given.begin();
-    size_t last = image.given.size();
-    bool whole = first < last && std::find(image.given.begin() + first, image.given.end(), false) == image.given.end();
-    if (!whole || options.offset) {
-        Say(SAY_ERROR, whole ? "coupler-i2c: Datei %s: die Datensätze tragen ihre Adressen, --offset passt nicht dazu"
-                             : "coupler-i2c: Datei %s: die Datensätze müssen einen Bereich ohne Lücke füllen",
-            options.file);
+    auto first = std::find(image.given.begin(), image.given.end(), true);
+    bool whole = first != image.given.end() && std::find(first, image.given.end(), false) == image.given.end();
+    const char* refused = first == image.given.end() ? "die Datei gibt keine Daten"
+                          : options.offset           ? "die Datensätze tragen ihre Adressen, --offset passt nicht dazu"
+                          : !whole && options.command == COMMAND_EEPROM_WRITE
+                              ? "die Datensätze müssen einen Bereich ohne Lücke füllen"
+                              : nullptr;
+    if (refused) {
+        Say(SAY_ERROR, "coupler-i2c: Datei %s: %s", options.file, refused);
         return EXIT_CANNOT_RUN;
     }
-    options.offset = static_cast<int>(first);
-    fileSize = static_cast<int>(last - first);
-    memcpy(fileData, image.data.data() + first, static_cast<size_t>(fileSize));
+    fileFirst = static_cast<int>(first - image.given.begin());
+    fileEnd = static_cast<int>(image.given.size());
+    std::copy(image.data.begin(), image.data.end(), fileData.begin());
+    std::copy(image.given.begin(), image.given.end(), fileGiven.begin());
     return EXIT_DONE;
 }
 
@@ -388,22 +546,10 @@ int LoadHex(I2cOptions& options)
 
 int RunOffline(I2cOptions& options)
 {
-    if (options.command == COMMAND_EEPROM_WRITE && IsHex(options.file)) {
-        if (int code = LoadHex(options))
+    bool image = options.command == COMMAND_EEPROM_WRITE || options.command == COMMAND_EEPROM_VERIFY;
+    if (image) {
+        if (int code = LoadImage(options))
             return code;
-    } else if (options.command == COMMAND_EEPROM_WRITE) {
-        FILE* file = fopen(options.file, "rb");
-        fileSize = file ? static_cast<int>(fread(fileData, 1, sizeof fileData, file)) : -1;
-        bool longer = file && fgetc(file) != EOF;
-        if (file)
-            fclose(file);
-        if (fileSize < 1 || longer || options.offset + fileSize > EEPROM_BYTES) {
-            Say(SAY_ERROR,
-                fileSize < 0 ? "coupler-i2c: Datei %s lässt sich nicht lesen"
-                             : "coupler-i2c: Datei %s: 1 bis %d Bytes erwartet",
-                options.file, EEPROM_BYTES - options.offset);
-            return EXIT_CANNOT_RUN;
-        }
     }
     if (options.command == COMMAND_EEPROM_WRITE) {
         // Refused before the port: a run after a failed write would otherwise
@@ -417,7 +563,7 @@ int RunOffline(I2cOptions& options)
         int bytes = 0;
         for (const XferMessage& message : options.messages)
             bytes += message.read ? 0 : static_cast<int>(message.bytes.size());
-        Say(SAY_ALWAYS, "Ohne --write wird nichts geschrieben: %d Bytes in %d Nachrichten", bytes,
+        Say(SAY_FAILED, "Ohne --write wird nichts geschrieben: %d Bytes in %d Nachrichten", bytes,
             static_cast<int>(options.messages.size()));
         return EXIT_CANNOT_RUN;
     }
@@ -425,78 +571,47 @@ int RunOffline(I2cOptions& options)
         return -1;
     int digits = options.word ? 4 : 2;
     if (options.command == COMMAND_SET && options.reg >= 0)
-        Say(SAY_ALWAYS, "Ohne --write wird nichts geschrieben: 0x%0*x in Register 0x%02x von 0x%02x", digits,
+        Say(SAY_FAILED, "Ohne --write wird nichts geschrieben: 0x%0*x in Register 0x%02x von 0x%02x", digits,
             options.value, options.reg, options.address);
     else if (options.command == COMMAND_SET)
-        Say(SAY_ALWAYS, "Ohne --write wird nichts geschrieben: 0x%0*x an 0x%02x", digits, options.value,
+        Say(SAY_FAILED, "Ohne --write wird nichts geschrieben: 0x%0*x an 0x%02x", digits, options.value,
             options.address);
     else
-        Say(SAY_ALWAYS,
+        Say(SAY_FAILED,
             "Ohne --write wird nichts geschrieben: %d Bytes aus %s ab 0x%02x in 0x%02x, Seiten zu %d Bytes,"
             " vorher der alte Inhalt in eine Sicherungsdatei",
-            fileSize, options.file, options.offset, options.address, options.page);
+            fileEnd - fileFirst, options.file, fileFirst, options.address, options.page);
     return EXIT_CANNOT_RUN;
 }
 
-namespace {
-
-// xfer: the messages in one transfer; the bytes each read, a line each.
-int Xfer(I2cMaster* master, const I2cOptions& options)
-{
-    std::vector<XferMessage> messages = options.messages;
-    std::vector<I2cMessage> list;
-    int total = 0;
-    for (XferMessage& message : messages) {
-        list.push_back({message.address, message.read, message.bytes.data(), static_cast<int>(message.bytes.size())});
-        total += static_cast<int>(message.bytes.size());
-    }
-    Plan(master, "Byte", total, {0, total, 0, 0}, true);
-    int done = 0;
-    I2cStatus status = I2cMessages(master, list.data(), static_cast<int>(list.size()), &done);
-    if (status != I2C_OK) {
-        // The refusal names the chip of the message it ended.
-        I2cOptions failed = options;
-        failed.address = messages[static_cast<size_t>(done < static_cast<int>(list.size()) ? done : 0)].address;
-        return Fail(master, status, failed);
-    }
-    for (const XferMessage& message : messages) {
-        std::string line;
-        for (uint8_t byte : message.bytes) {
-            char text[8];
-            snprintf(text, sizeof text, "%s0x%02x", line.empty() ? "" : " ", byte);
-            line += text;
-        }
-        if (message.read)
-            Say(SAY_ALWAYS, "%s", line.c_str());
-    }
-    return EXIT_DONE;
-}
-
-}  // namespace
-
-int RunOnBus(I2cMaster* master, const I2cOptions& options)
+int RunOnBus(I2cMaster* master, const I2cOptions& options, Json* out)
 {
     int code = EXIT_CANNOT_RUN;
     switch (options.command) {
     case COMMAND_SCAN:
-        code = ScanBus(master, options);
+        code = ScanBus(master, options, out);
         break;
     case COMMAND_GET:
     case COMMAND_SET:
-        code = GetOrSet(master, options);
+        code = GetOrSet(master, options, out);
         break;
     case COMMAND_DUMP:
+        code = Dump(master, options, out);
+        break;
     case COMMAND_EEPROM_READ:
-        code = Dump(master, options);
+        code = EepromSave(master, options, out);
         break;
     case COMMAND_EEPROM_WRITE:
-        code = EepromProgram(master, options);
+        code = EepromProgram(master, options, out);
+        break;
+    case COMMAND_EEPROM_VERIFY:
+        code = EepromVerify(master, options, out);
         break;
     case COMMAND_INT:
-        code = Interrupt(master);
+        code = Interrupt(master, out);
         break;
     case COMMAND_XFER:
-        code = Xfer(master, options);
+        code = Xfer(master, options, out);
         break;
     case COMMAND_NONE:
         break;
@@ -510,7 +625,7 @@ int Fail(const I2cMaster* master, I2cStatus status, const I2cOptions& options)
     Ending ending = Reason(master, status, options);
     // A chip that does not answer is the command's result; the rest is an error.
     if (ending.code == EXIT_REFUSED)
-        Say(SAY_ALWAYS, "%s", ending.words);
+        Say(SAY_FAILED, "%s", ending.words);
     else if (ending.code != EXIT_DONE)
         Say(SAY_ERROR, "coupler-i2c: %s", ending.words);
     return ending.code;

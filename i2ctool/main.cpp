@@ -4,6 +4,7 @@
 // when a line call fails or a stop comes from outside (Ctrl+C, a signal).
 #include <stdio.h>
 
+#include "console/json.h"
 #include "console/output.h"
 #include "console/port.h"
 #include "console/stop.h"
@@ -16,29 +17,19 @@ namespace {
 // The job's line engine: main's, for the process; a stop from outside stops it.
 Lines lines;
 
-}  // namespace
-
-int main(int argc, char** argv)
+// The command's name, for the JSON object.
+const char* CommandName(I2cCommand command)
 {
-    I2cOptions options;
+    static const char* const NAMES[] = {nullptr,        "scan",         "get",           "set", "dump",
+                                        "eeprom read", "eeprom write", "eeprom verify", "int", "xfer"};
+    return NAMES[command];
+}
+
+// The job on the port: opened, the master begun, the command run, all
+// released; the exit code.
+int RunOnPort(const I2cOptions& options, Json* out)
+{
     char text[300];
-    bool parsed = ParseI2cOptions(argc, argv, &options, text, sizeof text);
-    OutputStart(parsed && options.quiet);
-    if (!parsed || options.help) {
-        if (!parsed)
-            Say(SAY_ERROR, "coupler-i2c: %s", text);
-        for (const std::string& line : I2cUsage())
-            Say(parsed ? SAY_ALWAYS : SAY_ERROR, "%s", line.c_str());
-        return parsed ? 0 : 2;
-    }
-    int code = RunOffline(options);
-    if (code >= 0)
-        return code;
-    std::string why;
-    if (!JobTraceWritable(options.job, &why)) {
-        Say(SAY_ERROR, "coupler-i2c: %s", why.c_str());
-        return 2;
-    }
     // The master owns both lines: no handshake.
     PortError error;
     ConsolePort* port = PortOpen(options.port, 9600, 0, &error);
@@ -64,15 +55,56 @@ int main(int argc, char** argv)
     I2cMaster master;
     I2cStatus status = BitsBegin(&master, &lines);
     // The adapter as the echo measurement saw it, also when it was too slow.
-    if (status == I2C_OK || status == I2C_ADAPTER_TOO_SLOW)
+    bool measured = status == I2C_OK || status == I2C_ADAPTER_TOO_SLOW;
+    if (measured)
         JobAdapter(options.job, port, &lines, lines.longestEchoMs);
     if (master.freed && status == I2C_OK)
         Say(SAY_NOTE, "SDA lag auf Masse: Bus mit Takten und STOP freigemacht");
-    code = status == I2C_OK ? RunOnBus(&master, options) : Fail(&master, status, options);
+    int code = status == I2C_OK ? RunOnBus(&master, options, out) : Fail(&master, status, options);
+    JobJsonAdapter(out, &lines, measured ? lines.longestEchoMs : -1);
     BitsEnd(&master);
     if (!JobEnd(&job, options.job, "coupler-i2c") && code == 0)
         code = 2;
     PortClose(&port);
     StopEnd();
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    I2cOptions options;
+    char text[300];
+    bool parsed = ParseI2cOptions(argc, argv, &options, text, sizeof text);
+    bool json = parsed ? options.job.json : JobJsonAsked(argc, argv);
+    OutputStart(parsed && options.quiet, json);
+    Json out;
+    JobJsonBegin(&out, "coupler-i2c", parsed ? CommandName(options.command) : nullptr, options.port);
+    int code = -1;
+    if (!parsed || options.help) {
+        if (!parsed)
+            Say(SAY_ERROR, "coupler-i2c: %s", text);
+        JsonKey(&out, "usage"), JsonArray(&out);
+        for (const std::string& line : I2cUsage()) {
+            JsonString(&out, line.c_str());
+            // In a JSON run the usage is the object's, not an error of its own.
+            if (!json || parsed)
+                Say(parsed ? SAY_ALWAYS : SAY_ERROR, "%s", line.c_str());
+        }
+        JsonEnd(&out);
+        code = parsed ? 0 : 2;
+    }
+    if (code < 0)
+        code = RunOffline(options);
+    std::string why;
+    if (code < 0 && !JobTraceWritable(options.job, &why)) {
+        Say(SAY_ERROR, "coupler-i2c: %s", why.c_str());
+        code = 2;
+    }
+    if (code < 0)
+        code = RunOnPort(options, &out);
+    if (json)
+        JobJsonEnd(&out, code);
     return code;
 }

@@ -11,22 +11,28 @@
 std::vector<std::string> I2cUsage()
 {
     std::vector<std::string> usage = {
-    "Aufruf: coupler-i2c " + std::string(PORT_WORD) + " BEFEHL [--write] [--quiet]",
+    "Aufruf: coupler-i2c " + std::string(PORT_WORD) + " BEFEHL [--write] [--quiet] [--json]",
     "  scan [ERSTE LETZTE] [--all]  Adressen 08 bis 77 absuchen (--all: ab 03)",
     "  get ADR [REG] [w]            ein Byte lesen (w: ein Wort, das erste Byte höherwertig)",
     "  set ADR [REG] WERT [w]       ein Byte oder Wort schreiben (an EEPROMs: eeprom write)",
     "  dump ADR [REG]               256 Bytes als Hex und Text, ab Register REG (EEPROM 50 bis",
     "                               57: ab 0); ohne REG liest er nur, ohne etwas zu schreiben",
-    "  eeprom read DATEI            den Inhalt des EEPROMs (256 Bytes) in die Datei",
+    "  eeprom read DATEI            das EEPROM in die Datei: ganz, oder ab --offset (--count Bytes)",
     "  eeprom write DATEI           die Datei ins EEPROM schreiben, zurücklesen und vergleichen",
+    "  eeprom verify DATEI          das EEPROM mit der Datei vergleichen, so weit sie reicht",
     "                               (DATEI.hex: Intel HEX, die Datensätze tragen ihre Adressen)",
     "  int                          zeigt, ob INT auf Masse liegt (CTS)",
     "  xfer NACHRICHT...            Nachrichten mit wiederholtem START dazwischen, z. B. w1@48 0 r2:",
     "                               rN liest N Bytes, wN schreibt die N folgenden, @ADR ab da an ADR",
     "  --write          erst damit wird geschrieben; sonst sagt der Befehl nur, was er täte",
-    "  --address ADR    Adresse des EEPROMs, 50 bis 57 (Vorgabe 50)",
-    "  --offset N       eeprom write ab diesem Byte (Vorgabe 0)",
-    "  --page N         Seitengröße beim Schreiben: 1, 2, 4 oder 8 (Vorgabe 8)",
+    "  --type TYP       das EEPROM: 24C01, 24C02 (Vorgabe), 24C04, 24C08, 24C16, 24C32, 24C64,",
+    "                   24C128, 24C256 oder 24C512",
+    "  --address ADR    Adresse des EEPROMs, 50 bis 57 (Vorgabe 50); bei 24C04 bis 24C16 ohne",
+    "                   die Bits, mit denen der Baustein seine Blöcke wählt",
+    "  --offset N       eeprom-Befehle ab diesem Byte (Vorgabe 0)",
+    "  --count N        eeprom read: so viele Bytes (Vorgabe: bis zum Ende)",
+    "  --page N         Seitengröße beim Schreiben, eine Zweierpotenz bis zur Seite des Typs",
+    "                   (Vorgabe: die Seite des Typs, beim 24C02 8)",
     "  --backup DATEI   der alte Inhalt vor dem Schreiben, in eine neue Datei (Vorgabe",
     "                   eeprom-ADR-ZEIT.bin); eine vorhandene wird nie überschrieben",
     "  --reg16          Register mit zwei Bytes, das höherwertige zuerst (get, set, dump)",
@@ -37,7 +43,7 @@ std::vector<std::string> I2cUsage()
     "Ergebnis: 0 erledigt, 1 ein Baustein antwortete nicht oder der Vergleich wich ab,",
     "          2 nicht ausführbar (Argumente, Schnittstelle, Bus blockiert, Adapter weg, ohne --write)"};
     std::vector<std::string> job = JobUsage(19);
-    usage.insert(usage.begin() + 20, job.begin(), job.end());
+    usage.insert(usage.begin() + 26, job.begin(), job.end());
     return usage;
 }
 
@@ -57,6 +63,7 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
                     {"dump", nullptr, COMMAND_DUMP, 1, 2},
                     {"eeprom", "read", COMMAND_EEPROM_READ, 1, 1},
                     {"eeprom", "write", COMMAND_EEPROM_WRITE, 1, 1},
+                    {"eeprom", "verify", COMMAND_EEPROM_VERIFY, 1, 1},
                     {"int", nullptr, COMMAND_INT, 0, 0}};
     if (!count)
         return Refuse(error, size, "kein Befehl angegeben");
@@ -78,8 +85,8 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
         if (count < c.fewest || count > c.most || (c.command == COMMAND_SCAN && count == 1))
             return Refuse(error, size, "%s: falsche Zahl von Angaben", c.name);
         options->command = c.command;
-        int numbers[4];
-        bool file = c.command == COMMAND_EEPROM_READ || c.command == COMMAND_EEPROM_WRITE;
+        int numbers[4] = {};
+        bool file = c.second != nullptr;
         for (int i = 0; i < count && !file; i++) {
             bool value = c.command == COMMAND_SET && i == count - 1;
             bool address = i == 0 || c.command == COMMAND_SCAN;
@@ -116,33 +123,93 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
 
 }  // namespace
 
+namespace {
+
+// The EEPROM options against the type: offset, count and page inside the
+// chip, the address free of the block-select bits.
+bool CheckEeprom(I2cOptions* options, char* error, int size)
+{
+    const EepromType& type = *options->type;
+    if (!EepromAddressFits(type, options->address)) {
+        std::string allowed;
+        for (int address = 0x50; address <= 0x57; address++)
+            if (EepromAddressFits(type, address))
+                allowed += (allowed.empty() ? "" : ", ") + std::to_string(address - 0x50 + 50);
+        return Refuse(error, size, "--address %02x: der %s wählt mit den Bits der Adresse seine Blöcke (erlaubt %s)",
+                      options->address, type.name, allowed.c_str());
+    }
+    if (options->offset >= type.size)
+        return Refuse(error, size, "--offset %d: der %s hat %d Bytes (0 bis %d)", options->offset, type.name,
+                      type.size, type.size - 1);
+    if (options->count > type.size - options->offset)
+        return Refuse(error, size, "--count %d: ab %d hat der %s noch %d Bytes", options->count, options->offset,
+                      type.name, type.size - options->offset);
+    // A page larger than the chip's wraps onto its start; one that is no
+    // power of two would cross the chip's page boundaries.
+    if (options->page > type.page || (options->page & (options->page - 1))) {
+        std::string allowed;
+        for (int page = 1; page <= type.page; page *= 2)
+            allowed += (page == 1 ? "" : page == type.page ? " oder " : ", ") + std::to_string(page);
+        return Refuse(error, size, "--page %d: erlaubt sind %s (Seite des %s)", options->page, allowed.c_str(),
+                      type.name);
+    }
+    if (!options->page)
+        options->page = type.page;
+    return true;
+}
+
+}  // namespace
+
 bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, int size)
 {
     // The command's words: xfer's list may be long.
     std::vector<const char*> words;
-    bool all = false, eepromAddress = false;
+    bool all = false;
+    // The EEPROM options: their numbers, and the commands they are for.
+    static const struct {
+        const char* name;
+        int low, high;  // the number's range; high 0: a text
+        I2cCommand first, last;
+    } EEPROM_OPTIONS[] = {{"--type", 0, 0, COMMAND_EEPROM_READ, COMMAND_EEPROM_VERIFY},
+                          {"--address", 0, 0, COMMAND_EEPROM_READ, COMMAND_EEPROM_VERIFY},
+                          {"--offset", 0, 65535, COMMAND_EEPROM_READ, COMMAND_EEPROM_VERIFY},
+                          {"--count", 1, 65536, COMMAND_EEPROM_READ, COMMAND_EEPROM_READ},
+                          {"--page", 1, 128, COMMAND_EEPROM_WRITE, COMMAND_EEPROM_WRITE},
+                          {"--backup", 0, 0, COMMAND_EEPROM_WRITE, COMMAND_EEPROM_WRITE}};
+    const char* const COMMANDS_FOR[] = {"eeprom read, write und verify", "eeprom read", "eeprom write"};
+    bool given[6] = {};
     for (int i = 1; i < argc; i++) {
         const char* name = argv[i];
-        bool valued = !strcmp(name, "--address") || !strcmp(name, "--offset") || !strcmp(name, "--page") ||
-                      !strcmp(name, "--backup");
-        const char* value = valued ? OptionValue(argc, argv, &i) : "";
-        if (valued && !*value)
+        int option = -1;
+        for (int o = 0; o < 6; o++)
+            option = !strcmp(name, EEPROM_OPTIONS[o].name) ? o : option;
+        const char* value = option >= 0 ? OptionValue(argc, argv, &i) : "";
+        if (option >= 0 && !*value)
             return Refuse(error, size, "%s braucht einen Wert", name);
-        if (!strcmp(name, "--address")) {
+        const auto* o = option >= 0 ? &EEPROM_OPTIONS[option] : nullptr;
+        int number = o && o->high ? ArgumentNumber(value, o->low, o->high) : 0;
+        if (o)
+            given[option] = true;
+        if (number < 0)
+            return Refuse(error, size, "%s %s: keine Zahl im erlaubten Bereich", name, value);
+        if (!strcmp(name, "--type")) {
+            if (!(options->type = EepromTypeNamed(value))) {
+                std::string known;
+                for (const EepromType* type = EEPROM_TYPES; type->name; type++)
+                    known += std::string(known.empty() ? "" : type[1].name ? ", " : " oder ") + type->name;
+                return Refuse(error, size, "--type %s: bekannt sind %s", value, known.c_str());
+            }
+        } else if (!strcmp(name, "--address")) {
             // A word address sent to anything but an EEPROM is data: a port
             // expander would set its outputs to it.
-            if ((options->address = ArgumentAddress(value, EEPROM_FIRST, EEPROM_LAST)) < 0)
+            if ((options->address = ArgumentAddress(value, 0x50, 0x57)) < 0)
                 return Refuse(error, size, "--address %s: EEPROMs liegen bei 50 bis 57", value);
-            eepromAddress = true;
         } else if (!strcmp(name, "--offset")) {
-            if ((options->offset = ArgumentNumber(value, 0, 255)) < 0)
-                return Refuse(error, size, "--offset %s: erlaubt sind 0 bis 255", value);
+            options->offset = number;
+        } else if (!strcmp(name, "--count")) {
+            options->count = number;
         } else if (!strcmp(name, "--page")) {
-            // A page larger than the chip's wraps onto its start; one that is
-            // no power of two would cross the chip's page boundaries.
-            options->page = ArgumentNumber(value, 1, EEPROM_PAGE);
-            if (options->page < 0 || (options->page & (options->page - 1)))
-                return Refuse(error, size, "--page %s: erlaubt sind 1, 2, 4 oder 8 (Seite des 24C02)", value);
+            options->page = number;
         } else if (!strcmp(name, "--backup")) {
             options->backup = value;
         } else if (!strcmp(name, "--write")) {
@@ -175,9 +242,15 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
         options->first = 0x03;
     if (!ParseCommand(words.data(), static_cast<int>(words.size()), options, error, size))
         return false;
-    bool eeprom = options->command == COMMAND_EEPROM_READ || options->command == COMMAND_EEPROM_WRITE;
+    bool eeprom = options->command >= COMMAND_EEPROM_READ && options->command <= COMMAND_EEPROM_VERIFY;
     bool registers = options->command == COMMAND_GET || options->command == COMMAND_SET || options->command == COMMAND_DUMP;
     if (options->reg16 && !registers)
         return Refuse(error, size, "--reg16 gilt nur für get, set und dump");
-    return !eepromAddress || eeprom || Refuse(error, size, "--address gilt nur für eeprom read und eeprom write");
+    for (int o = 0; o < 6; o++)
+        if (given[o] && (options->command < EEPROM_OPTIONS[o].first || options->command > EEPROM_OPTIONS[o].last))
+            return Refuse(error, size, "%s gilt nur für %s", EEPROM_OPTIONS[o].name,
+                          COMMANDS_FOR[EEPROM_OPTIONS[o].first == EEPROM_OPTIONS[o].last ? EEPROM_OPTIONS[o].first -
+                                                                                               COMMAND_EEPROM_READ + 1
+                                                                                         : 0]);
+    return !eeprom || CheckEeprom(options, error, size);
 }

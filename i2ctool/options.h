@@ -2,6 +2,7 @@
 #pragma once
 
 #include "console/job.h"
+#include "i2c/eeprom.h"
 #include "i2ctool/xfer.h"
 
 #include <string>
@@ -15,6 +16,7 @@ enum I2cCommand {
     COMMAND_DUMP,
     COMMAND_EEPROM_READ,
     COMMAND_EEPROM_WRITE,
+    COMMAND_EEPROM_VERIFY,
     COMMAND_INT,
     COMMAND_XFER
 };
@@ -28,10 +30,12 @@ struct I2cOptions {
     int value = 0;                  // what set writes
     bool word = false;              // two bytes, the first the high one
     bool reg16 = false;             // registers of two bytes, the high one first (a 24C32 and larger)
-    const char* file = nullptr;     // eeprom read / write
+    const char* file = nullptr;     // eeprom read / write / verify
     const char* backup = nullptr;   // eeprom write's backup; nullptr: a name with the time
-    int offset = 0;                 // eeprom write: first byte
-    int page = 8;                   // eeprom write: page size
+    const EepromType* type = &EEPROM_TYPES[1];  // the EEPROM (a 24C02 by default)
+    int offset = 0;                 // eeprom commands: first byte
+    int count = -1;                 // eeprom read: bytes; -1: to the chip's end
+    int page = 0;                   // eeprom write: page size; 0: the type's
     bool write = false;             // writes are made only with --write
     bool quiet = false;
     bool help = false;

@@ -88,13 +88,15 @@ TEST(Master, TransfersReadRightBehindEveryAdapterThatWorks)
         // An image across a page boundary that ends at the chip's last byte, FF.
         {[](Job& j) {
              uint8_t image[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}, back[13] = {};
-             I2cStatus status = EepromWrite(&j.master, 0x50, 0xF3, image, 13, 8);
-             status = status ? status : EepromRead(&j.master, 0x50, 0xF3, back, 13);
+             int written = 0;
+             const EepromType& type = *EepromTypeNamed("24c02");
+             I2cStatus status = EepromWriteRange(&j.master, type, 0x50, 0xF3, image, 13, 8, &written);
+             status = status ? status : EepromReadRange(&j.master, type, 0x50, 0xF3, back, 13);
              return Said(status, Hex(back, 13));
          },
          "01 02 03 04 05 06 07 08 09 0A 0B 0C 0D",
-         "S 50 W A F3 A 01 A 02 A 03 A 04 A 05 A P\nS 50 W A F8 A 06 A 07 A 08 A 09 A 0A A 0B A 0C A 0D A P\nS 50 W A "
-         "F3 A Sr 50 R A 01 A 02 A 03 A 04 A 05 A 06 A 07 A 08 A 09 A 0A A 0B A 0C A 0D N P\n"},
+         "S 50 W A F3 A 01 A 02 A 03 A 04 A 05 A P\nS 50 W A F8 A 06 A 07 A 08 A 09 A 0A A 0B A 0C A 0D A P\n"
+         "S 50 R A 06 N P\nS 50 W A F3 A Sr 50 R A 01 A 02 A 03 A 04 A 05 A 06 A 07 A 08 A 09 A 0A A 0B A 0C A 0D N P\n"},
         // A STOP while the EEPROM still sends (its byte acknowledged, the next starting with a 0) leaves
         // SDA low; the next START's clear clocks the byte out, then START and STOP.
         {[](Job& j) {
@@ -131,8 +133,10 @@ TEST(Master, TransfersReadRightBehindEveryAdapterThatWorks)
             EXPECT_EQ(0, job.port.repeats);
             EXPECT_GE(job.port.minGapMs, GAP_MS);
             std::string log = job.port.log.substr(from);
-            for (size_t at; (at = log.find("S 50 W N P\n")) != std::string::npos;)
-                log.erase(at, 11);
+            // Polls refused during a write cycle: as many as the adapter's speed makes.
+            for (const char* poll : {"S 50 W N P\n", "S 50 R N P\n"})
+                for (size_t at; (at = log.find(poll)) != std::string::npos;)
+                    log.erase(at, 11);
             EXPECT_EQ(a.begin ? "" : s.log, log);
         }
 }

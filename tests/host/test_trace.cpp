@@ -9,6 +9,7 @@
 
 
 #include "i2c/chips.h"
+#include "i2c/eeprom.h"
 #include "i2c/messages.h"
 #include "line/trace.h"
 #include "tests/host/bus_port.h"
@@ -29,8 +30,10 @@ TEST(Trace, ALogicAnalyzerDecodesWhatTheBusSaw)
          [](I2cMaster* m) {
              const uint8_t page[8] = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE};
              uint8_t back[8];
-             I2cStatus status = EepromWrite(m, 0x50, 8, page, 8, 8);
-             return status == I2C_OK ? EepromRead(m, 0x50, 8, back, 8) : status;
+             int written = 0;
+             const EepromType& type = *EepromTypeNamed("24C02");
+             I2cStatus status = EepromWriteRange(m, type, 0x50, 8, page, 8, 8, &written);
+             return status == I2C_OK ? EepromReadRange(m, type, 0x50, 8, back, 8) : status;
          }},
         {"refused transfer",
          [](I2cMaster* m) {
