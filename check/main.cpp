@@ -252,6 +252,7 @@ int main(int argc, char** argv)
             if (!json || parsed)
                 Say(parsed ? SAY_ALWAYS : SAY_ERROR, "%s", line.c_str());
         }
+        JsonEnd(&object);
         if (json)
             JobJsonEnd(&object, parsed ? EXIT_PASSED : EXIT_CANNOT_RUN);
         return parsed ? EXIT_PASSED : EXIT_CANNOT_RUN;

@@ -18,8 +18,8 @@ struct Requests {
     int switches, samples;
 };
 constexpr Requests FRAME = {28, 2}, BYTE_READ = {19, 9}, BYTE_WRITTEN = {23, 1};
-// A write cycle takes up to 5 ms; the next transfer's address is refused
-// meanwhile (a frame's requests) before it is taken.
+// A write cycle takes up to 5 ms; what of it the next transfer's frame does
+// not cover is spent polling.
 constexpr double WRITE_CYCLE_MS = 5;
 
 }  // namespace
@@ -66,12 +66,14 @@ I2cStatus Scan(I2cMaster* master, int first, int last, bool found[128], void (*p
 
 double I2cWorkMs(const Lines* lines, const I2cWork& work)
 {
-    int frames = work.transfers + work.cycles;
-    double switches = frames * FRAME.switches + work.bytesRead * BYTE_READ.switches +
+    double switches = work.transfers * FRAME.switches + work.bytesRead * BYTE_READ.switches +
                       work.bytesWritten * BYTE_WRITTEN.switches;
-    double samples = frames * FRAME.samples + work.bytesRead * BYTE_READ.samples +
+    double samples = work.transfers * FRAME.samples + work.bytesRead * BYTE_READ.samples +
                      work.bytesWritten * BYTE_WRITTEN.samples;
     // A sample comes after the switch of SCL to high, which is part of its echo wait.
     double switchMs = LinesSwitchMs(lines), sampleMs = LinesSampleMs(lines), wait = lines->echoMs - switchMs;
-    return switches * switchMs + samples * (sampleMs + (wait > 0 ? wait : 0)) + work.cycles * WRITE_CYCLE_MS;
+    double sampleTotalMs = sampleMs + (wait > 0 ? wait : 0);
+    double frameMs = FRAME.switches * switchMs + FRAME.samples * sampleTotalMs;
+    double pollingMs = WRITE_CYCLE_MS > frameMs ? WRITE_CYCLE_MS - frameMs : 0;
+    return switches * switchMs + samples * sampleTotalMs + work.cycles * pollingMs;
 }

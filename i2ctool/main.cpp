@@ -104,6 +104,8 @@ int main(int argc, char** argv)
     }
     if (code < 0)
         code = RunOnPort(options, &out);
+    else
+        JobJsonAdapter(&out, nullptr, -1);
     if (json)
         JobJsonEnd(&out, code);
     return code;

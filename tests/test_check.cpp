@@ -398,9 +398,18 @@ TEST_F(CheckTest, TheJsonLinesRecordHoldsEachRunWithItsStepsAndWhoRanIt)
     ASSERT_TRUE(CouplerSetFault(3, FAULT_SCL_LEAK));
     EXPECT_EQ(1u, RunCheck("COM3 --repeat 2 --quiet --record " + record).code);
     std::string rows = Slurp(record), second = rows.substr(rows.find('\n') + 1);
-    // A JSON reader takes every line (natively, where one is at hand).
+    // A JSON reader takes every line (natively, where one is at hand), and
+    // --json gives the run as one object on standard output.
+    ConsoleRun json = RunCheck("COM3 --repeat 2 --json --serial K-0043");
+    EXPECT_EQ(1u, json.code);
+    EXPECT_EQ(0u, json.output.find("{\"program\":\"coupler-check\",\"time\":")) << json.output;
     if (!WINDOWS_PROGRAMS) {
         EXPECT_EQ(0, system(("python3 -c 'import json,sys; [json.loads(l) for l in open(sys.argv[1])]' " + record).c_str()));
+        EXPECT_EQ("failed K-0043 1 3 failed None\n",
+                  JsonSays(json.output, "d[\"verdict\"], d[\"serial\"], d[\"exit_code\"], d[\"steps\"][2][\"step\"],"
+                                        " d[\"steps\"][2][\"outcome\"], d[\"error\"]"))
+            << json.output;
+        EXPECT_EQ("2 None\n", JsonSays(RunConsole(CT_CHECK_EXE, "--json --baud 7", "", nullptr, true).output, "d[\"exit_code\"], d[\"port\"]"));
     }
     DeleteFileA(record.c_str());
     // One object a line, the keys for programs, the texts for people.

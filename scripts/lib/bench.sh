@@ -1,6 +1,8 @@
 # The Wine bench: a private prefix per build folder, one X server and one
 # wineserver per run. Sourced by scripts/test and scripts/run.
 #
+# bench_runs_32bit  whether this machine runs 32-bit programs (Wine needs that
+#                for the Windows programs)
 # bench_prefix   creates build/wineprefix once (and keeps it)
 # bench_start    starts Xvfb (unless told to use $DISPLAY) and a persistent wineserver
 # bench_stop     stops only what bench_start started; safe to call twice
@@ -36,6 +38,12 @@ bench_port_settings() {
   wine regedit /S "$WINEPREFIX/bench-settings.reg" >/dev/null 2>&1
 }
 
+# Some kernels are built or booted without i386 support: there every 32-bit
+# executable, Wine's loader among them, fails with "Exec format error".
+bench_runs_32bit() {
+  /lib/ld-linux.so.2 --version >/dev/null 2>&1
+}
+
 bench_prefix() {
   if [[ -f "$WINEPREFIX/.bench-ready" ]]; then
     return 0
@@ -52,7 +60,14 @@ bench_prefix() {
 # bench_start [--use-display]: with --use-display and a $DISPLAY, windows open
 # there; otherwise a private Xvfb is started.
 bench_start() {
-  bench_prefix
+  local wine=0
+  if bench_runs_32bit; then
+    bench_prefix
+    wine=1
+  else
+    # The virtual coupler still serves the native programs.
+    mkdir -p "$WINEPREFIX/dosdevices"
+  fi
   if [[ "${1:-}" == "--use-display" && -n "${DISPLAY:-}" ]]; then
     :
   else
@@ -75,10 +90,12 @@ bench_start() {
   if declare -F coupler_start >/dev/null; then
     coupler_start >/dev/null
   fi
-  wineserver -p >/dev/null 2>&1
-  BENCH_STARTED_SERVER=1
-  # Start the prefix's services once, so the first test does not pay for them.
-  wine cmd /c exit 0 >/dev/null 2>&1 || true
+  if [[ $wine -eq 1 ]]; then
+    wineserver -p >/dev/null 2>&1
+    BENCH_STARTED_SERVER=1
+    # Start the prefix's services once, so the first test does not pay for them.
+    wine cmd /c exit 0 >/dev/null 2>&1 || true
+  fi
 }
 
 bench_stop() {

@@ -75,6 +75,25 @@ std::string TempPath(const char* prefix)
     return path;
 }
 
+std::string JsonSays(const std::string& json, const std::string& expression)
+{
+    std::string path = TempPath("json");
+    FILE* file = fopen(path.c_str(), "wb");
+    bool saved = file && fwrite(json.data(), 1, json.size(), file) == json.size();
+    if (file)
+        fclose(file);
+    std::string command = "python3 -c 'import json,sys; d = json.load(open(sys.argv[1])); print(" + expression +
+                          ")' " + path + " 2>&1", said;
+    FILE* pipe = saved ? popen(command.c_str(), "r") : nullptr;
+    char buffer[4096];
+    for (size_t count; pipe && (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        said.append(buffer, count);
+    if (pipe)
+        pclose(pipe);
+    unlink(path.c_str());
+    return said;
+}
+
 ConsoleRun RunConsole(const char* program, const std::string& arguments, const std::string& input,
                       std::function<void(const std::string&, HANDLE)> watch, bool errorsApart)
 {

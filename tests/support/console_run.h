@@ -38,6 +38,10 @@ inline std::string Slurp(const std::string& path)
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
+// What a Python expression over d, the JSON text read by Python's JSON
+// reader, prints; natively only ("" for the Windows programs, whose suites
+// run under Wine).
+std::string JsonSays(const std::string& json, const std::string& expression);
 // A new name for a file in the temporary folder, beginning with prefix; no
 // such file exists yet.
 std::string TempPath(const char* prefix);

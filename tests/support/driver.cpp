@@ -265,6 +265,8 @@ std::string TempPath(const char* prefix)
     return path;
 }
 
+std::string JsonSays(const std::string&, const std::string&) { return ""; }
+
 ConsoleRun RunConsole(const char* program, const std::string& arguments, const std::string& input,
                       std::function<void(const std::string&, HANDLE)> watch, bool errorsApart)
 {
