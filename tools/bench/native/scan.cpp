@@ -6,7 +6,11 @@
 // with the virtual coupler's 64-bit preload library), the master alone on the
 // bus model in this process (a port that costs nothing, on a simulated clock),
 // and prints the three side by side with the goals: a native whole scan as a
-// process under 50 ms, and every job within 1.1 x its floor.
+// process under 50 ms, and every job within 1.1 x its floor. Then a 24C256 on
+// the bus model at 1 ms a request: a full read and 256-byte page writes (from
+// 0 and from a misaligned offset), each with its requests and time against
+// the floor, the program's estimate against the time (within 10 %), and its
+// requests a byte against the 24C02's.
 //
 //   bench_scan_native [--wine FILE] [runs]    runs: native whole-scan processes (11)
 #include <fcntl.h>
@@ -29,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "i2c/eeprom.h"
 #include "line/posix_lines.h"
 #include "tests/host/bus_port.h"
 #include "tools/bench/i2c_jobs.h"
@@ -102,6 +107,204 @@ bool BusModel(std::vector<Figure>* figures)
     figures->push_back({"model", "writebyte", (write8 - write1) / 7.0, 0, 0, -1});
     figures->push_back({"model", "scan", static_cast<double>(scan), static_cast<double>(switches), 0, median});
     return true;
+}
+
+// ---- A 24C256 on the bus model at 1 ms a request -------------------------
+//
+// A full read and page writes of the largest common part, run the way
+// coupler-i2c runs them (EepromReadRange, EepromWriteRange right after the
+// job's start), on a port that charges 1 ms a request to its simulated clock
+// like a USB adapter: the jobs take minutes there and a fraction of a second
+// here. Each is set against its floor and against the estimate the program
+// announces (I2cWorkMs).
+
+constexpr double ADAPTER_MS = 1;
+// The bus model's write cycle (tools/virtual-coupler/bus.c): the chip refuses
+// its address until it is over.
+constexpr double CYCLE_MS = 5;
+constexpr double ESTIMATE_GOAL = 0.10;
+// Requests a byte print with two decimals; equal means equal there.
+constexpr double EQUAL_PER_BYTE = 0.005;
+constexpr int EEPROM_AT = 0x50;
+constexpr int WRITE_COUNT = 256, WRITE_PAGE = 64;
+
+// A byte the master sends, SDA at level before it, and the acknowledge it reads.
+int SentFloor(int level, unsigned byte) { return 16 + i2cjobs::Changes(level, byte) + 3; }
+
+// count bytes read after the address's acknowledge, SDA already released:
+// three requests a bit; each but the last acknowledged (SDA low, SCL high, SCL
+// low) and SDA released again before the next; the last without (SCL high,
+// SCL low).
+int ReadFloor(int count) { return count == 1 ? 26 : 28 * count - 2; }
+
+// One transfer on a bus known to be idle: START (SDA low, SCL low), the
+// address and the bytes written; to read, after bytes written a repeated START
+// (SCL high, SDA low, SCL low), the address and the bytes; the STOP (SDA low,
+// SCL high, SDA high) and the sample that sees the bus idle for the next START.
+int TransferFloor(int address, const uint8_t* out, int outCount, int inCount)
+{
+    int floor = 2;
+    if (outCount > 0 || inCount == 0) {
+        floor += SentFloor(0, static_cast<unsigned>(address << 1));
+        for (int i = 0; i < outCount; i++)
+            floor += SentFloor(1, out[i]);
+    }
+    if (inCount > 0)
+        floor += (outCount > 0 ? 3 : 0) + SentFloor(0, static_cast<unsigned>(address << 1 | 1)) + ReadFloor(inCount);
+    return floor + 4;
+}
+
+// The requests from a write's STOP, where the cycle starts, to the sample of
+// the next address's acknowledge: the STOP's read-back, START, the address's
+// bits and SDA released, SCL high. Whatever of the cycle they do not cover the
+// floor waits.
+double CycleWaitMs(int nextAddressByte)
+{
+    double covered = (1 + 2 + 16 + i2cjobs::Changes(0, static_cast<unsigned>(nextAddressByte)) + 1) * ADAPTER_MS;
+    return std::max(0.0, CYCLE_MS - covered);
+}
+
+struct EepromJob {
+    std::string what;
+    bool read = false, ok = false;
+    int bytes = 0;
+    int64_t requests = 0, floor = 0, refused = 0;
+    double ms = 0, floorMs = 0, estimateMs = 0;
+    // The bytes alone, counted as the 24C02's byte is: the requests between
+    // the end of one data byte and the end of the next.
+    int64_t byteRequests = 0;
+    int bytesCounted = 0;
+};
+
+std::vector<EepromJob> eepromJobs;
+
+// A fresh bus with the type's chip alone at 0x50, its job started at 1 ms a
+// request; stamps: the port's requests after every data byte.
+struct EepromRig {
+    BusPort port{BUS_CHIP_EEPROM};
+    Lines lines{};
+    I2cMaster master{};
+    std::vector<int64_t> stamps;
+    bool ready = false;
+
+    explicit EepromRig(const char* type)
+    {
+        port.costMs = ADAPTER_MS;
+        int busType = BusEepromTypeNamed(type);
+        ready = busType >= 0 && BusSetEepromType(&port.bus, static_cast<uint32_t>(busType)) == 1;
+        LinesOpen(&lines, port.Port());
+        ready = ready && BitsBegin(&master, &lines) == I2C_OK;
+        master.onByte = [](void* rig) {
+            EepromRig* self = static_cast<EepromRig*>(rig);
+            self->stamps.push_back(self->port.requests);
+        };
+        master.context = this;
+    }
+    ~EepromRig() { BitsEnd(&master); }
+
+    // Transfers the bus saw refused at their address (polls in a write cycle).
+    int64_t Refused() const
+    {
+        int64_t refused = 0;
+        for (size_t at = 0; (at = port.log.find(" N", at)) != std::string::npos; at += 2)
+            refused += at >= 6 && port.log.compare(at - 6, 2, "S ") == 0;
+        return refused;
+    }
+};
+
+// The whole chip from 0: one random read, both word-address bytes.
+bool EepromFullRead(const EepromType& type)
+{
+    EepromRig rig(type.name);
+    EepromJob job;
+    job.what = "full read, " + std::to_string(type.size) + " bytes from 0";
+    job.read = true;
+    job.bytes = type.size;
+    std::vector<uint8_t> data(static_cast<size_t>(type.size));
+    const uint8_t word[2] = {0, 0};
+    // As the program does: the estimate from what the job's start measured.
+    job.estimateMs = I2cWorkMs(&rig.lines, EepromReadWork(type, 0, type.size));
+    // The job's first START sees the bus idle with a sample of its own.
+    job.floor = 1 + TransferFloor(EEPROM_AT, word, 2, type.size);
+    job.floorMs = static_cast<double>(job.floor) * ADAPTER_MS;
+    int64_t before = rig.port.requests;
+    double start = rig.port.nowMs;
+    job.ok = rig.ready && EepromReadRange(&rig.master, type, EEPROM_AT, 0, data.data(), type.size) == I2C_OK;
+    job.requests = rig.port.requests - before;
+    job.ms = rig.port.nowMs - start;
+    job.refused = rig.Refused();
+    // An erased chip reads FF throughout; stamps: the word address, then every byte read.
+    job.ok = job.ok && std::count(data.begin(), data.end(), 0xFF) == type.size &&
+             rig.stamps.size() == static_cast<size_t>(2 + type.size);
+    if (job.ok) {
+        job.byteRequests = rig.stamps.back() - rig.stamps[2];
+        job.bytesCounted = type.size - 1;
+    }
+    eepromJobs.push_back(job);
+    return job.ok;
+}
+
+// WRITE_COUNT bytes from offset in pages of WRITE_PAGE: the bytes of the
+// 24C02's page figure (55 AA FF 12 34 56 78) over and over, so that a byte
+// costs what it costs there.
+bool EepromPageWrite(const EepromType& type, int offset)
+{
+    EepromRig rig(type.name);
+    char what[80];
+    snprintf(what, sizeof what, "write, %d bytes from 0x%04X, pages of %d", WRITE_COUNT, offset, WRITE_PAGE);
+    EepromJob job;
+    job.what = what;
+    job.bytes = WRITE_COUNT;
+    std::vector<uint8_t> data(WRITE_COUNT);
+    for (int i = 0; i < WRITE_COUNT; i++)
+        data[static_cast<size_t>(i)] = i2cjobs::PAGE[2 + i % 7];
+    job.estimateMs = I2cWorkMs(&rig.lines, EepromWriteWork(type, offset, WRITE_COUNT, WRITE_PAGE));
+    // A page frame per page the bytes touch, with its word address, then the
+    // one-byte read that finds the last cycle over; each cycle runs while the
+    // next frame goes out, as far as that covers it.
+    job.floor = 1;
+    job.floorMs = 0;
+    for (int done = 0; done < WRITE_COUNT;) {
+        int at = offset + done, size = std::min(WRITE_PAGE - at % WRITE_PAGE, WRITE_COUNT - done);
+        std::vector<uint8_t> frame = {static_cast<uint8_t>(at >> 8), static_cast<uint8_t>(at)};
+        frame.insert(frame.end(), data.begin() + done, data.begin() + done + size);
+        job.floor += TransferFloor(EEPROM_AT, frame.data(), static_cast<int>(frame.size()), 0);
+        done += size;
+        job.floorMs += CycleWaitMs(EEPROM_AT << 1 | (done == WRITE_COUNT ? 1 : 0));
+    }
+    job.floor += TransferFloor(EEPROM_AT, nullptr, 0, 1);
+    job.floorMs += static_cast<double>(job.floor) * ADAPTER_MS;
+    int64_t before = rig.port.requests;
+    double start = rig.port.nowMs;
+    int written = 0;
+    job.ok = rig.ready && EepromWriteRange(&rig.master, type, EEPROM_AT, offset, data.data(), WRITE_COUNT,
+                                           WRITE_PAGE, &written) == I2C_OK;
+    job.requests = rig.port.requests - before;
+    job.ms = rig.port.nowMs - start;
+    job.refused = rig.Refused();
+    const uint8_t* memory = BusEepromMemory(&rig.port.bus);
+    job.ok = job.ok && written == WRITE_COUNT && std::equal(data.begin(), data.end(), memory + offset);
+    // Stamps: each page's two word-address bytes and its bytes, then the byte read.
+    size_t stamp = 0;
+    job.byteRequests = 0;
+    for (int done = 0; job.ok && done < WRITE_COUNT;) {
+        int size = std::min(WRITE_PAGE - (offset + done) % WRITE_PAGE, WRITE_COUNT - done);
+        stamp += 2 + static_cast<size_t>(size);
+        job.ok = stamp < rig.stamps.size();
+        if (job.ok)
+            job.byteRequests += rig.stamps[stamp - 1] - rig.stamps[stamp - 1 - static_cast<size_t>(size)];
+        done += size;
+    }
+    job.ok = job.ok && stamp + 1 == rig.stamps.size();
+    job.bytesCounted = WRITE_COUNT;
+    eepromJobs.push_back(job);
+    return job.ok;
+}
+
+bool EepromJobs()
+{
+    const EepromType* type = EepromTypeNamed("24C256");
+    return type && EepromFullRead(*type) && EepromPageWrite(*type, 0) && EepromPageWrite(*type, 0x25);
 }
 
 // ---- The native build on the virtual coupler -----------------------------
@@ -292,6 +495,69 @@ std::string Cell(const std::string& build, const Row& row)
     return text;
 }
 
+// Seconds for the long jobs on the simulated clock.
+std::string Seconds(double ms)
+{
+    char text[32];
+    snprintf(text, sizeof text, ms < 100000 ? "%.2f s" : "%.1f s", ms / 1000);
+    return text;
+}
+
+std::string Met(bool met) { return met ? "met" : "missed"; }
+
+void PrintEeprom()
+{
+    printf("\n24C256 on the bus model at %.0f ms a request: coupler-i2c's EepromReadRange and EepromWriteRange\n"
+           "right after the job's start (not counted); the estimate is I2cWorkMs from what the start measured,\n"
+           "as the program announces it.\n\n",
+           ADAPTER_MS);
+    printf("%-42s %8s %8s %7s | %10s %10s %7s | %10s %7s | %8s %8s\n", "", "requests", "floor", "x floor", "time",
+           "floor", "x floor", "estimate", "x time", "a byte", "job/byte");
+    for (const EepromJob& job : eepromJobs) {
+        if (!job.ok) {
+            printf("%-42s failed (a transfer, the data or the count of bytes)\n", job.what.c_str());
+            continue;
+        }
+        printf("%-42s %8lld %8lld %6.3fx | %10s %10s %6.3fx | %10s %6.3fx | %8.2f %8.2f\n", job.what.c_str(),
+               static_cast<long long>(job.requests), static_cast<long long>(job.floor),
+               static_cast<double>(job.requests) / static_cast<double>(job.floor), Seconds(job.ms).c_str(),
+               Seconds(job.floorMs).c_str(), job.ms / job.floorMs, Seconds(job.estimateMs).c_str(),
+               job.estimateMs / job.ms, static_cast<double>(job.byteRequests) / job.bytesCounted,
+               static_cast<double>(job.requests) / job.bytes);
+        if (job.refused)
+            printf("  %lld transfers refused at their address (polls during a write cycle)\n",
+                   static_cast<long long>(job.refused));
+    }
+    printf("  a byte: requests between the end of one data byte and the end of the next (as the 24C02's\n"
+           "  figures above); job/byte: all the job's requests over its bytes\n");
+
+    printf("\ngoals for the 24C256 (figures only):\n");
+    const Figure *readByte = Find("model", "readbyte"), *writeByte = Find("model", "writebyte");
+    for (const EepromJob& job : eepromJobs) {
+        if (!job.ok)
+            continue;
+        double ratio = job.ms / job.floorMs, off = job.estimateMs / job.ms - 1;
+        double perByte = static_cast<double>(job.byteRequests) / job.bytesCounted;
+        double perJob = static_cast<double>(job.requests) / job.bytes;
+        const Figure* small = job.read ? readByte : writeByte;
+        printf("  %s:\n", job.what.c_str());
+        printf("    requests within %.1f x the floor: %s (%.3fx)\n", TARGET_RATIO,
+               Met(static_cast<double>(job.requests) <= TARGET_RATIO * static_cast<double>(job.floor)).c_str(),
+               static_cast<double>(job.requests) / static_cast<double>(job.floor));
+        printf("    time within %.1f x the floor time: %s (%s against %s, %.3fx)\n", TARGET_RATIO,
+               Met(ratio <= TARGET_RATIO).c_str(), Seconds(job.ms).c_str(), Seconds(job.floorMs).c_str(), ratio);
+        printf("    estimate within %.0f %% of the time: %s (%s against %s, %+.1f %%)\n", ESTIMATE_GOAL * 100,
+               Met(fabs(off) <= ESTIMATE_GOAL).c_str(), Seconds(job.estimateMs).c_str(), Seconds(job.ms).c_str(),
+               off * 100);
+        if (small)
+            printf("    requests a byte %s equal to the 24C02's %.2f: %s (%.2f); the whole job's per byte %.2f\n",
+                   job.read ? "read" : "written", small->requests,
+                   Met(fabs(perByte - small->requests) < EQUAL_PER_BYTE).c_str(), perByte, perJob);
+        else
+            printf("    requests a byte: %.2f (the 24C02's not measured)\n", perByte);
+    }
+}
+
 void Print(int wineRuns, int nativeRuns)
 {
     printf("i2c: the I2C master on the virtual coupler (COM3; 0x20, 0x48 and 0x50 answer): the Windows build\n"
@@ -373,6 +639,7 @@ void Print(int wineRuns, int nativeRuns)
                    Time(accounted).c_str(),
                    job->ms >= accounted ? Time(job->ms - accounted).c_str() : ("-" + Time(accounted - job->ms)).c_str());
         }
+    PrintEeprom();
 }
 
 bool Load(const char* path)
@@ -407,6 +674,8 @@ int main(int argc, char** argv)
     std::vector<Figure> figures;
     if (!BusModel(&figures))
         printf("i2c native: the scan on the bus model failed\n");
+    if (!EepromJobs())
+        printf("i2c native: a 24C256 job on the bus model failed\n");
     std::string why;
     bool ok = Native(runs, &figures, &why);
     if (!ok)
