@@ -367,8 +367,8 @@ int EepromVerify(I2cMaster* master, const I2cOptions& options, Json* out)
             fileFirst, fileEnd - 1, c.first);
         return EXIT_REFUSED;
     }
-    Say(SAY_NORMAL, "%d Bytes ab 0x%02x in 0x%02x (%s) gleich %s", count, fileFirst, options.address, type.name,
-        options.file);
+    Say(SAY_NORMAL, "%d Bytes ab 0x%02x in 0x%02x (%s) stimmen mit %s überein", count, fileFirst, options.address,
+        type.name, options.file);
     return EXIT_DONE;
 }
 
