@@ -243,19 +243,10 @@ int main(int argc, char** argv)
     if (!parsed || options.help) {
         Json object;
         JobJsonBegin(&object, "coupler-check", nullptr, options.port);
-        if (!parsed)
-            Say(SAY_ERROR, "coupler-check: %s", text);
-        JsonKey(&object, "usage"), JsonArray(&object);
-        for (const std::string& line : Usage()) {
-            JsonString(&object, line.c_str());
-            // In a JSON run the usage is the object's, not an error of its own.
-            if (!json || parsed)
-                Say(parsed ? SAY_ALWAYS : SAY_ERROR, "%s", line.c_str());
-        }
-        JsonEnd(&object);
+        int code = JobUsageShown(&object, json, "coupler-check", parsed ? nullptr : text, Usage());
         if (json)
-            JobJsonEnd(&object, parsed ? EXIT_PASSED : EXIT_CANNOT_RUN);
-        return parsed ? EXIT_PASSED : EXIT_CANNOT_RUN;
+            JobJsonEnd(&object, code);
+        return code;
     }
     if (options.list)
         return ListPorts(options);

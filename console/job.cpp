@@ -85,6 +85,22 @@ void JobJsonEnd(Json* json, int code)
     OutputJson(json->text);
 }
 
+int JobUsageShown(Json* json, bool jsonRun, const char* program, const char* reason,
+                  const std::vector<std::string>& usage)
+{
+    if (reason)
+        Say(SAY_ERROR, "%s: %s", program, reason);
+    JsonKey(json, "usage"), JsonArray(json);
+    for (const std::string& line : usage) {
+        JsonString(json, line.c_str());
+        // In a JSON run the usage is the object's, not an error of its own.
+        if (!jsonRun || !reason)
+            Say(reason ? SAY_ERROR : SAY_ALWAYS, "%s", line.c_str());
+    }
+    JsonEnd(json);
+    return reason ? 2 : 0;
+}
+
 bool JobTraceWritable(const JobOptions& options, std::string* why)
 {
     if (!options.trace)

@@ -36,6 +36,12 @@ void JobJsonAdapter(Json* json, const Lines* lines, double echoMs);
 // and writes it to standard output.
 void JobJsonEnd(Json* json, int code);
 
+// A run that shows its usage (--help) or refuses its arguments (reason not
+// nullptr: said first, the usage then on standard error): the usage as lines,
+// and as the member "usage" of the JSON object; the exit code, 0 or 2.
+int JobUsageShown(Json* json, bool jsonRun, const char* program, const char* reason,
+                  const std::vector<std::string>& usage);
+
 // A job's own state: the recorder while tracing. The program's main owns it.
 struct Job {
     TraceRecorder recorder;

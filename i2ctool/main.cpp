@@ -82,19 +82,8 @@ int main(int argc, char** argv)
     Json out;
     JobJsonBegin(&out, "coupler-i2c", parsed ? CommandName(options.command) : nullptr, options.port);
     int code = -1;
-    if (!parsed || options.help) {
-        if (!parsed)
-            Say(SAY_ERROR, "coupler-i2c: %s", text);
-        JsonKey(&out, "usage"), JsonArray(&out);
-        for (const std::string& line : I2cUsage()) {
-            JsonString(&out, line.c_str());
-            // In a JSON run the usage is the object's, not an error of its own.
-            if (!json || parsed)
-                Say(parsed ? SAY_ALWAYS : SAY_ERROR, "%s", line.c_str());
-        }
-        JsonEnd(&out);
-        code = parsed ? 0 : 2;
-    }
+    if (!parsed || options.help)
+        code = JobUsageShown(&out, json, "coupler-i2c", parsed ? nullptr : text, I2cUsage());
     if (code < 0)
         code = RunOffline(options);
     std::string why;
