@@ -141,7 +141,8 @@ int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
         JsonKey(&json, "program"), JsonString(&json, "coupler-check");
         RunMembers(&json, options, verdict);
         JobJsonAdapter(&json, &lines, settle.count ? settle.max : -1);
-        if (!started)
+        // A run that could not be made is the object's error too.
+        if (verdict.code == EXIT_CANNOT_RUN)
             Say(SAY_ERROR, "coupler-check: %s", verdict.detail.c_str());
         JobJsonEnd(&json, verdict.code);
         reported = true;
