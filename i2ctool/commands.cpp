@@ -6,6 +6,8 @@
 #include <time.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "console/files.h"
 #include "console/output.h"
@@ -241,18 +243,18 @@ int ScanBus(I2cMaster* master, const I2cOptions& options, Json* out)
 
 int GetOrSet(I2cMaster* master, const I2cOptions& options, Json* out)
 {
-    uint8_t out_[4], in[2] = {};
+    uint8_t sent[4], in[2] = {};
     int count = 0;
     if (options.reg >= 0 && options.reg16)
-        out_[count++] = static_cast<uint8_t>(options.reg >> 8);
+        sent[count++] = static_cast<uint8_t>(options.reg >> 8);
     if (options.reg >= 0)
-        out_[count++] = static_cast<uint8_t>(options.reg);
+        sent[count++] = static_cast<uint8_t>(options.reg);
     bool set = options.command == COMMAND_SET;
     if (set && options.word)
-        out_[count++] = static_cast<uint8_t>(options.value >> 8);
+        sent[count++] = static_cast<uint8_t>(options.value >> 8);
     if (set)
-        out_[count++] = static_cast<uint8_t>(options.value);
-    I2cStatus status = I2cTransfer(master, options.address, out_, count, in, set ? 0 : options.word ? 2 : 1);
+        sent[count++] = static_cast<uint8_t>(options.value);
+    I2cStatus status = I2cTransfer(master, options.address, sent, count, in, set ? 0 : options.word ? 2 : 1);
     if (status != I2C_OK)
         return Fail(master, status, options);
     int value = set ? options.value : options.word ? in[0] << 8 | in[1] : in[0];
