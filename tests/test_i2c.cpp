@@ -317,7 +317,7 @@ TEST_F(I2cTest, EveryTypeIsWrittenAcrossItsPagesAndBlocksAndReadBackEqual)
         result = RunI2c("eeprom verify \"" + file + "\"" + range + where);
         EXPECT_EQ(1u, result.code);
         char line[120];
-        snprintf(line, sizeof line, "Vergleich: 1 Bytes weichen ab (geprüft 0x%02x bis 0x%02x), das erste bei 0x%02x\n",
+        snprintf(line, sizeof line, u8"Vergleich: 1 Bytes weichen ab (geprüft 0x%02x bis 0x%02x), das erste bei 0x%02x\n",
                  c.offset, c.offset + c.count - 1, c.offset + 3);
         EXPECT_EQ(line, result.output);
         for (const std::string& path : {file, backup})
