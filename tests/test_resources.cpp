@@ -183,8 +183,8 @@ TEST(InProcessTester, ShowsItsFontsAndHelpAndHoldsNoMoreAfterThousandsOfTogglesA
 
     // The shutdown gives back every window, font, brush and heap.
     HWND window = GetParent(GetControlHandle(0));
-    HGDIOBJ brushes[] = {reinterpret_cast<HGDIOBJ>(GetClassLongA(window, GCL_HBRBACKGROUND)),
-                         reinterpret_cast<HGDIOBJ>(GetClassLongA(GetControlHandle(0), GCL_HBRBACKGROUND)),
+    HGDIOBJ brushes[] = {reinterpret_cast<HGDIOBJ>(GetClassLongPtrA(window, GCLP_HBRBACKGROUND)),
+                         reinterpret_cast<HGDIOBJ>(GetClassLongPtrA(GetControlHandle(0), GCLP_HBRBACKGROUND)),
                          FieldBrush(13), FieldBrush(16), FieldBrush(1), FieldBrush(5)};
     TesterEnd();
     const Footprint after = Measure();

@@ -294,7 +294,7 @@ void InstallControlSubclass(ControlRecord* record)
     if (!control)
         return;
     record->previousProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongA(control, GWL_WNDPROC, reinterpret_cast<LONG>(ControlSubclassProc)));
+        SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ControlSubclassProc)));
 }
 
 HFONT DefaultControlFont() { return defaultControlFont; }
