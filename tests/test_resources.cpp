@@ -18,6 +18,7 @@
 #include "app/tester.h"
 #include "tests/support/coupler_client.h"
 #include "tests/support/driver.h"
+#include "tests/support/import_slot.h"
 #include "toolkit/colours.h"
 #include "toolkit/controls.h"
 #include "toolkit/registry.h"
@@ -36,7 +37,7 @@ BOOL WINAPI RecordLineSwitch(HANDLE port, DWORD function)
         lineSwitches.push_back(function);
     return platform(port, function);
 }
-BOOL(WINAPI* escapeCommFunctionImport)(HANDLE, DWORD) asm("__imp__EscapeCommFunction@8") = RecordLineSwitch;
+BOOL(WINAPI* escapeCommFunctionImport)(HANDLE, DWORD) asm(CT_IMPORT_SLOT(EscapeCommFunction, 8)) = RecordLineSwitch;
 
 namespace {
 
