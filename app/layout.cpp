@@ -96,7 +96,7 @@ void CreatePanel(int32_t panel, int32_t x, int32_t y, int32_t width, int32_t hei
         if (brush)
             DeleteObject(brush);
         brush = CreateSolidBrush(PANEL_COLOUR);
-        SetClassLongA(handle, GCL_HBRBACKGROUND, reinterpret_cast<LONG>(brush));
+        SetClassLongPtrA(handle, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(brush));
     }
     for (const ControlSpec& spec : controls)
         CreateFromSpec(spec);

@@ -80,7 +80,7 @@ int32_t BuildMainWindow()
     // Every toolkit window has a class of its own: this colours the main window only.
     ReleaseBrush(mainWindowBrush);
     mainWindowBrush = CreateSolidBrush(PANEL_COLOUR);
-    SetClassLongA(window, GCL_HBRBACKGROUND, reinterpret_cast<LONG>(mainWindowBrush));
+    SetClassLongPtrA(window, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(mainWindowBrush));
     InvalidateRect(window, 0, TRUE);
     BuildContent(GetCurrentWindowHandle());
     return 0;

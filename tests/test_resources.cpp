@@ -18,6 +18,7 @@
 #include "app/tester.h"
 #include "tests/support/coupler_client.h"
 #include "tests/support/driver.h"
+#include "tests/support/import_slot.h"
 #include "toolkit/colours.h"
 #include "toolkit/controls.h"
 #include "toolkit/registry.h"
@@ -36,7 +37,7 @@ BOOL WINAPI RecordLineSwitch(HANDLE port, DWORD function)
         lineSwitches.push_back(function);
     return platform(port, function);
 }
-BOOL(WINAPI* escapeCommFunctionImport)(HANDLE, DWORD) asm("__imp__EscapeCommFunction@8") = RecordLineSwitch;
+BOOL(WINAPI* escapeCommFunctionImport)(HANDLE, DWORD) asm(CT_IMPORT_SLOT(EscapeCommFunction, 8)) = RecordLineSwitch;
 
 namespace {
 
@@ -183,8 +184,8 @@ TEST(InProcessTester, ShowsItsFontsAndHelpAndHoldsNoMoreAfterThousandsOfTogglesA
 
     // The shutdown gives back every window, font, brush and heap.
     HWND window = GetParent(GetControlHandle(0));
-    HGDIOBJ brushes[] = {reinterpret_cast<HGDIOBJ>(GetClassLongA(window, GCL_HBRBACKGROUND)),
-                         reinterpret_cast<HGDIOBJ>(GetClassLongA(GetControlHandle(0), GCL_HBRBACKGROUND)),
+    HGDIOBJ brushes[] = {reinterpret_cast<HGDIOBJ>(GetClassLongPtrA(window, GCLP_HBRBACKGROUND)),
+                         reinterpret_cast<HGDIOBJ>(GetClassLongPtrA(GetControlHandle(0), GCLP_HBRBACKGROUND)),
                          FieldBrush(13), FieldBrush(16), FieldBrush(1), FieldBrush(5)};
     TesterEnd();
     const Footprint after = Measure();

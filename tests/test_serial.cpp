@@ -8,6 +8,7 @@
 
 #include "serial/serial.h"
 #include "tests/support/coupler_client.h"
+#include "tests/support/import_slot.h"
 
 // What the layer asks CreateFileA for, seen through this suite's import of it
 // (the layer is linked in): Wine does not enforce share modes on serial
@@ -21,7 +22,7 @@ HANDLE WINAPI RecordingCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECU
     asked[0] = access, asked[1] = share, asked[2] = disposition, asked[3] = flags;
     return platform(name, access, share, security, disposition, flags, model);
 }
-decltype(&CreateFileA) createFileImport asm("__imp__CreateFileA@28") = RecordingCreateFile;
+decltype(&CreateFileA) createFileImport asm(CT_IMPORT_SLOT(CreateFileA, 28)) = RecordingCreateFile;
 
 namespace {
 

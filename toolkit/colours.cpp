@@ -89,7 +89,7 @@ int32_t SetControlColours(int32_t number, COLORREF text, COLORREF background)
     const ControlRecord* control = ControlLookup(number);
     if (!control)
         return 0;
-    HWND handle = reinterpret_cast<HWND>(static_cast<uintptr_t>(control->handle));
+    HWND handle = static_cast<HWND>(NativeHandle(control->handle));
     char className[255] = "";
     GetClassNameA(handle, className, 254);
 

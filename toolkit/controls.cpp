@@ -150,7 +150,7 @@ Target FindControl(int32_t number)
     ControlRecord* record = ControlLookup(number);
     if (!record)
         return Target{0, &textKind};
-    HWND window = reinterpret_cast<HWND>(static_cast<uintptr_t>(record->handle));
+    HWND window = static_cast<HWND>(NativeHandle(record->handle));
     return Target{window, record->kind ? record->kind : &textKind};
 }
 

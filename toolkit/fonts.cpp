@@ -52,7 +52,7 @@ int PixelHeight(int32_t points)
 void DeleteRecordFont(FontRecord* record)
 {
     if (record->handle)
-        DeleteObject(reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(record->handle)));
+        DeleteObject(static_cast<HGDIOBJ>(NativeHandle(record->handle)));
     record->handle = 0;
 }
 
@@ -122,7 +122,7 @@ FontRecord* FontLookup(int32_t number)
 HFONT FontHandle(int32_t number)
 {
     FontRecord* record = FontLookup(number);
-    return record ? reinterpret_cast<HFONT>(static_cast<uintptr_t>(record->handle)) : 0;
+    return record ? static_cast<HFONT>(NativeHandle(record->handle)) : 0;
 }
 
 int32_t FontTableSize() { return fontTable.nominalSize; }

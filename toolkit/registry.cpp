@@ -130,6 +130,12 @@ int32_t ListAdd(ObjectList* list, size_t recordSize)
         HeapAlloc(listHeap, HEAP_ZERO_MEMORY, sizeof(ListNode) + recordSize));
     if (!node)
         return 0;
+    // The identity is the record's address as a positive number: a node above
+    // that range (a 64-bit build only) is refused like one the heap could not give.
+    if (reinterpret_cast<uintptr_t>(node + 1) > static_cast<uintptr_t>(INT32_MAX)) {
+        HeapFree(listHeap, 0, node);
+        return 0;
+    }
     if (list->head) {
         list->head->prev = node;
         node->next = list->head;
@@ -290,11 +296,11 @@ int32_t ControlTableSize() { return controlTable.nominalSize; }
 
 void InstallControlSubclass(ControlRecord* record)
 {
-    HWND control = reinterpret_cast<HWND>(static_cast<uintptr_t>(record->handle));
+    HWND control = static_cast<HWND>(NativeHandle(record->handle));
     if (!control)
         return;
     record->previousProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongA(control, GWL_WNDPROC, reinterpret_cast<LONG>(ControlSubclassProc)));
+        SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ControlSubclassProc)));
 }
 
 HFONT DefaultControlFont() { return defaultControlFont; }

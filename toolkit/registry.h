@@ -50,6 +50,10 @@ void ListRemove(ObjectList* list, int32_t identity);
 int32_t ListFind(const ObjectList* list, int32_t identity);
 // The record part of an identity found in a list.
 inline void* ListRecord(int32_t identity) { return reinterpret_cast<void*>(static_cast<intptr_t>(identity)); }
+
+// A record's native handle as the platform's handle type: handles carry 32
+// significant bits and widen with their sign in a 64-bit build.
+inline void* NativeHandle(uint32_t handle) { return reinterpret_cast<void*>(static_cast<intptr_t>(static_cast<int32_t>(handle))); }
 // The identity of the first (newest) record, and of the record after one; 0 at the end.
 int32_t ListFirst(const ObjectList* list);
 int32_t ListNext(int32_t identity);

@@ -50,7 +50,7 @@ const char* BuildClassName(int32_t number)
 
 HWND RecordWindow(const WindowRecord* record)
 {
-    return reinterpret_cast<HWND>(static_cast<uintptr_t>(record->handle));
+    return static_cast<HWND>(NativeHandle(record->handle));
 }
 
 WindowRecord* LookupWindow(int32_t number)

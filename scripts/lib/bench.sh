@@ -2,7 +2,10 @@
 # wineserver per run. Sourced by scripts/test and scripts/run.
 #
 # bench_runs_32bit  whether this machine runs 32-bit programs (Wine needs that
-#                for the Windows programs)
+#                for the 32-bit Windows programs)
+# bench_runs_wine64 whether Wine's 64-bit loader is installed
+# bench_build_64bit whether $BENCH_BUILD holds 64-bit Windows programs (the
+#                build of cmake/mingw-x86_64.cmake, tested where 32-bit cannot run)
 # bench_prefix   creates build/wineprefix once (and keeps it)
 # bench_start    starts Xvfb (unless told to use $DISPLAY) and a persistent wineserver
 # bench_stop     stops only what bench_start started; safe to call twice
@@ -44,6 +47,25 @@ bench_runs_32bit() {
   /lib/ld-linux.so.2 --version >/dev/null 2>&1
 }
 
+bench_runs_wine64() {
+  [[ -x /usr/lib/wine/wine64 ]]
+}
+
+bench_build_64bit() {
+  grep -q '^CMAKE_TOOLCHAIN_FILE:.*/mingw-x86_64\.cmake$' "$BENCH_BUILD/CMakeCache.txt" 2>/dev/null
+}
+
+# Where 32-bit cannot run, every wine command of the bench, its scripts and the
+# virtual coupler's daemon goes to the 64-bit loader, and so does every
+# process Wine starts.
+if ! bench_runs_32bit && bench_runs_wine64; then
+  case ":$PATH:" in
+    *":$BENCH_ROOT/scripts/lib/wine64:"*) ;;
+    *) export PATH="$BENCH_ROOT/scripts/lib/wine64:$PATH" ;;
+  esac
+  export WINELOADER=/usr/lib/wine/wine64
+fi
+
 bench_prefix() {
   if [[ -f "$WINEPREFIX/.bench-ready" ]]; then
     return 0
@@ -51,7 +73,7 @@ bench_prefix() {
   echo "bench: creating the Wine prefix $WINEPREFIX (once, about 20 s)" >&2
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
-  DISPLAY= wineboot -i >/dev/null 2>&1
+  DISPLAY= wine wineboot -i >/dev/null 2>&1
   bench_port_settings
   wineserver -w
   touch "$WINEPREFIX/.bench-ready"
@@ -61,7 +83,7 @@ bench_prefix() {
 # there; otherwise a private Xvfb is started.
 bench_start() {
   local wine=0
-  if bench_runs_32bit; then
+  if bench_runs_32bit || bench_build_64bit; then
     bench_prefix
     wine=1
   else
