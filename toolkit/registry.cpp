@@ -130,12 +130,14 @@ int32_t ListAdd(ObjectList* list, size_t recordSize)
         HeapAlloc(listHeap, HEAP_ZERO_MEMORY, sizeof(ListNode) + recordSize));
     if (!node)
         return 0;
-    // The identity is the record's address as a positive number: a node above
-    // that range (a 64-bit build only) is refused like one the heap could not give.
+#if UINTPTR_MAX > UINT32_MAX
+    // The identity is the record's address in 32 bits: in a 64-bit build a
+    // node above them is refused like one the heap could not give.
     if (reinterpret_cast<uintptr_t>(node + 1) > static_cast<uintptr_t>(INT32_MAX)) {
         HeapFree(listHeap, 0, node);
         return 0;
     }
+#endif
     if (list->head) {
         list->head->prev = node;
         node->next = list->head;
