@@ -35,6 +35,7 @@ int ListPorts(const CheckOptions& options)
         Say(SAY_ALWAYS, "%s", line.c_str());
         JsonString(&json, line.c_str());
     }
+    JsonEnd(&json);
     if (options.job.json)
         JobJsonEnd(&json, EXIT_PASSED);
     return EXIT_PASSED;

@@ -37,6 +37,7 @@ int RunOnPort(const I2cOptions& options, Json* out)
         // Where the platform does not tell the cause for sure, none is guessed.
         Say(SAY_ERROR, "coupler-i2c: %s %s", options.port.c_str(),
             error.certain ? error.words.c_str() : "lässt sich nicht öffnen");
+        JobJsonAdapter(out, nullptr, -1);
         return 2;
     }
     // The open succeeds even when the port refused part of its settings; a
@@ -46,6 +47,7 @@ int RunOnPort(const I2cOptions& options, Json* out)
         if (mismatch > 0)
             RefusedSettings(mismatch, text, sizeof text);
         Say(SAY_ERROR, "coupler-i2c: %s: %s", options.port.c_str(), mismatch > 0 ? text : "Schnittstelle verloren");
+        JobJsonAdapter(out, nullptr, -1);
         PortClose(&port);
         return 2;
     }

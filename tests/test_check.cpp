@@ -409,6 +409,8 @@ TEST_F(CheckTest, TheJsonLinesRecordHoldsEachRunWithItsStepsAndWhoRanIt)
                   JsonSays(json.output, "d[\"verdict\"], d[\"serial\"], d[\"exit_code\"], d[\"steps\"][2][\"step\"],"
                                         " d[\"steps\"][2][\"outcome\"], d[\"error\"]"))
             << json.output;
+        EXPECT_EQ("0 True\n", JsonSays(RunConsole(CT_CHECK_EXE, "--list --json", "", nullptr, true).output,
+                                      "d[\"exit_code\"], isinstance(d[\"ports\"], list)"));
         EXPECT_EQ("2 None\n", JsonSays(RunConsole(CT_CHECK_EXE, "--json --baud 7", "", nullptr, true).output, "d[\"exit_code\"], d[\"port\"]"));
     }
     DeleteFileA(record.c_str());

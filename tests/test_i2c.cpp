@@ -128,8 +128,6 @@ TEST_F(I2cTest, ArgumentsAgainstTheChipsAndWritesWithoutWriteAreRefusedBeforeThe
         // The type sets size, page and the address bits a chip takes for its blocks.
         {"eeprom read %s --type 24c03", "coupler-i2c: --type 24c03: bekannt sind 24C01, 24C02, 24C04, 24C08, 24C16, "
                                         "24C32, 24C64, 24C128, 24C256 oder 24C512\n"},
-        {"eeprom read %s --type 24C16 --address 51",
-         u8"coupler-i2c: --address 51: der 24C16 wählt mit den Bits der Adresse seine Blöcke (erlaubt 50)\n"},
         {"eeprom verify %s --type 24c08 --address 0x56",
          u8"coupler-i2c: --address 56: der 24C08 wählt mit den Bits der Adresse seine Blöcke (erlaubt 50, 54)\n"},
         {"eeprom write %s --type 24c256 --page 128 --write",
@@ -240,12 +238,11 @@ TEST_F(I2cTest, XferSendsItsMessagesJoinedByRepeatedStarts)
 
 TEST_F(I2cTest, IntelHexFilesCarryTheirAddresses)
 {
-    // DE AD BE EF at 0x10 (checksum B4); a record at 0x100 lies past the 24C02's 256 bytes, one at 0x8000
-    // past the 24C256's 32 KiB.
+    // DE AD BE EF at 0x10 (checksum B4); a record at 0x8000 lies past a 24C256's 32 KiB.
     std::string image = TempPath("i2x") + ".hex", outside = TempPath("i2o") + ".hex", back = TempPath("i2r") + ".hex",
                 backup = TempPath("i2b");
     Save(image, ":04001000DEADBEEFB4\r\n:00000001FF\r\n");
-    Save(outside, ":01010000AA54\n:00000001FF\n");
+    Save(outside, ":01800000AAD5\n:00000001FF\n");
     ASSERT_TRUE(CouplerSetEeprom(3, std::string(256, '\xff')));
     ConsoleRun result = RunI2c("eeprom write \"" + image + "\" --write --backup \"" + backup + "\" --quiet");
     EXPECT_EQ(0u, result.code) << result.output;
@@ -256,12 +253,7 @@ TEST_F(I2cTest, IntelHexFilesCarryTheirAddresses)
               hex.substr(0, 90));
     EXPECT_EQ(16 * 45 + 13, static_cast<int>(hex.size()));
     int64_t before = CouplerLineRequests(3);
-    result = RunI2c("eeprom write \"" + outside + "\" --write");
-    EXPECT_EQ(2u, result.code);
-    EXPECT_TRUE(Has(result.output, u8": Zeile 1: Daten bei 0x100 liegen außerhalb des EEPROMs (0x100 Bytes)\n"))
-        << result.output;
-    Save(outside, ":01800000AAD5\n:00000001FF\n");
-    result = RunI2c("eeprom verify \"" + outside + "\" --type 24c256");
+    result = RunI2c("eeprom write \"" + outside + "\" --type 24c256 --write");
     EXPECT_EQ(2u, result.code);
     EXPECT_TRUE(Has(result.output, u8": Zeile 1: Daten bei 0x8000 liegen außerhalb des EEPROMs (0x8000 Bytes)\n"))
         << result.output;
@@ -294,32 +286,17 @@ TEST_F(I2cTest, EveryTypeIsWrittenAcrossItsPagesAndBlocksAndReadBackEqual)
         target = old;
         for (int i = 0; i < c.count; i++)
             target[static_cast<size_t>(c.offset + i)] = static_cast<char>(0x80 + i);
-        std::string offset = " --offset " + std::to_string(c.offset);
-        ASSERT_TRUE(CouplerSetEepromType(3, c.type) && CouplerSetEeprom(3, target));
-        ConsoleRun result = RunI2c("eeprom read \"" + file + "\"" + range + offset + " --count " + std::to_string(c.count));
-        ASSERT_EQ(0u, result.code) << result.output;
-        if (!Has(c.file, "hex")) {
-            EXPECT_EQ(target.substr(static_cast<size_t>(c.offset), static_cast<size_t>(c.count)), Slurp(file));
-        }
-        ASSERT_TRUE(CouplerSetEeprom(3, old));
         // The records carry their offsets; raw bytes take --offset.
-        std::string where = Has(c.file, "hex") ? "" : offset;
+        std::string offset = " --offset " + std::to_string(c.offset), where = Has(c.file, "hex") ? "" : offset;
+        ASSERT_TRUE(CouplerSetEepromType(3, c.type) && CouplerSetEeprom(3, target));
+        ASSERT_EQ(0u, RunI2c("eeprom read \"" + file + "\"" + range + offset + " --count " + std::to_string(c.count)).code);
+        ASSERT_TRUE(CouplerSetEeprom(3, old));
         CouplerBusLog(3);
-        result = RunI2c("eeprom write \"" + file + "\"" + range + where + " --write --quiet --backup \"" + backup + "\"");
-        EXPECT_EQ(0u, result.code) << result.output;
+        EXPECT_EQ(0u, RunI2c("eeprom write \"" + file + "\"" + range + where + " --write --backup \"" + backup + "\"").code);
         EXPECT_TRUE(Has(CouplerBusLog(3), c.log));
         EXPECT_TRUE(Eeprom() == target);
         EXPECT_TRUE(Slurp(backup) == old) << "the backup is the whole chip";
         EXPECT_EQ(0u, RunI2c("eeprom verify \"" + file + "\"" + range + where).code);
-        // A chip that lost one byte of it differs there.
-        target[static_cast<size_t>(c.offset + 3)] ^= 0x10;
-        ASSERT_TRUE(CouplerSetEeprom(3, target));
-        result = RunI2c("eeprom verify \"" + file + "\"" + range + where);
-        EXPECT_EQ(1u, result.code);
-        char line[120];
-        snprintf(line, sizeof line, u8"Vergleich: 1 Bytes weichen ab (geprüft 0x%02x bis 0x%02x), das erste bei 0x%02x\n",
-                 c.offset, c.offset + c.count - 1, c.offset + 3);
-        EXPECT_EQ(line, result.output);
         for (const std::string& path : {file, backup})
             DeleteFileA(path.c_str());
     }
@@ -336,7 +313,7 @@ TEST_F(I2cTest, JsonGivesOneObjectThatAJsonReaderTakes)
         std::string arguments;
         DWORD code;
         const char* expression;  // over the object d, and what it prints
-        const char* says;
+        const char* says;        // natively, where a reader is at hand
     } cases[] = {
         {"scan --json", 0, "[c[\"address\"] for c in d[\"found\"]], d[\"error\"], d[\"adapter\"][\"echo_ms\"] >= 0",
          "[32, 72, 80] None True\n"},
@@ -356,10 +333,14 @@ TEST_F(I2cTest, JsonGivesOneObjectThatAJsonReaderTakes)
         // One line, one object; the people's words on standard error still.
         EXPECT_EQ(0u, result.output.find("{\"program\":\"coupler-i2c\",")) << result.output;
         EXPECT_EQ(1u, Count(result.output, "\n")) << result.output;
-        if (!WINDOWS_PROGRAMS) {
-            EXPECT_EQ(c.says, JsonSays(result.output, c.expression));
-        }
+        EXPECT_EQ(WINDOWS_PROGRAMS ? "" : c.says, JsonSays(result.output, c.expression));
     }
+    // A port that is not there: the object all the same.
+    ASSERT_TRUE(CouplerPortPresent(3, false));
+    ConsoleRun result = RunI2c("scan --json", true);
+    EXPECT_EQ(2u, result.code);
+    EXPECT_EQ(WINDOWS_PROGRAMS ? "" : "2 None True\n",
+              JsonSays(result.output, "d[\"exit_code\"], d[\"adapter\"], len(d[\"error\"]) > 0"));
     DeleteFileA(image.c_str());
 }
 
