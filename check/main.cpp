@@ -128,13 +128,15 @@ int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
         Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.log, reason);
         return EXIT_CANNOT_RUN;
     }
-    Json record;
-    JsonObject(&record);
-    RunMembers(&record, options, verdict);
-    JsonEnd(&record);
-    if (options.record && !RecordAppend(options.record, record.text, reason, sizeof reason)) {
-        Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.record, reason);
-        return EXIT_CANNOT_RUN;
+    if (options.record) {
+        Json record;
+        JsonObject(&record);
+        RunMembers(&record, options, verdict);
+        JsonEnd(&record);
+        if (!RecordAppend(options.record, record.text, reason, sizeof reason)) {
+            Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.record, reason);
+            return EXIT_CANNOT_RUN;
+        }
     }
     if (options.job.json) {
         Json json;

@@ -49,7 +49,7 @@ void Say(Channel channel, const char* format, ...)
     bool progress = channel == SAY_PROGRESS || channel == SAY_NOTE_PROGRESS;
     bool failed = channel == SAY_ERROR || (channel == SAY_FAILED && jsonRun);
     OutputStream stream = failed || channel == SAY_NOTE || channel == SAY_NOTE_PROGRESS ? STREAM_ERR : STREAM_OUT;
-    if (((channel == SAY_NORMAL || channel == SAY_NOTE) && quietRun) || (channel <= SAY_ALWAYS && jsonRun) ||
+    if (((channel == SAY_NORMAL || channel == SAY_NOTE) && quietRun) || ((channel == SAY_NORMAL || channel == SAY_ALWAYS) && jsonRun) ||
         (progress && (quietRun || !(stream == STREAM_OUT ? outConsole : errConsole) ||
                       now - startTicks < 1000 || now - progressTicks < 100)))
         return;

@@ -29,6 +29,13 @@ int Reach(const EepromType& type, int offset)
     return span - offset % span;
 }
 
+// The page a write takes: as asked where that is a power of two up to the
+// type's page, else the type's page.
+int PageOf(const EepromType& type, int pageSize)
+{
+    return pageSize < 1 || pageSize > type.page || (pageSize & (pageSize - 1)) ? type.page : pageSize;
+}
+
 }  // namespace
 
 const EepromType EEPROM_TYPES[] = {
@@ -77,8 +84,7 @@ I2cStatus EepromWriteRange(I2cMaster* master, const EepromType& type, int addres
 {
     uint8_t message[2 + LARGEST_PAGE];
     *written = 0;
-    if (pageSize < 1 || pageSize > type.page || (pageSize & (pageSize - 1)))
-        pageSize = type.page;
+    pageSize = PageOf(type, pageSize);
     for (int done = 0; done < count;) {
         int at = offset + done, device = 0, size = pageSize - at % pageSize;
         size = size < count - done ? size : count - done;
@@ -110,6 +116,7 @@ I2cWork EepromReadWork(const EepromType& type, int offset, int count)
 
 I2cWork EepromWriteWork(const EepromType& type, int offset, int count, int pageSize)
 {
+    pageSize = PageOf(type, pageSize);
     int pages = count > 0 ? (offset + count - 1) / pageSize - offset / pageSize + 1 : 0;
     // Each page with its word address; the last cycle waited for with a byte read.
     return {pages + 1, 1, count + pages * type.wordBytes, pages};

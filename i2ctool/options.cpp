@@ -165,18 +165,21 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
     // The command's words: xfer's list may be long.
     std::vector<const char*> words;
     bool all = false;
-    // The EEPROM options: their numbers, and the commands they are for.
+    // The EEPROM options: where their numbers go, and the commands they are for.
+    const char* const ALL = "eeprom read, write und verify";
     static const struct {
         const char* name;
-        int low, high;  // the number's range; high 0: a text
+        int I2cOptions::*number;  // nullptr: the value is no number
+        int low, high;
         I2cCommand first, last;
-    } EEPROM_OPTIONS[] = {{"--type", 0, 0, COMMAND_EEPROM_READ, COMMAND_EEPROM_VERIFY},
-                          {"--address", 0, 0, COMMAND_EEPROM_READ, COMMAND_EEPROM_VERIFY},
-                          {"--offset", 0, 65535, COMMAND_EEPROM_READ, COMMAND_EEPROM_VERIFY},
-                          {"--count", 1, 65536, COMMAND_EEPROM_READ, COMMAND_EEPROM_READ},
-                          {"--page", 1, 128, COMMAND_EEPROM_WRITE, COMMAND_EEPROM_WRITE},
-                          {"--backup", 0, 0, COMMAND_EEPROM_WRITE, COMMAND_EEPROM_WRITE}};
-    const char* const COMMANDS_FOR[] = {"eeprom read, write und verify", "eeprom read", "eeprom write"};
+        const char* commands;  // first..last in words
+    } EEPROM_OPTIONS[] = {
+        {"--type", nullptr, 0, 0, COMMAND_EEPROM_READ, COMMAND_EEPROM_VERIFY, ALL},
+        {"--address", nullptr, 0, 0, COMMAND_EEPROM_READ, COMMAND_EEPROM_VERIFY, ALL},
+        {"--offset", &I2cOptions::offset, 0, 65535, COMMAND_EEPROM_READ, COMMAND_EEPROM_VERIFY, ALL},
+        {"--count", &I2cOptions::count, 1, 65536, COMMAND_EEPROM_READ, COMMAND_EEPROM_READ, "eeprom read"},
+        {"--page", &I2cOptions::page, 1, 128, COMMAND_EEPROM_WRITE, COMMAND_EEPROM_WRITE, "eeprom write"},
+        {"--backup", nullptr, 0, 0, COMMAND_EEPROM_WRITE, COMMAND_EEPROM_WRITE, "eeprom write"}};
     bool given[6] = {};
     for (int i = 1; i < argc; i++) {
         const char* name = argv[i];
@@ -187,11 +190,12 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
         if (option >= 0 && !*value)
             return Refuse(error, size, "%s braucht einen Wert", name);
         const auto* o = option >= 0 ? &EEPROM_OPTIONS[option] : nullptr;
-        int number = o && o->high ? ArgumentNumber(value, o->low, o->high) : 0;
         if (o)
             given[option] = true;
-        if (number < 0)
+        if (o && o->number && (options->*o->number = ArgumentNumber(value, o->low, o->high)) < 0)
             return Refuse(error, size, "%s %s: keine Zahl im erlaubten Bereich", name, value);
+        if (o && o->number)
+            continue;
         if (!strcmp(name, "--type")) {
             if (!(options->type = EepromTypeNamed(value))) {
                 std::string known;
@@ -204,12 +208,6 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
             // expander would set its outputs to it.
             if ((options->address = ArgumentAddress(value, 0x50, 0x57)) < 0)
                 return Refuse(error, size, "--address %s: EEPROMs liegen bei 50 bis 57", value);
-        } else if (!strcmp(name, "--offset")) {
-            options->offset = number;
-        } else if (!strcmp(name, "--count")) {
-            options->count = number;
-        } else if (!strcmp(name, "--page")) {
-            options->page = number;
         } else if (!strcmp(name, "--backup")) {
             options->backup = value;
         } else if (!strcmp(name, "--write")) {
@@ -248,9 +246,6 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
         return Refuse(error, size, "--reg16 gilt nur für get, set und dump");
     for (int o = 0; o < 6; o++)
         if (given[o] && (options->command < EEPROM_OPTIONS[o].first || options->command > EEPROM_OPTIONS[o].last))
-            return Refuse(error, size, "%s gilt nur für %s", EEPROM_OPTIONS[o].name,
-                          COMMANDS_FOR[EEPROM_OPTIONS[o].first == EEPROM_OPTIONS[o].last ? EEPROM_OPTIONS[o].first -
-                                                                                               COMMAND_EEPROM_READ + 1
-                                                                                         : 0]);
+            return Refuse(error, size, "%s gilt nur für %s", EEPROM_OPTIONS[o].name, EEPROM_OPTIONS[o].commands);
     return !eeprom || CheckEeprom(options, error, size);
 }
