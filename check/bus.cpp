@@ -54,6 +54,10 @@ void Words(I2cStatus status, const Lines* lines, StepResult* result)
         result->read = StepText("DSR erst nach %.0f ms (höchstens %.0f ms): anderen Adapter nehmen",
                                 lines->longestEchoMs, ECHO_LIMIT_MS);
         return;
+    case I2C_ADAPTER_UNSTEADY:
+        result->name = "Adapter unzuverlässig";
+        result->read = "DSR später als gemessen (Quittung zweimal gelesen, verschieden): anderen Adapter nehmen";
+        return;
     case I2C_OK:
     case I2C_NACK:
     case I2C_NACK_DATA:

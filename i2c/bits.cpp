@@ -68,6 +68,13 @@ I2cStatus BitsStart(I2cMaster* master)
         // Repeated START: SDA high while SCL is low, SCL high, then SDA low.
         if (!Sda(master, 1) || !Scl(master, 1))
             return I2C_LINE_FAILED;
+    } else if (LinesSinceMeasured(master->lines) > ECHO_REFRESH_MS) {
+        // Between transfers the bus is idle: the measurement sees no condition.
+        I2cStatus echo = FromEcho(master, LinesMeasureEcho(master->lines));
+        if (echo != I2C_OK)
+            return echo;
+        master->idleSeen = false;
+        return BitsStart(master);
     } else if (!master->idleSeen) {
         int sda = Sda(master);
         if (sda < 0)
@@ -95,7 +102,7 @@ I2cStatus BitsStop(I2cMaster* master)
     return master->idleSeen ? I2C_OK : I2C_BLOCKED;
 }
 
-I2cStatus BitsWrite(I2cMaster* master, uint8_t byte)
+I2cStatus BitsWrite(I2cMaster* master, uint8_t byte, bool confirm)
 {
     for (int bit = 7; bit >= 0; bit--)
         if (!Sda(master, (byte >> bit) & 1) || !Scl(master, 1) || !Scl(master, 0))
@@ -104,9 +111,10 @@ I2cStatus BitsWrite(I2cMaster* master, uint8_t byte)
     if (!Sda(master, 1) || !Scl(master, 1))
         return I2C_LINE_FAILED;
     int sda = Sda(master);
-    if (sda < 0 || !Scl(master, 0))
+    int same = confirm && sda == 0 ? LinesConfirm(master->lines, LINE_SDA_IN, 0) : 1;
+    if (sda < 0 || same < 0 || !Scl(master, 0))
         return I2C_LINE_FAILED;
-    return sda ? I2C_NACK : I2C_OK;
+    return !same ? I2C_ADAPTER_UNSTEADY : sda ? I2C_NACK : I2C_OK;
 }
 
 I2cStatus BitsRead(I2cMaster* master, uint8_t* byte, bool ack)

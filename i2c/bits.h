@@ -22,8 +22,11 @@ enum I2cStatus {
     I2C_SDA_STUCK_HIGH,    // DSR does not follow DTR to low: the master cannot drive SDA
     I2C_DSR_NEVER_HIGH,    // DSR was never on: no supply, DSR not wired, or SDA held throughout
     I2C_ADAPTER_TOO_SLOW,  // the adapter reports DSR later than ECHO_LIMIT_MS
+    I2C_ADAPTER_UNSTEADY,  // an acknowledge read twice disagreed: DSR came later than measured
     I2C_LINE_FAILED        // a line call failed or the job was stopped
 };
+
+constexpr double ECHO_REFRESH_MS = 60000;
 
 struct I2cMaster {
     Lines* lines;               // the caller's engine, open on the port
@@ -35,7 +38,9 @@ struct I2cMaster {
 };
 
 // Starts a job on the engine: lines idle, echo time measured, a held bus
-// freed. The master is set up from scratch.
+// freed. The master is set up from scratch. A START from an idle bus
+// measures the echo again once ECHO_REFRESH_MS have passed since the last
+// measurement: an adapter's delay may grow during a long job.
 I2cStatus BitsBegin(I2cMaster* master, Lines* lines);
 // Ends the job: a STOP if a transfer may be open, SDA and SCL left high with
 // the standard-mode gaps. Safe to call twice and after a failure.
@@ -46,8 +51,11 @@ void BitsEnd(I2cMaster* master);
 I2cStatus BitsStart(I2cMaster* master);
 // STOP; SDA must read high after it.
 I2cStatus BitsStop(I2cMaster* master);
-// Eight bits, most significant first, and the acknowledge bit.
-I2cStatus BitsWrite(I2cMaster* master, uint8_t byte);
+// Eight bits, most significant first, and the acknowledge bit. An address
+// byte's acknowledge (confirm) is read a second time, twice the echo after
+// SDA was released: a chip holds it as long as SCL is high, so a second
+// reading that differs means the first was older than the echo bound said.
+I2cStatus BitsWrite(I2cMaster* master, uint8_t byte, bool confirm = false);
 // Eight bits, then an acknowledge (ack) or none (the last byte of a read).
 I2cStatus BitsRead(I2cMaster* master, uint8_t* byte, bool ack);
 // With SDA released, clocks SCL up to nine times until SDA reads high, then

@@ -13,11 +13,12 @@ constexpr double POLL_PAUSE_MS = 1;
 
 // The line requests of a transfer's frame (a probe), a byte read and a byte
 // written, as switches and samples (docs/performance.md works them out: 30
-// with 2 samples, 28 with 9, 24 with 1).
+// with 2 samples, 28 with 9, 24 with 1; an acknowledged address is read a
+// second time).
 struct Requests {
     int switches, samples;
 };
-constexpr Requests FRAME = {28, 2}, BYTE_READ = {19, 9}, BYTE_WRITTEN = {23, 1};
+constexpr Requests FRAME = {28, 3}, BYTE_READ = {19, 9}, BYTE_WRITTEN = {23, 1};
 // A write cycle takes up to 5 ms; what of it the next transfer's frame does
 // not cover is spent polling.
 constexpr double WRITE_CYCLE_MS = 5;

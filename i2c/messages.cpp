@@ -13,7 +13,7 @@ I2cStatus Message(I2cMaster* master, const I2cMessage& message)
 {
     I2cStatus status = BitsStart(master);
     if (status == I2C_OK)
-        status = BitsWrite(master, static_cast<uint8_t>(message.address << 1 | (message.read ? 1 : 0)));
+        status = BitsWrite(master, static_cast<uint8_t>(message.address << 1 | (message.read ? 1 : 0)), true);
     for (int i = 0; i < message.count && status == I2C_OK; i++, Moved(master))
         if (message.read)
             status = BitsRead(master, &message.data[i], i + 1 < message.count);

@@ -165,6 +165,12 @@ Ending Reason(const I2cMaster* master, I2cStatus status, const I2cOptions& optio
                  " seine Latenz verringern oder einen anderen Adapter nehmen",
                  options.port.c_str(), master->lines->longestEchoMs, ECHO_LIMIT_MS);
         break;
+    case I2C_ADAPTER_UNSTEADY:
+        snprintf(ending.words, sizeof ending.words,
+                 "%s: der Adapter meldet DSR später als gemessen (Quittung zweimal gelesen, verschieden):"
+                 " Ergebnis verworfen; seine Latenz verringern oder einen anderen Adapter nehmen",
+                 options.port.c_str());
+        break;
     case I2C_LINE_FAILED:
         if (LinesStopped(master->lines))
             words = "abgebrochen";

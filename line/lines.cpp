@@ -10,13 +10,24 @@ constexpr double MIN_SWITCH_GAP_MS = 0.0047;
 // enough to tell an adapter slower than the limit from a line that never moves.
 constexpr double ECHO_GIVE_UP_MS = 1000;
 // Rounds of the echo measurement (a fall and a rise each). A USB adapter that
-// reports the status with its next packet echoes after a varying time: the
-// slowest of the rounds, with a margin, is taken.
+// reports the status with its next packet echoes after a varying time.
 constexpr int ECHO_ROUNDS = 3;
-constexpr double ECHO_MARGIN = 1.25;
-// Rounds whose echoes differ by less than this agree, however small they are.
+// A round the scheduler made ambiguous (its level seen in a span much wider
+// than a few requests) is measured again, this many times at most; the last
+// one counts as it is, since its late end is still a true bound.
+constexpr int ECHO_RETRIES = 3;
 constexpr double ECHO_AGREE_MS = 0.5;
+// The bound used: the slowest round with a quarter on top, plus the rounds'
+// spread (an adapter whose delay varies may be slower still than its slowest
+// round), plus a little for the clock's own grain.
+constexpr double ECHO_MARGIN = 1.25;
 constexpr double ECHO_SLACK_MS = 0.02;
+// A late status shows the lines as they were up to its delay ago: before the
+// rounds the lines idle this long, so that no older level of the wire can be
+// taken for a round's echo by any adapter up to twice the limit; between
+// rounds each level is held twice the slowest echo so far, which breaks the
+// pattern in which every round would see the round before the last.
+constexpr double ECHO_HOLD_MS = 2 * ECHO_LIMIT_MS;
 
 bool Usable(const Lines* lines) { return !lines->failed && !lines->stopped.load(); }
 
@@ -41,6 +52,7 @@ bool Send(Lines* lines, LineOutput line, int level)
 {
     lines->port.waitUntil(lines->port.data, lines->lastSwitchMs + MIN_SWITCH_GAP_MS);
     double start = LinesNow(lines);
+    lines->lastSwitchStartMs = start;
     bool done = lines->port.set(lines->port.data, line, level);
     lines->switches++;
     lines->lastSwitchMs = LinesNow(lines);
@@ -53,25 +65,32 @@ bool Send(Lines* lines, LineOutput line, int level)
 }
 
 // Switches SDA to level and polls DSR until it follows for two samples in a
-// row (one stray reading is no echo): the time from the end of the switch to
-// the start of the first of them. -1 when it did not within the give-up time,
-// -2 on a failed call.
-double Echo(Lines* lines, int level)
+// row (one stray reading is no echo): *seen spans the first of them (from
+// before the switch to that sample's end, late) and the last sample that did
+// not follow (early). 1 when seen, 0 when not within the give-up time, -1 on
+// a failed call.
+int Echo(Lines* lines, int level, LevelSeen* seen)
 {
+    double before = LinesNow(lines);
     if (!LinesSwitch(lines, LINE_SDA_OUT, level))
-        return -2;
-    double switched = LinesNow(lines), seen = -1;
+        return -1;
+    double switched = LinesNow(lines), missed = switched, first = -1, firstMissed = switched;
     for (;;) {
         double start = LinesNow(lines);
         int32_t status = Status(lines);
         if (status < 0)
-            return -2;
-        bool follows = ((status & LINE_SDA_IN) != 0) == (level != 0);
-        if (follows && seen >= 0)
-            return seen;
-        seen = follows ? (start - switched < 0 ? 0 : start - switched) : -1;
-        if (seen < 0 && start - switched > ECHO_GIVE_UP_MS)
             return -1;
+        double end = LinesNow(lines);
+        if (((status & LINE_SDA_IN) != 0) != (level != 0)) {
+            first = -1, missed = start;
+            if (start - switched > ECHO_GIVE_UP_MS)
+                return 0;
+        } else if (first < 0) {
+            first = end, firstMissed = missed;
+        } else {
+            *seen = {firstMissed - switched, first - before};
+            return 1;
+        }
     }
 }
 
@@ -95,9 +114,10 @@ void LinesOpen(Lines* lines, const LinePort& port)
     lines->failed = false;
     lines->switches = lines->samples = 0;
     lines->switchTotalMs = lines->sampleTotalMs = 0;
-    lines->lastSwitchMs = lines->sdaMovedMs = LinesNow(lines);
-    lines->echoMs = 0;
+    lines->lastSwitchMs = lines->lastSwitchStartMs = lines->sdaMovedMs = LinesNow(lines);
+    lines->echoMs = lines->boundMs = 0;
     lines->longestEchoMs = 0;
+    lines->measuredAtMs = -1;
     lines->sdaSeenHigh = false;
 }
 
@@ -124,52 +144,93 @@ int LinesSample(Lines* lines, LineInput input)
     return status < 0 ? -1 : (status & input) != 0;
 }
 
-double LinesWaitLevel(Lines* lines, LineInput input, int want, double limit)
+double LinesWaitLevel(Lines* lines, LineInput input, int want, double limit, LevelSeen* seen)
 {
-    double start = LinesNow(lines);
+    double start = LinesNow(lines), missed = lines->lastSwitchMs;
     for (;;) {
         // A performance counter can step back a little when the thread moves
         // to another processor (Wine reads the processor's own).
-        double taken = LinesNow(lines) - start;
+        double asked = LinesNow(lines), taken = asked - start;
         taken = taken < 0 ? 0 : taken;
         int level = LinesSample(lines, input);
         if (level < 0)
             return -2;
-        if (level == want)
-            return taken;
+        if (level == want) {
+            double end = LinesNow(lines);
+            if (seen)
+                *seen = {missed - lines->lastSwitchMs, end - lines->lastSwitchStartMs};
+            return end - start;
+        }
+        missed = asked;
         if (taken >= limit)
             return -1;
     }
 }
 
+int LinesConfirm(Lines* lines, LineInput input, int level)
+{
+    lines->port.waitUntil(lines->port.data, lines->sdaMovedMs + 2 * lines->echoMs);
+    int32_t status = Status(lines);
+    return status < 0 ? -1 : ((status & input) != 0) == (level != 0);
+}
+
 namespace {
 
-// One measurement: the lines idle until DSR reads high, its first sample
-// after hold ms, then the rounds. *longest and *shortest: their echoes.
-EchoResult Measure(Lines* lines, double hold, double* longest, double* shortest)
+// Holds both lines as they are until the wire has kept its SDA level for ms.
+void Hold(Lines* lines, double ms)
+{
+    double since = lines->sdaMovedMs > lines->lastSwitchMs ? lines->sdaMovedMs : lines->lastSwitchMs;
+    lines->port.waitUntil(lines->port.data, since + ms);
+}
+
+// A round: SDA to level and its echo, measured again while the scheduler
+// leaves its span wider than a few requests. *held: the longest wait before
+// a round so far, raised to twice every echo seen.
+EchoResult Round(Lines* lines, int level, double* held, LevelSeen* seen)
+{
+    for (int tries = 0;; tries++) {
+        Hold(lines, *held);
+        int result = Echo(lines, level, seen);
+        if (result < 0)
+            return ECHO_LINE_FAILED;
+        if (!result)
+            return level ? ECHO_SDA_HELD_LOW : ECHO_SDA_STUCK_HIGH;
+        *held = 2 * seen->late > *held ? 2 * seen->late : *held;
+        double tolerance = ECHO_AGREE_MS + 3 * (LinesSwitchMs(lines) + LinesSampleMs(lines));
+        if (seen->late - seen->early <= tolerance || tries == ECHO_RETRIES)
+            return ECHO_OK;
+        // Back to the level before, held as long again, for another try.
+        int back = Echo(lines, !level, seen);
+        if (back <= 0)
+            return back < 0 ? ECHO_LINE_FAILED : level ? ECHO_SDA_STUCK_HIGH : ECHO_SDA_HELD_LOW;
+    }
+}
+
+// One measurement: the lines idle, DSR seen high and the wire left alone for
+// the hold, then the rounds. *longest and *shortest: their late bounds.
+EchoResult Measure(Lines* lines, double* longest, double* shortest)
 {
     if (!LinesSwitch(lines, LINE_SCL_OUT, 1) || !LinesSwitch(lines, LINE_SDA_OUT, 1))
         return ECHO_LINE_FAILED;
-    // A bus held low is freed by the caller and measured again.
-    LinesUseEcho(lines, hold);
-    double waited = LinesWaitLevel(lines, LINE_SDA_IN, 1, ECHO_LIMIT_MS);
+    // A bus held low is freed by the caller and measured again. DSR may come
+    // late after the open (the lines were off before it): that wait is an
+    // echo too, and sets the first hold.
     LinesUseEcho(lines, 0);
+    double waited = LinesWaitLevel(lines, LINE_SDA_IN, 1, ECHO_HOLD_MS);
     if (waited == -2)
         return ECHO_LINE_FAILED;
     if (waited < 0)
         return lines->sdaSeenHigh ? ECHO_SDA_HELD_LOW : ECHO_NEVER_HIGH;
+    double held = ECHO_HOLD_MS > 2 * waited ? ECHO_HOLD_MS : 2 * waited;
     EchoResult result = LinesSwitch(lines, LINE_SCL_OUT, 0) ? ECHO_OK : ECHO_LINE_FAILED;
     *longest = 0;
     *shortest = ECHO_GIVE_UP_MS;
     for (int round = 0; round < ECHO_ROUNDS && result == ECHO_OK; round++)
         for (int level = 0; level <= 1 && result == ECHO_OK; level++) {
-            double echo = Echo(lines, level);
-            *longest = echo > *longest ? echo : *longest;
-            *shortest = echo >= 0 && echo < *shortest ? echo : *shortest;
-            if (echo == -1)
-                result = level ? ECHO_SDA_HELD_LOW : ECHO_SDA_STUCK_HIGH;
-            else if (echo < 0)
-                result = ECHO_LINE_FAILED;
+            LevelSeen seen = {0, 0};
+            result = Round(lines, level, &held, &seen);
+            *longest = seen.late > *longest ? seen.late : *longest;
+            *shortest = seen.late < *shortest ? seen.late : *shortest;
         }
     return result;
 }
@@ -178,28 +239,31 @@ EchoResult Measure(Lines* lines, double hold, double* longest, double* shortest)
 
 EchoResult LinesMeasureEcho(Lines* lines)
 {
-    // A late status still shows the lines from before the measurement (a port
-    // just opened, or closed with its lines off), and a round is measured
-    // right only when the wire was idle for the adapter's whole delay before
-    // its switch: else an older level looks like its echo, always too early,
-    // and the rounds disagree. First without a wait, which is right at once
-    // where the status comes at once (a UART); where the rounds disagree,
-    // again after the lines were idle for the longest echo allowed.
-    double longest = 0, shortest = 0;
-    EchoResult result = Measure(lines, 0, &longest, &shortest);
-    if (result == ECHO_OK && longest - shortest > ECHO_AGREE_MS && shortest < longest / 2)
-        result = Measure(lines, ECHO_LIMIT_MS, &longest, &shortest);
+    double longest = 0, shortest = 0, before = lines->echoMs;
+    EchoResult result = Measure(lines, &longest, &shortest);
     lines->longestEchoMs = longest;
+    lines->measuredAtMs = LinesNow(lines);
     if (result == ECHO_OK && longest > ECHO_LIMIT_MS)
         result = ECHO_TOO_SLOW;
-    LinesUseEcho(lines, result == ECHO_OK ? longest * ECHO_MARGIN + ECHO_SLACK_MS : ECHO_LIMIT_MS);
+    if (result == ECHO_OK) {
+        double bound = longest * ECHO_MARGIN + (longest - shortest) + ECHO_SLACK_MS;
+        lines->boundMs = bound > lines->boundMs ? bound : lines->boundMs;
+        LinesUseEcho(lines, lines->boundMs);
+    } else {
+        LinesUseEcho(lines, before > ECHO_LIMIT_MS ? before : ECHO_LIMIT_MS);
+    }
     // Idle again: SDA released before SCL rises, so the bus sees no condition.
     if (!LinesSwitch(lines, LINE_SDA_OUT, 1) || !LinesSwitch(lines, LINE_SCL_OUT, 1))
         result = ECHO_LINE_FAILED;
     return result;
 }
 
-void LinesUseEcho(Lines* lines, double ms) { lines->echoMs = ms; }
+double LinesSinceMeasured(const Lines* lines)
+{
+    return lines->measuredAtMs < 0 ? 1e12 : LinesNow(lines) - lines->measuredAtMs;
+}
+
+void LinesUseEcho(Lines* lines, double ms) { lines->echoMs = ms > lines->boundMs ? ms : lines->boundMs; }
 
 double LinesSwitchMs(const Lines* lines)
 {

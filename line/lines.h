@@ -56,9 +56,12 @@ struct Lines {
     int64_t switches, samples; // requests made, for their cost
     double switchTotalMs, sampleTotalMs;
     double lastSwitchMs;       // end of the last switch
+    double lastSwitchStartMs;  // start of the last switch (before its request)
     double sdaMovedMs;         // end of the last switch after which SDA may change
     double echoMs;             // a sample waits this long after sdaMovedMs
+    double boundMs;            // the largest echo bound measured in this job: echoMs never drops below it
     double longestEchoMs;      // the slowest round of the last measurement
+    double measuredAtMs;       // when the echo was last measured; -1 never
     bool sdaSeenHigh;          // DSR read high at least once since LinesOpen
 };
 
@@ -76,17 +79,36 @@ bool LinesSwitch(Lines* lines, LineOutput line, int level);
 int32_t LinesStatus(Lines* lines);
 // One input's level, 1 or 0, as LinesStatus; -1 on failure.
 int LinesSample(Lines* lines, LineInput input);
-// Polls the input until it reads want: the time in ms from the call, taken
-// before the sample that saw it. The first sample taken at or after limit
-// decides, so a time above limit comes back when that one saw it. -1 when it
-// did not, -2 on a failed call or a stop.
-double LinesWaitLevel(Lines* lines, LineInput input, int want, double limit);
+// When an input took a level, in ms from the last switch: not before early
+// (the start of the last sample that did not show it yet, or the switch's
+// end) and by late (the end of the sample that showed it, from the switch's
+// start). A preemption of the process can only widen the span, never move
+// the level outside it.
+struct LevelSeen {
+    double early, late;
+};
+// Polls the input until it reads want: the time in ms from the call to the
+// end of the sample that saw it (an upper bound, whatever the scheduler did).
+// The first sample taken at or after limit decides, so a time above limit
+// comes back when that one saw it. -1 when it did not, -2 on a failed call or
+// a stop. seen, where given: the span from the last switch.
+double LinesWaitLevel(Lines* lines, LineInput input, int want, double limit, LevelSeen* seen = nullptr);
+// Samples the input once more after twice the echo time since SDA last may
+// have changed: 1 when it still reads level, 0 when it does not (the first
+// sample was older than the echo bound said), -1 on failure.
+int LinesConfirm(Lines* lines, LineInput input, int level);
 
 // Measures how long DSR takes to follow DTR (the echo time) with SCL held low,
 // so that the bus sees no condition, and what a switch and a sample cost; the
-// lines are idle (both high) before and after. The echo is the slowest of
-// several rounds, each confirmed by a second sample, with a margin.
+// lines are idle (both high) before and after. Each round is timed from
+// before its switch to the end of the sample that saw DSR follow, so that a
+// preemption of this process can only lengthen it; a round the scheduler
+// made ambiguous is repeated. The wait after SDA changes is then the slowest
+// round with a margin for the rounds' spread, and never less than an earlier
+// measurement of the same job found.
 EchoResult LinesMeasureEcho(Lines* lines);
+// Milliseconds since the echo was last measured (a large number if never).
+double LinesSinceMeasured(const Lines* lines);
 // The wait after SDA may have changed; ECHO_LIMIT_MS until measured.
 void LinesUseEcho(Lines* lines, double ms);
 

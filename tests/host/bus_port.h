@@ -3,14 +3,18 @@
 // reads INT pulled low. Adapter models: a cost per request, a status reported
 // as it was some time ago (per round of DTR), one early DSR sample, an adapter
 // pulled after some requests, something that acknowledges every address. It
-// logs nothing itself: the bus's decoded transfers are its record. Test
-// support for the master's suites and the native bench.
+// logs nothing itself: the bus's decoded transfers are its record. A load
+// model stands for a busy machine: a request reached late or answered late
+// (the process preempted around it), waits that overrun, a status delay that
+// varies per request. Test support for the master's suites and the native
+// bench.
 #pragma once
 
 #include <stdint.h>
 #include <string.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,6 +29,14 @@ struct BusPort {
                                  // fall of DTR, the last element from then on; empty: never late
     bool ackAll = false;         // something acknowledges every address (SDA low at the 9th clock)
     int64_t pullAfter = 10000000;  // requests the adapter takes; every later call fails (a bound)
+
+    // Load: each request is reached up to gapMs late and its caller sees its end up to gapMs late,
+    // each at the odds `odds`; a wait overruns by up to overrunMs at those odds. A status that
+    // varies per request (lateToMs > lateFromMs, lateMs empty): the adapter reports at moments
+    // drawn up to lateToMs - lateFromMs apart (its latency timer), each report the lines as they
+    // were lateFromMs before it, so that a sample shows them between lateFromMs and lateToMs ago.
+    std::mt19937 random{1};
+    double gapMs = 0, overrunMs = 0, odds = 0, lateFromMs = 0, lateToMs = 0, reportMs = 0, nextReportMs = 0;
 
     // glitchAfterFall: the first sample after this fall of DTR shows DSR inverted (glitchDue).
     int glitchAfterFall = -1, glitchDue = 0;
@@ -56,7 +68,13 @@ struct BusPort {
         return (sda ? LINE_SDA_IN : 0) | (BusPullsIntLow(&bus, Ticks()) ? LINE_INT_IN : 0);
     }
     // A request reaches the adapter, and costs its time, unless it was pulled.
-    bool Taken() { return (nowMs += costMs), ++requests <= pullAfter; }
+    bool Taken() { return Preempted(gapMs), (nowMs += costMs), ++requests <= pullAfter; }
+    double Draw(double from, double to) { return std::uniform_real_distribution<double>(from, to)(random); }
+    void Preempted(double ms)
+    {
+        if (odds > 0 && Draw(0, 1) < odds)
+            nowMs += Draw(0, ms);
+    }
 
     static bool Set(void* data, LineOutput out, int on)
     {
@@ -81,24 +99,39 @@ struct BusPort {
         char text[256];
         while (uint32_t count = BusTakeLog(&port->bus, &port->logRead, text, sizeof text))
             port->log.append(text, count);
+        port->Preempted(port->gapMs);
         return true;
     }
     static int32_t Status(void* data)
     {
         BusPort* port = static_cast<BusPort*>(data);
-        double asked = port->nowMs;
         if (!port->Taken())
             return -1;
+        double asked = port->nowMs - port->costMs;
         int32_t status = port->Live();
-        if (!port->lateMs.empty()) {
-            size_t round = std::min(static_cast<size_t>(port->falls), port->lateMs.size() - 1);
-            port->shownMs = std::max(port->shownMs, asked - port->lateMs[round]);
-            for (const auto& seen : port->history)
-                status = seen.first <= port->shownMs || &seen == &port->history[0] ? seen.second : status;
+        double late = -1;
+        if (port->lateToMs > 0) {
+            while (port->nextReportMs <= asked)
+                port->reportMs = std::exchange(port->nextReportMs,
+                                               port->nextReportMs + port->Draw(0.001, port->lateToMs - port->lateFromMs));
+            late = asked - port->reportMs + port->lateFromMs;
         }
+        if (!port->lateMs.empty())
+            late = port->lateMs[std::min(static_cast<size_t>(port->falls), port->lateMs.size() - 1)];
+        if (late >= 0) {
+            port->shownMs = std::max(port->shownMs, asked - late);
+            auto after = std::upper_bound(port->history.begin() + 1, port->history.end(), port->shownMs,
+                                          [](double ms, const auto& seen) { return ms < seen.first; });
+            status = (after - 1)->second;
+        }
+        port->Preempted(port->gapMs);
         return status ^ (std::exchange(port->glitchDue, 0) ? LINE_SDA_IN : 0);
     }
     static double Now(void* data) { return static_cast<BusPort*>(data)->nowMs; }
     static void WaitUntil(void* data, double ms) { static_cast<BusPort*>(data)->Wait(ms); }
-    void Wait(double ms) { nowMs = std::max(nowMs, ms); }
+    void Wait(double ms)
+    {
+        nowMs = std::max(nowMs, ms);
+        Preempted(overrunMs);
+    }
 };
