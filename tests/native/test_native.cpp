@@ -121,6 +121,7 @@ TEST_F(NativeTest, ASignalEndsTheJobAsCtrlCDoesAndPutsTheTerminalBack)
 TEST_F(NativeTest, RowsAppendedAtOnceFromManyProcessesStayWholeAndALockedRecordIsRefused)
 {
     std::string log = TempPath("rows"), fields = "COM3;9600;20;nein;BESTANDEN;;" + std::string(300, 'x');
+    const std::vector<std::string> cells = {"COM3", "9600", "20", "nein", "BESTANDEN", "", std::string(300, 'x')};
     // The children start at once, when the barrier's write end closes: the
     // first rows race for the new file's header.
     std::vector<pid_t> children;
@@ -133,7 +134,7 @@ TEST_F(NativeTest, RowsAppendedAtOnceFromManyProcessesStayWholeAndALockedRecordI
             if (read(barrier[0], reason, 1) != 0)
                 _exit(2);
             for (int row = 0; row < 10; row++)
-                if (!LogAppend(log.c_str(), fields.c_str(), reason, sizeof reason))
+                if (!LogAppend(log.c_str(), cells, reason, sizeof reason))
                     _exit(1);
             _exit(0);
         } else {
@@ -159,7 +160,7 @@ TEST_F(NativeTest, RowsAppendedAtOnceFromManyProcessesStayWholeAndALockedRecordI
     int held = open(log.c_str(), O_RDWR | O_CREAT, 0644);
     ASSERT_TRUE(held >= 0 && flock(held, LOCK_EX) == 0);
     char reason[200] = "";
-    EXPECT_FALSE(LogAppend(log.c_str(), fields.c_str(), reason, sizeof reason));
+    EXPECT_FALSE(LogAppend(log.c_str(), cells, reason, sizeof reason));
     close(held);
     EXPECT_EQ("", Slurp(log));
     remove(log.c_str());
