@@ -326,10 +326,10 @@ int EepromSave(I2cMaster* master, const I2cOptions& options, Json* out)
     I2cStatus status = EepromReadRange(master, type, options.address, options.offset, data.data(), count);
     if (status != I2C_OK)
         return Fail(master, status, options);
+    // Checked before the port; one made meanwhile is still not replaced.
     FileSaved saved = SaveFile(options.file, data.data(), count, options.offset);
     if (saved == FILE_EXISTS)
-        Say(SAY_ERROR, "coupler-i2c: Datei %s gibt es schon: sie wird nie überschrieben, einen neuen Namen angeben",
-            options.file);
+        Say(SAY_ERROR, "coupler-i2c: Datei %s ist inzwischen entstanden: sie wird nicht überschrieben", options.file);
     if (saved != FILE_SAVED)
         return EXIT_CANNOT_RUN;
     JsonEeprom(out, options, options.offset, count);
@@ -591,6 +591,10 @@ int CheckFiles(const I2cOptions& options)
     // replace the good backup with what that write left.
     if (made && made == options.backup && FileExists(made)) {
         SayBackupExists(made);
+        return EXIT_CANNOT_RUN;
+    }
+    if (made && made == options.file && FileExists(made)) {
+        Say(SAY_ERROR, "coupler-i2c: Datei %s gibt es schon: sie wird nie überschrieben, einen neuen Namen angeben", made);
         return EXIT_CANNOT_RUN;
     }
     if (made && !FileWritable(made, true, &why)) {

@@ -109,8 +109,11 @@ TEST_F(I2cTest, ScanFindsTheChipsSwitchedOnAndFreesOrReportsAHeldBus)
 
 TEST_F(I2cTest, ArgumentsAgainstTheChipsAndWritesWithoutWriteAreRefusedBeforeThePort)
 {
-    std::string image = TempPath("i2i"), old(256, '\x3c');
+    std::string image = TempPath("i2i"), old(256, '\x3c'), folder = "i2-kein-ordner/" + std::string(270, 'b');
     Save(image, std::string(16, '\x11'));
+    // A backup's name past Windows' 259 characters: refused whole, never cut.
+    std::string longBackup = "eeprom write %s --write --backup " + folder, longRefusal = "coupler-i2c: Sicherungsdatei " +
+        folder + (WINDOWS_PROGRAMS ? u8": der Pfad ist länger als Windows hier erlaubt (259 Zeichen)\n" : ": den Ordner gibt es nicht\n");
     ASSERT_TRUE(CouplerSetEeprom(3, old));
     const struct {
         const char* arguments;  // %s: the image
@@ -150,12 +153,23 @@ TEST_F(I2cTest, ArgumentsAgainstTheChipsAndWritesWithoutWriteAreRefusedBeforeThe
                                        "zu 8 Bytes, vorher der alte Inhalt in eine Sicherungsdatei\n"},
         {"set 0x48 2 0x00", "Ohne --write wird nichts geschrieben: 0x00 in Register 0x02 von 0x48\n"},
         {"set 20 0x00", "Ohne --write wird nichts geschrieben: 0x00 an 0x20\n"},
+        // Every file the job writes is checked before the chip is read: new
+        // where it must be, in a folder that is there, named whole, its own.
+        {"eeprom read %s", u8"coupler-i2c: Datei %s gibt es schon: sie wird nie überschrieben, einen neuen Namen angeben\n"},
+        {"eeprom read i2-kein-ordner/neu.bin", "coupler-i2c: Datei i2-kein-ordner/neu.bin: den Ordner gibt es nicht\n"},
+        {"eeprom read i2-neu.bin --trace ./i2-neu.bin",
+         "coupler-i2c: --trace ./i2-neu.bin ist dieselbe Datei wie i2-neu.bin: die Spur braucht eine eigene\n"},
+        {"eeprom write %s --backup i2-neu.bin --trace i2-neu.bin --write",
+         "coupler-i2c: --trace i2-neu.bin ist dieselbe Datei wie i2-neu.bin: die Spur braucht eine eigene\n"},
+        {"eeprom write %s --trace %s --write", "coupler-i2c: --trace %s ist dieselbe Datei wie %s: die Spur braucht eine eigene\n"},
+        {longBackup.c_str(), longRefusal.c_str()},
+        {"xfer r65536@50 r1", u8"coupler-i2c: xfer: r1: eine Übertragung bewegt höchstens 65536 Bytes\n"},
     };
     int64_t requests = CouplerLineRequests(3);
     for (const auto& c : cases) {
-        char arguments[400], line[400];
+        char arguments[700], line[700];
         snprintf(arguments, sizeof arguments, c.arguments, image.c_str(), image.c_str());
-        snprintf(line, sizeof line, c.line, image.c_str());
+        snprintf(line, sizeof line, c.line, image.c_str(), image.c_str());
         SCOPED_TRACE(arguments);
         ConsoleRun result = RunI2c(arguments);
         EXPECT_EQ(2u, result.code);
@@ -546,7 +560,7 @@ TEST_F(I2cTest, TheAdapterSaysWhatItIsAndTheJobLeavesItsTrace)
     result = RunI2c("get 48 0 --trace " + TempPath("i2n") + "/t.vcd");
     EXPECT_EQ(2u, result.code);
     EXPECT_EQ("coupler-i2c: Spur ", result.output.substr(0, 18)) << result.output;
-    EXPECT_TRUE(Has(result.output, u8"/t.vcd lässt sich nicht schreiben\n")) << result.output;
+    EXPECT_TRUE(Has(result.output, u8"/t.vcd lässt sich nicht schreiben: den Ordner gibt es nicht\n")) << result.output;
     EXPECT_EQ(before, CouplerLineRequests(3));
 }
 
