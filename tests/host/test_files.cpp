@@ -183,31 +183,25 @@ TEST(Json, TextsValidWhateverTheirBytesAndCutBetweenCharacters)
     }
 }
 
-// A folder of the test's own, emptied and removed at its end.
+// A folder of the test's own, removed at its end.
 struct Folder {
-    std::string path = TestFolder();
-    static std::string TestFolder()
-    {
-        char name[] = "/tmp/filesXXXXXX";
-        return mkdtemp(name) ? name : "";
-    }
-    std::string operator+(const char* name) const { return path + "/" + name; }
-    std::string Read(const char* name) const
-    {
-        std::string bytes;
-        FILE* file = fopen((*this + name).c_str(), "rb");
-        for (int c; file && (c = fgetc(file)) != EOF;)
-            bytes += static_cast<char>(c);
-        if (file)
-            fclose(file);
-        return bytes;
-    }
-    ~Folder() { system(("rm -rf " + path).c_str()); }
+    char path[20] = "/tmp/filesXXXXXX";
+    bool made = mkdtemp(path) != nullptr;
+    std::string operator+(const char* name) const { return std::string(path) + "/" + name; }
+    ~Folder() { system(("rm -rf " + std::string(path)).c_str()); }
 };
+std::string Read(const std::string& path)
+{
+    std::string bytes(8, '\0');
+    FILE* file = fopen(path.c_str(), "rb");
+    bytes.resize(file ? fread(&bytes[0], 1, bytes.size(), file) : 0);
+    return file && !fclose(file) ? bytes : "";
+}
 
 TEST(Files, EveryFileCheckedBeforeAndWrittenWholeWithoutReplacingAnother)
 {
     Folder folder;
+    ASSERT_TRUE(folder.made);
     ASSERT_EQ(0, mkfifo((folder + "pipe").c_str(), 0644));
     ASSERT_EQ(0, mkdir((folder + "dir").c_str(), 0755));
     ASSERT_EQ(FILE_SAVED, FileSave((folder + "old").c_str(), "alt", 3, true));
@@ -223,7 +217,7 @@ TEST(Files, EveryFileCheckedBeforeAndWrittenWholeWithoutReplacingAnother)
         {folder + "old", true, false, "gibt es schon: sie wird nie überschrieben"},
         {folder + "old", false, true, ""},
         {folder + "new", true, true, ""},
-        {folder.path + "/" + std::string(300, 'n'), true, false, "der Name ist zu lang"},
+        {folder + std::string(300, 'n').c_str(), true, false, "der Name ist zu lang"},
     };
     for (const auto& c : cases) {
         std::string why;
@@ -232,12 +226,12 @@ TEST(Files, EveryFileCheckedBeforeAndWrittenWholeWithoutReplacingAnother)
     }
     // A new file never replaces one; a replacing one does, whole.
     EXPECT_EQ(FILE_EXISTS, FileSave((folder + "old").c_str(), "neu", 3, true));
-    EXPECT_EQ("alt", folder.Read("old"));
+    EXPECT_EQ("alt", Read(folder + "old"));
     EXPECT_EQ(FILE_SAVED, FileSave((folder + "old").c_str(), "neuer", 5, false));
-    EXPECT_EQ("neuer", folder.Read("old"));
+    EXPECT_EQ("neuer", Read(folder + "old"));
     EXPECT_EQ(FILE_NOT_SAVED, FileSave((folder + "none/x").c_str(), "x", 1, true));
     // Nothing left behind by the checks and saves: old, pipe and dir alone.
-    EXPECT_EQ(0, system(("test $(ls -A " + folder.path + " | wc -l) = 3").c_str()));
+    EXPECT_EQ(0, system(("test $(ls -A " + std::string(folder.path) + " | wc -l) = 3").c_str()));
 
     // One file by any name; two names of no file are one when they resolve alike.
     ASSERT_EQ(0, link((folder + "old").c_str(), (folder + "dir/link").c_str()));
