@@ -3,6 +3,7 @@
 
 #include <time.h>
 
+#include "console/json.h"
 #include "console/output.h"
 
 const char LOG_HEADER[] = "\xEF\xBB\xBFzeit;port;baud;wiederholungen;handschritte;ergebnis;erster_fehler;"
@@ -16,9 +17,23 @@ std::string LogTime()
     return stamp;
 }
 
-bool LogAppend(const char* path, const char* fields, char* reason, int size)
+std::string LogField(const std::string& text)
 {
-    return LogAppendBytes(path, LOG_HEADER, ToUtf8((LogTime() + ";" + fields + "\r\n").c_str()), reason, size);
+    std::string valid = TextValid(text.c_str());
+    if (valid.find_first_of(";\"\r\n") == std::string::npos)
+        return valid;
+    std::string quoted = "\"";
+    for (char c : valid)
+        quoted += c == '"' ? "\"\"" : std::string(1, c);
+    return quoted + "\"";
+}
+
+bool LogAppend(const char* path, const std::vector<std::string>& fields, char* reason, int size)
+{
+    std::string row = LogTime();
+    for (const std::string& field : fields)
+        row += ";" + LogField(field);
+    return LogAppendBytes(path, LOG_HEADER, ToUtf8((row + "\r\n").c_str()), reason, size);
 }
 
 bool RecordAppend(const char* path, const std::string& object, char* reason, int size)

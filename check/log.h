@@ -6,13 +6,17 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Whether a row can be appended to path; false with the reason in words.
 // Leaves no file behind that was not there.
 bool LogCheck(const char* path, char* reason, int size);
-// Appends one row: the local time, then the fields (';'-separated, Windows-1252),
+// Appends one row: the local time, then the fields (the program's texts),
 // retrying a while when the file is in use; false with the reason in words.
-bool LogAppend(const char* path, const char* fields, char* reason, int size);
+bool LogAppend(const char* path, const std::vector<std::string>& fields, char* reason, int size);
+// A field as the row holds it: quoted where it holds ';', a quote or a line
+// break (its quotes doubled), its bytes valid (console/json.h TextValid).
+std::string LogField(const std::string& text);
 // The same for the record as JSON Lines: one object (the program's text) a
 // line, no header; checked before the port with LogCheck.
 bool RecordAppend(const char* path, const std::string& object, char* reason, int size);

@@ -1,7 +1,7 @@
 #include "check/log.h"
+#include "console/files.h"
 
 #include <windows.h>
-#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -9,32 +9,13 @@
 
 namespace {
 
-// Windows takes these names as devices, in any folder and with any
-// extension ("nul.csv" is the null device too).
-bool DeviceName(const char* path)
-{
-    const char* name = path;
-    for (const char* c = path; *c; c++)
-        if (*c == '\\' || *c == '/' || *c == ':')
-            name = c + 1;
-    size_t length = strcspn(name, ". ");
-    static const char* const DEVICES[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
-    for (const char* device : DEVICES)
-        if (length == strlen(device) && !_strnicmp(name, device, length))
-            return true;
-    bool numbered = length >= 4 && (!_strnicmp(name, "com", 3) || !_strnicmp(name, "lpt", 3));
-    for (size_t i = 3; numbered && i < length; i++)
-        numbered = isdigit(static_cast<unsigned char>(name[i])) != 0;
-    return numbered || !strncmp(path, "\\\\.\\", 4);
-}
-
 // Opens the file for reading and appending, shared; the handle or
 // INVALID_HANDLE_VALUE with the reason.
 HANDLE Open(const char* path, int tries, bool* created, char* reason, int size)
 {
     DWORD attributes = GetFileAttributesA(path);
     const char* why = nullptr;
-    if (DeviceName(path))
+    if (FileDeviceName(path))
         why = "ein Gerät, keine Datei";
     else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         why = "ein Ordner, keine Datei";

@@ -107,24 +107,22 @@ void RunMembers(Json* json, const CheckOptions& options, const Verdict& verdict)
 // exit code, 2 when the row could not be written.
 int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
 {
-    char fields[80], figures[80], reason[200];
+    char figures[5][40] = {}, reason[200];
     SettleTimes settle = MeasuredSettleTimes();
-    snprintf(fields, sizeof fields, "%d;%d;%s;%s;", options.baud, options.repeat,
-             options.interactive ? "ja" : "nein", verdict.word);
-    // Decimal commas, as the separator leaves them free and a German spreadsheet reads them.
-    int length = snprintf(figures, sizeof figures, settle.count ? ";%.3f;%.3f;%.3f" : ";;;", settle.min,
-                          settle.median, settle.max);
-    // What the adapter took for a switch and a sample, where it was asked.
-    snprintf(figures + length, sizeof figures - static_cast<size_t>(length),
-             lines.switches && lines.samples ? ";%.3f;%.3f" : ";;", LinesSwitchMs(&lines), LinesSampleMs(&lines));
-    for (char* c = figures; *c; c++)
-        *c = *c == '.' ? ',' : *c;
-    // The detail is one field, whatever it says.
-    std::string detail = verdict.detail;
-    for (char& c : detail)
-        c = c == ';' ? ',' : c;
-    std::string row = options.port + ";" + fields + detail + figures;
-    if (options.log && !LogAppend(options.log, row.c_str(), reason, sizeof reason)) {
+    // Decimal commas, as a German spreadsheet reads them.
+    const double values[5] = {settle.min, settle.median, settle.max, LinesSwitchMs(&lines), LinesSampleMs(&lines)};
+    for (int i = 0; i < 5; i++) {
+        // What the adapter took for a switch and a sample, where it was asked.
+        if (i < 3 ? settle.count > 0 : lines.switches && lines.samples)
+            snprintf(figures[i], sizeof figures[i], "%.3f", values[i]);
+        for (char* c = figures[i]; *c; c++)
+            *c = *c == '.' ? ',' : *c;
+    }
+    // Each field one field, whatever it holds (LogField quotes it).
+    std::vector<std::string> row = {options.port, std::to_string(options.baud), std::to_string(options.repeat),
+                                    options.interactive ? "ja" : "nein", verdict.word, verdict.detail};
+    row.insert(row.end(), figures, figures + 5);
+    if (options.log && !LogAppend(options.log, row, reason, sizeof reason)) {
         Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.log, reason);
         return EXIT_CANNOT_RUN;
     }

@@ -1,6 +1,7 @@
 #include "check/options.h"
 
 #include "console/arguments.h"
+#include "console/files.h"
 #include "check/bus.h"
 #include "console/port.h"
 
@@ -86,5 +87,14 @@ bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int
     }
     if (options->port.empty() && !options->list && !options->help)
         return Refuse(error, size, "keine Schnittstelle angegeben");
+    // Each file its own: a row and an object in one file make neither format,
+    // and the trace would replace the record.
+    const char* const files[][2] = {{"--log", options->log}, {"--record", options->record},
+                                    {"--trace", options->job.trace}};
+    for (int a = 0; a < 3; a++)
+        for (int b = a + 1; b < 3; b++)
+            if (files[a][1] && files[b][1] && FileSame(files[a][1], files[b][1]))
+                return Refuse(error, size, "%s und %s nennen dieselbe Datei %s: jede braucht eine eigene", files[a][0],
+                              files[b][0], files[b][1]);
     return true;
 }

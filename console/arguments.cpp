@@ -1,5 +1,7 @@
 #include "console/arguments.h"
 
+#include "console/json.h"
+
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -45,7 +47,10 @@ bool Refuse(char* error, int size, const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(error, size, format, arguments);
+    int length = vsnprintf(error, size, format, arguments);
     va_end(arguments);
+    // A reason longer than error ends before the character the cut split.
+    if (size > 0 && length >= size)
+        error[TextWhole(error, static_cast<size_t>(size - 1))] = '\0';
     return false;
 }

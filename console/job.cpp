@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "console/arguments.h"
+#include "console/files.h"
 #include "console/output.h"
 
 namespace {
@@ -103,20 +104,13 @@ int JobUsageShown(Json* json, bool jsonRun, const char* program, const char* rea
 
 bool JobTraceWritable(const JobOptions& options, std::string* why)
 {
-    if (!options.trace)
+    // Tested without opening it: a pipe would hold the job before its port,
+    // and a file that is there stays untouched until the trace replaces it.
+    std::string words;
+    if (!options.trace || FileWritable(options.trace, false, &words))
         return true;
-    FILE* existing = fopen(options.trace, "rb");
-    if (existing)
-        fclose(existing);
-    FILE* file = fopen(options.trace, "ab");
-    if (!file) {
-        *why = std::string("Spur ") + options.trace + " lässt sich nicht schreiben";
-        return false;
-    }
-    fclose(file);
-    if (!existing)
-        remove(options.trace);
-    return true;
+    *why = std::string("Spur ") + options.trace + " lässt sich nicht schreiben: " + words;
+    return false;
 }
 
 LinePort JobStart(Job* job, const JobOptions& options, ConsolePort* port, const char* program)
@@ -148,7 +142,9 @@ bool JobEnd(Job* job, const JobOptions& options, const char* program)
     if (!job->tracing)
         return true;
     job->tracing = false;
-    if (TraceSave(job->recorder, options.trace))
+    // Through a temporary file: a trace not written whole leaves the old one.
+    std::vector<char> dump = TraceDump(job->recorder);
+    if (FileSave(options.trace, dump.data(), dump.size(), false) == FILE_SAVED)
         return true;
     Say(SAY_ERROR, "%s: Spur %s lässt sich nicht schreiben", program, options.trace);
     return false;

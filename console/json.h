@@ -2,7 +2,8 @@
 // record: one value built in memory, written in one piece. Texts are the
 // program's own (Windows-1252 on Windows); the output channel turns them into
 // UTF-8 as every other line, so only quotes, backslashes and control
-// characters are escaped here.
+// characters are escaped here, and in the native build (UTF-8) bytes that
+// make no character are replaced: a name from the command line may hold any.
 #pragma once
 
 #include <stdint.h>
@@ -32,3 +33,11 @@ void JsonInt(Json* json, int64_t value);
 void JsonNumber(Json* json, double value, int decimals);
 void JsonBool(Json* json, bool value);
 void JsonNull(Json* json);
+
+// Texts whatever their bytes, for JSON and the CSV record: in the native
+// build (UTF-8) every byte that begins no valid character becomes U+FFFD;
+// in the Windows build (Windows-1252, every byte a character) nothing changes.
+std::string TextValid(const char* text);
+// The length of text without a character cut off at its end (a cut of
+// snprintf's), so that a shortened text ends between characters.
+size_t TextWhole(const char* text, size_t length);

@@ -30,6 +30,11 @@ constexpr double ANNOUNCE_MS = 2000;
 std::vector<uint8_t> fileData;
 std::vector<bool> fileGiven;
 int fileFirst = 0, fileEnd = 0;
+// eeprom write's backup file, named by RunOffline before the port opens (the
+// given name, or a new one with the time) and taken by EepromProgram; with
+// the default, its time and the number of names tried after the first.
+std::string backupName, backupStamp;
+int backupTried = 0;
 // Progress of the running command: what is counted, how far, of how many.
 const char* progressWhat = "";
 int progressDone = 0, progressTotal = 0;
@@ -103,8 +108,6 @@ void SayBackupExists(const char* path)
                    " einen neuen Namen angeben", path);
 }
 
-// Writes the file whole; a new one (fresh) only where none exists, so that a
-// backup is never replaced; a new file that could not be written whole goes.
 // An image file named *.hex is Intel HEX, any other raw bytes.
 bool IsHex(const char* path)
 {
@@ -115,16 +118,25 @@ bool IsHex(const char* path)
     return end == ".hex";
 }
 
-bool SaveFile(const char* path, const uint8_t* data, int size, bool fresh, int offset)
+// The default backup's name: the chip and the time, and from the second try
+// on a number, so that two runs in one second each get their own.
+std::string DefaultBackup(int address, const char* stamp, int tried)
+{
+    char name[64];
+    snprintf(name, sizeof name, tried ? "eeprom-%02x-%s-%d.bin" : "eeprom-%02x-%s.bin", address, stamp, tried + 1);
+    return name;
+}
+
+// Writes a new file whole (an EEPROM image or a backup), never over one that
+// exists; FILE_EXISTS unsaid, for the default backup to take the next name.
+FileSaved SaveFile(const char* path, const uint8_t* data, int32_t size, int32_t offset)
 {
     std::string hex = IsHex(path) ? HexFormat(data, size, offset) : "";
-    FileSaved saved = IsHex(path) ? FileSave(path, hex.data(), static_cast<int>(hex.size()), fresh)
-                                  : FileSave(path, data, size, fresh);
-    if (saved == FILE_EXISTS)
-        SayBackupExists(path);
-    else if (saved == FILE_NOT_SAVED)
+    FileSaved saved = IsHex(path) ? FileSave(path, hex.data(), hex.size(), true)
+                                  : FileSave(path, data, static_cast<size_t>(size), true);
+    if (saved == FILE_NOT_SAVED)
         Say(SAY_ERROR, "coupler-i2c: Datei %s lässt sich nicht schreiben", path);
-    return saved == FILE_SAVED;
+    return saved;
 }
 
 // A command's end that is no success: its words, and its exit code.
@@ -181,6 +193,8 @@ Ending Reason(const I2cMaster* master, I2cStatus status, const I2cOptions& optio
     }
     if (*words)
         snprintf(ending.words, sizeof ending.words, "%s", words);
+    // A long port name is cut between characters.
+    ending.words[TextWhole(ending.words, strlen(ending.words))] = '\0';
     return ending;
 }
 
@@ -318,7 +332,11 @@ int EepromSave(I2cMaster* master, const I2cOptions& options, Json* out)
     I2cStatus status = EepromReadRange(master, type, options.address, options.offset, data.data(), count);
     if (status != I2C_OK)
         return Fail(master, status, options);
-    if (!SaveFile(options.file, data.data(), count, false, options.offset))
+    // Checked before the port; one made meanwhile is still not replaced.
+    FileSaved saved = SaveFile(options.file, data.data(), count, options.offset);
+    if (saved == FILE_EXISTS)
+        Say(SAY_ERROR, "coupler-i2c: Datei %s ist inzwischen entstanden: sie wird nicht überschrieben", options.file);
+    if (saved != FILE_SAVED)
         return EXIT_CANNOT_RUN;
     JsonEeprom(out, options, options.offset, count);
     JsonKey(out, "file"), JsonString(out, options.file);
@@ -385,15 +403,7 @@ int EepromVerify(I2cMaster* master, const I2cOptions& options, Json* out)
 int EepromProgram(I2cMaster* master, const I2cOptions& options, Json* out)
 {
     const EepromType& type = *options.type;
-    char name[260];
-    if (options.backup) {
-        snprintf(name, sizeof name, "%s", options.backup);
-    } else {
-        time_t now = time(nullptr);
-        char stamp[20];
-        strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", localtime(&now));
-        snprintf(name, sizeof name, "eeprom-%02x-%s.bin", options.address, stamp);
-    }
+    const char* name = backupName.c_str();
     // The verify reads every page the write touches: a page write wraps within
     // the chip's page, so bytes outside the file's range can change too.
     int count = fileEnd - fileFirst;
@@ -407,8 +417,17 @@ int EepromProgram(I2cMaster* master, const I2cOptions& options, Json* out)
     I2cStatus status = EepromReadRange(master, type, options.address, 0, old.data(), type.size);
     if (status != I2C_OK)
         return Fail(master, status, options);
-    // Nothing is written unless the old content is safe in its file.
-    if (!SaveFile(name, old.data(), type.size, true, 0))
+    // Nothing is written unless the old content is safe in its file; the
+    // default name moves on past one another run took meanwhile.
+    FileSaved saved = SaveFile(name, old.data(), type.size, 0);
+    while (saved == FILE_EXISTS && !options.backup && backupTried < 99) {
+        backupName = DefaultBackup(options.address, backupStamp.c_str(), ++backupTried);
+        name = backupName.c_str();
+        saved = SaveFile(name, old.data(), type.size, 0);
+    }
+    if (saved == FILE_EXISTS)
+        SayBackupExists(name);
+    if (saved != FILE_SAVED)
         return EXIT_CANNOT_RUN;
     JsonKey(out, "backup"), JsonString(out, name);
     Say(SAY_NOTE, "Alter Inhalt von 0x%02x in %s gesichert", options.address, name);
@@ -455,7 +474,7 @@ int Xfer(I2cMaster* master, const I2cOptions& options, Json* out)
 {
     std::vector<XferMessage> messages = options.messages;
     std::vector<I2cMessage> list;
-    int total = 0;
+    int32_t total = 0;  // at most 65536: xfer's list is bounded
     I2cWork work = {1, 0, 0, 0};
     for (XferMessage& message : messages) {
         int count = static_cast<int>(message.bytes.size());
@@ -550,6 +569,56 @@ int LoadImage(const I2cOptions& options)
     return EXIT_DONE;
 }
 
+// Every file the job writes, checked before the port opens, so that a chip
+// is never read for a file that cannot take it: the destination of eeprom
+// read and the backup are new files in a folder that takes them, and the
+// trace is none of the job's other files. EXIT_DONE, else the exit code
+// after saying why.
+int CheckFiles(const I2cOptions& options)
+{
+    std::string why;
+    const char* made = nullptr;  // the new file the job writes
+    if (options.command == COMMAND_EEPROM_READ) {
+        made = options.file;
+    } else if (options.command == COMMAND_EEPROM_WRITE && options.backup) {
+        backupName = options.backup;
+        made = options.backup;
+    } else if (options.command == COMMAND_EEPROM_WRITE) {
+        time_t now = time(nullptr);
+        char stamp[20];
+        strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", localtime(&now));
+        backupStamp = stamp;
+        backupName = DefaultBackup(options.address, stamp, backupTried = 0);
+        while (FileExists(backupName.c_str()) && backupTried < 99)
+            backupName = DefaultBackup(options.address, stamp, ++backupTried);
+        made = backupName.c_str();
+    }
+    // Refused before the port: a run after a failed write would otherwise
+    // replace the good backup with what that write left.
+    if (made && made == options.backup && FileExists(made)) {
+        SayBackupExists(made);
+        return EXIT_CANNOT_RUN;
+    }
+    if (made && made == options.file && FileExists(made)) {
+        Say(SAY_ERROR, "coupler-i2c: Datei %s gibt es schon: sie wird nie überschrieben, einen neuen Namen angeben", made);
+        return EXIT_CANNOT_RUN;
+    }
+    if (made && !FileWritable(made, true, &why)) {
+        Say(SAY_ERROR, "coupler-i2c: %s %s: %s", made == options.file ? "Datei" : "Sicherungsdatei", made, why.c_str());
+        return EXIT_CANNOT_RUN;
+    }
+    const char* trace = options.job.trace;
+    const char* other = !trace ? nullptr
+                        : made && FileSame(trace, made) ? made
+                        : options.file && FileSame(trace, options.file) ? options.file
+                                                                        : nullptr;
+    if (other) {
+        Say(SAY_ERROR, "coupler-i2c: --trace %s ist dieselbe Datei wie %s: die Spur braucht eine eigene", trace, other);
+        return EXIT_CANNOT_RUN;
+    }
+    return EXIT_DONE;
+}
+
 }  // namespace
 
 int RunOffline(I2cOptions& options)
@@ -559,14 +628,8 @@ int RunOffline(I2cOptions& options)
         if (int code = LoadImage(options))
             return code;
     }
-    if (options.command == COMMAND_EEPROM_WRITE) {
-        // Refused before the port: a run after a failed write would otherwise
-        // replace the good backup with what that write left.
-        if (options.backup && FileExists(options.backup)) {
-            SayBackupExists(options.backup);
-            return EXIT_CANNOT_RUN;
-        }
-    }
+    if (int code = CheckFiles(options))
+        return code;
     if (options.command == COMMAND_XFER && !options.write && XferWrites(options.messages)) {
         int bytes = 0;
         for (const XferMessage& message : options.messages)

@@ -40,11 +40,12 @@ void Record(std::string* text, int type, int address, const uint8_t* bytes, int 
 
 }  // namespace
 
-bool HexParse(const std::string& text, int limit, HexImage* image, std::string* error)
+bool HexParse(const std::string& text, int32_t limit, HexImage* image, std::string* error)
 {
     image->data.clear();
     image->given.clear();
-    long base = 0;
+    // Offsets as the format gives them, up to 4 GiB: never negative, in every build.
+    int64_t base = 0;
     bool ended = false;
     int number = 0;
     for (size_t at = 0; at < text.size();) {
@@ -71,18 +72,18 @@ bool HexParse(const std::string& text, int limit, HexImage* image, std::string* 
         for (uint8_t byte : bytes)
             sum += byte;
         int count = bytes[0], type = bytes[3];
-        long address = bytes[1] << 8 | bytes[2];
+        int64_t address = bytes[1] << 8 | bytes[2];
         if (static_cast<int>(bytes.size()) != count + 5)
             return Fail(error, number, "Länge passt nicht zur Angabe");
         if (sum & 0xFF)
             return Fail(error, number, "Prüfsumme falsch");
         const uint8_t* payload = bytes.data() + 4;
         if (type == 0) {
-            long first = base + address;
+            int64_t first = base + address;
             if (first + count > limit) {
                 char what[100];
-                snprintf(what, sizeof what, "Daten bei 0x%lx liegen außerhalb des EEPROMs (0x%x Bytes)",
-                         first < limit ? static_cast<long>(limit) : first, static_cast<unsigned>(limit));
+                snprintf(what, sizeof what, "Daten bei 0x%llx liegen außerhalb des EEPROMs (0x%x Bytes)",
+                         static_cast<unsigned long long>(first < limit ? limit : first), static_cast<unsigned>(limit));
                 return Fail(error, number, what);
             }
             if (image->data.size() < static_cast<size_t>(first + count)) {
@@ -96,7 +97,7 @@ bool HexParse(const std::string& text, int limit, HexImage* image, std::string* 
         } else if (type == 1) {
             ended = true;
         } else if ((type == 2 || type == 4) && count == 2) {
-            base = static_cast<long>(payload[0] << 8 | payload[1]) << (type == 2 ? 4 : 16);
+            base = static_cast<int64_t>(payload[0] << 8 | payload[1]) << (type == 2 ? 4 : 16);
         } else if ((type == 3 || type == 5) && count == 4) {
             // A start address means nothing to an EEPROM.
         } else {
@@ -108,12 +109,12 @@ bool HexParse(const std::string& text, int limit, HexImage* image, std::string* 
     return true;
 }
 
-std::string HexFormat(const uint8_t* data, int count, int offset)
+std::string HexFormat(const uint8_t* data, int32_t count, int32_t offset)
 {
     std::string text;
-    long segment = -1;
-    for (int done = 0; done < count;) {
-        long at = offset + done;
+    int64_t segment = -1;
+    for (int32_t done = 0; done < count;) {
+        int64_t at = static_cast<int64_t>(offset) + done;
         if (at >> 16 != segment) {
             segment = at >> 16;
             uint8_t upper[2] = {static_cast<uint8_t>(segment >> 8), static_cast<uint8_t>(segment)};
@@ -121,8 +122,8 @@ std::string HexFormat(const uint8_t* data, int count, int offset)
                 Record(&text, 4, 0, upper, 2);
         }
         // A record stays inside its 64 KiB segment.
-        int size = count - done < RECORD_BYTES ? count - done : RECORD_BYTES;
-        long room = 0x10000 - (at & 0xFFFF);
+        int32_t size = count - done < RECORD_BYTES ? count - done : RECORD_BYTES;
+        int64_t room = 0x10000 - (at & 0xFFFF);
         size = size < room ? size : static_cast<int>(room);
         Record(&text, 0, static_cast<int>(at & 0xFFFF), data + done, size);
         done += size;

@@ -17,7 +17,7 @@ struct HexImage {
 // Reads the file's text into image; a record reaching at or past limit (the
 // chip's size) is refused. False with the reason in error (German, naming
 // the line).
-bool HexParse(const std::string& text, int limit, HexImage* image, std::string* error);
+bool HexParse(const std::string& text, int32_t limit, HexImage* image, std::string* error);
 // count bytes as records of 16 at offset on, with the addresses the records
 // need and the end record; CR LF line ends, as the format's tools expect.
-std::string HexFormat(const uint8_t* data, int count, int offset);
+std::string HexFormat(const uint8_t* data, int32_t count, int32_t offset);

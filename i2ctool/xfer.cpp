@@ -6,8 +6,10 @@
 
 namespace {
 
-// A message may move at most this many bytes: the largest EEPROM's size.
-constexpr long LONGEST = 65536;
+// A message may move at most this many bytes: the largest EEPROM's size; so
+// may the whole transfer, whose messages are held in memory at once, and its
+// messages are this many at most.
+constexpr int32_t LONGEST = 65536, MOST_MESSAGES = 4096;
 
 bool Fail(std::string* error, const char* word, const char* why)
 {
@@ -16,7 +18,7 @@ bool Fail(std::string* error, const char* word, const char* why)
 }
 
 // A number from low to high in the base, the whole text; -1 if not.
-long Number(const char* text, size_t length, int base, long low, long high)
+int32_t Number(const char* text, size_t length, int base, int32_t low, int32_t high)
 {
     std::string digits(text, length);
     const char* start = digits.c_str();
@@ -25,8 +27,8 @@ long Number(const char* text, size_t length, int base, long low, long high)
         base = 16;
     }
     char* end = nullptr;
-    long value = isxdigit(static_cast<unsigned char>(*start)) ? strtol(start, &end, base) : -1;
-    return end && !*end && value >= low && value <= high ? value : -1;
+    int64_t value = isxdigit(static_cast<unsigned char>(*start)) ? strtoll(start, &end, base) : -1;
+    return end && !*end && value >= low && value <= high ? static_cast<int32_t>(value) : -1;
 }
 
 }  // namespace
@@ -35,6 +37,7 @@ bool XferParse(const char* const* words, int count, std::vector<XferMessage>* me
 {
     messages->clear();
     int address = -1;
+    int32_t total = 0;
     for (int i = 0; i < count;) {
         const char* word = words[i++];
         char kind = static_cast<char>(tolower(static_cast<unsigned char>(word[0])));
@@ -43,7 +46,7 @@ bool XferParse(const char* const* words, int count, std::vector<XferMessage>* me
         const char* at = word + 1;
         while (*at && *at != '@')
             at++;
-        long length = Number(word + 1, static_cast<size_t>(at - word - 1), 10, kind == 'r' ? 1 : 0, LONGEST);
+        int32_t length = Number(word + 1, static_cast<size_t>(at - word - 1), 10, kind == 'r' ? 1 : 0, LONGEST);
         if (length < 0)
             return Fail(error, word, kind == 'r' ? "Länge 1 bis 65536" : "Länge 0 bis 65536");
         if (*at == '@') {
@@ -54,15 +57,21 @@ bool XferParse(const char* const* words, int count, std::vector<XferMessage>* me
         } else if (address < 0) {
             return Fail(error, word, "die erste Nachricht braucht eine Adresse (@ADR)");
         }
+        // Bounded before anything is held for it.
+        if (total > LONGEST - length)
+            return Fail(error, word, "eine Übertragung bewegt höchstens 65536 Bytes");
+        if (messages->size() >= static_cast<size_t>(MOST_MESSAGES))
+            return Fail(error, word, "höchstens 4096 Nachrichten in einer Übertragung");
+        total += length;
         XferMessage message = {address, kind == 'r', std::vector<uint8_t>(static_cast<size_t>(length), 0)};
-        for (long byte = 0; kind == 'w' && byte < length;) {
+        for (int32_t byte = 0; kind == 'w' && byte < length;) {
             if (i >= count)
                 return Fail(error, word, "zu wenige Bytes");
             const char* value = words[i++];
             size_t digits = 0;
             while (value[digits] && value[digits] != '=' && value[digits] != '+' && value[digits] != '-')
                 digits++;
-            long number = Number(value, digits, 10, 0, 255);
+            int32_t number = Number(value, digits, 10, 0, 255);
             char fill = value[digits];
             if (number < 0 || (fill && value[digits + 1]))
                 return Fail(error, value, "Byte 0 bis 255 (oder 0x00 bis 0xff), danach =, + oder -");

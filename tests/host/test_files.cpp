@@ -1,10 +1,13 @@
 // What coupler-i2c reads from its command line and files and writes for
-// machines: Intel HEX images, xfer's message lists, and JSON. Expected values
+// machines: Intel HEX images, xfer's message lists, JSON, and how the job's
+// files are checked and written. Expected values
 // come from the formats' rules (Intel HEX: records ":LLAAAATT..CC", checksum
 // the two's complement of the byte sum).
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "console/files.h"
 #include "console/json.h"
 #include "i2ctool/hexfile.h"
 #include "i2ctool/xfer.h"
@@ -51,6 +55,10 @@ TEST(HexFile, RecordsReadAndWrittenByTheFormatsRules)
         {":0300300002337G1E\n:00000001FF\n", 256, false, "Zeile 1: keine Hexziffer", 0, {}},
         {":0400300002337A1E\n:00000001FF\n", 256, false, "Zeile 1: Länge passt nicht", 0, {}},
         {":0400000300003000C9\n:00000001FF\n", 256, true, "", 0, {}},
+        // Extended addresses past any chip, whatever the width of the build's integers.
+        {":02000004FFFFFC\n:10FFF0000000000000000000000000000000000001\n:00000001FF\n", 256, false,
+         "Zeile 2: Daten bei 0xfffffff0 liegen außerhalb des EEPROMs (0x100 Bytes)", 0, {}},
+        {":0200000480007A\n:01FFF000010F\n:00000001FF\n", 0x10000, false, "Zeile 2: Daten bei 0x8000fff0", 0, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -101,6 +109,9 @@ TEST(Xfer, MessageListsInTheKernelToolsGrammar)
         {{"w1@50", "256"}, "xfer: 256: Byte 0 bis 255"},
         {{"w1@50", "1=2"}, "xfer: 1=2: Byte 0 bis 255"},
         {{}, "xfer: : keine Nachricht"},
+        {{"r65536@50", "w1", "0"}, "xfer: w1: eine Übertragung bewegt höchstens 65536 Bytes"},
+        {{"w40000@50", "0=", "r30000"}, "xfer: r30000: eine Übertragung bewegt höchstens 65536 Bytes"},
+        {std::vector<const char*>(4097, "r1@50"), "xfer: r1@50: höchstens 4096 Nachrichten"},
     };
     for (const auto& c : cases) {
         std::vector<XferMessage> messages;
@@ -144,6 +155,90 @@ TEST(Json, ValuesNestAndEscape)
     JsonEnd(&json);
     EXPECT_EQ("{\"gefunden\":[32,{\"text\":\"a\\\"b\\\\c\\u000a\\u0001\",\"ok\":true},0.12,null,null]}", json.text);
     EXPECT_TRUE(json.open.empty());
+}
+
+TEST(Json, TextsValidWhateverTheirBytesAndCutBetweenCharacters)
+{
+    const struct {
+        const char* text;
+        const char* valid;  // "?" stands for U+FFFD
+        size_t whole;       // the length without a cut character at the end
+    } cases[] = {
+        {u8"Prüfplatz ä€", u8"Prüfplatz ä€", 16},
+        {"a\xff\xfe", "a??", 2},
+        {"\xc3", "?", 0},              // an umlaut's first byte alone
+        {"x\xe2\x82", "x??", 1},        // a cut euro sign
+        {"\xc0\xaf\xed\xa0\x80", "?????", 5},  // overlong slash, a surrogate
+        {"\xf4\x90\x80\x80", "????", 4},       // past U+10FFFF
+    };
+    for (const auto& c : cases) {
+        std::string expected;
+        for (const char* v = c.valid; *v; v++)
+            expected += *v == '?' ? std::string("\xef\xbf\xbd") : std::string(1, *v);
+        EXPECT_EQ(expected, TextValid(c.text)) << c.text;
+        EXPECT_EQ(c.whole, TextWhole(c.text, strlen(c.text))) << c.text;
+        Json json;
+        JsonString(&json, c.text);
+        EXPECT_EQ("\"" + expected + "\"", json.text);
+    }
+}
+
+// A folder of the test's own, removed at its end.
+struct Folder {
+    char path[20] = "/tmp/filesXXXXXX";
+    bool made = mkdtemp(path) != nullptr;
+    std::string operator+(const char* name) const { return std::string(path) + "/" + name; }
+    ~Folder() { system(("rm -rf " + std::string(path)).c_str()); }
+};
+std::string Read(const std::string& path)
+{
+    std::string bytes(8, '\0');
+    FILE* file = fopen(path.c_str(), "rb");
+    bytes.resize(file ? fread(&bytes[0], 1, bytes.size(), file) : 0);
+    return file && !fclose(file) ? bytes : "";
+}
+
+TEST(Files, EveryFileCheckedBeforeAndWrittenWholeWithoutReplacingAnother)
+{
+    Folder folder;
+    ASSERT_TRUE(folder.made);
+    ASSERT_EQ(0, mkfifo((folder + "pipe").c_str(), 0644));
+    ASSERT_EQ(0, mkdir((folder + "dir").c_str(), 0755));
+    ASSERT_EQ(FILE_SAVED, FileSave((folder + "old").c_str(), "alt", 3, true));
+    const struct {
+        std::string path;
+        bool fresh, ok;
+        const char* why;
+    } cases[] = {
+        {folder + "pipe", false, false, "ein Gerät oder eine Pipe, keine Datei"},
+        {"/dev/null", false, false, "ein Gerät oder eine Pipe, keine Datei"},
+        {folder + "dir", false, false, "ein Ordner, keine Datei"},
+        {folder + "none/x.bin", true, false, "den Ordner gibt es nicht"},
+        {folder + "old", true, false, "gibt es schon: sie wird nie überschrieben"},
+        {folder + "old", false, true, ""},
+        {folder + "new", true, true, ""},
+        {folder + std::string(300, 'n').c_str(), true, false, "der Name ist zu lang"},
+    };
+    for (const auto& c : cases) {
+        std::string why;
+        EXPECT_EQ(c.ok, FileWritable(c.path.c_str(), c.fresh, &why)) << c.path;
+        EXPECT_EQ(c.why, why.substr(0, strlen(c.why))) << c.path;
+    }
+    // A new file never replaces one; a replacing one does, whole.
+    EXPECT_EQ(FILE_EXISTS, FileSave((folder + "old").c_str(), "neu", 3, true));
+    EXPECT_EQ("alt", Read(folder + "old"));
+    EXPECT_EQ(FILE_SAVED, FileSave((folder + "old").c_str(), "neuer", 5, false));
+    EXPECT_EQ("neuer", Read(folder + "old"));
+    EXPECT_EQ(FILE_NOT_SAVED, FileSave((folder + "none/x").c_str(), "x", 1, true));
+    // Nothing left behind by the checks and saves: old, pipe and dir alone.
+    EXPECT_EQ(0, system(("test $(ls -A " + std::string(folder.path) + " | wc -l) = 3").c_str()));
+
+    // One file by any name; two names of no file are one when they resolve alike.
+    ASSERT_EQ(0, link((folder + "old").c_str(), (folder + "dir/link").c_str()));
+    EXPECT_TRUE(FileSame((folder + "old").c_str(), (folder + "dir/../dir/link").c_str()));
+    EXPECT_TRUE(FileSame((folder + "a.vcd").c_str(), (folder + "dir/../a.vcd").c_str()));
+    EXPECT_FALSE(FileSame((folder + "a.vcd").c_str(), (folder + "b.vcd").c_str()));
+    EXPECT_FALSE(FileSame((folder + "old").c_str(), (folder + "dir/old").c_str()));
 }
 
 }  // namespace

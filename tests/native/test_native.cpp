@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 
@@ -121,6 +122,7 @@ TEST_F(NativeTest, ASignalEndsTheJobAsCtrlCDoesAndPutsTheTerminalBack)
 TEST_F(NativeTest, RowsAppendedAtOnceFromManyProcessesStayWholeAndALockedRecordIsRefused)
 {
     std::string log = TempPath("rows"), fields = "COM3;9600;20;nein;BESTANDEN;;" + std::string(300, 'x');
+    const std::vector<std::string> cells = {"COM3", "9600", "20", "nein", "BESTANDEN", "", std::string(300, 'x')};
     // The children start at once, when the barrier's write end closes: the
     // first rows race for the new file's header.
     std::vector<pid_t> children;
@@ -133,7 +135,7 @@ TEST_F(NativeTest, RowsAppendedAtOnceFromManyProcessesStayWholeAndALockedRecordI
             if (read(barrier[0], reason, 1) != 0)
                 _exit(2);
             for (int row = 0; row < 10; row++)
-                if (!LogAppend(log.c_str(), fields.c_str(), reason, sizeof reason))
+                if (!LogAppend(log.c_str(), cells, reason, sizeof reason))
                     _exit(1);
             _exit(0);
         } else {
@@ -159,10 +161,67 @@ TEST_F(NativeTest, RowsAppendedAtOnceFromManyProcessesStayWholeAndALockedRecordI
     int held = open(log.c_str(), O_RDWR | O_CREAT, 0644);
     ASSERT_TRUE(held >= 0 && flock(held, LOCK_EX) == 0);
     char reason[200] = "";
-    EXPECT_FALSE(LogAppend(log.c_str(), fields.c_str(), reason, sizeof reason));
+    EXPECT_FALSE(LogAppend(log.c_str(), cells, reason, sizeof reason));
     close(held);
     EXPECT_EQ("", Slurp(log));
     remove(log.c_str());
+}
+
+TEST_F(NativeTest, FilesAndRecordsHoldWhateverTheNamesAndNoneIsLost)
+{
+    std::string pipe = TempPath("fifo"), kept = TempPath("kept"), log = TempPath("csv"), record = TempPath("jsonl");
+    ASSERT_EQ(0, mkfifo(pipe.c_str(), 0644));
+    // An old trace the job cannot read stays as it was when the port fails.
+    FILE* file = fopen(kept.c_str(), "wb");
+    ASSERT_TRUE(file && fputs("alt", file) >= 0 && fclose(file) == 0 && chmod(kept.c_str(), 0200) == 0);
+    const struct {
+        const char* program;
+        std::string arguments, line;  // the first line; exit code 2
+    } cases[] = {
+        {CT_I2C_EXE, "COM3 get 48 0 --trace " + pipe,
+         "coupler-i2c: Spur " + pipe + u8" lässt sich nicht schreiben: ein Gerät oder eine Pipe, keine Datei\n"},
+        {CT_I2C_EXE, "/dev/ttyUSB99 scan --trace " + kept, "coupler-i2c: /dev/ttyUSB99 gibt es nicht\n"},
+        {CT_CHECK_EXE, "COM3 --log " + log + " --record " + log,
+         "coupler-check: --log und --record nennen dieselbe Datei " + log + ": jede braucht eine eigene\n"},
+        // A reason cut at its buffer ends between characters: 145 umlauts, not 145 and a half.
+        {CT_I2C_EXE, "COM3 eeprom read x --type x" + std::string(149 * 2, 'a'), ""},
+        {CT_CHECK_EXE, "\"/dev/nicht;x\ny\" --serial \xff --log " + log + " --record " + record,
+         "coupler-check: /dev/nicht;x\ny gibt es nicht\n"},
+    };
+    for (const auto& c : cases) {
+        std::string arguments = c.arguments, line = c.line, umlauts;
+        for (int i = 0; line.empty() && i < 149; i++)
+            umlauts += u8"ä";
+        if (line.empty())
+            arguments.replace(arguments.find("aa"), 298, umlauts), line = "coupler-i2c: --type x" + umlauts.substr(0, 290) + "\n";
+        ConsoleRun run = RunConsole(c.program, arguments);
+        EXPECT_EQ(2u, run.code) << arguments;
+        EXPECT_EQ(line, run.output.substr(0, line.size())) << arguments;
+    }
+    EXPECT_EQ("alt", Slurp(kept));
+    // The row's fields quoted where they hold ';' or a line break; the
+    // record's texts valid UTF-8.
+    EXPECT_TRUE(Has(Slurp(log), ";\"/dev/nicht;x\ny\";9600;20;nein;NICHT MÖGLICH;\"/dev/nicht;x\ny gibt es nicht\";;;;;\r\n"))
+        << Slurp(log);
+    EXPECT_TRUE(Has(Slurp(record), "\"port\":\"/dev/nicht;x\\u000ay\",") && Has(Slurp(record), "\"serial\":\"\xef\xbf\xbd\","))
+        << Slurp(record);
+    for (const std::string& path : {pipe, kept, log, record})
+        remove(path.c_str());
+
+    // Two backups by the default name in one second: the second takes the next.
+    std::string image = TempPath("img"), names;
+    file = fopen(image.c_str(), "wb");
+    ASSERT_TRUE(file && fputs("neu", file) >= 0 && fclose(file) == 0);
+    for (time_t now = time(nullptr), t = now; t < now + 20; t++) {
+        char name[40];
+        strftime(name, sizeof name, "eeprom-50-%Y%m%d-%H%M%S.bin", localtime(&t));
+        names += std::string(" ") + name;
+        fclose(fopen(name, "wb"));
+    }
+    ConsoleRun run = RunConsole(CT_I2C_EXE, "COM3 eeprom write " + image + " --write");
+    EXPECT_EQ(0u, run.code) << run.output;
+    EXPECT_TRUE(Has(run.output, "-2.bin gesichert\n")) << run.output;
+    system(("rm -f " + image + names + " eeprom-50-*-2.bin").c_str());
 }
 
 TEST_F(NativeTest, TheProgramsTraceDecodesToWhatTheBusSaw)
