@@ -60,6 +60,7 @@ def make_job(rng, number):
             job["args"] = ["eeprom", "verify", "verify.bin", "--offset", str(offset)]
     else:
         job["fault"] = rng.choice([""] * 3 + FAULTS)
+        job["inputs"] = 0xFF  # a pin held low at power-up pulls INT low: the check rightly fails then
         job["args"] = ["--quiet", "--repeat", "3"]
     return job
 
@@ -97,9 +98,10 @@ def found(output):
     for line in output.splitlines():
         if re.match(r"^[0-7]0:", line):
             row = int(line[0], 16) * 16
-            for column, cell in enumerate(line[4:].split(" ")[:16] if line[3:4] == " " else []):
+            for column in range(16):  # fixed columns: addresses outside the range are blank
+                cell = line[4 + 3 * column:6 + 3 * column]
                 if re.fullmatch(r"[0-9a-f]{2}", cell):
-                    seen.append(int(cell, 16))
+                    seen.append(row + column)
     return sorted(seen)
 
 
