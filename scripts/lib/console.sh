@@ -77,9 +77,9 @@ console_run() {
     coupler_build
   fi
 
-  exec 9>"$BENCH_BUILD/.bench.lock"
-  flock 9
   source "$root/scripts/lib/bench.sh"
+  trap bench_unlock EXIT
+  bench_lock || exit 2
   if bench_runs_32bit; then
     bench_prefix
   elif [[ $wine -eq 1 ]]; then
@@ -143,4 +143,5 @@ _console_cleanup() {
   # The prefix keeps no host device.
   [[ -z "$CONSOLE_DEVICE" ]] || bench_port_settings
   wineserver -k >/dev/null 2>&1 || true
+  bench_unlock
 }

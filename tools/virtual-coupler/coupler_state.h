@@ -15,7 +15,7 @@
 #include "bus.h"
 
 #define COUPLER_MAGIC 0x31504356u /* "VCP1" */
-#define COUPLER_VERSION 4u
+#define COUPLER_VERSION 5u /* 5: CouplerJitter after the buses */
 #define COUPLER_MAX_PORTS 32      /* COM1 .. COM32, slot = number - 1 */
 #define COUPLER_DATA_MAX 4096     /* bytes carried by one request or answer */
 #define COUPLER_PTS_MAX 32
@@ -53,7 +53,9 @@ enum CouplerOp {
     COUPLER_OP_LOCK_HOLDER = 26,   /* arg0: 1 a process takes the port's lock and keeps it, 0 it is killed */
     COUPLER_OP_EEPROM_TYPE = 27,   /* data: a 24C type's name: the bus powered up with such an EEPROM on */
     COUPLER_OP_TRACE = 28,         /* data: a file for the bus's trace from now on; none: the trace ends */
-    COUPLER_OP_EEPROM_FILE = 29    /* data: the EEPROM's file from now on, loaded at once; none: no file */
+    COUPLER_OP_EEPROM_FILE = 29,   /* data: the EEPROM's file from now on, loaded at once; none: no file */
+    COUPLER_OP_ADAPTER_JITTER = 30 /* after COUPLER_OP_ADAPTER (which ends any jitter): arg0 the status delay's
+                                      and arg1 the cost's upper end in ms, each drawn per request */
 };
 
 /* Faults of the coupler, one at a time per port; see CouplerInputs. */
@@ -138,6 +140,20 @@ struct CouplerPort {
     struct CouplerModel history[COUPLER_HISTORY];
 };
 
+/* An adapter's jitter, per port: each sample's status delay is drawn from
+ * statusDelayMs to statusDelayMaxMs, each request's cost from requestCostMs to
+ * requestCostMaxMs (an upper end at or below the lower one: no jitter). As on
+ * a real adapter, whose status reports arrive in order, no sample shows an
+ * older moment than the sample before it (shownUpTo). Kept after the buses so
+ * that every older field keeps its offset. */
+struct CouplerJitter {
+    int64_t shownUpTo;         /* the latest moment a sample has shown (state-file time), 0 none */
+    uint32_t statusDelayMaxMs;
+    uint32_t requestCostMaxMs;
+    uint32_t draws;            /* numbers drawn so far: the next draw's input */
+    uint32_t seed;             /* the port's sequence of draws (the daemon sets it) */
+};
+
 struct CouplerState {
     uint32_t magic;        /* COUPLER_MAGIC once the daemon is ready */
     uint32_t version;
@@ -156,6 +172,7 @@ struct CouplerState {
     uint8_t data[COUPLER_DATA_MAX];
     struct CouplerPort ports[COUPLER_MAX_PORTS];
     struct CouplerBus buses[COUPLER_MAX_PORTS]; /* the I2C bus behind each port, same order */
+    struct CouplerJitter jitter[COUPLER_MAX_PORTS]; /* each port's adapter jitter, same order */
 };
 
 #define COUPLER_PORT_SIZE (96 + 40 * COUPLER_HISTORY)
@@ -173,6 +190,7 @@ static_assert(offsetof(CouplerState, ports) == COUPLER_PORTS_OFFSET, "state layo
 static_assert(offsetof(CouplerPort, lastChange) == 24, "port record layout");
 static_assert(offsetof(CouplerPort, history) == 96 && sizeof(CouplerModel) == 40, "port record layout");
 static_assert(offsetof(CouplerState, buses) % 8 == 0, "state layout");
+static_assert(sizeof(CouplerJitter) == 24 && offsetof(CouplerState, jitter) % 8 == 0, "state layout");
 #else
 _Static_assert(sizeof(struct CouplerPort) == COUPLER_PORT_SIZE, "port record layout");
 _Static_assert(sizeof(struct CouplerTermios) == 48, "line settings layout");
@@ -181,6 +199,8 @@ _Static_assert(offsetof(struct CouplerPort, lastChange) == 24, "port record layo
 _Static_assert(offsetof(struct CouplerPort, history) == 96 && sizeof(struct CouplerModel) == 40,
                "port record layout");
 _Static_assert(offsetof(struct CouplerState, buses) % 8 == 0, "state layout");
+_Static_assert(sizeof(struct CouplerJitter) == 24 && offsetof(struct CouplerState, jitter) % 8 == 0,
+               "state layout");
 #endif
 
 #endif

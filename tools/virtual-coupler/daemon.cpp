@@ -120,18 +120,29 @@ bool ParseFault(const char* text)
     return false;
 }
 
-// "16", "16,1" or "16,1,rtscts": status delay and cost per request in
-// milliseconds, and a driver that keeps the RTS/CTS handshake on.
+// "MS" or "MS-MS": milliseconds, or a range whose upper end is not below its lower.
+bool ParseRange(const std::string& text, uint32_t* low, uint32_t* high)
+{
+    size_t dash = text.find('-');
+    *high = 0;
+    if (dash == std::string::npos)
+        return ParseMs(text.c_str(), low);
+    return ParseMs(text.substr(0, dash).c_str(), low) && ParseMs(text.c_str() + dash + 1, high) && *high >= *low;
+}
+
+// "16", "16,1", "16,1,rtscts" or "16-24,1-3": status delay and cost per
+// request in milliseconds (a range: drawn per request), and a driver that
+// keeps the RTS/CTS handshake on.
 bool ParseAdapter(const char* text)
 {
     std::string value = text;
     size_t kept = value.rfind(",rtscts");
-    Adapter adapter = {0, 0, kept != std::string::npos && kept + 7 == value.size()};
+    Adapter adapter = {0, 0, kept != std::string::npos && kept + 7 == value.size(), 0, 0};
     value.resize(adapter.handshakeKept ? kept : value.size());
     size_t comma = value.find(',');
-    if (comma != std::string::npos && !ParseMs(value.c_str() + comma + 1, &adapter.costMs))
+    if (comma != std::string::npos && !ParseRange(value.substr(comma + 1), &adapter.costMs, &adapter.costMaxMs))
         return false;
-    if (!ParseMs(value.substr(0, comma).c_str(), &adapter.delayMs))
+    if (!ParseRange(value.substr(0, comma), &adapter.delayMs, &adapter.delayMaxMs))
         return false;
     options.adapter = options.keyAdapter = adapter;
     return true;
@@ -290,7 +301,7 @@ int main(int argc, char** argv)
         fprintf(stderr,
                 "usage: %s --state FILE --prefix WINEPREFIX --ports 1-20|3,4 [--absent DIR]\n"
                 "          [--present] [--registry] [--interactive] [--fault NAME[:MS]]\n"
-                "          [--adapter DELAY[,COST][,rtscts]] [--chips LIST] [--eeprom FILE]\n"
+                "          [--adapter DELAY[-MAX][,COST[-MAX]][,rtscts]] [--chips LIST] [--eeprom FILE]\n"
                 "          [--inputs HEX] [--write-protect off|ack|refuse] [--trace FILE.vcd]\n"
                 "faults: sda-stuck-low sda-stuck-high sda-not-wired scl-leak[:MS] int-stuck-low\n"
                 "        slow-sda[:MS] (DSR takes a DTR level held MS ms, default 80)\n"

@@ -20,9 +20,11 @@
 #include "model.h"
 
 // An adapter model: status delay, cost per line request, and a driver that
-// keeps the RTS/CTS handshake on whatever the program sets.
+// keeps the RTS/CTS handshake on whatever the program sets; with jitter, each
+// sample's delay drawn up to delayMaxMs and each request's cost up to
+// costMaxMs (not above the lower end: none).
 struct Adapter {
-    uint32_t delayMs, costMs, handshakeKept;
+    uint32_t delayMs, costMs, handshakeKept, delayMaxMs, costMaxMs;
 };
 
 struct Options {
@@ -38,8 +40,8 @@ struct Options {
     uint32_t sclLeakMs = 0;    // --fault scl-leak:MS, also for the live key
     int32_t laterChanges = 0;  // --fault sda-low-later:N, line changes before SDA goes low (-1 none)
     uint32_t laterMs = 0;      // --fault sda-low-later:Nms, milliseconds before it does (0 none)
-    Adapter adapter = {0, 0, 0};      // --adapter DELAY[,COST][,rtscts]
-    Adapter keyAdapter = {16, 1, 0};  // the adapter the live key switches on
+    Adapter adapter = {0, 0, 0, 0, 0};  // --adapter DELAY[-MAX][,COST[-MAX]][,rtscts]
+    Adapter keyAdapter = {16, 1, 0, 0, 0};  // the adapter the live key switches on
     uint32_t chips = 0;        // --chips: BUS_CHIP_* switched on at start
     uint32_t eepromType = BUS_EEPROM_24C02;  // --chips eeprom=TYPE: a BusEepromType
     uint32_t inputs = 0xFF;    // --inputs: the expander's pins as the outside world drives them at power-up

@@ -70,7 +70,7 @@ void ResetPort(Port& port)
     __atomic_store_n(&record.vanishAfter, -1, __ATOMIC_RELEASE);
     record.busy = record.vanished = 0;
     SetLock(port);
-    SetAdapter(record, {0, 0, 0});
+    SetAdapter(record, {0, 0, 0, 0, 0});
     __atomic_store_n(&record.lineRequests, 0u, __ATOMIC_RELEASE);
     // The options' EEPROM, file and trace again; a trace the client started ends.
     std::string optionsTrace = PortPath(options.tracePath, port.com);
@@ -189,7 +189,13 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
     case COUPLER_OP_ADAPTER:
         if (arg[0] < 0 || arg[1] < 0)
             return false;
-        SetAdapter(record, {static_cast<uint32_t>(arg[0]), static_cast<uint32_t>(arg[1]), arg[2] != 0});
+        SetAdapter(record, {static_cast<uint32_t>(arg[0]), static_cast<uint32_t>(arg[1]), arg[2] != 0, 0, 0});
+        return true;
+    case COUPLER_OP_ADAPTER_JITTER:
+        if (arg[0] < 0 || arg[1] < 0)
+            return false;
+        SetAdapter(record, {record.statusDelayMs, record.requestCostMs, record.handshakeKept,
+                            static_cast<uint32_t>(arg[0]), static_cast<uint32_t>(arg[1])});
         return true;
     case COUPLER_OP_VANISH_AFTER:
         if (arg[0] < 0)
@@ -336,6 +342,11 @@ uint32_t FaultName(const Port& port)
 
 void SetAdapter(CouplerPort& record, const Adapter& adapter)
 {
+    // The jitter first: a request in between draws from the old range at worst.
+    CouplerJitter& jitter = state->jitter[&record - state->ports];
+    jitter.seed = static_cast<uint32_t>(&record - state->ports) + 1;  // one sequence per port, run after run
+    __atomic_store_n(&jitter.statusDelayMaxMs, adapter.delayMaxMs, __ATOMIC_RELEASE);
+    __atomic_store_n(&jitter.requestCostMaxMs, adapter.costMaxMs, __ATOMIC_RELEASE);
     __atomic_store_n(&record.statusDelayMs, adapter.delayMs, __ATOMIC_RELEASE);
     __atomic_store_n(&record.requestCostMs, adapter.costMs, __ATOMIC_RELEASE);
     __atomic_store_n(&record.handshakeKept, adapter.handshakeKept, __ATOMIC_RELEASE);

@@ -148,7 +148,7 @@ void HandleKey(char key)
     }
     case 'a':
         SetAdapter(record, record.statusDelayMs || record.requestCostMs || record.handshakeKept
-                               ? Adapter{0, 0, 0}
+                               ? Adapter{0, 0, 0, 0, 0}
                                : options.keyAdapter);
         snprintf(text, sizeof text, "adapter: status %u ms late, %u ms per line request%s", record.statusDelayMs,
                  record.requestCostMs, record.handshakeKept ? ", RTS/CTS kept on" : "");

@@ -124,6 +124,29 @@ int ModelSetLines(struct CouplerPort* port, struct CouplerBus* bus, uint32_t exp
     return 1;
 }
 
+uint32_t ModelDraw(struct CouplerJitter* jitter, uint32_t low, uint32_t high)
+{
+    if (high <= low)
+        return low;
+    /* A counter through a mixing function: every draw is independent of the
+     * thread and process that makes it, and one seed replays the sequence. */
+    uint32_t x = __atomic_fetch_add(&jitter->draws, 1u, __ATOMIC_RELAXED) * 0x9E3779B9u + jitter->seed;
+    x = (x ^ (x >> 16)) * 0x85EBCA6Bu;
+    x = (x ^ (x >> 13)) * 0xC2B2AE35u;
+    x ^= x >> 16;
+    return low + x % (high - low + 1u);
+}
+
+int64_t ModelShownAt(const struct CouplerPort* port, struct CouplerJitter* jitter, int64_t now)
+{
+    uint32_t delay = ModelDraw(jitter, port->statusDelayMs, jitter->statusDelayMaxMs);
+    int64_t at = now - (int64_t)delay * TICKS_PER_MS;
+    if (at < jitter->shownUpTo)
+        at = jitter->shownUpTo;
+    jitter->shownUpTo = at;
+    return at;
+}
+
 /* The model in force at `at` (the oldest kept when `at` is older); *newest
  * tells whether it is still in force now. */
 static const struct CouplerModel* ModelAt(const struct CouplerPort* port, int64_t at, int* newest)

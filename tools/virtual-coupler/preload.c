@@ -95,8 +95,8 @@ static __thread int slackSet;
 
 /* One request of the program reaches the adapter: counted, the adapter
  * pulled when its count of remaining requests has run out, and the request's
- * cost waited. 0 when the adapter is gone. */
-static int AdapterRequest(struct CouplerPort* port)
+ * cost (drawn from the port's range) waited. 0 when the adapter is gone. */
+static int AdapterRequest(struct CouplerPort* port, struct CouplerJitter* jitter)
 {
     __atomic_add_fetch(&port->lineRequests, 1, __ATOMIC_ACQ_REL);
     int32_t left = __atomic_load_n(&port->vanishAfter, __ATOMIC_ACQUIRE);
@@ -111,7 +111,8 @@ static int AdapterRequest(struct CouplerPort* port)
     }
     if (__atomic_load_n(&port->vanished, __ATOMIC_ACQUIRE))
         return 0;
-    uint32_t cost = __atomic_load_n(&port->requestCostMs, __ATOMIC_ACQUIRE);
+    uint32_t cost = ModelDraw(jitter, __atomic_load_n(&port->requestCostMs, __ATOMIC_ACQUIRE),
+                              __atomic_load_n(&jitter->requestCostMaxMs, __ATOMIC_ACQUIRE));
     if (!cost)
         return 1;
     /* The request takes its cost from here, not its cost on top of the sleep's
@@ -131,18 +132,19 @@ static int AdapterRequest(struct CouplerPort* port)
 
 /* Answers a line request on a virtual port; the program's writes set only
  * DTR and RTS, the inputs are the model's as the adapter reports them (late
- * by the status delay). A port whose lock a holder keeps beyond the wait
+ * by the status delay, in order). A port whose lock a holder keeps beyond the wait
  * fails the request, as a hung adapter fails the program's call. */
 static int LineRequest(int slot, unsigned long request, int* bits)
 {
     struct CouplerPort* port = &state->ports[slot];
     struct CouplerBus* bus = &state->buses[slot];
+    struct CouplerJitter* jitter = &state->jitter[slot];
     /* Only Wine's write-back (TIOCMSET right after its TIOCMGET) is the second
      * half of one switch; a native program's TIOCMBIS or TIOCMBIC after a
      * sample is a request of its own. */
     int counted = request != TIOCMSET || readBeforeWrite != port;
     readBeforeWrite = request == TIOCMGET ? port : 0;
-    if (counted ? !AdapterRequest(port) : __atomic_load_n(&port->vanished, __ATOMIC_ACQUIRE) != 0) {
+    if (counted ? !AdapterRequest(port, jitter) : __atomic_load_n(&port->vanished, __ATOMIC_ACQUIRE) != 0) {
         errno = EIO;
         return -1;
     }
@@ -158,7 +160,7 @@ static int LineRequest(int slot, unsigned long request, int* bits)
     uint32_t lines = __atomic_load_n(&port->lines, __ATOMIC_ACQUIRE);
     int current = ((lines & COUPLER_LINE_DTR) ? TIOCM_DTR : 0) | ((lines & COUPLER_LINE_RTS) ? TIOCM_RTS : 0);
     if (request == TIOCMGET) {
-        int inputs = ModelInputs(port, bus, now - (int64_t)port->statusDelayMs * 10000);
+        int inputs = ModelInputs(port, bus, ModelShownAt(port, jitter, now));
         *bits = current | ((inputs & COUPLER_IN_DSR) ? TIOCM_DSR : 0) |
                 ((inputs & COUPLER_IN_CTS) ? TIOCM_CTS : 0) | ((inputs & COUPLER_IN_DCD) ? TIOCM_CAR : 0);
     } else {
