@@ -139,12 +139,21 @@ uint32_t ModelDraw(struct CouplerJitter* jitter, uint32_t low, uint32_t high)
 
 int64_t ModelShownAt(const struct CouplerPort* port, struct CouplerJitter* jitter, int64_t now)
 {
-    uint32_t delay = ModelDraw(jitter, port->statusDelayMs, jitter->statusDelayMaxMs);
-    int64_t at = now - (int64_t)delay * TICKS_PER_MS;
-    if (at < jitter->shownUpTo)
-        at = jitter->shownUpTo;
-    jitter->shownUpTo = at;
-    return at;
+    int64_t delay = (int64_t)port->statusDelayMs * TICKS_PER_MS;
+    if (jitter->statusDelayMaxMs <= port->statusDelayMs)
+        return now - delay;
+    /* A delay that varies is an adapter that reports at moments up to the
+     * range's width apart (its latency timer), each report the inputs as they
+     * were the least delay before it: a sample shows the latest report, so
+     * it shows the inputs between the least and the most delay ago, and
+     * never older ones than the sample before it. shownUpTo keeps the latest
+     * report's moment. */
+    int64_t width = (int64_t)(jitter->statusDelayMaxMs - port->statusDelayMs) * TICKS_PER_MS;
+    if (now - jitter->shownUpTo > width)
+        jitter->shownUpTo = now - (int64_t)ModelDraw(jitter, 0, 1000) * width / 1000;
+    for (int64_t next; (next = jitter->shownUpTo + 1 + (int64_t)ModelDraw(jitter, 0, 1000) * width / 1000) <= now;)
+        jitter->shownUpTo = next;
+    return jitter->shownUpTo - delay;
 }
 
 /* The model in force at `at` (the oldest kept when `at` is older); *newest
