@@ -13,12 +13,12 @@ constexpr double POLL_PAUSE_MS = 1;
 
 // The line requests of a transfer's frame (a probe), a byte read and a byte
 // written, as switches and samples (docs/performance.md works them out: 30
-// with 2 samples, 28 with 9, 24 with 1; an acknowledged address is read a
-// second time).
+// with 2 samples, 28 with 9, 24 with 1), and the second reading of an
+// acknowledge.
 struct Requests {
     int switches, samples;
 };
-constexpr Requests FRAME = {28, 3}, BYTE_READ = {19, 9}, BYTE_WRITTEN = {23, 1};
+constexpr Requests FRAME = {28, 2}, BYTE_READ = {19, 9}, BYTE_WRITTEN = {23, 1}, ANSWERED = {0, 1};
 // A write cycle takes up to 5 ms; what of it the next transfer's frame does
 // not cover is spent polling.
 constexpr double WRITE_CYCLE_MS = 5;
@@ -70,7 +70,7 @@ double I2cWorkMs(const Lines* lines, const I2cWork& work)
     double switches = work.transfers * FRAME.switches + work.bytesRead * BYTE_READ.switches +
                       work.bytesWritten * BYTE_WRITTEN.switches;
     double samples = work.transfers * FRAME.samples + work.bytesRead * BYTE_READ.samples +
-                     work.bytesWritten * BYTE_WRITTEN.samples;
+                     work.bytesWritten * BYTE_WRITTEN.samples + work.answered * ANSWERED.samples;
     // A sample comes after the switch of SCL to high, which is part of its echo wait.
     double switchMs = LinesSwitchMs(lines), sampleMs = LinesSampleMs(lines), wait = lines->echoMs - switchMs;
     double sampleTotalMs = sampleMs + (wait > 0 ? wait : 0);

@@ -22,9 +22,10 @@ I2cStatus Polled(I2cMaster* master, int address, const uint8_t* out, int outCoun
 
 // What a job moves, for its estimate: transfers (each a START, an address and
 // a STOP), the bytes read and written after their address (word addresses
-// are bytes written), and the write cycles it waits for.
+// are bytes written), the write cycles it waits for, and the transfers whose
+// address a chip acknowledges (its acknowledge is read twice).
 struct I2cWork {
-    int transfers, bytesRead, bytesWritten, cycles;
+    int transfers, bytesRead, bytesWritten, cycles, answered;
 };
 // The time the work takes on these lines, in ms: switches and samples at the
 // costs measured, each sample after the wait for the echo.

@@ -107,10 +107,10 @@ I2cStatus EepromWriteRange(I2cMaster* master, const EepromType& type, int addres
 
 I2cWork EepromReadWork(const EepromType& type, int offset, int count)
 {
-    I2cWork work = {0, count, 0, 0};
+    I2cWork work = {0, count, 0, 0, 0};
     // A random read per block: its word address, then the address to read.
     for (int done = 0; done < count; done += Reach(type, offset + done))
-        work.transfers++, work.bytesWritten += type.wordBytes + 1;
+        work.transfers++, work.answered += 2, work.bytesWritten += type.wordBytes + 1;
     return work;
 }
 
@@ -119,5 +119,5 @@ I2cWork EepromWriteWork(const EepromType& type, int offset, int count, int pageS
     pageSize = PageOf(type, pageSize);
     int pages = count > 0 ? (offset + count - 1) / pageSize - offset / pageSize + 1 : 0;
     // Each page with its word address; the last cycle waited for with a byte read.
-    return {pages + 1, 1, count + pages * type.wordBytes, pages};
+    return {pages + 1, 1, count + pages * type.wordBytes, pages, pages + 1};
 }

@@ -299,7 +299,7 @@ int Dump(I2cMaster* master, const I2cOptions& options, Json* out)
     int start = options.reg < 0 && EepromAddress(options.address) ? 0 : options.reg;
     const uint8_t word[2] = {static_cast<uint8_t>(start >> 8), static_cast<uint8_t>(start)};
     int words = start < 0 ? 0 : options.reg16 ? 2 : 1;
-    Plan(master, "Byte", BYTES, {1, BYTES, words, 0}, true);
+    Plan(master, "Byte", BYTES, {1, BYTES, words, 0, 1}, true);
     I2cStatus status = Polled(master, options.address, word + 2 - words, words, data, BYTES);
     if (status != I2C_OK)
         return Fail(master, status, options);
@@ -475,13 +475,13 @@ int Xfer(I2cMaster* master, const I2cOptions& options, Json* out)
     std::vector<XferMessage> messages = options.messages;
     std::vector<I2cMessage> list;
     int32_t total = 0;  // at most 65536: xfer's list is bounded
-    I2cWork work = {1, 0, 0, 0};
+    I2cWork work = {1, 0, 0, 0, 0};
     for (XferMessage& message : messages) {
         int count = static_cast<int>(message.bytes.size());
         list.push_back({message.address, message.read, message.bytes.data(), count});
         total += count;
         (message.read ? work.bytesRead : work.bytesWritten) += count;
-        work.bytesWritten++;  // its address
+        work.bytesWritten++, work.answered++;  // its address
     }
     Plan(master, "Byte", total, work, true);
     int done = 0;

@@ -172,6 +172,34 @@ TEST(Master, ScanProbesSafelyAndFindsExactlyWhatAnswers)
     }
 }
 
+TEST(Master, TheEstimateComesNearTheTimeAJobTakes)
+{
+    // Behind an adapter 8 ms late at 1 ms a request: a scan (three chips answer), a 24C02 read
+    // whole, and 20 bytes written over three pages, each within a tenth of its time.
+    Job job;
+    job.port.costMs = 1, job.port.lateMs = {8};
+    ASSERT_EQ(I2C_OK, job.Begin());
+    const EepromType& type = *EepromTypeNamed("24c02");
+    bool found[128];
+    uint8_t data[256] = {};
+    int written = 0;
+    const struct {
+        I2cWork work;
+        I2cStatus (*run)(Job&, bool*, uint8_t*, int*);
+    } jobs[] = {{{112, 0, 0, 0, 3}, [](Job& j, bool* f, uint8_t*, int*) { return Scan(&j.master, 0x08, 0x77, f, nullptr); }},
+                {EepromReadWork(type, 0, 256),
+                 [](Job& j, bool*, uint8_t* d, int*) { return EepromReadRange(&j.master, *EepromTypeNamed("24c02"), 0x50, 0, d, 256); }},
+                {EepromWriteWork(type, 6, 20, 8), [](Job& j, bool*, uint8_t* d, int* w) {
+                     return EepromWriteRange(&j.master, *EepromTypeNamed("24c02"), 0x50, 6, d, 20, 8, w);
+                 }}};
+    for (const auto& one : jobs) {
+        double estimate = I2cWorkMs(&job.lines, one.work), start = job.port.nowMs;
+        ASSERT_EQ(I2C_OK, one.run(job, found, data, &written));
+        double took = job.port.nowMs - start;
+        EXPECT_NEAR(1, estimate / took, 0.1) << &one - jobs << ": " << estimate << " ms for " << took;
+    }
+}
+
 TEST(Master, EveryEepromOfTheFamilyIsWrittenAndReadAcrossItsPagesAndBlocks)
 {
     // 24C16: blocks of 256 at 0x50-0x57, pages of 16; 24C256: two address bytes, pages of 64.
