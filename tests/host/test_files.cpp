@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "console/json.h"
+#include "console/port.h"
 #include "i2ctool/hexfile.h"
 #include "i2ctool/xfer.h"
 
@@ -147,3 +148,18 @@ TEST(Json, ValuesNestAndEscape)
 }
 
 }  // namespace
+
+TEST(PortWord, WordsShorterThanComAreReadNoFurtherThanTheirEnd)
+{
+    const struct {
+        const char* word;
+        int taken;  // 1 a port, 0 no port word, -1 refused
+    } cases[] = {{"", 0}, {"c", 0}, {"co", 0}, {"com", 0}, {"com3:", -1}, {"/dev/ttyUSB0", 1}};
+    for (const auto& c : cases) {
+        // On the heap at its own length: the sanitizer stops a read past its end.
+        std::vector<char> word(c.word, c.word + strlen(c.word) + 1);
+        std::string port;
+        char error[300] = "";
+        EXPECT_EQ(c.taken, PortArgument(word.data(), &port, error, sizeof error)) << c.word;
+    }
+}
