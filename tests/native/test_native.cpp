@@ -78,8 +78,16 @@ TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
     EXPECT_EQ("coupler-i2c: COM3 ist das Terminal dieses Programms, nicht der Adapter des Kopplers: den Gerätepfad des"
               " Adapters angeben (coupler-check --list zeigt die Schnittstellen)\n", own.output);
     EXPECT_EQ(requests, CouplerLineRequests(3));
-    close(consoleTerminal);
+    // A job leaves its port's settings as it found them, but for HUPCL (the drop at the close), and not exclusive.
+    int port = consoleTerminal, exclusive = 1;
     consoleTerminal = -1;
+    ASSERT_TRUE(tcgetattr(port, &modes) == 0 && cfsetspeed(&modes, B115200) == 0);
+    modes.c_cflag &= ~HUPCL;
+    ASSERT_EQ(0, tcsetattr(port, TCSANOW, &modes));
+    EXPECT_EQ(0u, RunConsole(CT_I2C_EXE, "COM3 scan").code);
+    EXPECT_TRUE(tcgetattr(port, &modes) == 0 && ioctl(port, TIOCGEXCL, &exclusive) == 0);
+    EXPECT_TRUE(cfgetospeed(&modes) == B115200 && (modes.c_cflag & HUPCL) && exclusive == 0);
+    close(port);
 
     // --list opens nothing: sysfs says which are hardware (a ttyS with a
     // UART), /proc who holds them. COM4 held by a child at 115200 with DTR on.
