@@ -180,7 +180,8 @@ std::vector<std::string> PortList(const char* devices, const char* sysfs)
         lines.push_back(line);
     }
     if (lines.empty())
-        lines.push_back(std::string("Keine Schnittstelle ") + devices + "/ttyS*, ttyUSB* oder ttyACM* gefunden");
+        lines.push_back(std::string("Keine Schnittstelle ") + devices +
+                        "/ttyS*, ttyUSB* oder ttyACM* gefunden");
     return lines;
 }
 

@@ -139,7 +139,8 @@ PosixOpen PosixLinesOpen(PosixLines* posix, const char* path, int baud, int32_t*
         result = FromErrno(errno == EINVAL ? ENOTTY : errno);
     // Made exclusive by a program that holds it: busy for root too, whose
     // open gets past the flag.
-    else if (ioctl(posix->fd, TIOCGEXCL, &exclusive) == 0 && exclusive && PosixPortHolder(path, holder, sizeof holder))
+    else if (ioctl(posix->fd, TIOCGEXCL, &exclusive) == 0 && exclusive &&
+             PosixPortHolder(path, holder, sizeof holder))
         result = POSIX_BUSY;
     // The lock is what other serial programs look for, and tells a port already held.
     else if (flock(posix->fd, LOCK_EX | LOCK_NB) != 0)

@@ -21,13 +21,13 @@
 
 enum PosixOpen {
     POSIX_OPENED,
-    POSIX_MISSING,     // no such device (or it went away)
-    POSIX_BUSY,        // another program holds it
-    POSIX_DENIED,      // no permission: the user is not in the device's group
-    POSIX_NOT_A_PORT,  // the path is no serial device
+    POSIX_MISSING,       // no such device (or it went away)
+    POSIX_BUSY,          // another program holds it
+    POSIX_DENIED,        // no permission: the user is not in the device's group
+    POSIX_NOT_A_PORT,    // the path is no serial device
     POSIX_OWN_TERMINAL,  // the program's own terminal (controlling, or on standard input, output or error)
-    POSIX_NO_LINES,    // a terminal without modem lines to read
-    POSIX_FAILED       // anything else; errno tells
+    POSIX_NO_LINES,      // a terminal without modem lines to read
+    POSIX_FAILED         // anything else; errno tells
 };
 
 // The open port. Its owner closes it with PosixLinesClose.

@@ -151,15 +151,11 @@ TEST(Json, ValuesNestAndEscape)
 
 TEST(PortWord, WordsShorterThanComAreReadNoFurtherThanTheirEnd)
 {
-    const struct {
-        const char* word;
-        int taken;  // 1 a port, 0 no port word, -1 refused
-    } cases[] = {{"", 0}, {"c", 0}, {"co", 0}, {"com", 0}, {"com3:", -1}, {"/dev/ttyUSB0", 1}};
-    for (const auto& c : cases) {
-        // On the heap at its own length: the sanitizer stops a read past its end.
-        std::vector<char> word(c.word, c.word + strlen(c.word) + 1);
+    // Each on the heap at its own length: the sanitizer stops a read past its end. 1 a port, 0 none, -1 refused.
+    for (const auto& c : {std::make_pair("", 0), {"c", 0}, {"co", 0}, {"com3:", -1}, {"/dev/ttyUSB0", 1}}) {
+        std::vector<char> word(c.first, c.first + strlen(c.first) + 1);
         std::string port;
         char error[300] = "";
-        EXPECT_EQ(c.taken, PortArgument(word.data(), &port, error, sizeof error)) << c.word;
+        EXPECT_EQ(c.second, PortArgument(word.data(), &port, error, sizeof error)) << c.first;
     }
 }

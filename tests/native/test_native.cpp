@@ -34,16 +34,20 @@ protected:
 
 TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
 {
-    // COM4 held as another serial program holds it.
-    int held = open(PortName(4).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    EXPECT_TRUE(held >= 0 && flock(held, LOCK_EX | LOCK_NB) == 0);
+    // A port's state: 1 at 115200, 2 HUPCL on, 4 exclusive; slowed: set to 115200 without HUPCL first.
+    auto State = [](int fd, bool slowed = false) {
+        termios modes;
+        int exclusive = 0;
+        if (tcgetattr(fd, &modes) || (slowed && (cfsetspeed(&modes, B115200), modes.c_cflag &= ~HUPCL,
+                                                 tcsetattr(fd, TCSANOW, &modes))) || ioctl(fd, TIOCGEXCL, &exclusive))
+            return -1;
+        return (cfgetospeed(&modes) == B115200) | (modes.c_cflag & HUPCL ? 2 : 0) | (exclusive ? 4 : 0);
+    };
+    // COM4 held as another serial program holds it; COM5's adapter gone at the first line request.
+    int held = open(PortName(4).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC),
+        pulled = open(PortName(5).c_str(), O_RDWR | O_NOCTTY);
+    EXPECT_TRUE(held >= 0 && flock(held, LOCK_EX | LOCK_NB) == 0 && CouplerVanishAfter(5, 0) && State(pulled, true) == 1);
     std::string holder = "ist belegt: native_native (PID " + std::to_string(getpid()) + ") hält sie offen\n";
-    // COM5's adapter gone at the first line request, its port at 115200 without HUPCL.
-    int pulled = open(PortName(5).c_str(), O_RDWR | O_NOCTTY);
-    termios modes;
-    ASSERT_TRUE(CouplerVanishAfter(5, 0) && tcgetattr(pulled, &modes) == 0 && cfsetspeed(&modes, B115200) == 0);
-    modes.c_cflag &= ~HUPCL;
-    ASSERT_EQ(0, tcsetattr(pulled, TCSANOW, &modes));
     const struct {
         const char* program;
         std::string arguments, line;  // the first line; exit code 2
@@ -51,10 +55,9 @@ TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
         {CT_CHECK_EXE, "COM30", "coupler-check: COM30 gibt es unter Linux nicht: den Gerätepfad angeben, z. B. /dev/ttyUSB0 (coupler-check --list zeigt die Schnittstellen)\n"},
         {CT_I2C_EXE, "com25: scan", "coupler-i2c: com25: gibt es unter Linux nicht: den Gerätepfad angeben, z. B. /dev/ttyUSB0 (coupler-check --list zeigt die Schnittstellen)\n"},
         {CT_CHECK_EXE, "/dev/ttyUSB99", "coupler-check: /dev/ttyUSB99 gibt es nicht\n"},
-        {CT_I2C_EXE, "/dev/ttyUSB99 scan", "coupler-i2c: /dev/ttyUSB99 gibt es nicht\n"},
         {CT_CHECK_EXE, "/dev/null", "coupler-check: /dev/null ist keine serielle Schnittstelle\n"},
+        {CT_I2C_EXE, "/dev/tty scan", "coupler-i2c: /dev/tty ist das Terminal dieses Programms, nicht der Adapter des Kopplers: den Gerätepfad des Adapters angeben (coupler-check --list zeigt die Schnittstellen)\n"},
         {CT_CHECK_EXE, "COM4", "coupler-check: COM4 " + holder},
-        {CT_I2C_EXE, "COM4 scan", "coupler-i2c: COM4 " + holder},
         {CT_CHECK_EXE, "COM5", "coupler-check: COM5 lässt sich nicht öffnen (Fehler 5)\n"},
         {"/usr/bin/setpriv", "--reuid=65534 --regid=65534 --clear-groups " + std::string(CT_CHECK_EXE) + " COM3",
          "coupler-check: COM3 darf nicht geöffnet werden: den Benutzer in die Gruppe "},
@@ -66,70 +69,44 @@ TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
         EXPECT_EQ(c.line, run.output.substr(0, c.line.back() == '\n' ? run.output.find('\n') + 1 : c.line.size()))
             << c.arguments;
     }
-    close(held);
     // The pulled adapter's port refused before anything on it changed.
-    EXPECT_TRUE(tcgetattr(pulled, &modes) == 0 && cfgetospeed(&modes) == B115200 && !(modes.c_cflag & HUPCL));
+    EXPECT_EQ(1, State(pulled));
     close(pulled);
-    // Named as the port, the own terminal is refused before the open: no line request reaches it.
+    // The own terminal (here standard input) is refused before the open: no line request reaches it.
     consoleTerminal = open(PortName(3).c_str(), O_RDWR | O_NOCTTY);
     int64_t requests = CouplerLineRequests(3);
-    ConsoleRun own = RunConsole(CT_I2C_EXE, "COM3 scan");
-    EXPECT_EQ(2u, own.code);
-    EXPECT_EQ("coupler-i2c: COM3 ist das Terminal dieses Programms, nicht der Adapter des Kopplers: den Gerätepfad des"
-              " Adapters angeben (coupler-check --list zeigt die Schnittstellen)\n", own.output);
-    EXPECT_EQ(requests, CouplerLineRequests(3));
-    // A job leaves its port's settings as it found them, but for HUPCL (the drop at the close), and not exclusive.
-    int port = consoleTerminal, exclusive = 1;
+    EXPECT_TRUE(Has(RunConsole(CT_I2C_EXE, "COM3 scan").output, "COM3 ist das Terminal dieses Programms") &&
+                requests == CouplerLineRequests(3));
+    // A job leaves its port's settings as found but for HUPCL (the drop at the close), not exclusive.
+    int port = consoleTerminal;
     consoleTerminal = -1;
-    ASSERT_TRUE(tcgetattr(port, &modes) == 0 && cfsetspeed(&modes, B115200) == 0);
-    modes.c_cflag &= ~HUPCL;
-    ASSERT_EQ(0, tcsetattr(port, TCSANOW, &modes));
-    EXPECT_EQ(0u, RunConsole(CT_I2C_EXE, "COM3 scan").code);
-    EXPECT_TRUE(tcgetattr(port, &modes) == 0 && ioctl(port, TIOCGEXCL, &exclusive) == 0);
-    EXPECT_TRUE(cfgetospeed(&modes) == B115200 && (modes.c_cflag & HUPCL) && exclusive == 0);
+    EXPECT_TRUE(State(port, true) == 1 && RunConsole(CT_I2C_EXE, "COM3 scan").code == 0 && State(port) == 3);
     close(port);
 
-    // --list opens nothing: sysfs says which are hardware (a ttyS with a
-    // UART), /proc who holds them. COM4 held by a child at 115200 with DTR on.
+    // --list opens nothing: sysfs says which are hardware (a ttyS with a UART), /proc who holds
+    // them. COM4 held by a child at 115200 with DTR on, exclusive or not.
     std::string dev = TempPath("dev"), sys = TempPath("sys"), tty = sys + "/class/tty/";
     ASSERT_EQ(0, system(("mkdir -p " + dev + "/serial/by-id " + tty + "ttyUSB2/device " + tty + "ttyACM3 && for n in ttyUSB0 "
                          "ttyACM1 ttyS0 ttyS1 ttyUSB4 ttyUSBx; do mkdir -p " + tty + "$n/device/driver; done && echo 4 >" +
                          tty + "ttyS0/type && echo 0 >" + tty + "ttyS1/type && cd " + dev + " && ln -s " + PortName(3) +
                          " ttyUSB0 && ln -s " + PortName(4) + " ttyACM1 && touch ttyS0 ttyS1 ttyUSB2 ttyACM3 ttyUSBx && "
                          "ln -s ../../ttyUSB0 serial/by-id/usb-Koppler-if00").c_str()));
-    for (int exclusive : {0, 1}) {
-        int ask[2], tell[2];
-        ASSERT_TRUE(pipe(ask) == 0 && pipe(tell) == 0);
-        pid_t holder = fork();
-        if (holder == 0) {
-            int fd = open(PortName(4).c_str(), O_RDWR | O_NOCTTY), dtr = TIOCM_DTR, found[2] = {0, -1};
-            termios modes;
-            char held = fd >= 0 && tcgetattr(fd, &modes) == 0 && cfsetspeed(&modes, B115200) == 0 &&
-                        tcsetattr(fd, TCSANOW, &modes) == 0 && (!exclusive || ioctl(fd, TIOCEXCL) == 0) &&
-                        ioctl(fd, TIOCMBIS, &dtr) == 0;
-            // Asked after the list: its speed and exclusive flag as it finds them.
-            if (write(tell[1], &held, 1) == 1 && read(ask[0], &held, 1) == 1 && tcgetattr(fd, &modes) == 0)
-                found[0] = cfgetospeed(&modes) == B115200, ioctl(fd, TIOCGEXCL, &found[1]);
-            _exit(write(tell[1], found, sizeof found) == sizeof found ? 0 : 1);
-        }
-        char held = 0;
-        int found[2] = {0, -1};
-        ASSERT_TRUE(read(tell[0], &held, 1) == 1 && held);
+    int dtr = TIOCM_DTR;
+    ASSERT_TRUE(State(held, true) == 1 && ioctl(held, TIOCMBIS, &dtr) == 0);
+    for (int exclusive : {0, 4}) {
+        pid_t child = fork();
+        if (child == 0)
+            _exit(pause());
         requests = CouplerLineRequests(4);
-        EXPECT_EQ(std::vector<std::string>({dev + "/ttyACM1 (belegt: native_native (PID " + std::to_string(holder) + "))",
-                                            dev + "/ttyS0", dev + "/ttyUSB0, auch " + dev + "/serial/by-id/usb-Koppler-if00"}),
-                  PortList(dev.c_str(), sys.c_str()));
-        EXPECT_EQ(requests, CouplerLineRequests(4));
-        EXPECT_EQ(1, CouplerDtr(4));  // while the child holds it: its end drops DTR
-        EXPECT_TRUE(write(ask[1], "?", 1) == 1 && read(tell[0], found, sizeof found) == sizeof found);
-        EXPECT_EQ(1, found[0]) << "115200 Baud";
-        EXPECT_EQ(exclusive, found[1]);
-        waitpid(holder, nullptr, 0);
-        for (int fd : {ask[0], ask[1], tell[0], tell[1]})
-            close(fd);
+        EXPECT_TRUE(ioctl(held, exclusive ? TIOCEXCL : TIOCNXCL) == 0 &&
+                    PortList(dev.c_str(), sys.c_str()) ==
+                        std::vector<std::string>({dev + "/ttyACM1 (belegt: native_native (PID " + std::to_string(child) + "))",
+                                                  dev + "/ttyS0", dev + "/ttyUSB0, auch " + dev + "/serial/by-id/usb-Koppler-if00"}));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        EXPECT_TRUE(State(held) == (1 | exclusive) && CouplerDtr(4) == 1 && CouplerLineRequests(4) == requests) << exclusive;
     }
-    EXPECT_EQ(std::vector<std::string>({"Keine Schnittstelle " + dev + "/ttyS*, ttyUSB* oder ttyACM* gefunden"}),
-              PortList(dev.c_str(), dev.c_str()));
+    close(held);
     system(("rm -r " + dev + " " + sys).c_str());
 }
 
