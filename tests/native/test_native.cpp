@@ -84,7 +84,7 @@ TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
     close(port);
 
     // --list opens nothing: sysfs says which are hardware (a ttyS with a UART), /proc who holds
-    // them. COM4 held by a child at 115200 with DTR on, exclusive or not.
+    // them. COM4 held by a child (without the lock) at 115200 with DTR on, exclusive or not.
     std::string dev = TempPath("dev"), sys = TempPath("sys"), tty = sys + "/class/tty/";
     ASSERT_EQ(0, system(("mkdir -p " + dev + "/serial/by-id " + tty + "ttyUSB2/device " + tty + "ttyACM3 && for n in ttyUSB0 "
                          "ttyACM1 ttyS0 ttyS1 ttyUSB4 ttyUSBx; do mkdir -p " + tty + "$n/device/driver; done && echo 4 >" +
@@ -92,7 +92,7 @@ TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
                          " ttyUSB0 && ln -s " + PortName(4) + " ttyACM1 && touch ttyS0 ttyS1 ttyUSB2 ttyACM3 ttyUSBx && "
                          "ln -s ../../ttyUSB0 serial/by-id/usb-Koppler-if00").c_str()));
     int dtr = TIOCM_DTR;
-    ASSERT_TRUE(State(held, true) == 1 && ioctl(held, TIOCMBIS, &dtr) == 0);
+    ASSERT_TRUE(flock(held, LOCK_UN) == 0 && State(held, true) == 1 && ioctl(held, TIOCMBIS, &dtr) == 0);
     for (int exclusive : {0, 4}) {
         pid_t child = fork();
         if (child == 0)
