@@ -31,7 +31,7 @@ int ListPorts(const CheckOptions& options)
     Json json;
     JobJsonBegin(&json, "coupler-check", "list", "");
     JsonKey(&json, "ports"), JsonArray(&json);
-    for (const std::string& line : PortList("/dev")) {
+    for (const std::string& line : PortList("/dev", "/sys")) {
         Say(SAY_ALWAYS, "%s", line.c_str());
         JsonString(&json, line.c_str());
     }

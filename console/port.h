@@ -50,7 +50,9 @@ std::string PortLatencyHint(ConsolePort* port, double echoMs, bool* known);
 // words where that cannot be done here.
 bool PortLowLatency(ConsolePort* port, std::string* why);
 
-// The lines of --list: each port that opens, a busy one marked "(belegt)";
-// one line saying so when there is none. folder is where the devices are
-// (/dev; Windows looks at COM1 to COM20 and ignores it).
-std::vector<std::string> PortList(const char* folder);
+// The lines of --list: each port, a busy one marked "(belegt)" (natively with
+// who holds it); one line saying so when there is none. Windows opens COM1 to
+// COM20 briefly and ignores the folders; natively no port is opened: sysfs
+// (/sys) tells which are hardware, /proc who holds them, and devices (/dev)
+// where they are.
+std::vector<std::string> PortList(const char* devices, const char* sysfs);

@@ -19,7 +19,7 @@ const char* const PORT_USAGE =
     "  GERÄT          die Schnittstelle mit dem Koppler, ein Gerätepfad, z. B. /dev/ttyUSB0";
 const char* const PORT_LIST_USAGE =
     "  --list         die Schnittstellen /dev/ttyS*, ttyUSB*, ttyACM* und ihre Namen in /dev/serial/by-id,"
-    " die sich öffnen lassen";
+    " hinter denen ein Gerät steht (ohne sie zu öffnen)";
 
 struct ConsolePort {
     PosixLines posix;
@@ -60,13 +60,31 @@ std::vector<std::string> Names(const std::string& folder, bool (*keep)(const cha
 
 bool Any(const char*) { return true; }
 
+// Whether the tty's sysfs folder (entry) shows hardware with a driver; a
+// ttyS also a UART the driver found (its type not 0, "unknown"): the 8250
+// driver makes ttyS0 to ttyS3 whether there is a UART behind them or not.
+bool RealPort(const std::string& entry, const std::string& name)
+{
+    if (access((entry + "/device/driver").c_str(), F_OK) != 0)
+        return false;
+    if (name.compare(0, 4, "ttyS") != 0)
+        return true;
+    int type = 0;
+    if (FILE* file = fopen((entry + "/type").c_str(), "r")) {
+        if (fscanf(file, "%d", &type) != 1)
+            type = 0;
+        fclose(file);
+    }
+    return type != 0;
+}
+
 }  // namespace
 
 int PortArgument(const char* word, std::string* port, char* error, int size)
 {
     // A COM word is the Windows build's; here the device has a path.
-    size_t digits = strspn(word + 3, "0123456789");
-    if (!strncasecmp(word, "com", 3) && digits && (!word[3 + digits] || !strcmp(word + 3 + digits, ":"))) {
+    size_t digits = strncasecmp(word, "com", 3) == 0 ? strspn(word + 3, "0123456789") : 0;
+    if (digits && (!word[3 + digits] || !strcmp(word + 3 + digits, ":"))) {
         Refuse(error, size,
                "%s gibt es unter Linux nicht: den Gerätepfad angeben, z. B. /dev/ttyUSB0"
                " (coupler-check --list zeigt die Schnittstellen)",
@@ -112,6 +130,14 @@ ConsolePort* PortOpen(const std::string& name, int baud, int, PortError* error)
     case POSIX_NOT_A_PORT:
         error->words = "ist keine serielle Schnittstelle";
         return nullptr;
+    case POSIX_OWN_TERMINAL:
+        error->words = "ist das Terminal dieses Programms, nicht der Adapter des Kopplers: den Gerätepfad"
+                       " des Adapters angeben (coupler-check --list zeigt die Schnittstellen)";
+        return nullptr;
+    case POSIX_NO_LINES:
+        error->words = "hat keine Steuerleitungen (DTR, RTS, DSR, CTS), die sich lesen lassen:"
+                       " keine serielle Schnittstelle für den Koppler";
+        return nullptr;
     case POSIX_OPENED:
     case POSIX_FAILED:
         break;
@@ -134,18 +160,19 @@ void PortClose(ConsolePort** port)
     *port = nullptr;
 }
 
-std::vector<std::string> PortList(const char* folder)
+std::vector<std::string> PortList(const char* devices, const char* sysfs)
 {
-    std::vector<std::string> lines, links = Names(std::string(folder) + "/serial/by-id", Any);
-    for (const std::string& device : Names(folder, Serial)) {
-        PortError error;
-        ConsolePort* port = PortOpen(device, 9600, 0, &error);
-        bool opened = port != nullptr;
-        PortClose(&port);
-        // A port without a UART behind it (most ttyS) does not open: left out.
-        if (!opened && error.words.compare(0, 10, "ist belegt") != 0)
+    std::string classes = std::string(sysfs) + "/class/tty";
+    std::vector<std::string> lines, links = Names(std::string(devices) + "/serial/by-id", Any);
+    for (const std::string& entry : Names(classes, Serial)) {
+        std::string name = entry.substr(classes.size() + 1), device = std::string(devices) + "/" + name;
+        if (!RealPort(entry, name) || access(device.c_str(), F_OK) != 0)
             continue;
-        std::string line = device + (opened ? "" : " (belegt)");
+        // Held by whom /proc shows: the port itself stays untouched.
+        char holder[300];
+        std::string line = device;
+        if (PosixPortHolder(device.c_str(), holder, sizeof holder))
+            line += std::string(" (belegt: ") + holder + ")";
         char target[PATH_MAX], real[PATH_MAX];
         for (const std::string& link : links)
             if (realpath(link.c_str(), target) && realpath(device.c_str(), real) && !strcmp(target, real))
@@ -153,7 +180,8 @@ std::vector<std::string> PortList(const char* folder)
         lines.push_back(line);
     }
     if (lines.empty())
-        lines.push_back(std::string("Keine Schnittstelle ") + folder + "/ttyS*, ttyUSB* oder ttyACM* gefunden");
+        lines.push_back(std::string("Keine Schnittstelle ") + devices +
+                        "/ttyS*, ttyUSB* oder ttyACM* gefunden");
     return lines;
 }
 

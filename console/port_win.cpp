@@ -50,8 +50,8 @@ ConsolePort* Open(int com, int baud, int queueSize, PortError* error)
 
 int PortArgument(const char* word, std::string* port, char* error, int size)
 {
-    size_t digits = strspn(word + 3, "0123456789");
-    if (_strnicmp(word, "com", 3) != 0 || !digits || (word[3 + digits] && strcmp(word + 3 + digits, ":") != 0))
+    size_t digits = _strnicmp(word, "com", 3) == 0 ? strspn(word + 3, "0123456789") : 0;
+    if (!digits || (word[3 + digits] && strcmp(word + 3 + digits, ":") != 0))
         return 0;
     // The serial layer opens com1 to com255, written without a leading zero.
     if (word[3] == '0' || digits > 3 || atoi(word + 3) > 255) {
@@ -85,7 +85,7 @@ void PortClose(ConsolePort** port)
     *port = nullptr;
 }
 
-std::vector<std::string> PortList(const char*)
+std::vector<std::string> PortList(const char*, const char*)
 {
     std::vector<std::string> lines;
     for (int com = 1; com <= 20; com++) {

@@ -11,6 +11,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -91,20 +92,64 @@ PosixOpen FromErrno(int error)
     }
 }
 
+// Whether the device is the program's own terminal: /dev/tty, the
+// controlling terminal /proc names, or the one on standard input, output or
+// error. Read without opening any of them.
+bool OwnTerminal(dev_t device)
+{
+    struct stat info;
+    if (stat("/dev/tty", &info) == 0 && info.st_rdev == device)
+        return true;
+    for (int fd = 0; fd <= 2; fd++)
+        if (isatty(fd) && fstat(fd, &info) == 0 && info.st_rdev == device)
+            return true;
+    char line[512] = "";
+    if (FILE* file = fopen("/proc/self/stat", "r")) {
+        if (!fgets(line, sizeof line, file))
+            line[0] = 0;
+        fclose(file);
+    }
+    // After the name in parentheses: state, parent, group, session, terminal.
+    const char* after = strrchr(line, ')');
+    int terminal = 0;
+    if (!after || sscanf(after + 1, " %*c %*d %*d %*d %d", &terminal) != 1 || terminal == 0)
+        return false;
+    unsigned int number = static_cast<unsigned int>(terminal);
+    return makedev((number >> 8) & 0xfff, (number & 0xff) | ((number >> 12) & 0xfff00)) == device;
+}
+
 }  // namespace
 
 PosixOpen PosixLinesOpen(PosixLines* posix, const char* path, int baud, int32_t* mismatch)
 {
+    posix->fd = -1;
+    posix->restore = posix->exclusive = false;
+    // Before the open: opening a serial port already raises its lines, and
+    // the own terminal would be left raw.
+    struct stat info;
+    if (stat(path, &info) == 0 && S_ISCHR(info.st_mode) && OwnTerminal(info.st_rdev))
+        return POSIX_OWN_TERMINAL;
     posix->fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (posix->fd < 0)
         return FromErrno(errno);
-    termios settings;
     PosixOpen result = POSIX_OPENED;
-    if (tcgetattr(posix->fd, &settings) != 0)
+    int exclusive = 0, lines = 0;
+    char holder[300];
+    if (tcgetattr(posix->fd, &posix->found) != 0)
         result = FromErrno(errno == EINVAL ? ENOTTY : errno);
-    // TIOCEXCL keeps out later opens by others (not root's); the lock is what
-    // other serial programs look for, and tells a port already held.
-    else if (ioctl(posix->fd, TIOCEXCL) != 0 || flock(posix->fd, LOCK_EX | LOCK_NB) != 0)
+    // Made exclusive by a program that holds it: busy for root too, whose
+    // open gets past the flag.
+    else if (ioctl(posix->fd, TIOCGEXCL, &exclusive) == 0 && exclusive &&
+             PosixPortHolder(path, holder, sizeof holder))
+        result = POSIX_BUSY;
+    // The lock is what other serial programs look for, and tells a port already held.
+    else if (flock(posix->fd, LOCK_EX | LOCK_NB) != 0)
+        result = FromErrno(errno);
+    // Lines that cannot be read refuse the port before anything on it changes.
+    else if (ioctl(posix->fd, TIOCMGET, &lines) != 0)
+        result = errno == ENOTTY || errno == EINVAL ? POSIX_NO_LINES : FromErrno(errno);
+    // TIOCEXCL keeps out later opens by others (not root's).
+    else if (ioctl(posix->fd, TIOCEXCL) != 0)
         result = FromErrno(errno);
     if (result != POSIX_OPENED) {
         int error = errno;
@@ -112,6 +157,8 @@ PosixOpen PosixLinesOpen(PosixLines* posix, const char* path, int baud, int32_t*
         errno = error;
         return result;
     }
+    posix->exclusive = posix->restore = true;
+    termios settings = posix->found;
     cfmakeraw(&settings);
     settings.c_cflag = (settings.c_cflag & ~(CSIZE | PARENB | CSTOPB | CRTSCTS)) | CS8 | CLOCAL | CREAD | HUPCL;
     cfsetispeed(&settings, Speed(baud));
@@ -130,9 +177,19 @@ LinePort PosixLinesPort(PosixLines* posix) { return {posix, Set, Status, Now, Wa
 
 void PosixLinesClose(PosixLines* posix)
 {
-    if (posix->fd >= 0)
-        close(posix->fd);
+    if (posix->fd < 0)
+        return;
+    if (posix->restore) {
+        // As found, but with HUPCL: the close drops DTR and RTS as documented.
+        termios found = posix->found;
+        found.c_cflag |= HUPCL;
+        tcsetattr(posix->fd, TCSANOW, &found);
+    }
+    if (posix->exclusive)
+        ioctl(posix->fd, TIOCNXCL);
+    close(posix->fd);
     posix->fd = -1;
+    posix->restore = posix->exclusive = false;
 }
 
 bool PosixPortHolder(const char* path, char* text, int size)

@@ -166,7 +166,8 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
     std::string log = TempPath("chk"), arguments = "COM3 --repeat 5 --expect 50,20,48 --log " + log;
     ASSERT_EQ(0u, run("COM3 --repeat 5", &wiring).code);
     ASSERT_EQ(0u, run("COM3 --repeat 5 --expect 50,20,48", &whole).code);
-    std::vector<int> pulls = {0, 1, 2, -1, -2};
+    // Natively the open reads the lines first: a pull at once is its refusal (native/test_native.cpp).
+    std::vector<int> pulls = {WINDOWS_PROGRAMS ? 0 : 3, 1, 2, -1, -2};
     for (int part = 1; part <= 8; part++)
         pulls.push_back(static_cast<int>(wiring * part / 10));
     for (int part = 1; part <= 6; part++)

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -28,15 +29,25 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(CouplerAttach() && CouplerReset() && CouplerPortPresent(3, true) && CouplerPortPresent(4, true) &&
-                    CouplerSetChips(3, 7));
+                    CouplerPortPresent(5, true) && CouplerSetChips(3, 7));
     }
 };
 
 TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
 {
-    // COM4 held as another serial program holds it.
-    int held = open(PortName(4).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    EXPECT_TRUE(held >= 0 && flock(held, LOCK_EX | LOCK_NB) == 0);
+    // A port's state: 1 at 115200, 2 HUPCL on, 4 exclusive; slowed: set to 115200 without HUPCL first.
+    auto State = [](int fd, bool slowed = false) {
+        termios modes;
+        int exclusive = 0;
+        if (tcgetattr(fd, &modes) || (slowed && (cfsetspeed(&modes, B115200), modes.c_cflag &= ~HUPCL,
+                                                 tcsetattr(fd, TCSANOW, &modes))) || ioctl(fd, TIOCGEXCL, &exclusive))
+            return -1;
+        return (cfgetospeed(&modes) == B115200) | (modes.c_cflag & HUPCL ? 2 : 0) | (exclusive ? 4 : 0);
+    };
+    // COM4 held as another serial program holds it; COM5's adapter gone at the first line request.
+    int held = open(PortName(4).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC),
+        pulled = open(PortName(5).c_str(), O_RDWR | O_NOCTTY);
+    EXPECT_TRUE(held >= 0 && flock(held, LOCK_EX | LOCK_NB) == 0 && CouplerVanishAfter(5, 0) && State(pulled, true) == 1);
     std::string holder = "ist belegt: native_native (PID " + std::to_string(getpid()) + ") hält sie offen\n";
     const struct {
         const char* program;
@@ -45,10 +56,10 @@ TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
         {CT_CHECK_EXE, "COM30", "coupler-check: COM30 gibt es unter Linux nicht: den Gerätepfad angeben, z. B. /dev/ttyUSB0 (coupler-check --list zeigt die Schnittstellen)\n"},
         {CT_I2C_EXE, "com25: scan", "coupler-i2c: com25: gibt es unter Linux nicht: den Gerätepfad angeben, z. B. /dev/ttyUSB0 (coupler-check --list zeigt die Schnittstellen)\n"},
         {CT_CHECK_EXE, "/dev/ttyUSB99", "coupler-check: /dev/ttyUSB99 gibt es nicht\n"},
-        {CT_I2C_EXE, "/dev/ttyUSB99 scan", "coupler-i2c: /dev/ttyUSB99 gibt es nicht\n"},
         {CT_CHECK_EXE, "/dev/null", "coupler-check: /dev/null ist keine serielle Schnittstelle\n"},
+        {CT_I2C_EXE, "/dev/tty scan", "coupler-i2c: /dev/tty ist das Terminal dieses Programms, nicht der Adapter des Kopplers: den Gerätepfad des Adapters angeben (coupler-check --list zeigt die Schnittstellen)\n"},
         {CT_CHECK_EXE, "COM4", "coupler-check: COM4 " + holder},
-        {CT_I2C_EXE, "COM4 scan", "coupler-i2c: COM4 " + holder},
+        {CT_CHECK_EXE, "COM5", "coupler-check: COM5 lässt sich nicht öffnen (Fehler 5)\n"},
         {"/usr/bin/setpriv", "--reuid=65534 --regid=65534 --clear-groups " + std::string(CT_CHECK_EXE) + " COM3",
          "coupler-check: COM3 darf nicht geöffnet werden: den Benutzer in die Gruppe "},
     };
@@ -59,17 +70,45 @@ TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
         EXPECT_EQ(c.line, run.output.substr(0, c.line.back() == '\n' ? run.output.find('\n') + 1 : c.line.size()))
             << c.arguments;
     }
-    // --list: the families' ports that open, busy ones marked, with their by-id names.
-    std::string dev = TempPath("dev");
-    ASSERT_EQ(0, system(("mkdir -p " + dev + "/serial/by-id && ln -s " + PortName(3) + " " + dev + "/ttyUSB0 && ln -s " +
-                         PortName(4) + " " + dev + "/ttyACM1 && ln -s /dev/null " + dev + "/ttyS5 && ln -s " + PortName(3) +
-                         " " + dev + "/ttyUSBx && ln -s ../../ttyUSB0 " + dev + "/serial/by-id/usb-Koppler-if00").c_str()));
-    EXPECT_EQ(std::vector<std::string>({dev + "/ttyACM1 (belegt)", dev + "/ttyUSB0, auch " + dev + "/serial/by-id/usb-Koppler-if00"}),
-              PortList(dev.c_str()));
-    EXPECT_EQ(std::vector<std::string>({"Keine Schnittstelle " + dev + "/serial/ttyS*, ttyUSB* oder ttyACM* gefunden"}),
-              PortList((dev + "/serial").c_str()));
-    system(("rm -r " + dev).c_str());
+    // The pulled adapter's port refused before anything on it changed.
+    EXPECT_EQ(1, State(pulled));
+    close(pulled);
+    // The own terminal (here standard input) is refused before the open: no line request reaches it.
+    consoleTerminal = open(PortName(3).c_str(), O_RDWR | O_NOCTTY);
+    int64_t requests = CouplerLineRequests(3);
+    EXPECT_TRUE(Has(RunConsole(CT_I2C_EXE, "COM3 scan").output, "COM3 ist das Terminal dieses Programms") &&
+                requests == CouplerLineRequests(3));
+    // A job leaves its port's settings as found but for HUPCL (the drop at the close), not exclusive.
+    int port = consoleTerminal;
+    consoleTerminal = -1;
+    EXPECT_TRUE(State(port, true) == 1 && RunConsole(CT_I2C_EXE, "COM3 scan").code == 0 && State(port) == 3);
+    close(port);
+
+    // --list opens nothing: sysfs says which are hardware (a ttyS with a UART), /proc who holds
+    // them. COM4 held by a child (without the lock) at 115200 with DTR on, exclusive or not.
+    std::string dev = TempPath("dev"), sys = TempPath("sys"), tty = sys + "/class/tty/";
+    ASSERT_EQ(0, system(("mkdir -p " + dev + "/serial/by-id " + tty + "ttyUSB2/device " + tty + "ttyACM3 && for n in ttyUSB0 "
+                         "ttyACM1 ttyS0 ttyS1 ttyUSB4 ttyUSBx; do mkdir -p " + tty + "$n/device/driver; done && echo 4 >" +
+                         tty + "ttyS0/type && echo 0 >" + tty + "ttyS1/type && cd " + dev + " && ln -s " + PortName(3) +
+                         " ttyUSB0 && ln -s " + PortName(4) + " ttyACM1 && touch ttyS0 ttyS1 ttyUSB2 ttyACM3 ttyUSBx && "
+                         "ln -s ../../ttyUSB0 serial/by-id/usb-Koppler-if00").c_str()));
+    int dtr = TIOCM_DTR;
+    ASSERT_TRUE(flock(held, LOCK_UN) == 0 && State(held, true) == 1 && ioctl(held, TIOCMBIS, &dtr) == 0);
+    for (int exclusive : {0, 4}) {
+        pid_t child = fork();
+        if (child == 0)
+            _exit(pause());
+        requests = CouplerLineRequests(4);
+        EXPECT_TRUE(ioctl(held, exclusive ? TIOCEXCL : TIOCNXCL) == 0 &&
+                    PortList(dev.c_str(), sys.c_str()) ==
+                        std::vector<std::string>({dev + "/ttyACM1 (belegt: native_native (PID " + std::to_string(child) + "))",
+                                                  dev + "/ttyS0", dev + "/ttyUSB0, auch " + dev + "/serial/by-id/usb-Koppler-if00"}));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        EXPECT_TRUE(State(held) == (1 | exclusive) && CouplerDtr(4) == 1 && CouplerLineRequests(4) == requests) << exclusive;
+    }
     close(held);
+    system(("rm -r " + dev + " " + sys).c_str());
 }
 
 TEST_F(NativeTest, ASignalEndsTheJobAsCtrlCDoesAndPutsTheTerminalBack)
