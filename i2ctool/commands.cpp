@@ -218,7 +218,7 @@ int FailWriting(const I2cMaster* master, I2cStatus status, const I2cOptions& opt
 int ScanBus(I2cMaster* master, const I2cOptions& options, Json* out)
 {
     int count = options.last - options.first + 1;
-    Plan(master, "Adresse", count, {count, 0, 0, 0}, false);
+    Plan(master, "Adresse", count, {count, 0, 0, 0, 0}, false);
     bool found[128] = {};
     I2cStatus status = Scan(master, options.first, options.last, found, ScanProgress);
     if (status != I2C_OK)

@@ -289,8 +289,9 @@ TEST(Master, UnderLoadEveryResultIsTheBusModelsOrARefusal)
                 list += found[address] ? std::to_string(address) + " " : "";
             EXPECT_EQ("32 72 80 ", list);
         }
-        if (!status && !(status = EepromReadRange(&job.master, type, 0x50, 0x10, back, 8)))
+        if (!status && !(status = EepromReadRange(&job.master, type, 0x50, 0x10, back, 8))) {
             EXPECT_EQ(0, memcmp(back, memory + 0x10, 8));
+        }
         if (!status)
             status = EepromWriteRange(&job.master, type, 0x50, 0x46, image, 5, 8, &written);
         // Outside the range nothing changed; inside it, a byte is old or new, and new where written.
@@ -299,8 +300,9 @@ TEST(Master, UnderLoadEveryResultIsTheBusModelsOrARefusal)
             EXPECT_TRUE(memory[i] == before[static_cast<size_t>(i)] || (inside && memory[i] == image[i - 0x46])) << i;
             EXPECT_TRUE(!inside || i - 0x46 >= written || memory[i] == image[i - 0x46]) << i;
         }
-        if (!status && !(status = EepromReadRange(&job.master, type, 0x50, 0x46, back, 5)))
+        if (!status && !(status = EepromReadRange(&job.master, type, 0x50, 0x46, back, 5))) {
             EXPECT_EQ(0, memcmp(back, image, 5));
+        }
         BitsEnd(&job.master);
         EXPECT_TRUE(status == I2C_OK || status == I2C_ADAPTER_TOO_SLOW || status == I2C_ADAPTER_UNSTEADY)
             << Said(status) << " late " << port.lateFromMs << "-" << port.lateToMs << " echo " << job.lines.echoMs;
