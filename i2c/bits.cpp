@@ -47,7 +47,7 @@ I2cStatus BitsBegin(I2cMaster* master, Lines* lines)
         I2cStatus cleared = BitsClear(master);
         if (cleared != I2C_OK)
             return cleared;
-        echo = LinesMeasureEcho(lines);
+        echo = LinesMeasureEcho(lines, true);
     }
     return FromEcho(master, echo);
 }

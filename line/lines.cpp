@@ -22,11 +22,14 @@ constexpr double ECHO_AGREE_MS = 0.5;
 // round), plus a little for the clock's own grain.
 constexpr double ECHO_MARGIN = 1.25;
 constexpr double ECHO_SLACK_MS = 0.02;
-// A late status shows the lines as they were up to its delay ago: before the
-// rounds the lines idle this long, so that no older level of the wire can be
-// taken for a round's echo by any adapter up to twice the limit; between
-// rounds each level is held twice the slowest echo so far, which breaks the
-// pattern in which every round would see the round before the last.
+// A late status shows the lines as they were up to its delay ago. After the
+// open DSR shows high only once the status is newer than the open (the lines
+// were off before it); after the job's own activity of unknown age (a bus
+// clear's STOP) the lines idle this long before the rounds, so that no older
+// level of the wire can be taken for a round's echo by any adapter up to
+// twice the limit. Between rounds each level is held twice the slowest echo
+// so far, which breaks the pattern in which every round would see the round
+// before the last.
 constexpr double ECHO_HOLD_MS = 2 * ECHO_LIMIT_MS;
 
 bool Usable(const Lines* lines) { return !lines->failed && !lines->stopped.load(); }
@@ -71,10 +74,10 @@ bool Send(Lines* lines, LineOutput line, int level)
 // a failed call.
 int Echo(Lines* lines, int level, LevelSeen* seen)
 {
-    double before = LinesNow(lines);
     if (!LinesSwitch(lines, LINE_SDA_OUT, level))
         return -1;
-    double switched = LinesNow(lines), missed = switched, first = -1, firstMissed = switched;
+    double before = lines->lastSwitchStartMs, switched = LinesNow(lines), missed = switched, first = -1,
+           firstMissed = switched;
     for (;;) {
         double start = LinesNow(lines);
         int32_t status = Status(lines);
@@ -208,7 +211,7 @@ EchoResult Round(Lines* lines, int level, double* held, LevelSeen* seen)
 
 // One measurement: the lines idle, DSR seen high and the wire left alone for
 // the hold, then the rounds. *longest and *shortest: their late bounds.
-EchoResult Measure(Lines* lines, double* longest, double* shortest)
+EchoResult Measure(Lines* lines, double hold, double* longest, double* shortest)
 {
     if (!LinesSwitch(lines, LINE_SCL_OUT, 1) || !LinesSwitch(lines, LINE_SDA_OUT, 1))
         return ECHO_LINE_FAILED;
@@ -221,7 +224,9 @@ EchoResult Measure(Lines* lines, double* longest, double* shortest)
         return ECHO_LINE_FAILED;
     if (waited < 0)
         return lines->sdaSeenHigh ? ECHO_SDA_HELD_LOW : ECHO_NEVER_HIGH;
-    double held = ECHO_HOLD_MS > 2 * waited ? ECHO_HOLD_MS : 2 * waited;
+    // Measured again in a job: the bound found before covers the adapter.
+    hold = hold > 2 * lines->boundMs ? hold : 2 * lines->boundMs;
+    double held = hold > 2 * waited ? hold : 2 * waited;
     EchoResult result = LinesSwitch(lines, LINE_SCL_OUT, 0) ? ECHO_OK : ECHO_LINE_FAILED;
     *longest = 0;
     *shortest = ECHO_GIVE_UP_MS;
@@ -237,10 +242,10 @@ EchoResult Measure(Lines* lines, double* longest, double* shortest)
 
 }  // namespace
 
-EchoResult LinesMeasureEcho(Lines* lines)
+EchoResult LinesMeasureEcho(Lines* lines, bool afterActivity)
 {
     double longest = 0, shortest = 0, before = lines->echoMs;
-    EchoResult result = Measure(lines, &longest, &shortest);
+    EchoResult result = Measure(lines, afterActivity && !lines->boundMs ? ECHO_HOLD_MS : 0, &longest, &shortest);
     lines->longestEchoMs = longest;
     lines->measuredAtMs = LinesNow(lines);
     if (result == ECHO_OK && longest > ECHO_LIMIT_MS)
