@@ -27,9 +27,8 @@ constexpr double ECHO_SLACK_MS = 0.02;
 // were off before it); after the job's own activity of unknown age (a bus
 // clear's STOP) the lines idle this long before the rounds, so that no older
 // level of the wire can be taken for a round's echo by any adapter up to
-// twice the limit. Between rounds each level is held twice the slowest echo
-// so far, which breaks the pattern in which every round would see the round
-// before the last.
+// twice the limit. Each round then starts once the one before was seen, so
+// the wire held its level for the whole delay before every switch.
 constexpr double ECHO_HOLD_MS = 2 * ECHO_LIMIT_MS;
 
 bool Usable(const Lines* lines) { return !lines->failed && !lines->stopped.load(); }
@@ -187,22 +186,19 @@ void Hold(Lines* lines, double ms)
 }
 
 // A round: SDA to level and its echo, measured again while the scheduler
-// leaves its span wider than a few requests. *held: the longest wait before
-// a round so far, raised to twice every echo seen.
-EchoResult Round(Lines* lines, int level, double* held, LevelSeen* seen)
+// leaves its span wider than a few requests.
+EchoResult Round(Lines* lines, int level, LevelSeen* seen)
 {
     for (int tries = 0;; tries++) {
-        Hold(lines, *held);
         int result = Echo(lines, level, seen);
         if (result < 0)
             return ECHO_LINE_FAILED;
         if (!result)
             return level ? ECHO_SDA_HELD_LOW : ECHO_SDA_STUCK_HIGH;
-        *held = 2 * seen->late > *held ? 2 * seen->late : *held;
         double tolerance = ECHO_AGREE_MS + 3 * (LinesSwitchMs(lines) + LinesSampleMs(lines));
         if (seen->late - seen->early <= tolerance || tries == ECHO_RETRIES)
             return ECHO_OK;
-        // Back to the level before, held as long again, for another try.
+        // Back to the level before, for another try.
         int back = Echo(lines, !level, seen);
         if (back <= 0)
             return back < 0 ? ECHO_LINE_FAILED : level ? ECHO_SDA_STUCK_HIGH : ECHO_SDA_HELD_LOW;
@@ -226,14 +222,14 @@ EchoResult Measure(Lines* lines, double hold, double* longest, double* shortest)
         return lines->sdaSeenHigh ? ECHO_SDA_HELD_LOW : ECHO_NEVER_HIGH;
     // Measured again in a job: the bound found before covers the adapter.
     hold = hold > 2 * lines->boundMs ? hold : 2 * lines->boundMs;
-    double held = hold > 2 * waited ? hold : 2 * waited;
+    Hold(lines, hold);
     EchoResult result = LinesSwitch(lines, LINE_SCL_OUT, 0) ? ECHO_OK : ECHO_LINE_FAILED;
     *longest = 0;
     *shortest = ECHO_GIVE_UP_MS;
     for (int round = 0; round < ECHO_ROUNDS && result == ECHO_OK; round++)
         for (int level = 0; level <= 1 && result == ECHO_OK; level++) {
             LevelSeen seen = {0, 0};
-            result = Round(lines, level, &held, &seen);
+            result = Round(lines, level, &seen);
             *longest = seen.late > *longest ? seen.late : *longest;
             *shortest = seen.late < *shortest ? seen.late : *shortest;
         }

@@ -58,19 +58,21 @@ TEST(Master, TransfersReadRightBehindEveryAdapterThatWorks)
     const struct {
         void (*adapter)(BusPort* port);
         I2cStatus begin;
-        double echoFrom, echoTo;  // the slowest round: its delay, up to a switch and a sample more (ms)
+        double echoFrom, echoTo;  // the slowest round: its delay, up to a switch and two samples more (ms)
     } adapters[] = {
         {[](BusPort*) {}, I2C_OK, 0, 0.001},
         // Late by 2, 7 and 3 ms in the three rounds, 7 ms afterwards: only the slowest round reads right.
-        {[](BusPort* p) { p->costMs = 0.25, p->lateMs = {2, 2, 7, 3, 7}; }, I2C_OK, 7, 7.5},
+        {[](BusPort* p) { p->costMs = 0.25, p->lateMs = {2, 2, 7, 3, 7}; }, I2C_OK, 7, 7.75},
         // One sample in the slowest round shows DSR following at once.
-        {[](BusPort* p) { p->costMs = 0.25, p->lateMs = {1, 1, 6, 1, 6}, p->glitchAfterFall = 2; }, I2C_OK, 6, 6.5},
-        {[](BusPort* p) { p->costMs = 1, p->lateMs = {60}; }, I2C_ADAPTER_TOO_SLOW, 60, 62},
+        {[](BusPort* p) { p->costMs = 0.25, p->lateMs = {1, 1, 6, 1, 6}, p->glitchAfterFall = 2; }, I2C_OK, 6, 6.75},
+        {[](BusPort* p) { p->costMs = 1, p->lateMs = {60}; }, I2C_ADAPTER_TOO_SLOW, 60, 63},
         // DSR never shows DTR's fall (nor anything after it): SDA cannot be driven.
         {[](BusPort* p) { p->costMs = 1, p->lateMs = {0, 1e9}; }, I2C_SDA_STUCK_HIGH, 0, 0},
         {[](BusPort* p) { BusSetFault(&p->bus, BUS_FAULT_NO_PULLUP, 0); }, I2C_DSR_NEVER_HIGH, 0, 0},
         // The EEPROM stuck sending 00 from before the job: the bus clear frees it.
         {[](BusPort* p) { BusSetFault(&p->bus, BUS_FAULT_STUCK_SLAVE, 0); }, I2C_OK, 0, 0.001},
+        // The same behind an adapter 30 ms late: the clear's STOP is no echo of the measurement after it.
+        {[](BusPort* p) { p->costMs = 0.25, p->lateMs = {30}, BusSetFault(&p->bus, BUS_FAULT_STUCK_SLAVE, 0); }, I2C_OK, 30, 30.75},
     };
     const struct {
         std::string (*run)(Job& job);
