@@ -40,7 +40,7 @@ int32_t Status(Lines* lines)
 bool Send(Lines* lines, LineOutput line, int level)
 {
     lines->port.waitUntil(lines->port.data, lines->lastSwitchMs + MIN_SWITCH_GAP_MS);
-    double start = LinesNow(lines);
+    double start = lines->lastSwitchStartMs = LinesNow(lines);
     bool done = lines->port.set(lines->port.data, line, level);
     lines->switches++;
     lines->lastSwitchMs = LinesNow(lines);
@@ -95,7 +95,7 @@ void LinesOpen(Lines* lines, const LinePort& port)
     lines->failed = false;
     lines->switches = lines->samples = 0;
     lines->switchTotalMs = lines->sampleTotalMs = 0;
-    lines->lastSwitchMs = lines->sdaMovedMs = LinesNow(lines);
+    lines->lastSwitchStartMs = lines->lastSwitchMs = lines->sdaMovedMs = LinesNow(lines);
     lines->echoMs = 0;
     lines->longestEchoMs = 0;
     lines->sdaSeenHigh = false;
@@ -124,21 +124,26 @@ int LinesSample(Lines* lines, LineInput input)
     return status < 0 ? -1 : (status & input) != 0;
 }
 
-double LinesWaitLevel(Lines* lines, LineInput input, int want, double limit)
+double LinesWaitLevel(Lines* lines, LineInput input, int want, double limit, LevelSeen* seen)
 {
-    double start = LinesNow(lines);
+    double start = LinesNow(lines), missed = lines->lastSwitchMs;
     for (;;) {
         // A performance counter can step back a little when the thread moves
         // to another processor (Wine reads the processor's own).
-        double taken = LinesNow(lines) - start;
-        taken = taken < 0 ? 0 : taken;
+        double before = LinesNow(lines), taken = before - start;
         int level = LinesSample(lines, input);
         if (level < 0)
             return -2;
-        if (level == want)
-            return taken;
+        if (level == want) {
+            double after = LinesNow(lines);
+            if (seen)
+                *seen = {missed > lines->lastSwitchMs ? missed - lines->lastSwitchMs : 0,
+                         after - lines->lastSwitchStartMs};
+            return after > start ? after - start : 0;
+        }
         if (taken >= limit)
             return -1;
+        missed = before;
     }
 }
 

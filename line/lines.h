@@ -55,6 +55,7 @@ struct Lines {
     std::atomic<bool> stopped; // the job was asked to stop (Ctrl+C, a signal)
     int64_t switches, samples; // requests made, for their cost
     double switchTotalMs, sampleTotalMs;
+    double lastSwitchStartMs;  // start of the last switch
     double lastSwitchMs;       // end of the last switch
     double sdaMovedMs;         // end of the last switch after which SDA may change
     double echoMs;             // a sample waits this long after sdaMovedMs
@@ -76,11 +77,18 @@ bool LinesSwitch(Lines* lines, LineOutput line, int level);
 int32_t LinesStatus(Lines* lines);
 // One input's level, 1 or 0, as LinesStatus; -1 on failure.
 int LinesSample(Lines* lines, LineInput input);
-// Polls the input until it reads want: the time in ms from the call, taken
-// before the sample that saw it. The first sample taken at or after limit
-// decides, so a time above limit comes back when that one saw it. -1 when it
-// did not, -2 on a failed call or a stop.
-double LinesWaitLevel(Lines* lines, LineInput input, int want, double limit);
+// When the level a wait saw was taken, in ms from the last switch: after
+// `early` (the start of the last sample that did not yet show it, or the
+// switch's end) and by `late` (the end of the sample that showed it, from the
+// switch's start).
+struct LevelSeen {
+    double early, late;
+};
+// Polls the input until it reads want: the time in ms from the call to the
+// end of the sample that saw it (an upper bound). The first sample taken at or
+// after limit decides, so a time above limit comes back when that one saw it.
+// -1 when it did not, -2 on a failed call or a stop. seen: the level's bounds.
+double LinesWaitLevel(Lines* lines, LineInput input, int want, double limit, LevelSeen* seen = nullptr);
 
 // Measures how long DSR takes to follow DTR (the echo time) with SCL held low,
 // so that the bus sees no condition, and what a switch and a sample cost; the
