@@ -2,7 +2,8 @@
 // DTR and RTS step the bus, DSR reads DTR AND no slave holding SDA low, CTS
 // reads INT pulled low. Adapter models: a cost per request, a status reported
 // as it was some time ago (per round of DTR), one early DSR sample, an adapter
-// pulled after some requests, something that acknowledges every address. It
+// pulled after some requests, something that acknowledges every address. A
+// coupler whose SCL leaks into SDA; preemptions that jump the clock. It
 // logs nothing itself: the bus's decoded transfers are its record. Test
 // support for the master's suites and the native bench.
 #pragma once
@@ -11,6 +12,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +30,13 @@ struct BusPort {
 
     // glitchAfterFall: the first sample after this fall of DTR shows DSR inverted (glitchDue).
     int glitchAfterFall = -1, glitchDue = 0;
+
+    // SCL leaks into SDA: DSR reads inverted for 5 ms this long after each RTS edge; -1: no leak.
+    double leakAfterMs = -1;
+    std::vector<double> rtsEdges;
+    // The process preempted: asked as each request begins and ends (what: -1 a sample, else the
+    // line switched), how far the clock jumps there.
+    std::function<double(int what, bool ends)> preempt;
 
     // What reached the port. line: DTR, RTS as switched, off at the start as on a port just
     // opened; falls: of DTR; clocks: SCL rises since the last START, -1 before one.
@@ -57,10 +66,12 @@ struct BusPort {
     }
     // A request reaches the adapter, and costs its time, unless it was pulled.
     bool Taken() { return (nowMs += costMs), ++requests <= pullAfter; }
+    void Preempt(int what, bool ends) { nowMs += preempt ? preempt(what, ends) : 0; }
 
     static bool Set(void* data, LineOutput out, int on)
     {
         BusPort* port = static_cast<BusPort*>(data);
+        port->Preempt(out, false);
         double start = port->nowMs;
         if (!port->Taken())
             return false;
@@ -75,17 +86,21 @@ struct BusPort {
         }
         if (out == LINE_SCL_OUT && !level && on)
             port->sclRises++, port->clocks += port->clocks >= 0;
+        if (out == LINE_SCL_OUT && level != on)
+            port->rtsEdges.push_back(port->nowMs);
         level = on;
         BusLines(&port->bus, port->line[LINE_SCL_OUT], port->line[LINE_SDA_OUT], port->Ticks());
         port->history.emplace_back(port->nowMs, port->Live());
         char text[256];
         while (uint32_t count = BusTakeLog(&port->bus, &port->logRead, text, sizeof text))
             port->log.append(text, count);
+        port->Preempt(out, true);
         return true;
     }
     static int32_t Status(void* data)
     {
         BusPort* port = static_cast<BusPort*>(data);
+        port->Preempt(-1, false);
         double asked = port->nowMs;
         if (!port->Taken())
             return -1;
@@ -96,6 +111,12 @@ struct BusPort {
             for (const auto& seen : port->history)
                 status = seen.first <= port->shownMs || &seen == &port->history[0] ? seen.second : status;
         }
+        double at = port->lateMs.empty() ? port->nowMs : port->shownMs;
+        double leak = port->leakAfterMs;
+        if (leak >= 0 && std::any_of(port->rtsEdges.begin(), port->rtsEdges.end(),
+                                     [&](double edge) { return at >= edge + leak && at < edge + leak + 5; }))
+            status ^= LINE_SDA_IN;
+        port->Preempt(-1, true);
         return status ^ (std::exchange(port->glitchDue, 0) ? LINE_SDA_IN : 0);
     }
     static double Now(void* data) { return static_cast<BusPort*>(data)->nowMs; }
