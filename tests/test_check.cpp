@@ -36,6 +36,10 @@ bool EndsWith(const std::string& output, const std::string& text)
     return output.size() >= text.size() && output.compare(output.size() - text.size(), text.size(), text) == 0;
 }
 
+// A busy PC may keep a time from being measured for certain: the check then
+// refuses to judge, which any run that times the coupler may end with.
+bool Refused(const ConsoleRun& run) { return run.code == 2 && Has(run.output, "Messung gestört in Schritt "); }
+
 // What the person does at a question (or the coupler, once a text shows):
 // after some time, type keys, or what act does to the coupler.
 struct Answer {
@@ -125,6 +129,8 @@ TEST_F(CheckTest, VerdictAndExitCodeFollowTheCouplerAlsoBehindASlowAdapter)
                     CouplerSetAdapter(3, c.adapterMs, c.costMs, c.handshakeKept));
         ASSERT_TRUE(!c.busyPort || (CouplerPortPresent(c.busyPort, true) && CouplerPortBusy(c.busyPort, true)));
         ConsoleRun result = RunCheck(c.arguments);
+        if (c.code < 2 && (c.fault == FAULT_NONE || c.fault == FAULT_SLOW_SDA || c.fault == FAULT_SCL_LEAK) && Refused(result))
+            continue;
         EXPECT_EQ(c.code, result.code);
         EXPECT_EQ(c.output, result.output.substr(0, c.output.size())) << result.output;
     }
@@ -141,7 +147,9 @@ TEST_F(CheckTest, SclLeakingIntoSdaFailsStep3InEitherHalfWithThatHalfsLevel)
         ConsoleRun result = RunCheck("COM3 --repeat 100", "", [&](const std::string&, HANDLE) {
             set = set || (CouplerLineChangeCount(3) - start >= c.first && CouplerSetFault(3, FAULT_SCL_LEAK));
         });
-        EXPECT_TRUE(Has(result.output, c.second) && EndsWith(result.output, u8"BESTANDEN: 3 SCL stört SDA nicht\n"))
+        // Never passed, whatever the scheduler did; judged, with that half's level.
+        EXPECT_TRUE(Refused(result) || (Has(result.output, c.second) &&
+                                        EndsWith(result.output, u8"\nNICHT BESTANDEN: 3 SCL stört SDA nicht\n")))
             << c.second << "\n" << result.output;
     }
 }
@@ -164,8 +172,9 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
     };
     int64_t wiring = 0, whole = 0, made = 0;
     std::string log = TempPath("chk"), arguments = "COM3 --repeat 5 --expect 50,20,48 --log " + log;
-    ASSERT_EQ(0u, run("COM3 --repeat 5", &wiring).code);
-    ASSERT_EQ(0u, run("COM3 --repeat 5 --expect 50,20,48", &whole).code);
+    ConsoleRun counted[] = {run("COM3 --repeat 5", &wiring), run("COM3 --repeat 5 --expect 50,20,48", &whole)};
+    for (const ConsoleRun& result : counted)
+        ASSERT_TRUE(result.code == 0 || Refused(result)) << result.output;
     std::vector<int> pulls = {0, 1, 2, -1, -2};
     for (int part = 1; part <= 8; part++)
         pulls.push_back(static_cast<int>(wiring * part / 10));
@@ -178,6 +187,8 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
         ConsoleRun result = pull >= 0    ? run(arguments, &made)
                             : pull == -1 ? run(arguments + " --repeat 200", &made, "\n3   SCL")
                                          : run(arguments + " --interactive", &made, "5a LED SDA:");
+        if (Refused(result))
+            continue;
         EXPECT_EQ(2u, result.code);
         // A scan that ended with the port has no line; the wiring before it passed.
         EXPECT_TRUE(EndsWith(result.output, "\nSchnittstelle verloren\n") && !Has(result.output, "BESTANDEN") &&
@@ -185,7 +196,7 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
         EXPECT_TRUE(pull <= wiring || Has(result.output, "\n4   INT in Ruhe             ok")) << result.output;
         std::string row = Slurp(log).substr(rowAt);
         EXPECT_EQ(1u, Count(row, u8";NICHT MÖGLICH;Schnittstelle verloren;")) << row;
-        EXPECT_TRUE(pull <= wiring || Has(row, u8"verloren;0,")) << row;
+        EXPECT_TRUE(pull <= wiring || isdigit(static_cast<unsigned char>(row[row.find("verloren;") + 9]))) << row;
     }
     DeleteFileA(log.c_str());
 }
@@ -206,7 +217,15 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
     ASSERT_TRUE(CouplerSetFault(3, FAULT_SLOW_SDA, 10) && CouplerSetAdapter(3, 0, 1));
     ConsoleRun five, eight;
     int64_t closes = CouplerCloseCount(3);
-    EXPECT_EQ(1 + 1 + 10 + 6 + 6 + 2 + 1, changesOf("COM3 --repeat 5 --log " + log, &five));
+    // A round or an edge measured again after a preemption adds its changes;
+    // a run the PC kept from judging shows nothing to compare.
+    auto changed = [](int64_t changes, const ConsoleRun& run, int64_t plain) {
+        return Has(run.output, "wiederholt") ? changes > plain : changes == plain;
+    };
+    int64_t changes = changesOf("COM3 --repeat 5 --log " + log, &five);
+    if (Refused(five))
+        GTEST_SKIP() << five.output;
+    EXPECT_TRUE(changed(changes, five, 1 + 1 + 10 + 6 + 6 + 2 + 1)) << changes << five.output;
     // Every step reported; the lines left on for the one close.
     for (const char* line : {u8"Kopplerprüfung an COM3, 9600 Baud, 5 Wiederholungen\n",
                              "1   SDA losgelassen         ok           erwartet DSR 1; gelesen DSR 1\n",
@@ -216,7 +235,10 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
         EXPECT_TRUE(Has(five.output, line)) << line << five.output;
     EXPECT_EQ(closes + 1, CouplerCloseCount(3));
     EXPECT_EQ(3, CouplerLinesAtClose(3));
-    EXPECT_EQ(1 + 1 + 16 + 8 + 8 + 2 + 1, changesOf("COM3 --quiet --repeat 8 --log " + log, &eight));
+    changes = changesOf("COM3 --repeat 8 --log " + log, &eight);
+    if (Refused(eight))
+        GTEST_SKIP() << eight.output;
+    EXPECT_TRUE(changed(changes, eight, 1 + 1 + 16 + 8 + 8 + 2 + 1)) << changes << eight.output;
     // Step 2 saw DSR follow 10 ms late; step 3 watched twice that and more.
     double min = 0, median = 0, max = 0, csv[3] = {};
     int window = 0;
@@ -237,7 +259,10 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
     fputs("von Hand", file);
     fclose(file);
     ASSERT_TRUE(CouplerSetFault(3, FAULT_SCL_LEAK));
-    EXPECT_EQ(1u, RunCheck("COM3 --quiet --log " + log).code);
+    ConsoleRun leaking = RunCheck("COM3 --quiet --log " + log);
+    if (Refused(leaking))
+        GTEST_SKIP() << leaking.output;
+    EXPECT_EQ(1u, leaking.code);
     std::string rows = Slurp(log);
     DeleteFileA(log.c_str());
     const std::string header = "\xEF\xBB\xBFzeit;port;baud;wiederholungen;handschritte;ergebnis;erster_fehler;"
@@ -339,19 +364,19 @@ TEST_F(CheckTest, EveryRowHasTheHeadersFieldsAndTheVerdictItsWholeText)
         std::string shown;    // a step line's words
         std::string row;      // the row's result and first failure
     } cases[] = {
-        {"", [] { return true; }, {}, 0, "BESTANDEN", "4   INT in Ruhe             ok", ";nein;BESTANDEN;;0,"},
-        {"", [] { return CouplerSetFault(3, FAULT_INT_STUCK_LOW); }, {}, 1, "NICHT BESTANDEN: 4 INT in Ruhe", "gelesen CTS 1", ";NICHT BESTANDEN;4 INT in Ruhe;0,"},
+        {"", [] { return true; }, {}, 0, "BESTANDEN", "4   INT in Ruhe             ok", ";nein;BESTANDEN;;"},
+        {"", [] { return CouplerSetFault(3, FAULT_INT_STUCK_LOW); }, {}, 1, "NICHT BESTANDEN: 4 INT in Ruhe", "gelesen CTS 1", ";NICHT BESTANDEN;4 INT in Ruhe;"},
         {" --interactive", [] { return true; }, {skip("5a LED"), {"5b LED", 700, "n"}, skip("5c SDA"), skip("5d INT")}, 1,
-         "NICHT BESTANDEN: 5b LED SCL", u8"5a  LED SDA                 übersprungen", ";ja;NICHT BESTANDEN;5b LED SCL;0,"},
+         "NICHT BESTANDEN: 5b LED SCL", u8"5a  LED SDA                 übersprungen", ";ja;NICHT BESTANDEN;5b LED SCL;"},
         {" --interactive", [] { return true; }, {skip("5a LED"), skip("5b LED"), skip("5c SDA"), skip("5d INT")}, 3,
-         u8"UNVOLLSTÄNDIG: 5a LED SDA übersprungen", "5d  INT auf Masse", u8";ja;UNVOLLSTÄNDIG;5a LED SDA übersprungen;0,"},
+         u8"UNVOLLSTÄNDIG: 5a LED SDA übersprungen", "5d  INT auf Masse", u8";ja;UNVOLLSTÄNDIG;5a LED SDA übersprungen;"},
         {"", [] { return CouplerVanishAfter(3, 3); }, {}, 2, "Schnittstelle verloren", "", u8";NICHT MÖGLICH;Schnittstelle verloren;;;;"},
         {"", [] { return CouplerSetAdapter(3, 0, 0, true); }, {}, 2, u8"Einstellung Handshake nicht übernommen", "",
          u8";NICHT MÖGLICH;Einstellung Handshake nicht übernommen;;;;;\r\n"},
         {"", [] { return CouplerPortPresent(3, false); }, {}, 2, "coupler-check: COM3 gibt es nicht", "", u8";NICHT MÖGLICH;"},
         {" --expect 20,0x21,3d", [] { return CouplerSetChips(3, 7); }, {}, 1,
          "NICHT BESTANDEN: Bus 21 fehlt, 3d fehlt, 48 zu viel, 50 zu viel", "erwartet 20 21 3d; gelesen 20 48 50",
-         ";NICHT BESTANDEN;Bus 21 fehlt, 3d fehlt, 48 zu viel, 50 zu viel;0,"},
+         ";NICHT BESTANDEN;Bus 21 fehlt, 3d fehlt, 48 zu viel, 50 zu viel;"},
         {" --expect " + many, [] { return CouplerSetChips(3, 7); }, {}, 1,
          "NICHT BESTANDEN: Bus 08 fehlt, 09 fehlt, 0a fehlt, 0b fehlt, 0c fehlt, 0d fehlt, 0e fehlt, 0f fehlt, 10 fehlt, 11 fehlt, "
          "12 fehlt, 13 fehlt, 14 fehlt, 15 fehlt, 16 fehlt, 17 fehlt, 18 fehlt, 19 fehlt, 1a fehlt, 1b fehlt und 6 weitere",
@@ -373,6 +398,8 @@ TEST_F(CheckTest, EveryRowHasTheHeadersFieldsAndTheVerdictItsWholeText)
         ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && c.setUp());
         size_t rowAt = Slurp(log).size();
         ConsoleRun result = RunAnswering("COM3 --repeat 2 --log " + log + c.arguments, "", c.answers);
+        if (Refused(result))
+            continue;
         EXPECT_EQ(c.code, result.code);
         EXPECT_TRUE(EndsWith(result.output, "\n" + c.verdict + "\n") || result.output == c.verdict + "\n") << result.output;
         EXPECT_TRUE(Has(result.output, c.shown)) << result.output;
