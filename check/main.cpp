@@ -214,8 +214,9 @@ int Run(const CheckOptions& options)
         verdict = {EXIT_INCOMPLETE, "ABGEBROCHEN", StepText("in Schritt %s", result.label)};
     } else if (first.outcome == STEP_DISTURBED) {
         // No verdict on a guess: the coupler may be good or not.
-        verdict.detail = StepText("Messung gestört in Schritt %s %s: der PC war zu beschäftigt, um sicher zu messen. "
-                                  "Bitte wiederholen.", first.label, first.name);
+        verdict.detail = StepText("Messung gestört in Schritt %s %s: die Zeiten ließen sich nicht sicher messen, "
+                                  "der PC war zu beschäftigt oder der Adapter ist zu langsam. Bitte wiederholen.",
+                                  first.label, first.name);
     } else if (first.outcome == STEP_OK) {
         verdict = {EXIT_PASSED, "BESTANDEN", ""};
     } else {

@@ -31,11 +31,13 @@ struct BusPort {
     // glitchAfterFall: the first sample after this fall of DTR shows DSR inverted (glitchDue).
     int glitchAfterFall = -1, glitchDue = 0;
 
-    // SCL leaks into SDA: DSR reads inverted for 5 ms this long after each RTS edge; -1: no leak.
+    // SCL leaks into SDA: DSR reads inverted for 5 ms this long after each RTS edge, -1: never;
+    // leakSda 0 or 1: only while DTR has that level.
     double leakAfterMs = -1;
+    int leakSda = -1;
     std::vector<double> rtsEdges;
-    // The process preempted: asked as each request begins and ends (what: -1 a sample, else the
-    // line switched), how far the clock jumps there.
+    // The process preempted as each request begins and ends (what: -1 a sample, else the line
+    // switched): how far the clock jumps there.
     std::function<double(int what, bool ends)> preempt;
 
     // What reached the port. line: DTR, RTS as switched, off at the start as on a port just
@@ -111,10 +113,10 @@ struct BusPort {
             for (const auto& seen : port->history)
                 status = seen.first <= port->shownMs || &seen == &port->history[0] ? seen.second : status;
         }
-        double at = port->lateMs.empty() ? port->nowMs : port->shownMs;
-        double leak = port->leakAfterMs;
-        if (leak >= 0 && std::any_of(port->rtsEdges.begin(), port->rtsEdges.end(),
-                                     [&](double edge) { return at >= edge + leak && at < edge + leak + 5; }))
+        double at = port->lateMs.empty() ? port->nowMs : port->shownMs, leak = port->leakAfterMs;
+        auto leaking = [&](double edge) { return leak >= 0 && at >= edge + leak && at < edge + leak + 5; };
+        if ((port->leakSda < 0 || port->line[LINE_SDA_OUT] == port->leakSda) &&
+            std::any_of(port->rtsEdges.begin(), port->rtsEdges.end(), leaking))
             status ^= LINE_SDA_IN;
         port->Preempt(-1, true);
         return status ^ (std::exchange(port->glitchDue, 0) ? LINE_SDA_IN : 0);
