@@ -113,11 +113,9 @@ struct BusPort {
             for (const auto& seen : port->history)
                 status = seen.first <= port->shownMs || &seen == &port->history[0] ? seen.second : status;
         }
-        double at = port->lateMs.empty() ? port->nowMs : port->shownMs, leak = port->leakAfterMs;
-        auto leaking = [&](double edge) { return leak >= 0 && at >= edge + leak && at < edge + leak + 5; };
-        if ((port->leakSda < 0 || port->line[LINE_SDA_OUT] == port->leakSda) &&
-            std::any_of(port->rtsEdges.begin(), port->rtsEdges.end(), leaking))
-            status ^= LINE_SDA_IN;
+        double at = (port->lateMs.empty() ? port->nowMs : port->shownMs) - port->leakAfterMs;
+        for (double edge : port->rtsEdges)
+            status ^= port->leakAfterMs >= 0 && port->leakSda != !port->line[LINE_SDA_OUT] && at >= edge && at < edge + 5 ? LINE_SDA_IN : 0;
         port->Preempt(-1, true);
         return status ^ (std::exchange(port->glitchDue, 0) ? LINE_SDA_IN : 0);
     }
