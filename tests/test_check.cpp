@@ -38,7 +38,7 @@ bool EndsWith(const std::string& output, const std::string& text)
 
 // A busy PC may keep a time from being measured for certain: the check then
 // refuses to judge, which any run that times the coupler may end with.
-bool Refused(const ConsoleRun& run) { return run.code == 2 && Has(run.output, "Messung gestört in Schritt "); }
+bool Refused(const ConsoleRun& run) { return run.code == 2 && Has(run.output, u8"Messung gestört in Schritt "); }
 
 // What the person does at a question (or the coupler, once a text shows):
 // after some time, type keys, or what act does to the coupler.
@@ -101,7 +101,7 @@ TEST_F(CheckTest, VerdictAndExitCodeFollowTheCouplerAlsoBehindASlowAdapter)
         {"COM3 --quiet", FAULT_SDA_STUCK_HIGH, 0, 16, 1, 0, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
         {"COM3 --quiet", FAULT_SLOW_SDA, 80, 16, 1, 0, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
         // Samples 30 ms long: the last one without DSR following began before 50 ms, the one with it ended after.
-        {"COM3 --quiet --repeat 1", FAULT_SLOW_SDA, 80, 0, 30, 0, 2, "Messung gestört in Schritt 2 SDA auf Masse: "},
+        {"COM3 --quiet --repeat 1", FAULT_SLOW_SDA, 80, 0, 30, 0, 2, u8"Messung gestört in Schritt 2 SDA auf Masse: "},
         {"COM3 --quiet", FAULT_SCL_LEAK, 3, 16, 1, 0, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},
         {"--list", FAULT_NONE, 0, 0, 0, 5, 0, "COM3\nCOM5 (belegt)\n", false, true},
         {"COM5", FAULT_NONE, 0, 0, 0, 5, 2, "coupler-check: COM5 ist belegt\n", false, true},
@@ -314,8 +314,9 @@ TEST_F(CheckTest, StepsByHandWaitForThePersonNotForEarlyKeysOrStaleLevels)
 
 TEST_F(CheckTest, EveryRowHasTheHeadersFieldsAndTheVerdictItsWholeText)
 {
-    // Faults that land once step 3 has passed, while step 4 reads CTS (10 ms a
-    // request): the bus step finds the coupler's wiring gone bad.
+    // Faults that land once step 3 has passed, while step 4 reads CTS 100
+    // times at 1 ms a request (at 10 ms step 3's samples lie too far apart to
+    // judge): the bus step finds the coupler's wiring gone bad.
     auto late = [](std::function<bool()> act) { return std::vector<Answer>{{"\n3   SCL", 0, "", act}}; };
     auto skip = [](const char* question) { return Answer{question, 100, "s"}; };
     const std::string many = "08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,18,19,1a,1b,1c,1d,1e,1f,50";
@@ -344,13 +345,13 @@ TEST_F(CheckTest, EveryRowHasTheHeadersFieldsAndTheVerdictItsWholeText)
          "12 fehlt, 13 fehlt, 14 fehlt, 15 fehlt, 16 fehlt, 17 fehlt, 18 fehlt, 19 fehlt, 1a fehlt, 1b fehlt und 6 weitere",
          "erwartet 08 09 0a 0b 0c 0d 0e 0f 10 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d 1e 1f 50; gelesen 20 48 50",
          ";NICHT BESTANDEN;Bus 08 fehlt, 09 fehlt, 0a fehlt, "},
-        {" --repeat 10 --expect 50", [] { return CouplerSetChips(3, 1) && CouplerSetAdapter(3, 0, 10); },
+        {" --repeat 100 --expect 50", [] { return CouplerSetChips(3, 1) && CouplerSetAdapter(3, 0, 1); },
          late([] { return CouplerSetBusFault(3, BUS_NO_PULLUP); }), 1, "NICHT BESTANDEN: Bus blockiert",
          u8"gelesen SDA bleibt auf Masse: Pull-up und Bausteine prüfen", ";NICHT BESTANDEN;Bus blockiert;"},
-        {" --repeat 10 --expect 50", [] { return CouplerSetChips(3, 1) && CouplerSetAdapter(3, 0, 10); },
+        {" --repeat 100 --expect 50", [] { return CouplerSetChips(3, 1) && CouplerSetAdapter(3, 0, 1); },
          late([] { return CouplerSetFault(3, FAULT_SDA_STUCK_HIGH); }), 1, "NICHT BESTANDEN: Bus SDA folgt DTR nicht",
          u8"gelesen DSR bleibt an: SDA-Treiber des Kopplers prüfen", ";NICHT BESTANDEN;Bus SDA folgt DTR nicht;"},
-        {" --repeat 10 --expect 50", [] { return CouplerSetChips(3, 1) && CouplerSetAdapter(3, 0, 10); },
+        {" --repeat 100 --expect 50", [] { return CouplerSetChips(3, 1) && CouplerSetAdapter(3, 0, 1); },
          late([] { return CouplerSetAdapter(3, 60, 10); }), 1, "NICHT BESTANDEN: Bus Adapter zu langsam",
          u8" ms (höchstens 50 ms): anderen Adapter nehmen", ";NICHT BESTANDEN;Bus Adapter zu langsam;"},
     };
