@@ -21,10 +21,12 @@ namespace {
 
 enum ExitCode { EXIT_PASSED = 0, EXIT_FAILED = 1, EXIT_CANNOT_RUN = 2, EXIT_INCOMPLETE = 3 };
 
-const char* const OUTCOME_WORDS[] = {"ok", "übersprungen", "FEHLER"};
+const char* const OUTCOME_WORDS[] = {"ok", "übersprungen", "gestört", "FEHLER"};
 
 // The run's line engine, for the process; a stop from outside (console/stop.h) stops it.
 Lines lines;
+// The run's settle times: step 2 writes them, step 3 and the record read them; main's.
+SettleTimes settle = {0, 0, 0, 0};
 
 int ListPorts(const CheckOptions& options)
 {
@@ -66,9 +68,8 @@ void SayStep(const StepResult& result)
 // texts meant for people.
 void RunMembers(Json* json, const CheckOptions& options, const Verdict& verdict)
 {
-    static const char* const OUTCOMES[] = {"ok", "skipped", "failed"};
+    static const char* const OUTCOMES[] = {"ok", "skipped", "disturbed", "failed"};
     static const char* const VERDICTS[] = {"passed", "failed", "impossible", "incomplete"};
-    SettleTimes settle = MeasuredSettleTimes();
     const std::string time = LogTime();
     const char* const texts[][2] = {{"time", time.c_str()}, {"port", options.port.c_str()}};
     for (const auto& text : texts)
@@ -108,7 +109,6 @@ void RunMembers(Json* json, const CheckOptions& options, const Verdict& verdict)
 int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
 {
     char figures[5][40] = {}, reason[200];
-    SettleTimes settle = MeasuredSettleTimes();
     // Decimal commas, as a German spreadsheet reads them.
     const double values[5] = {settle.min, settle.median, settle.max, LinesSwitchMs(&lines), LinesSampleMs(&lines)};
     for (int i = 0; i < 5; i++) {
@@ -178,7 +178,7 @@ int Run(const CheckOptions& options)
     StepResult result = {"1", "", STEP_OK, "", ""};  // the step running or last run
     if (mismatch == 0 && LinesSwitch(&lines, LINE_SDA_OUT, 1) && LinesSwitch(&lines, LINE_SCL_OUT, 1))
         for (int step = 0; step < (options.interactive ? ALL_STEPS : AUTOMATIC_STEPS); step++) {
-            RunStep(&lines, step, options.repeat, &result);
+            RunStep(&lines, step, options.repeat, &settle, &result);
             if (LinesFailed(&lines))
                 break;
             SayStep(result);
@@ -195,7 +195,6 @@ int Run(const CheckOptions& options)
         }
     }
     // The adapter as the steps saw it: DSR's slowest settle time is its echo.
-    SettleTimes settle = MeasuredSettleTimes();
     if (!LinesFailed(&lines))
         JobAdapter(options.job, port, &lines, settle.count ? settle.max : -1);
     // Released and closed as far as the port still allows.
@@ -211,6 +210,11 @@ int Run(const CheckOptions& options)
         verdict.detail = "Schnittstelle verloren";
     } else if (LinesStopped(&lines)) {
         verdict = {EXIT_INCOMPLETE, "ABGEBROCHEN", StepText("in Schritt %s", result.label)};
+    } else if (first.outcome == STEP_DISTURBED) {
+        // No verdict on a guess: the coupler may be good or not.
+        verdict.detail = StepText("Messung gestört in Schritt %s %s: die Zeiten ließen sich nicht sicher messen, "
+                                  "der PC war zu beschäftigt oder der Adapter ist zu langsam. Bitte wiederholen.",
+                                  first.label, first.name);
     } else if (first.outcome == STEP_OK) {
         verdict = {EXIT_PASSED, "BESTANDEN", ""};
     } else {

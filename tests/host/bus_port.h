@@ -2,18 +2,18 @@
 // DTR and RTS step the bus, DSR reads DTR AND no slave holding SDA low, CTS
 // reads INT pulled low. Adapter models: a cost per request, a status reported
 // as it was some time ago (per round of DTR), one early DSR sample, an adapter
-// pulled after some requests, something that acknowledges every address. It
-// logs nothing itself: the bus's decoded transfers are its record. A load
-// model stands for a busy machine: a request reached late or answered late
-// (the process preempted around it), waits that overrun, a status delay that
-// varies per request. Test support for the master's suites and the native
-// bench.
+// pulled after some requests, something that acknowledges every address, one
+// that reports at varying moments (a latency timer). A coupler whose SCL
+// leaks into SDA; preemptions that jump the clock around requests and waits.
+// It logs nothing itself: the bus's decoded transfers are its record. Test
+// support for the master's suites and the native bench.
 #pragma once
 
 #include <stdint.h>
 #include <string.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 #include <string>
 #include <utility>
@@ -30,16 +30,22 @@ struct BusPort {
     bool ackAll = false;         // something acknowledges every address (SDA low at the 9th clock)
     int64_t pullAfter = 10000000;  // requests the adapter takes; every later call fails (a bound)
 
-    // Load: each request is reached up to gapMs late and its caller sees its end up to gapMs late,
-    // each at the odds `odds`; a wait overruns by up to overrunMs at those odds. A status that
-    // varies per request (lateToMs > lateFromMs, lateMs empty): the adapter reports at moments
-    // drawn up to lateToMs - lateFromMs apart (its latency timer), each report the lines as they
-    // were lateFromMs before it, so that a sample shows them between lateFromMs and lateToMs ago.
-    std::mt19937 random{1};
-    double gapMs = 0, overrunMs = 0, odds = 0, lateFromMs = 0, lateToMs = 0, reportMs = 0, nextReportMs = 0;
-
     // glitchAfterFall: the first sample after this fall of DTR shows DSR inverted (glitchDue).
     int glitchAfterFall = -1, glitchDue = 0;
+
+    // SCL leaks into SDA: DSR reads inverted for 5 ms this long after each RTS edge, -1: never;
+    // leakSda 0 or 1: only while DTR has that level.
+    double leakAfterMs = -1;
+    int leakSda = -1;
+    std::vector<double> rtsEdges;
+    // The process preempted as each request begins and ends (what: -1 a sample, else the line
+    // switched) and after each wait (-2): how far the clock jumps there.
+    std::function<double(int what, bool ends)> preempt;
+    // A status that varies per request (lateToMs > lateFromMs, lateMs empty): the adapter reports at
+    // moments drawn up to lateToMs - lateFromMs apart (its latency timer), each report the lines as
+    // they were lateFromMs before it, so that a sample shows them between lateFromMs and lateToMs ago.
+    std::mt19937 random{1};
+    double lateFromMs = 0, lateToMs = 0, reportMs = 0, nextReportMs = 0;
 
     // What reached the port. line: DTR, RTS as switched, off at the start as on a port just
     // opened; falls: of DTR; clocks: SCL rises since the last START, -1 before one.
@@ -68,17 +74,14 @@ struct BusPort {
         return (sda ? LINE_SDA_IN : 0) | (BusPullsIntLow(&bus, Ticks()) ? LINE_INT_IN : 0);
     }
     // A request reaches the adapter, and costs its time, unless it was pulled.
-    bool Taken() { return Preempted(gapMs), (nowMs += costMs), ++requests <= pullAfter; }
+    bool Taken() { return (nowMs += costMs), ++requests <= pullAfter; }
+    void Preempt(int what, bool ends) { nowMs += preempt ? preempt(what, ends) : 0; }
     double Draw(double from, double to) { return std::uniform_real_distribution<double>(from, to)(random); }
-    void Preempted(double ms)
-    {
-        if (odds > 0 && Draw(0, 1) < odds)
-            nowMs += Draw(0, ms);
-    }
 
     static bool Set(void* data, LineOutput out, int on)
     {
         BusPort* port = static_cast<BusPort*>(data);
+        port->Preempt(out, false);
         double start = port->nowMs;
         if (!port->Taken())
             return false;
@@ -93,21 +96,24 @@ struct BusPort {
         }
         if (out == LINE_SCL_OUT && !level && on)
             port->sclRises++, port->clocks += port->clocks >= 0;
+        if (out == LINE_SCL_OUT && level != on)
+            port->rtsEdges.push_back(port->nowMs);
         level = on;
         BusLines(&port->bus, port->line[LINE_SCL_OUT], port->line[LINE_SDA_OUT], port->Ticks());
         port->history.emplace_back(port->nowMs, port->Live());
         char text[256];
         while (uint32_t count = BusTakeLog(&port->bus, &port->logRead, text, sizeof text))
             port->log.append(text, count);
-        port->Preempted(port->gapMs);
+        port->Preempt(out, true);
         return true;
     }
     static int32_t Status(void* data)
     {
         BusPort* port = static_cast<BusPort*>(data);
+        port->Preempt(-1, false);
+        double asked = port->nowMs;
         if (!port->Taken())
             return -1;
-        double asked = port->nowMs - port->costMs;
         int32_t status = port->Live();
         double late = -1;
         if (port->lateToMs > 0) {
@@ -124,7 +130,10 @@ struct BusPort {
                                           [](double ms, const auto& seen) { return ms < seen.first; });
             status = (after - 1)->second;
         }
-        port->Preempted(port->gapMs);
+        double at = (late < 0 ? port->nowMs : port->shownMs) - port->leakAfterMs;
+        for (double edge : port->rtsEdges)
+            status ^= port->leakAfterMs >= 0 && port->leakSda != !port->line[LINE_SDA_OUT] && at >= edge && at < edge + 5 ? LINE_SDA_IN : 0;
+        port->Preempt(-1, true);
         return status ^ (std::exchange(port->glitchDue, 0) ? LINE_SDA_IN : 0);
     }
     static double Now(void* data) { return static_cast<BusPort*>(data)->nowMs; }
@@ -132,6 +141,6 @@ struct BusPort {
     void Wait(double ms)
     {
         nowMs = std::max(nowMs, ms);
-        Preempted(overrunMs);
+        Preempt(-2, true);
     }
 };

@@ -275,7 +275,9 @@ TEST(Master, UnderLoadEveryResultIsTheBusModelsOrARefusal)
         port.costMs = between(0.0001, 4);
         port.lateFromMs = seed % 4 ? between(0, 60) : 0;
         port.lateToMs = port.lateFromMs + between(0.001, seed % 3 ? 2 : 20);
-        port.gapMs = between(0, 30), port.overrunMs = between(0, 30), port.odds = between(0, 0.3);
+        // At these odds the process loses up to `most` ms around a request or after a wait.
+        double odds = between(0, 0.3), most = between(0, 30);
+        port.preempt = [&port, odds, most](int, bool) { return port.Draw(0, 1) < odds ? port.Draw(0, most) : 0; };
         uint8_t* memory = BusEepromMemory(&port.bus);
         for (int i = 0; i < 256; i++)
             memory[i] = static_cast<uint8_t>(i * 7 + seed);
