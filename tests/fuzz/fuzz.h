@@ -6,36 +6,23 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
-#define FUZZ_CHECK(condition)                                                          \
-    do {                                                                               \
-        if (!(condition)) {                                                            \
-            fprintf(stderr, "%s:%d: does not hold: %s\n", __FILE__, __LINE__, #condition); \
-            abort();                                                                   \
-        }                                                                              \
-    } while (0)
+#define FUZZ_CHECK(c) ((c) ? (void)0 : (fprintf(stderr, "%s:%d: does not hold: %s\n", __FILE__, __LINE__, #c), abort()))
 
-// The input split at blanks and line ends, as a shell would give the words.
+// The input split at blanks and line ends, as a shell gives the words.
 inline std::vector<std::string> FuzzWords(const uint8_t* data, size_t size)
 {
-    std::vector<std::string> words(1);
-    for (size_t i = 0; i < size; i++) {
-        char c = static_cast<char>(data[i]);
-        if (c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\0') {
-            if (!words.back().empty())
-                words.emplace_back();
-        } else {
-            words.back() += c;
-        }
-    }
-    if (words.back().empty())
-        words.pop_back();
+    std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+    std::vector<std::string> words;
+    for (std::string word; in >> word;)
+        words.push_back(word);
     return words;
 }
 
-// argv as a program gets it: its name first, then the words.
+// argv as a program gets it: its name, the words, a null.
 inline std::vector<char*> FuzzArgv(std::vector<std::string>* words, const char* program)
 {
     std::vector<char*> argv{const_cast<char*>(program)};
