@@ -76,7 +76,7 @@ bool ParseAddresses(const char* text, bool expected[128])
     memset(expected, 0, 128);
     for (const char* at = text;; at++) {
         char* end = nullptr;
-        long address = strtol(at, &end, 16);
+        int64_t address = strtoll(at, &end, 16);
         if (end == at || address < 0x08 || address > 0x77 || (*end && *end != ','))
             return false;
         expected[address] = true;

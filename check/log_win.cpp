@@ -35,7 +35,7 @@ HANDLE Open(const char* path, int tries, bool* created, char* reason, int size)
         } else if (error == ERROR_PATH_NOT_FOUND) {
             why = "den Ordner gibt es nicht";
         } else {
-            snprintf(reason, size, "Fehler %lu", error);
+            snprintf(reason, size, "Fehler %u", static_cast<unsigned>(error));
             return INVALID_HANDLE_VALUE;
         }
     }
@@ -85,7 +85,7 @@ bool LogAppendBytes(const char* path, const char* header, const std::string& row
               (last == '\n' || Write(file, "\r\n", 2)) &&
               Write(file, row.data(), static_cast<DWORD>(row.size())) && FlushFileBuffers(file);
     if (!written)
-        snprintf(reason, size, "Zeile nicht geschrieben (Fehler %lu)", GetLastError());
+        snprintf(reason, size, "Zeile nicht geschrieben (Fehler %u)", static_cast<unsigned>(GetLastError()));
     CloseHandle(file);
     return written;
 }

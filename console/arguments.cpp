@@ -3,20 +3,21 @@
 #include "console/json.h"
 
 #include <stdarg.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 namespace {
 
-// Digits in base 16 (hex) or 10 and nothing else (strtol alone would take a
+// Digits in base 16 (hex) or 10 and nothing else (strtoll alone would take a
 // sign, blanks, and a second 0x), from low to high; -1 if not.
 int Whole(const char* digits, bool hex, int low, int high)
 {
     size_t length = strspn(digits, hex ? "0123456789abcdefABCDEF" : "0123456789");
     if (!length || digits[length] || length > 8)
         return -1;
-    long value = strtol(digits, nullptr, hex ? 16 : 10);
+    int64_t value = strtoll(digits, nullptr, hex ? 16 : 10);
     return value >= low && value <= high ? static_cast<int>(value) : -1;
 }
 

@@ -17,8 +17,8 @@ bool outConsole = false;  // standard output is a console or terminal
 bool errConsole = false;  // standard error is a console or terminal
 int progressShown = 0;    // characters of progress text on the screen now
 OutputStream progressOn = STREAM_OUT;  // the stream that progress text is on
-unsigned long startTicks = 0;     // OutputTicks at OutputStart
-unsigned long progressTicks = 0;  // OutputTicks of the last progress text
+uint32_t startTicks = 0;     // OutputTicks at OutputStart
+uint32_t progressTicks = 0;  // OutputTicks of the last progress text
 
 void Write(OutputStream stream, const std::string& text)
 {
@@ -45,7 +45,7 @@ void OutputStart(bool quiet, bool json)
 
 void Say(Channel channel, const char* format, ...)
 {
-    unsigned long now = OutputTicks();
+    uint32_t now = OutputTicks();
     bool progress = channel == SAY_PROGRESS || channel == SAY_NOTE_PROGRESS;
     bool failed = channel == SAY_ERROR || (channel == SAY_FAILED && jsonRun);
     OutputStream stream = failed || channel == SAY_NOTE || channel == SAY_NOTE_PROGRESS ? STREAM_ERR : STREAM_OUT;

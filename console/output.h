@@ -3,6 +3,8 @@
 // turns them into what the receiver reads.
 #pragma once
 
+#include <stdint.h>
+
 #include <string>
 
 enum Channel {
@@ -53,4 +55,4 @@ void KeysStop();
 void KeysDiscard();
 // A key, lower case; 0 when none came within ms milliseconds, -1 when the
 // input has ended (after waiting ms).
-int KeyWithin(unsigned long ms);
+int KeyWithin(uint32_t ms);

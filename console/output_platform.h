@@ -3,6 +3,8 @@
 // console/output_posix.cpp each provide it, with the keys of output.h.
 #pragma once
 
+#include <stdint.h>
+
 #include <string>
 
 enum OutputStream { STREAM_OUT, STREAM_ERR };
@@ -12,8 +14,8 @@ bool OutputIsConsole(OutputStream stream);
 // Writes the program's text whole, as the receiver reads it; console says
 // what OutputIsConsole said at the start.
 void OutputWrite(OutputStream stream, const std::string& text, bool console);
-// A monotonic clock in milliseconds.
-unsigned long OutputTicks();
+// A monotonic clock in milliseconds, wrapping at 2^32.
+uint32_t OutputTicks();
 // How many characters the program's text shows (UTF-8 takes several bytes
 // for one).
 size_t OutputWidth(const std::string& text);

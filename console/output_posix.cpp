@@ -21,16 +21,18 @@ bool terminalChanged = false;  // savedMode is to be put back
 bool inputEnded = false;       // standard input has reached its end
 termios savedMode;
 
-void Pause(unsigned long ms)
+void Pause(uint32_t ms)
 {
-    timespec wait = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
+    timespec wait = {};
+    wait.tv_sec = static_cast<time_t>(ms / 1000);
+    wait.tv_nsec = static_cast<int32_t>(ms % 1000) * 1000000;
     while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
     }
 }
 
 // One byte of standard input within ms: 1, 0 when none came (or a signal
 // cut the wait short), -1 at the input's end.
-int ReadByte(unsigned long ms, unsigned char* byte)
+int ReadByte(uint32_t ms, unsigned char* byte)
 {
     pollfd input = {STDIN_FILENO, POLLIN, 0};
     int ready = poll(&input, 1, static_cast<int>(ms));
@@ -56,11 +58,12 @@ void OutputWrite(OutputStream stream, const std::string& text, bool)
     }
 }
 
-unsigned long OutputTicks()
+uint32_t OutputTicks()
 {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<unsigned long>(now.tv_sec) * 1000 + static_cast<unsigned long>(now.tv_nsec / 1000000);
+    // Wraps as GetTickCount does; the callers take differences only.
+    return static_cast<uint32_t>(now.tv_sec) * 1000 + static_cast<uint32_t>(now.tv_nsec / 1000000);
 }
 
 // Every byte but the continuation bytes (10xxxxxx) begins a character.
@@ -113,7 +116,7 @@ void KeysDiscard()
     inputEnded = read < 0;
 }
 
-int KeyWithin(unsigned long ms)
+int KeyWithin(uint32_t ms)
 {
     unsigned char byte = 0;
     int read = keysStarted && !inputEnded ? ReadByte(ms, &byte) : -1;

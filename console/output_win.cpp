@@ -77,7 +77,7 @@ void OutputWrite(OutputStream stream, const std::string& text, bool console)
     WriteFile(Handle(stream), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
 }
 
-unsigned long OutputTicks() { return GetTickCount(); }
+uint32_t OutputTicks() { return GetTickCount(); }
 
 // One byte, one character in Windows-1252.
 size_t OutputWidth(const std::string& text) { return text.size(); }
@@ -118,7 +118,7 @@ void KeysDiscard()
     }
 }
 
-int KeyWithin(unsigned long ms)
+int KeyWithin(uint32_t ms)
 {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD count = 0;

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <inttypes.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -51,7 +52,7 @@ void WaitUntil(void* data, double ms)
         double until = ms - SPIN_MS;
         timespec at;
         at.tv_sec = static_cast<time_t>(until / 1000);
-        at.tv_nsec = static_cast<long>((until - static_cast<double>(at.tv_sec) * 1000) * 1e6);
+        at.tv_nsec = static_cast<decltype(at.tv_nsec)>((until - static_cast<double>(at.tv_sec) * 1000) * 1e6);
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
         }
     }
@@ -204,11 +205,11 @@ bool PosixPortHolder(const char* path, char* text, int size)
     pid_t self = getpid();
     for (dirent* entry; !found && (entry = readdir(processes));) {
         char* end = nullptr;
-        long pid = strtol(entry->d_name, &end, 10);
+        int64_t pid = strtoll(entry->d_name, &end, 10);
         if (*end || pid <= 0 || pid == self)
             continue;
         char folder[64];
-        snprintf(folder, sizeof folder, "/proc/%ld/fd", pid);
+        snprintf(folder, sizeof folder, "/proc/%" PRId64 "/fd", pid);
         DIR* fds = opendir(folder);
         for (dirent* fd; fds && !found && (fd = readdir(fds));) {
             char link[PATH_MAX], target[PATH_MAX];
@@ -220,13 +221,13 @@ bool PosixPortHolder(const char* path, char* text, int size)
             if (strcmp(target, device) != 0)
                 continue;
             char name[64] = "?", commPath[64];
-            snprintf(commPath, sizeof commPath, "/proc/%ld/comm", pid);
+            snprintf(commPath, sizeof commPath, "/proc/%" PRId64 "/comm", pid);
             if (FILE* comm = fopen(commPath, "r")) {
                 if (fgets(name, sizeof name, comm))
                     name[strcspn(name, "\n")] = 0;
                 fclose(comm);
             }
-            snprintf(text, static_cast<size_t>(size), "%s (PID %ld)", name, pid);
+            snprintf(text, static_cast<size_t>(size), "%s (PID %" PRId64 ")", name, pid);
             found = true;
         }
         if (fds)
