@@ -7,6 +7,7 @@
 #include "bus.h"
 
 #include "bus_chips.h"
+#include "faults.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -462,20 +463,19 @@ uint32_t BusTakeLog(const struct CouplerBus* bus, uint32_t* read, char* text, ui
     return used;
 }
 
-static const char* const FAULT_NAMES[BUS_FAULT_COUNT] = {
-    "", "fault stuck-slave", "fault no-ack", "fault no-pullup", "fault scl-timeout", "fault stuck-slave-9",
-    "fault sda-low-later"};
-
 void BusDescribeAt(const struct CouplerBus* bus, int64_t now, char* text, uint32_t size)
 {
     static const char* const PATH[] = {"", "SDA stuck low", "SDA stuck high", "SDA slow"};
+    char fault[32] = "";
     if (!size)
         return;
     text[0] = 0;
     ChipsDescribe(bus, now, text, size);
     BusDescribePart(text, size, bus->coupler.held ? "SDA held" : "");
     BusDescribePart(text, size, PATH[bus->coupler.path <= BUS_SDA_SLOW ? bus->coupler.path : 0]);
-    BusDescribePart(text, size, FAULT_NAMES[bus->fault < BUS_FAULT_COUNT ? bus->fault : 0]);
+    if (FaultOfBus(bus->fault))
+        snprintf(fault, sizeof fault, "fault %s", FAULT_NAMES[FaultOfBus(bus->fault)].name);
+    BusDescribePart(text, size, fault);
 }
 
 void BusDescribe(const struct CouplerBus* bus, char* text, uint32_t size)
