@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tests/support/console_run.h"
-#include "tests/support/coupler_client.h"
+#include "tools/virtual-coupler/coupler_client.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "serial/serial.h"
-#include "tests/support/coupler_client.h"
+#include "tools/virtual-coupler/coupler_client.h"
 
 namespace {
 

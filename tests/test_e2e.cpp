@@ -19,7 +19,7 @@
 #include <random>
 #include <sstream>
 
-#include "tests/support/coupler_client.h"
+#include "tools/virtual-coupler/coupler_client.h"
 #include "tests/support/driver.h"
 
 using namespace expected;

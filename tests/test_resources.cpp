@@ -16,7 +16,7 @@
 #include "app/layout.h"
 #include "app/state.h"
 #include "app/tester.h"
-#include "tests/support/coupler_client.h"
+#include "tools/virtual-coupler/coupler_client.h"
 #include "tests/support/driver.h"
 #include "tests/support/import_slot.h"
 #include "toolkit/colours.h"

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "serial/serial.h"
-#include "tests/support/coupler_client.h"
+#include "tools/virtual-coupler/coupler_client.h"
 #include "tests/support/import_slot.h"
 
 // What the layer asks CreateFileA for, seen through this suite's import of it

@@ -34,16 +34,20 @@ _coupler_stale() {
 coupler_build() {
   local flags="-O2 -Wall -Wextra" src="$COUPLER_SOURCE"
   # The coupler model and the I2C bus are C, shared by the daemon and the library.
-  local shared=("$src/model.c" "$src/bus.c") headers=("$src/coupler_state.h" "$src/model.h" "$src/bus.h")
+  local shared=("$src/model.c" "$src/bus.c" "$src/bus_decoder.c" "$src/bus_chips.c")
+  local headers=("$src/coupler_state.h" "$src/model.h" "$src/bus.h" "$src/bus_decoder.h" "$src/bus_chips.h"
+    "$src/faults.h")
   mkdir -p "$COUPLER_DIR/lib/i386-linux-gnu" "$COUPLER_DIR/lib/x86_64-linux-gnu"
   # The daemon by concern (daemon.h names its modules).
   local daemon=("$src/daemon.cpp" "$src/daemon_ptys.cpp" "$src/daemon_server.cpp" "$src/daemon_view.cpp"
     "$src/daemon_trace.cpp")
   if _coupler_stale "$COUPLER_DIR/vcoupler-daemon" "${daemon[@]}" "$src/daemon.h" "${shared[@]}" "${headers[@]}"; then
-    gcc -std=gnu11 $flags -c "$src/model.c" -o "$COUPLER_DIR/model.o" &&
-      gcc -std=gnu11 $flags -c "$src/bus.c" -o "$COUPLER_DIR/bus.o" &&
-      g++ -std=c++17 $flags -o "$COUPLER_DIR/vcoupler-daemon" "${daemon[@]}" \
-        "$COUPLER_DIR/model.o" "$COUPLER_DIR/bus.o" -pthread || return 1
+    local source objects=()
+    for source in "${shared[@]}"; do
+      objects+=("$COUPLER_DIR/$(basename "$source" .c).o")
+      gcc -std=gnu11 $flags -c "$source" -o "${objects[-1]}" || return 1
+    done
+    g++ -std=c++17 $flags -o "$COUPLER_DIR/vcoupler-daemon" "${daemon[@]}" "${objects[@]}" -pthread || return 1
   fi
   local bits folder
   for bits in 32 64; do

@@ -22,7 +22,10 @@ BUSES = 56 + 4096 + 32 * (96 + 40 * 256)
 BUS_SIZE = 147456
 CHIPS, LATCH, INPUTS, CONFIG, TEMPERATURE, MEMORY = 4, 320, 324, 344, 356, 16384
 ADDRESS = {1: 0x50, 2: 0x20, 4: 0x48}  # by chip bit
-FAULTS = ["sda-stuck-low", "sda-stuck-high", "sda-not-wired", "scl-leak", "int-stuck-low", "slow-sda"]
+# The coupler's faults, as the daemon names them (its one table).
+FAULTS = [line.split()[0] for line in subprocess.run(
+    [os.path.join(coupler, "vcoupler-daemon"), "--faults"], capture_output=True, text=True, check=True).stdout.splitlines()
+    if line.split()[1] == "coupler"]
 
 
 def word(state, offset, signed=False):

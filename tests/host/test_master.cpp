@@ -7,7 +7,7 @@
 #include "i2c/chips.h"
 #include "i2c/eeprom.h"
 #include "i2c/messages.h"
-#include "tests/host/bus_port.h"
+#include "tools/virtual-coupler/bus_port.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "i2c/eeprom.h"
 #include "i2c/messages.h"
 #include "line/trace.h"
-#include "tests/host/bus_port.h"
+#include "tools/virtual-coupler/bus_port.h"
 #include "tests/support/sigrok.h"
 
 namespace {

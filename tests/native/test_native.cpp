@@ -16,7 +16,7 @@
 #include "check/log.h"
 #include "console/port.h"
 #include "tests/support/console_run.h"
-#include "tests/support/coupler_client.h"
+#include "tools/virtual-coupler/coupler_client.h"
 #include "tests/support/sigrok.h"
 
 extern int consoleTerminal;

@@ -1,7 +1,7 @@
 // Running a console program (coupler-check, coupler-i2c) for the suites that
 // prove it, in both builds: the Windows programs under Wine (driver.cpp), the
 // native ones with posix_spawn (console_run_posix.cpp, where <windows.h> is
-// the suites' own small stand-in, tests/support/posix/windows.h).
+// a small stand-in shared with the coupler client, tools/support/posix/windows.h).
 //
 // Natively a port word COMn in the arguments becomes the virtual coupler's
 // pseudo-terminal of COMn (a missing device path while the port is absent),

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/layout.h"
-#include "tests/support/driver.h"
+#include "tools/support/tester_process.h"
 
 namespace bench {
 

@@ -6,7 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "tests/support/coupler_client.h"
+#include "tools/virtual-coupler/coupler_client.h"
 #include "tools/bench/bench_support.h"
 
 int main(int argc, char** argv)

@@ -30,7 +30,7 @@
 #include "i2c/chips.h"
 #include "i2c/messages.h"
 #include "line/lines.h"
-#include "tests/support/coupler_client.h"
+#include "tools/virtual-coupler/coupler_client.h"
 
 namespace i2cjobs {
 

@@ -9,8 +9,8 @@
 #include <stdlib.h>
 
 #include "app/layout.h"
-#include "tests/support/coupler_client.h"
-#include "tests/support/driver.h"
+#include "tools/virtual-coupler/coupler_client.h"
+#include "tools/support/tester_process.h"
 #include "tools/bench/bench_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 //   snap.exe OUTPUT.bmp
 #include <stdio.h>
 
-#include "tests/support/driver.h"
+#include "tools/support/tester_process.h"
 #include "tools/snap/screenshot.h"
 
 int main(int argc, char** argv)

@@ -1,7 +1,8 @@
-/* The I2C bus behind the virtual coupler: a line-level decoder and the chips
- * on the bus, as plain C over one fixed-layout record per port that lives in
- * the state file. The preload library steps it on every DTR/RTS change of the
- * program (the master); the daemon reads it for the live view and changes it
+/* The I2C bus behind the virtual coupler: a line-level decoder
+ * (bus_decoder.h) and the chips on the bus behind it (bus_chips.c), as plain
+ * C over one fixed-layout record per port that lives in the state file. The
+ * preload library steps it on every DTR/RTS change of the program (the
+ * master); the daemon reads it for the live view and changes it
  * on the client's requests. Both hold the port's and the bus's lock
  * (model.h) while they do; an in-process host may use BusLock instead.
  *
@@ -21,6 +22,8 @@
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include "bus_decoder.h"
 
 /* Chips that can be switched on, by bit; addresses as wired on the bus. */
 #define BUS_CHIP_EEPROM 1u   /* a 24C EEPROM (BusEepromType, 24C02 by default) at 0x50 */
@@ -94,21 +97,6 @@ struct BusEvent {
 };
 #define BUS_LOG_EVENTS 512 /* events kept (a ring) */
 
-/* The decoder: what every device on the bus sees. */
-struct BusDecoder {
-    uint32_t scl;        /* the master's SCL (RTS) as last seen */
-    uint32_t dtr;        /* the master's DTR as last seen */
-    uint32_t level;      /* the SDA wire after the last call */
-    uint32_t inTransfer; /* a START seen and no STOP since */
-    uint32_t bit;        /* SCL rises in the current byte: 1..8 data, 9 the acknowledge */
-    uint32_t risenHigh;  /* the last SCL rise counted a bit and SCL is still high */
-    uint32_t byteIndex;  /* bytes since the START: 0 is the address byte */
-    uint32_t shift;      /* bits sampled so far in the current byte */
-    uint32_t address;    /* the address byte of this transfer */
-    uint32_t pad;
-    int64_t sclFell; /* time SCL last fell (the time-out's measure) */
-};
-
 /* The chip taking part in the transfer and its SDA driver. */
 struct BusSlave {
     uint32_t chip;     /* BUS_CHIP_* of the addressed chip, 0 none */
@@ -124,7 +112,7 @@ struct BusCouplerSda {
     uint32_t path;   /* a BusSdaPath */
     uint32_t held;   /* the coupler's "SDA held" input (a slave outside the bus model) */
     uint32_t passed; /* DTR as the path has passed it so far */
-    uint32_t pad;
+    uint32_t dtr;    /* the master's DTR as last seen */
     int64_t delayTicks; /* BUS_SDA_SLOW: how long DTR must hold a level */
     int64_t dtrChanged; /* time of the master's last DTR change */
 };

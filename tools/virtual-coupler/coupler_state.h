@@ -15,7 +15,7 @@
 #include "bus.h"
 
 #define COUPLER_MAGIC 0x31504356u /* "VCP1" */
-#define COUPLER_VERSION 5u /* 5: CouplerJitter after the buses */
+#define COUPLER_VERSION 6u /* 6: the master's DTR kept with the coupler's SDA path */
 #define COUPLER_MAX_PORTS 32      /* COM1 .. COM32, slot = number - 1 */
 #define COUPLER_DATA_MAX 4096     /* bytes carried by one request or answer */
 #define COUPLER_PTS_MAX 32

@@ -93,31 +93,50 @@ bool ParseLater(const std::string& text)
     return true;
 }
 
-// A name of FAULT_NAMES; "slow-sda:30" and "scl-leak:10" carry milliseconds,
-// "sda-low-later:40" line changes and "sda-low-later:25ms" milliseconds.
+// A name of FAULT_NAMES, with what its argument allows after a colon: the
+// slow SDA's and the SCL leak's milliseconds ("slow-sda:30"), the mid-job
+// short's line changes or milliseconds ("sda-low-later:40", ":25ms").
 bool ParseFault(const char* text)
 {
-    std::string name = text;
+    std::string name = text, argument;
     size_t colon = name.find(':');
-    if (colon != std::string::npos && name.compare(0, colon, "sda-low-later") == 0) {
-        if (!ParseLater(name.substr(colon + 1)))
-            return false;
-        name.erase(colon);
-    } else if (colon != std::string::npos) {
-        std::string kind = name.substr(0, colon);
-        uint32_t* delay = kind == "slow-sda"   ? &options.slowSdaMs
-                          : kind == "scl-leak" ? &options.sclLeakMs
-                                               : nullptr;
-        if (!delay || !ParseMs(name.c_str() + colon + 1, delay))
-            return false;
-        name.erase(colon);
+    if (colon != std::string::npos)
+        argument = name.substr(colon + 1), name.erase(colon);
+    for (uint32_t fault = 0; fault < FAULT_NAME_COUNT; fault++) {
+        const NamedFault& entry = FAULT_NAMES[fault];
+        if (name != entry.name)
+            continue;
+        bool parsed = colon == std::string::npos;
+        if (!parsed && entry.argument == FAULT_ARGUMENT_LATER)
+            parsed = ParseLater(argument);
+        else if (!parsed && entry.argument == FAULT_ARGUMENT_MS)
+            parsed = ParseMs(argument.c_str(),
+                             entry.coupler == COUPLER_FAULT_SLOW_SDA ? &options.slowSdaMs : &options.sclLeakMs);
+        options.fault = fault;
+        return parsed;
     }
-    for (uint32_t fault = 0; fault < FAULT_NAME_COUNT; fault++)
-        if (name == FAULT_NAMES[fault]) {
-            options.fault = fault;
-            return true;
-        }
     return false;
+}
+
+// The faults as the usage lists them, wrapped, each with its argument.
+void PrintFaults(FILE* out)
+{
+    static const char* const ARGUMENTS[] = {"", "[:MS]", "[:N|:Nms]"};
+    std::string line = "faults:";
+    for (uint32_t fault = 1; fault < FAULT_NAME_COUNT; fault++) {
+        std::string word = std::string(" ") + FAULT_NAMES[fault].name + ARGUMENTS[FAULT_NAMES[fault].argument];
+        if (line.size() + word.size() > 80)
+            fprintf(out, "%s\n", line.c_str()), line = "       ";
+        line += word;
+    }
+    fprintf(out, "%s\n", line.c_str());
+}
+
+// --faults: every fault, one a line, with its kind (coupler or bus), for scripts.
+void ListFaults()
+{
+    for (uint32_t fault = 1; fault < FAULT_NAME_COUNT; fault++)
+        printf("%s %s\n", FAULT_NAMES[fault].name, FAULT_NAMES[fault].bus ? "bus" : "coupler");
 }
 
 // "MS" or "MS-MS": milliseconds, or a range whose upper end is not below its lower.
@@ -297,21 +316,26 @@ void WritePortList()
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::string(argv[1]) == "--faults") {
+        ListFaults();
+        return 0;
+    }
     if (!ParseOptions(argc, argv)) {
         fprintf(stderr,
                 "usage: %s --state FILE --prefix WINEPREFIX --ports 1-20|3,4 [--absent DIR]\n"
                 "          [--present] [--registry] [--interactive] [--fault NAME[:MS]]\n"
                 "          [--adapter DELAY[-MAX][,COST[-MAX]][,rtscts]] [--chips LIST] [--eeprom FILE]\n"
                 "          [--inputs HEX] [--write-protect off|ack|refuse] [--trace FILE.vcd]\n"
-                "faults: sda-stuck-low sda-stuck-high sda-not-wired scl-leak[:MS] int-stuck-low\n"
-                "        slow-sda[:MS] (DSR takes a DTR level held MS ms, default 80)\n"
-                "        stuck-slave no-ack no-pullup scl-timeout stuck-slave-9 (on the I2C bus)\n"
-                "        sda-low-later[:N|:Nms] (SDA to ground after N line changes or N ms)\n"
+                "       %s --faults   (the faults' names, one a line, with their kind)\n",
+                argv[0], argv[0]);
+        PrintFaults(stderr);
+        fprintf(stderr,
+                "        :MS the slow SDA's time a DTR level must hold (default 80) or the SCL\n"
+                "        leak's delay; :N|:Nms SDA to ground after N line changes or N ms\n"
                 "chips: eeprom,expander,sensor, all or none (default); eeprom=24c256 (24c01 to\n"
                 "        24c512) chooses the EEPROM's type, 24c02 by default; --eeprom FILE keeps\n"
                 "        its content (%%d in FILE stands for the COM number); --trace FILE.vcd\n"
-                "        writes each bus's lines as a value change dump (%%d as for --eeprom)\n",
-                argv[0]);
+                "        writes each bus's lines as a value change dump (%%d as for --eeprom)\n");
         return 2;
     }
     mkdir(options.absentDir.c_str(), 0755);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "faults.h"
 #include "model.h"
 
 // An adapter model: status delay, cost per line request, and a driver that
@@ -86,10 +87,6 @@ extern int stateFd;            // daemon.cpp: the daemon's own descriptor of the
 extern std::vector<Port> ports;  // daemon_ptys.cpp: one per COM number, built at start, kept to the end
 extern volatile sig_atomic_t stopRequested;  // daemon.cpp: set by a signal or the q key
 
-// Fault names on the command line and in the live view: the coupler's faults
-// by CouplerFault, then the bus's by BusFault (without its "none").
-constexpr uint32_t FAULT_NAME_COUNT = COUPLER_FAULT_COUNT + BUS_FAULT_COUNT - 1;
-extern const char* const FAULT_NAMES[FAULT_NAME_COUNT];
 
 // The port's lock, then the bus's, for one scope (ModelLock): `held` is false
 // when a holder kept them past the wait, and the caller then changes nothing.

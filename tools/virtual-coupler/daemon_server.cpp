@@ -12,19 +12,12 @@
 
 #include "daemon.h"
 
-const char* const FAULT_NAMES[FAULT_NAME_COUNT] = {
-    "none",     "sda-stuck-low", "sda-stuck-high", "sda-not-wired", "scl-leak",      "int-stuck-low", "slow-sda",
-    "stuck-slave", "no-ack",     "no-pullup",      "scl-timeout",   "stuck-slave-9", "sda-low-later"};
-
 namespace {
 
 // A process the client had take a port's lock and keep it
 // (COUPLER_OP_LOCK_HOLDER), -1 none. Started and killed by the client's
 // requests; reaped by the next start or StopLockHolder at the latest.
 pid_t lockHolder = -1;
-
-// The name of the mid-job short in FAULT_NAMES.
-constexpr uint32_t SDA_LOW_LATER_NAME = COUPLER_FAULT_COUNT + BUS_FAULT_SDA_LOW_LATER - 1;
 
 // How the coupler passes DTR onto the bus under a coupler fault.
 uint32_t SdaPath(uint32_t couplerFault)
@@ -44,8 +37,8 @@ uint32_t SdaPath(uint32_t couplerFault)
 // slow SDA and the SCL leak; laterChanges and laterMs for the mid-job short).
 bool SetFaultWith(Port& port, uint32_t name, uint32_t delayMs, int32_t laterChanges, uint32_t laterMs)
 {
-    uint32_t busFault = name >= COUPLER_FAULT_COUNT ? name - COUPLER_FAULT_COUNT + 1 : 0;
-    uint32_t couplerFault = busFault ? 0 : name;
+    uint32_t busFault = name < FAULT_NAME_COUNT ? FAULT_NAMES[name].bus : 0;
+    uint32_t couplerFault = name < FAULT_NAME_COUNT ? FAULT_NAMES[name].coupler : 0;
     PortGuard guard(port);
     if (!guard.held)
         return false;
@@ -185,7 +178,7 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
     case COUPLER_OP_FAULT:
         if (arg[0] < 0 || arg[0] >= COUPLER_FAULT_COUNT || arg[1] < 0)
             return false;
-        return SetFaultWith(*port, static_cast<uint32_t>(arg[0]), static_cast<uint32_t>(arg[1]), -1, 0);
+        return SetFaultWith(*port, FaultOfCoupler(static_cast<uint32_t>(arg[0])), static_cast<uint32_t>(arg[1]), -1, 0);
     case COUPLER_OP_ADAPTER:
         if (arg[0] < 0 || arg[1] < 0)
             return false;
@@ -211,11 +204,11 @@ bool Serve(uint32_t op, uint32_t com, const int32_t* arg)
     case COUPLER_OP_BUS_FAULT:
         if (arg[0] < 0 || arg[0] >= BUS_FAULT_COUNT)
             return false;
-        return SetFaultWith(*port, arg[0] ? COUPLER_FAULT_COUNT + arg[0] - 1 : 0, 0, 0, 0);
+        return SetFaultWith(*port, FaultOfBus(static_cast<uint32_t>(arg[0])), 0, 0, 0);
     case COUPLER_OP_SDA_LOW_LATER:
         if (arg[0] < -1 || arg[1] < 0 || (arg[0] < 0 && arg[1] == 0))
             return false;
-        return SetFaultWith(*port, SDA_LOW_LATER_NAME, 0, arg[0], static_cast<uint32_t>(arg[1]));
+        return SetFaultWith(*port, FaultOfBus(BUS_FAULT_SDA_LOW_LATER), 0, arg[0], static_cast<uint32_t>(arg[1]));
     case COUPLER_OP_LOCK_HOLDER:
         return arg[0] ? StartLockHolder(*port) : KillLockHolder();
     case COUPLER_OP_EEPROM: {
@@ -330,14 +323,15 @@ void SetFault(Port& port, uint32_t name, uint32_t delayMs)
 
 uint32_t FaultDelay(uint32_t name)
 {
-    return name == COUPLER_FAULT_SLOW_SDA ? options.slowSdaMs : name == COUPLER_FAULT_SCL_LEAK ? options.sclLeakMs : 0;
+    uint32_t fault = name < FAULT_NAME_COUNT ? FAULT_NAMES[name].coupler : 0;
+    return fault == COUPLER_FAULT_SLOW_SDA ? options.slowSdaMs : fault == COUPLER_FAULT_SCL_LEAK ? options.sclLeakMs : 0;
 }
 
 // The fault's index in FAULT_NAMES.
 uint32_t FaultName(const Port& port)
 {
     uint32_t busFault = Bus(port).fault;
-    return busFault ? COUPLER_FAULT_COUNT + busFault - 1 : ModelCurrent(&Record(port)).fault;
+    return busFault ? FaultOfBus(busFault) : FaultOfCoupler(ModelCurrent(&Record(port)).fault);
 }
 
 void SetAdapter(CouplerPort& record, const Adapter& adapter)

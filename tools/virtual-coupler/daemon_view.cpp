@@ -143,7 +143,7 @@ void HandleKey(char key)
     case 'f': {
         uint32_t name = (FaultName(port) + 1) % FAULT_NAME_COUNT;
         SetFault(port, name, FaultDelay(name));
-        Show("fault: %s", FAULT_NAMES[name], port);
+        Show("fault: %s", FAULT_NAMES[name].name, port);
         break;
     }
     case 'a':
@@ -219,7 +219,7 @@ void StartView()
     if (!stdinRaw)
         return;
     for (Port& port : ports)
-        printf("COM%d is %s, fault: %s\r\n", port.com, Record(port).pts, FAULT_NAMES[FaultName(port)]);
+        printf("COM%d is %s, fault: %s\r\n", port.com, Record(port).pts, FAULT_NAMES[FaultName(port)].name);
     ShowHelp();
 }
 

@@ -35,7 +35,7 @@
 
 #include "i2c/eeprom.h"
 #include "line/posix_lines.h"
-#include "tests/host/bus_port.h"
+#include "tools/virtual-coupler/bus_port.h"
 #include "tools/bench/i2c_jobs.h"
 #include "tools/virtual-coupler/coupler_state.h"
 

@@ -2,7 +2,7 @@
 // through Wine's Z: drive (the whole Linux file system). Wine reads and writes
 // regular files through the page cache, so the daemon's and the preload
 // library's mappings and this client see one another's writes at once.
-#include "tests/support/coupler_client.h"
+#include "tools/virtual-coupler/coupler_client.h"
 
 #include <windows.h>
 #include <stddef.h>

@@ -1,4 +1,5 @@
-// Client of the virtual coupler for tests under Wine.
+// Client of the virtual coupler for the tests and the benchmarks (under Wine,
+// and natively through tools/support/posix/windows.h).
 //
 // The bench runs a daemon on the Linux side that makes pseudo-terminals look
 // like serial ports COM1 to COM20 with a coupler attached (SDA on DTR and read
