@@ -7,7 +7,7 @@
 #include <random>
 
 #include "check/steps.h"
-#include "tests/host/bus_port.h"
+#include "tools/virtual-coupler/bus_port.h"
 
 namespace {
 
