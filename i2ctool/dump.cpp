@@ -22,12 +22,18 @@ int DumpCommand(I2cJob* job, Json* out)
     JsonKey(out, "address"), JsonInt(out, options.address);
     JsonKey(out, "register"), start >= 0 ? JsonInt(out, start) : JsonNull(out);
     JsonBytes(out, "bytes", data, BYTES);
-    // Rows named by their register: four digits where registers have two bytes.
+    // Rows named by their register: four digits where registers have two
+    // bytes. Without one the read began where the chip's pointer stood, which
+    // no one knows: the rows count from there (+00) and a note says so.
     int digits = options.reg16 ? 4 : 2;
-    Say(SAY_ALWAYS, "%*s   0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef", digits, "");
+    bool fromPointer = start < 0;
+    if (fromPointer)
+        Say(SAY_NOTE, "dump: ab dem Registerzeiger von 0x%02x gelesen, wo ihn der letzte Zugriff ließ (Zeilen +00"
+            " bis +f0); dump %02x 0 liest ab Register 0", options.address, options.address);
+    Say(SAY_ALWAYS, "%*s   0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef", digits + fromPointer, "");
     for (int row = 0; row < BYTES; row += 16) {
         char line[100], text[17] = "";
-        int length = snprintf(line, sizeof line, "%0*x:", digits,
+        int length = snprintf(line, sizeof line, fromPointer ? "+%0*x:" : "%0*x:", digits,
                               (row + (start > 0 ? start : 0)) & (options.reg16 ? 0xFFFF : 0xFF));
         for (int i = 0; i < 16; i++) {
             length += snprintf(line + length, sizeof line - length, " %02x", data[row + i]);

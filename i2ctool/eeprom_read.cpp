@@ -23,7 +23,7 @@ int EepromReadCommand(I2cJob* job, Json* out)
         return EXIT_CANNOT_RUN;
     JsonEeprom(out, options, options.offset, count);
     JsonKey(out, "file"), JsonString(out, options.file);
-    Say(SAY_NORMAL, "%d Bytes von 0x%02x (%s) ab 0x%02x in %s gelesen", count, options.address, type.name,
+    Say(SAY_NORMAL, "%d %s von 0x%02x (%s) ab 0x%02x in %s gelesen", count, Bytes(count), options.address, type.name,
         options.offset, options.file);
     return EXIT_DONE;
 }

@@ -22,11 +22,12 @@ int EepromVerifyCommand(I2cJob* job, Json* out)
     JsonKey(out, "file"), JsonString(out, options.file);
     JsonCompare(out, c, image.first, image.end);
     if (c.differ) {
-        Say(SAY_FAILED, "Vergleich: %d Bytes weichen ab (geprüft 0x%02x bis 0x%02x), das erste bei 0x%02x", c.differ,
-            image.first, image.end - 1, c.first);
+        // The verify's result: on standard output, as its success is.
+        Say(SAY_FAILED, "Vergleich: %d %s %s ab (geprüft 0x%02x bis 0x%02x), das erste bei 0x%02x", c.differ,
+            Bytes(c.differ), c.differ == 1 ? "weicht" : "weichen", image.first, image.end - 1, c.first);
         return EXIT_REFUSED;
     }
-    Say(SAY_NORMAL, "%d Bytes ab 0x%02x in 0x%02x (%s) stimmen mit %s überein", count, image.first, options.address,
-        type.name, options.file);
+    Say(SAY_NORMAL, "%d %s ab 0x%02x in 0x%02x (%s) %s mit %s überein", count, Bytes(count), image.first,
+        options.address, type.name, count == 1 ? "stimmt" : "stimmen", options.file);
     return EXIT_DONE;
 }

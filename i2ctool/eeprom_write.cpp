@@ -53,17 +53,19 @@ int EepromWriteCommand(I2cJob* job, Json* out)
     if (c.differ && !c.changed) {
         // Every byte acknowledged and none changed: how other makers' parts
         // answer a write with WP tied high.
-        Say(SAY_FAILED, "Baustein 0x%02x: Schreibschutz: Daten angenommen, Inhalt unverändert (%d Bytes weichen ab,"
-            " geprüft 0x%02x bis 0x%02x); der alte Inhalt steht in %s", options.address, c.differ, from, to - 1, name);
+        Say(SAY_ERROR, "Baustein 0x%02x: Schreibschutz: Daten angenommen, Inhalt unverändert (%d %s %s ab,"
+            " geprüft 0x%02x bis 0x%02x); der alte Inhalt steht in %s", options.address, c.differ, Bytes(c.differ),
+            c.differ == 1 ? "weicht" : "weichen", from, to - 1, name);
         return EXIT_REFUSED;
     }
     if (c.differ) {
-        Say(SAY_FAILED, "Vergleich: %d Bytes weichen ab (geprüft 0x%02x bis 0x%02x), das erste bei 0x%02x%s;"
-            " der alte Inhalt steht in %s", c.differ, from, to - 1, c.first,
+        Say(SAY_ERROR, "Vergleich: %d %s %s ab (geprüft 0x%02x bis 0x%02x), das erste bei 0x%02x%s;"
+            " der alte Inhalt steht in %s", c.differ, Bytes(c.differ), c.differ == 1 ? "weicht" : "weichen", from,
+            to - 1, c.first,
             c.outside ? " (außerhalb der Datei geändert: Seite des Bausteins kleiner?)" : "", name);
         return EXIT_REFUSED;
     }
-    Say(SAY_NORMAL, "%d Bytes ab 0x%02x in 0x%02x (%s) geschrieben und verglichen", count, image.first,
+    Say(SAY_NORMAL, "%d %s ab 0x%02x in 0x%02x (%s) geschrieben und verglichen", count, Bytes(count), image.first,
         options.address, type.name);
     return EXIT_DONE;
 }

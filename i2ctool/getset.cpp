@@ -25,9 +25,12 @@ int GetSetCommand(I2cJob* job, Json* out)
     JsonKey(out, "register"), options.reg >= 0 ? JsonInt(out, options.reg) : JsonNull(out);
     JsonKey(out, "bits"), JsonInt(out, options.word ? 16 : 8);
     JsonKey(out, "value"), JsonInt(out, value);
-    if (set)
-        Say(SAY_NORMAL, options.word ? "0x%04x an 0x%02x geschrieben" : "0x%02x an 0x%02x geschrieben",
-            options.value, options.address);
+    int digits = options.word ? 4 : 2;
+    if (set && options.reg >= 0)
+        Say(SAY_NORMAL, "0x%0*x in Register 0x%02x von 0x%02x geschrieben", digits, options.value, options.reg,
+            options.address);
+    else if (set)
+        Say(SAY_NORMAL, "0x%0*x an 0x%02x geschrieben", digits, options.value, options.address);
     else
         Say(SAY_ALWAYS, options.word ? "0x%04x" : "0x%02x", value);
     return EXIT_DONE;

@@ -179,24 +179,25 @@ int RunOffline(I2cJob* job)
         int bytes = 0;
         for (const XferMessage& message : options.messages)
             bytes += message.read ? 0 : static_cast<int>(message.bytes.size());
-        Say(SAY_FAILED, "Ohne --write wird nichts geschrieben: %d Bytes in %d Nachrichten", bytes,
-            static_cast<int>(options.messages.size()));
+        int count = static_cast<int>(options.messages.size());
+        Say(SAY_ERROR, "Ohne --write wird nichts geschrieben: %d %s in %d %s", bytes, Bytes(bytes), count,
+            count == 1 ? "Nachricht" : "Nachrichten");
         return EXIT_CANNOT_RUN;
     }
     if (options.write || (options.command != COMMAND_SET && options.command != COMMAND_EEPROM_WRITE))
         return -1;
     int digits = options.word ? 4 : 2;
     if (options.command == COMMAND_SET && options.reg >= 0)
-        Say(SAY_FAILED, "Ohne --write wird nichts geschrieben: 0x%0*x in Register 0x%02x von 0x%02x", digits,
+        Say(SAY_ERROR, "Ohne --write wird nichts geschrieben: 0x%0*x in Register 0x%02x von 0x%02x", digits,
             options.value, options.reg, options.address);
     else if (options.command == COMMAND_SET)
-        Say(SAY_FAILED, "Ohne --write wird nichts geschrieben: 0x%0*x an 0x%02x", digits, options.value,
+        Say(SAY_ERROR, "Ohne --write wird nichts geschrieben: 0x%0*x an 0x%02x", digits, options.value,
             options.address);
     else
-        Say(SAY_FAILED,
-            "Ohne --write wird nichts geschrieben: %d Bytes aus %s ab 0x%02x in 0x%02x, Seiten zu %d Bytes,"
+        Say(SAY_ERROR,
+            "Ohne --write wird nichts geschrieben: %d %s aus %s ab 0x%02x in 0x%02x, Seiten zu %d Bytes,"
             " vorher der alte Inhalt in eine Sicherungsdatei",
-            image.end - image.first, options.file, image.first, options.address, options.page);
+            image.end - image.first, Bytes(image.end - image.first), options.file, image.first, options.address, options.page);
     return EXIT_CANNOT_RUN;
 }
 

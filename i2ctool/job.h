@@ -93,6 +93,8 @@ bool IsHex(const char* path);
 // on a number, so that two runs in one second each get their own.
 std::string DefaultBackup(int address, const char* stamp, int tried);
 void SayBackupExists(const char* path);
+// "Byte" for one, else "Bytes": a count's noun.
+const char* Bytes(int count);
 // Writes a new file whole (an EEPROM image or a backup), never over one that
 // exists; FILE_EXISTS unsaid, for the default backup to take the next name.
 FileSaved SaveFile(const char* path, const uint8_t* data, int32_t size, int32_t offset);

@@ -82,9 +82,10 @@ void ByteDone(void* context) { ProgressStep(static_cast<I2cProgress*>(context));
 int Fail(const I2cJob* job, I2cStatus status, int address)
 {
     Ending ending = Reason(job, status, address);
-    // A chip that does not answer is the command's result; the rest is an error.
+    // A chip that does not answer is said without the program's name; like
+    // every word about the job, on standard error, apart from the results.
     if (ending.code == EXIT_REFUSED)
-        Say(SAY_FAILED, "%s", ending.words);
+        Say(SAY_ERROR, "%s", ending.words);
     else if (ending.code != EXIT_DONE)
         Say(SAY_ERROR, "coupler-i2c: %s", ending.words);
     return ending.code;
@@ -99,8 +100,9 @@ int FailWriting(const I2cJob* job, I2cStatus status, int written, const char* ba
     // is write-protected: some makers' parts answer WP so.
     if (status == I2C_NACK_DATA)
         snprintf(ending.words, sizeof ending.words, "Baustein 0x%02x: Schreibschutz: Daten nicht angenommen", address);
-    Say(SAY_ERROR, "coupler-i2c: %s; %d von %d Bytes ab 0x%02x geschrieben, der alte Inhalt steht in %s",
-        ending.words, written, job->image.end - job->image.first, job->image.first, backup);
+    Say(SAY_ERROR, "coupler-i2c: %s; %d von %d %s ab 0x%02x geschrieben, der alte Inhalt steht in %s",
+        ending.words, written, job->image.end - job->image.first, Bytes(job->image.end - job->image.first),
+        job->image.first, backup);
     return ending.code;
 }
 
@@ -159,6 +161,8 @@ std::string DefaultBackup(int address, const char* stamp, int tried)
     snprintf(name, sizeof name, tried ? "eeprom-%02x-%s-%d.bin" : "eeprom-%02x-%s.bin", address, stamp, tried + 1);
     return name;
 }
+
+const char* Bytes(int count) { return count == 1 ? "Byte" : "Bytes"; }
 
 void SayBackupExists(const char* path)
 {
