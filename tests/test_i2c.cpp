@@ -152,7 +152,6 @@ TEST_F(I2cTest, ArgumentsAgainstTheChipsAndWritesWithoutWriteAreRefusedBeforeThe
         // Without --write nothing is written, and the port is not even touched.
         {"eeprom write %s --offset 5", "Ohne --write wird nichts geschrieben: 16 Bytes aus %s ab 0x05 in 0x50, Seiten "
                                        "zu 8 Bytes, vorher der alte Inhalt in eine Sicherungsdatei\n"},
-        {"set 0x48 2 0x00", "Ohne --write wird nichts geschrieben: 0x00 in Register 0x02 von 0x48\n"},
         {"set 20 0x00", "Ohne --write wird nichts geschrieben: 0x00 an 0x20\n"},
         // Every file the job writes is checked before the chip is read: new
         // where it must be, in a folder that is there, named whole, its own.
@@ -316,9 +315,7 @@ TEST_F(I2cTest, EveryTypeIsWrittenAcrossItsPagesAndBlocksAndReadBackEqual)
             DeleteFileA(path.c_str());
     }
     // The chip answers at 0x50 only.
-    ConsoleRun nack = RunI2c("eeprom read x --type 24c32 --address 51", true);
-    EXPECT_EQ("", nack.output);
-    EXPECT_EQ("Baustein 0x51 antwortet nicht\n", nack.errors);
+    EXPECT_EQ("Baustein 0x51 antwortet nicht\n", RunI2c("eeprom read x --type 24c32 --address 51", true).errors);
 }
 
 TEST_F(I2cTest, JsonGivesOneObjectThatAJsonReaderTakes)
@@ -368,15 +365,12 @@ TEST_F(I2cTest, SixteenBitRegistersAddressTheLargeEeproms)
     content[0x1234] = '\x5a', content[0x1235] = '\xa5';
     ASSERT_TRUE(CouplerSetEepromType(3, "24c256") && CouplerSetEeprom(3, content));
     CouplerBusLog(3);
-    ConsoleRun result = RunI2c("get 50 0x1234 w --reg16");
-    EXPECT_EQ("0x5aa5\n", result.output);
-    EXPECT_TRUE(Has(CouplerBusLog(3), "S 50 W A 12 A 34 A Sr 50 R A 5A A A5 N P\n"));
     // --type says the width: get sends both bytes, dump starts at 0000.
     EXPECT_EQ("0x5a\n", RunI2c("get 50 0x1234 --type 24C256").output);
     EXPECT_TRUE(Has(CouplerBusLog(3), "S 50 W A 12 A 34 A Sr 50 R A 5A N P\n"));
     std::string dump = RunI2c("dump 50 --type 24c256").output;
     EXPECT_EQ("0000: ff", dump.substr(dump.find('\n') + 1, 8)) << dump;
-    result = RunI2c("dump 50 0x1230 --reg16");
+    ConsoleRun result = RunI2c("dump 50 0x1230 --reg16");
     EXPECT_EQ("1230: ff ff ff ff 5a a5 ff ff ff ff ff ff ff ff ff ff    ....Z...........\n",
               result.output.substr(result.output.find('\n') + 1, 74));
     EXPECT_EQ(u8"coupler-i2c: --reg16 gilt nur für get, set und dump\n", RunI2c("scan --reg16").output.substr(0, 53));
@@ -417,13 +411,9 @@ TEST_F(I2cTest, ResultsHoldBehindASlowUsbAdapter)
 
 TEST_F(I2cTest, ResultsAloneOnStandardOutputAndTheEstimateHolds)
 {
-    // A freed bus is a note; the dump is the result.
+    // A freed bus is a note; the dump is the result (its rows: EveryDocumentedExample...).
     ASSERT_TRUE(CouplerSetBusFault(3, BUS_STUCK_SLAVE) && CouplerSetEeprom(3, std::string(256, '\xff')));
     ConsoleRun result = RunI2c("dump 50", true);
-    EXPECT_EQ(0u, result.code);
-    std::string header = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
-    EXPECT_EQ(header, result.output.substr(0, header.size()));
-    EXPECT_EQ(17u, Count(result.output, "\n")) << result.output;
     EXPECT_TRUE(Has(result.output, "\nf0: ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff    ................\n"));
     EXPECT_EQ("SDA lag auf Masse: Bus mit Takten und STOP freigemacht\n", result.errors);
 
