@@ -261,6 +261,9 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
         return false;
     bool eeprom = options->command >= COMMAND_EEPROM_READ && options->command <= COMMAND_EEPROM_VERIFY;
     bool registers = options->command == COMMAND_GET || options->command == COMMAND_SET || options->command == COMMAND_DUMP;
+    // The EEPROM commands address by the type anyway: no register width to take.
+    if (!registers)
+        options->reg16 = reg16;
     if (options->reg16 && !registers)
         return Refuse(error, size, "--reg16 gilt nur für get, set und dump");
     if (given[0] && registers && !EepromAddress(options->address))

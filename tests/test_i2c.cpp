@@ -315,7 +315,7 @@ TEST_F(I2cTest, EveryTypeIsWrittenAcrossItsPagesAndBlocksAndReadBackEqual)
             DeleteFileA(path.c_str());
     }
     // The chip answers at 0x50 only.
-    EXPECT_EQ("Baustein 0x51 antwortet nicht\n", RunI2c("eeprom read x --type 24c32 --address 51", true).errors);
+    EXPECT_EQ("Baustein 0x51 antwortet nicht\n", RunI2c("eeprom read x --type 24c32 --address 51 --quiet", true).errors);
 }
 
 TEST_F(I2cTest, JsonGivesOneObjectThatAJsonReaderTakes)
@@ -601,9 +601,10 @@ TEST_F(I2cTest, EveryDocumentedExampleGivesWhatItShows)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         EXPECT_TRUE(WINDOWS_PROGRAMS || Has(c.where == 'u' ? usage : c.where == 'm' ? manual : readMe, c.text));
-        if (Has(c.text, "reg16"))
+        if (Has(c.text, "reg16")) {
             ASSERT_TRUE(CouplerSetEepromType(3, "24c256") &&
                         CouplerSetEeprom(3, std::string(0x1234, '\xff') + "\x5a" + std::string(0x8000 - 0x1235, '\xff')));
+        }
         ConsoleRun run = RunConsole(CT_I2C_EXE, c.arguments, "", nullptr, true);
         EXPECT_EQ(0u, run.code) << run.errors;
         EXPECT_EQ(c.output, run.output.substr(0, c.output.size())) << run.output;
