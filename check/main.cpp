@@ -23,8 +23,6 @@ enum ExitCode { EXIT_PASSED = 0, EXIT_FAILED = 1, EXIT_CANNOT_RUN = 2, EXIT_INCO
 
 const char* const OUTCOME_WORDS[] = {"ok", "übersprungen", "gestört", "FEHLER"};
 
-// The run's line engine, for the process; a stop from outside (console/stop.h) stops it.
-Lines lines;
 // The run's settle times: step 2 writes them, step 3 and the record read them; main's.
 SettleTimes settle = {0, 0, 0, 0};
 
@@ -66,7 +64,7 @@ void SayStep(const StepResult& result)
 // The run's members of its JSON object (the record's line, or with --json
 // the object on standard output): keys for programs, German only in the
 // texts meant for people.
-void RunMembers(Json* json, const CheckOptions& options, const Verdict& verdict)
+void RunMembers(Json* json, const CheckOptions& options, const Verdict& verdict, const Lines& lines)
 {
     static const char* const OUTCOMES[] = {"ok", "skipped", "disturbed", "failed"};
     static const char* const VERDICTS[] = {"passed", "failed", "impossible", "incomplete"};
@@ -106,7 +104,7 @@ void RunMembers(Json* json, const CheckOptions& options, const Verdict& verdict)
 // Writes the row and the record, then the verdict line (standard error for
 // runs that could not start) or with --json the run's object; returns the
 // exit code, 2 when the row could not be written.
-int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
+int Finish(const CheckOptions& options, const Verdict& verdict, bool started, const Lines& lines)
 {
     char figures[5][40] = {}, reason[200];
     // Decimal commas, as a German spreadsheet reads them.
@@ -129,7 +127,7 @@ int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
     if (options.record) {
         Json record;
         JsonObject(&record);
-        RunMembers(&record, options, verdict);
+        RunMembers(&record, options, verdict, lines);
         JsonEnd(&record);
         if (!RecordAppend(options.record, record.text, reason, sizeof reason)) {
             Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.record, reason);
@@ -140,7 +138,7 @@ int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
         Json json;
         JsonObject(&json);
         JsonKey(&json, "program"), JsonString(&json, "coupler-check");
-        RunMembers(&json, options, verdict);
+        RunMembers(&json, options, verdict, lines);
         JobJsonAdapter(&json, &lines, settle.count ? settle.max : -1);
         // A run that could not be made is the object's error too.
         if (verdict.code == EXIT_CANNOT_RUN)
@@ -158,15 +156,15 @@ int Finish(const CheckOptions& options, const Verdict& verdict, bool started)
     return verdict.code;
 }
 
-// Runs the check on the port as the options say; the exit code.
-int Run(const CheckOptions& options)
+// Runs the check on the port as the options say, on main's engine; the exit code.
+int Run(const CheckOptions& options, Lines& lines)
 {
     PortError error;
     Verdict verdict = {EXIT_CANNOT_RUN, "NICHT MÖGLICH", ""};
     ConsolePort* port = PortOpen(options.port, options.baud, 1024, &error);
     if (!port) {
         verdict.detail = options.port + " " + error.words;
-        return Finish(options, verdict, false);
+        return Finish(options, verdict, false, lines);
     }
     Job job;
     LinesOpen(&lines, JobStart(&job, options.job, port, "coupler-check"));
@@ -222,7 +220,7 @@ int Run(const CheckOptions& options)
         verdict = {failed ? EXIT_FAILED : EXIT_INCOMPLETE, failed ? "NICHT BESTANDEN" : "UNVOLLSTÄNDIG",
                    StepText("%s %s%s", first.label, first.name, failed ? "" : " übersprungen")};
     }
-    int code = Finish(options, verdict, true);
+    int code = Finish(options, verdict, true, lines);
     return code == EXIT_PASSED && !traced ? EXIT_CANNOT_RUN : code;
 }
 
@@ -256,6 +254,8 @@ int main(int argc, char** argv)
     }
     if (options.list)
         return ListPorts(options);
+    // The run's line engine; a stop from outside (console/stop.h) stops it.
+    Lines lines{};
     // A stop from outside ends the run as a stopped step, row and all; it is
     // taken before the keys, so that no signal can leave a terminal in their mode.
     StopStart(&lines);
@@ -276,7 +276,7 @@ int main(int argc, char** argv)
         StopEnd();
         return Unreported(options, EXIT_CANNOT_RUN);
     }
-    int code = Run(options);
+    int code = Run(options, lines);
     KeysStop();
     StopEnd();
     return Unreported(options, code);

@@ -16,17 +16,19 @@ std::vector<std::string> I2cUsage()
     "  get ADR [REG] [w]            ein Byte lesen (w: ein Wort, das erste Byte höherwertig)",
     "  set ADR [REG] WERT [w]       ein Byte oder Wort schreiben (an EEPROMs: eeprom write)",
     "  dump ADR [REG]               256 Bytes als Hex und Text, ab Register REG (EEPROM 50 bis",
-    "                               57: ab 0); ohne REG liest er nur, ohne etwas zu schreiben",
+    "                               57: ab 0); ohne REG liest er nur, ab dem Registerzeiger (+00)",
     "  eeprom read DATEI            das EEPROM in die Datei: ganz, oder ab --offset (--count Bytes)",
     "  eeprom write DATEI           die Datei ins EEPROM schreiben, zurücklesen und vergleichen",
     "  eeprom verify DATEI          das EEPROM mit der Datei vergleichen, so weit sie reicht",
     "                               (DATEI.hex: Intel HEX, die Datensätze tragen ihre Adressen)",
     "  int                          zeigt, ob INT auf Masse liegt (CTS)",
     "  xfer NACHRICHT...            Nachrichten mit wiederholtem START dazwischen, z. B. w1@48 0 r2:",
-    "                               rN liest N Bytes, wN schreibt die N folgenden, @ADR ab da an ADR",
+    "                               rN liest N Bytes, wN schreibt die N folgenden, @ADR ab da an ADR;",
+    "                               ohne --write nur Registerlesen: w1 vor einem r an dieselbe ADR",
     "  --write          erst damit wird geschrieben; sonst sagt der Befehl nur, was er täte",
     "  --type TYP       das EEPROM: 24C01, 24C02 (Vorgabe), 24C04, 24C08, 24C16, 24C32, 24C64,",
-    "                   24C128, 24C256 oder 24C512",
+    "                   24C128, 24C256 oder 24C512; bei get, set und dump ab 24C32 Register aus",
+    "                   zwei Bytes (wie --reg16)",
     "  --address ADR    Adresse des EEPROMs, 50 bis 57 (Vorgabe 50); bei 24C04 bis 24C16 ohne",
     "                   die Bits, mit denen der Baustein seine Blöcke wählt",
     "  --offset N       eeprom-Befehle ab diesem Byte (Vorgabe 0)",
@@ -37,13 +39,15 @@ std::vector<std::string> I2cUsage()
     "                   eeprom-ADR-ZEIT.bin); eine vorhandene wird nie überschrieben",
     "  --reg16          Register mit zwei Bytes, das höherwertige zuerst (get, set, dump)",
     "  --quiet          nur Ergebnisse und Fehler",
+    "  -h, --help       dieser Text (-y wird angenommen und übergangen: gefragt wird nie)",
     "Adressen hexadezimal wie in der Tabelle von scan, 0x davor erlaubt (50 ist 0x50);",
     "Register, Werte und Zahlen dezimal oder mit 0x hexadezimal.",
-    "Ergebnisse auf der Standardausgabe, Schätzung, Hinweise und Fortschritt auf der Fehlerausgabe.",
+    "Ergebnisse auf der Standardausgabe; Meldungen (antwortet nicht, Schreibschutz), Hinweise,",
+    "Schätzung und Fortschritt auf der Fehlerausgabe.",
     "Ergebnis: 0 erledigt, 1 ein Baustein antwortete nicht oder der Vergleich wich ab,",
     "          2 nicht ausführbar (Argumente, Schnittstelle, Bus blockiert, Adapter weg, ohne --write)"};
     std::vector<std::string> job = JobUsage(19);
-    usage.insert(usage.begin() + 26, job.begin(), job.end());
+    usage.insert(usage.begin() + 29, job.begin(), job.end());
     return usage;
 }
 
@@ -82,6 +86,10 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
         if ((c.command == COMMAND_GET || c.command == COMMAND_SET) && count > 0 &&
             (!strcmp(words[count - 1], "w") || !strcmp(words[count - 1], "b")))
             options->word = !strcmp(words[--count], "w");
+        // One word too many at the end that is no number: a mode letter mistyped.
+        bool mode = c.command == COMMAND_GET || c.command == COMMAND_SET;
+        if (mode && count == c.most + 1 && ArgumentNumber(words[count - 1], 0, 0xFFFF) < 0)
+            return Refuse(error, size, "%s: %s: unbekannte Breite (b: Byte, w: Wort)", c.name, words[count - 1]);
         if (count < c.fewest || count > c.most || (c.command == COMMAND_SCAN && count == 1))
             return Refuse(error, size, "%s: falsche Zahl von Angaben", c.name);
         options->command = c.command;
@@ -112,9 +120,13 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
             options->reg = numbers[1];
         // A single byte or word to an EEPROM would skip what its writes need:
         // the page (the address wraps within it), the write cycle, the verify.
+        // Above 0x50 the address may be a block of a 24C04 to 24C16, which
+        // --address refuses for that type: no address is advised there.
+        if (c.command == COMMAND_SET && options->address == 0x50)
+            return Refuse(error, size, "set: 0x50 ist ein EEPROM: dafür eeprom write DATEI --address 50");
         if (c.command == COMMAND_SET && EepromAddress(options->address))
-            return Refuse(error, size, "set: 0x%02x ist ein EEPROM: dafür eeprom write DATEI --address %02x",
-                          options->address, options->address);
+            return Refuse(error, size, "set: 0x%02x ist ein EEPROM: dafür eeprom write DATEI mit --type und --address"
+                          " (ein 24C04 bis 24C16 antwortet hier für einen Block: --offset wählt ihn)", options->address);
         return options->first <= options->last ||
                Refuse(error, size, "scan: 0x%02x liegt hinter 0x%02x", options->first, options->last);
     }
@@ -174,13 +186,18 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
         I2cCommand first, last;
         const char* commands;  // first..last in words
     } EEPROM_OPTIONS[] = {
-        {"--type", nullptr, 0, 0, COMMAND_EEPROM_READ, COMMAND_EEPROM_VERIFY, ALL},
+        {"--type", nullptr, 0, 0, COMMAND_GET, COMMAND_EEPROM_VERIFY, "get, set, dump und eeprom read, write und verify"},
         {"--address", nullptr, 0, 0, COMMAND_EEPROM_READ, COMMAND_EEPROM_VERIFY, ALL},
         {"--offset", &I2cOptions::offset, 0, 65535, COMMAND_EEPROM_READ, COMMAND_EEPROM_VERIFY, ALL},
         {"--count", &I2cOptions::count, 1, 65536, COMMAND_EEPROM_READ, COMMAND_EEPROM_READ, "eeprom read"},
         {"--page", &I2cOptions::page, 1, 128, COMMAND_EEPROM_WRITE, COMMAND_EEPROM_WRITE, "eeprom write"},
         {"--backup", nullptr, 0, 0, COMMAND_EEPROM_WRITE, COMMAND_EEPROM_WRITE, "eeprom write"}};
     bool given[6] = {};
+    // -h or --help anywhere gives the usage, whatever else the line holds.
+    for (int i = 1; i < argc; i++)
+        options->help = options->help || !strcmp(argv[i], "-h") || !strcmp(argv[i], "--help");
+    if (options->help)
+        return true;
     for (int i = 1; i < argc; i++) {
         const char* name = argv[i];
         int option = -1;
@@ -218,8 +235,8 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
             options->reg16 = true;
         } else if (!strcmp(name, "--all")) {
             all = true;
-        } else if (!strcmp(name, "--help")) {
-            options->help = true;
+        } else if (!strcmp(name, "-y")) {
+            // The Linux tools' "no questions": coupler-i2c asks none, --write decides.
         } else if (int taken = JobOption(argc, argv, &i, &options->job, error, size)) {
             if (taken < 0)
                 return false;
@@ -232,18 +249,27 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
             words.push_back(name);
         }
     }
-    if (options->help)
-        return true;
     if (options->port.empty())
         return Refuse(error, size, "keine Schnittstelle angegeben");
     if (all)
         options->first = 0x03;
+    // A register of an EEPROM whose word address has two bytes is sent so.
+    bool reg16 = options->reg16;
+    if (given[0] && options->type->wordBytes == 2)
+        options->reg16 = true;
     if (!ParseCommand(words.data(), static_cast<int>(words.size()), options, error, size))
         return false;
     bool eeprom = options->command >= COMMAND_EEPROM_READ && options->command <= COMMAND_EEPROM_VERIFY;
     bool registers = options->command == COMMAND_GET || options->command == COMMAND_SET || options->command == COMMAND_DUMP;
+    // The EEPROM commands address by the type anyway: no register width to take.
+    if (!registers)
+        options->reg16 = reg16;
     if (options->reg16 && !registers)
         return Refuse(error, size, "--reg16 gilt nur für get, set und dump");
+    if (given[0] && registers && !EepromAddress(options->address))
+        return Refuse(error, size, "--type: 0x%02x ist kein EEPROM (50 bis 57)", options->address);
+    if (given[0] && registers && reg16 && options->type->wordBytes == 1)
+        return Refuse(error, size, "--reg16: der %s nimmt eine Wortadresse aus einem Byte", options->type->name);
     for (int o = 0; o < 6; o++)
         if (given[o] && (options->command < EEPROM_OPTIONS[o].first || options->command > EEPROM_OPTIONS[o].last))
             return Refuse(error, size, "%s gilt nur für %s", EEPROM_OPTIONS[o].name, EEPROM_OPTIONS[o].commands);

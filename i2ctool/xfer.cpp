@@ -91,8 +91,14 @@ bool XferParse(const char* const* words, int count, std::vector<XferMessage>* me
 
 bool XferWrites(const std::vector<XferMessage>& messages)
 {
-    for (const XferMessage& message : messages)
-        if (!message.read)
+    for (size_t i = 0; i < messages.size(); i++) {
+        const XferMessage& message = messages[i];
+        // One byte to the chip the next message reads sets its register
+        // pointer: the register read that get makes without --write.
+        bool pointer = message.bytes.size() == 1 && i + 1 < messages.size() && messages[i + 1].read &&
+                       messages[i + 1].address == message.address;
+        if (!message.read && !pointer)
             return true;
+    }
     return false;
 }

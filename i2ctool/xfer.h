@@ -23,5 +23,6 @@ struct XferMessage {
 
 // Parses the words after `xfer`; false with the reason in error (German).
 bool XferParse(const char* const* words, int count, std::vector<XferMessage>* messages, std::string* error);
-// Whether any message writes (and so needs --write).
+// Whether any message writes data (and so needs --write): a write of one
+// byte followed by a read of the same chip only sets its register pointer.
 bool XferWrites(const std::vector<XferMessage>& messages);

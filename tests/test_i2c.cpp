@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 
 #include "tests/support/console_run.h"
@@ -138,6 +139,12 @@ TEST_F(I2cTest, ArgumentsAgainstTheChipsAndWritesWithoutWriteAreRefusedBeforeThe
         // A single write to an EEPROM has no page, write-cycle wait or verify.
         {"set 0x50 0x07 0x1234 w --write", u8"coupler-i2c: set: 0x50 ist ein EEPROM: dafür eeprom write DATEI --address 50\n"},
         {"get 78", "coupler-i2c: get: 78 passt nicht (Adresse 03 bis 77, hexadezimal)\n"},
+        {"get 48 0 c", "coupler-i2c: get: c: unbekannte Breite (b: Byte, w: Wort)\n"},
+        {"get 48 0 --type 24c256", "coupler-i2c: --type: 0x48 ist kein EEPROM (50 bis 57)\n"},
+        {"dump 50 --type 24c02 --reg16", "coupler-i2c: --reg16: der 24C02 nimmt eine Wortadresse aus einem Byte\n"},
+        // 0x51 may be a 24C16's block, which --address 51 would refuse.
+        {"set 51 1", "coupler-i2c: set: 0x51 ist ein EEPROM: dafür eeprom write DATEI mit --type und --address (ein "
+                     "24C04 bis 24C16 antwortet hier für einen Block: --offset wählt ihn)\n"},
         {"scan 08 7g", "coupler-i2c: scan: 7g passt nicht (Adresse 03 bis 77, hexadezimal)\n"},
         // A backup is never replaced, whatever it holds (here the image).
         {"eeprom write %s --backup %s --write",
@@ -145,7 +152,6 @@ TEST_F(I2cTest, ArgumentsAgainstTheChipsAndWritesWithoutWriteAreRefusedBeforeThe
         // Without --write nothing is written, and the port is not even touched.
         {"eeprom write %s --offset 5", "Ohne --write wird nichts geschrieben: 16 Bytes aus %s ab 0x05 in 0x50, Seiten "
                                        "zu 8 Bytes, vorher der alte Inhalt in eine Sicherungsdatei\n"},
-        {"set 0x48 2 0x00", "Ohne --write wird nichts geschrieben: 0x00 in Register 0x02 von 0x48\n"},
         {"set 20 0x00", "Ohne --write wird nichts geschrieben: 0x00 an 0x20\n"},
         // Every file the job writes is checked before the chip is read: new
         // where it must be, in a folder that is there, named whole, its own.
@@ -219,13 +225,15 @@ TEST_F(I2cTest, XferSendsItsMessagesJoinedByRepeatedStarts)
         DWORD code;
         std::string output, log;  // the bus log: what went over the wire
     } cases[] = {
-        {"xfer w1@48 0 r2 --write", 0, "0x15 0x80\n", "S 48 W A 00 A Sr 48 R A 15 A 80 N P\n"},
+        // A one-byte write before a read of the same chip is a register read: no --write needed.
+        {"xfer w1@48 0 r2", 0, "0x15 0x80\n", "S 48 W A 00 A Sr 48 R A 15 A 80 N P\n"},
+        {"xfer w1@48 3 r2@20", 2, "Ohne --write wird nichts geschrieben: 1 Byte in 2 Nachrichten\n", ""},
         {"xfer r2@48", 0, "0x15 0x80\n", "S 48 R A 15 A 80 N P\n"},
-        {"xfer w1@0x48 3 r2 r1@20 --write", 0, "0x50 0x00\n0xff\n", "S 48 W A 03 A Sr 48 R A 50 A 00 N Sr 20 R A FF N P\n"},
-        {"xfer w1@20 0x0f", 2, "Ohne --write wird nichts geschrieben: 1 Bytes in 1 Nachrichten\n", ""},
+        {"xfer w1@0x48 3 r2 r1@20", 0, "0x50 0x00\n0xff\n", "S 48 W A 03 A Sr 48 R A 50 A 00 N Sr 20 R A FF N P\n"},
+        {"xfer w1@20 0x0f", 2, "Ohne --write wird nichts geschrieben: 1 Byte in 1 Nachricht\n", ""},
         {"xfer w1@20 0x0f --write r1", 0, "0x0f\n", "S 20 W A 0F A Sr 20 R A 0F N P\n"},
         // The pointer stays where the case before left it: 3, the limit.
-        {"xfer r1@48 w2@33 1 2 --write", 1, "Baustein 0x33 antwortet nicht\n", "S 48 R A 50 N Sr 33 W N P\n"},
+        {"xfer r1@48 w2@33 1 2 --write -y", 1, "Baustein 0x33 antwortet nicht\n", "S 48 R A 50 N Sr 33 W N P\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -307,7 +315,7 @@ TEST_F(I2cTest, EveryTypeIsWrittenAcrossItsPagesAndBlocksAndReadBackEqual)
             DeleteFileA(path.c_str());
     }
     // The chip answers at 0x50 only.
-    EXPECT_EQ("Baustein 0x51 antwortet nicht\n", RunI2c("eeprom read x --type 24c32 --address 51", true).output);
+    EXPECT_EQ("Baustein 0x51 antwortet nicht\n", RunI2c("eeprom read x --type 24c32 --address 51 --quiet", true).errors);
 }
 
 TEST_F(I2cTest, JsonGivesOneObjectThatAJsonReaderTakes)
@@ -327,7 +335,7 @@ TEST_F(I2cTest, JsonGivesOneObjectThatAJsonReaderTakes)
         {"xfer w1@48 0 r2 --write --json", 0, "d[\"messages\"]", "[{'address': 72, 'read': False, 'bytes': [0]}, "
                                                                  "{'address': 72, 'read': True, 'bytes': [21, 128]}]\n"},
         {"eeprom verify " + image + " --json", 1, "d[\"differ\"], d[\"first_difference\"], d[\"error\"]",
-         "1 1 Vergleich: 1 Bytes weichen ab (geprüft 0x00 bis 0x01), das erste bei 0x01\n"},
+         "1 1 Vergleich: 1 Byte weicht ab (geprüft 0x00 bis 0x01), das erste bei 0x01\n"},
         {"get 33 --json", 1, "d[\"exit_code\"], d[\"error\"], \"value\" in d", "1 Baustein 0x33 antwortet nicht False\n"},
         {"scan 50 48 --json", 2, "d[\"command\"], d[\"exit_code\"], d[\"error\"], d[\"adapter\"]",
          "None 2 scan: 0x50 liegt hinter 0x48 None\n"},
@@ -357,10 +365,12 @@ TEST_F(I2cTest, SixteenBitRegistersAddressTheLargeEeproms)
     content[0x1234] = '\x5a', content[0x1235] = '\xa5';
     ASSERT_TRUE(CouplerSetEepromType(3, "24c256") && CouplerSetEeprom(3, content));
     CouplerBusLog(3);
-    ConsoleRun result = RunI2c("get 50 0x1234 w --reg16");
-    EXPECT_EQ("0x5aa5\n", result.output);
-    EXPECT_TRUE(Has(CouplerBusLog(3), "S 50 W A 12 A 34 A Sr 50 R A 5A A A5 N P\n"));
-    result = RunI2c("dump 50 0x1230 --reg16");
+    // --type says the width: get sends both bytes, dump starts at 0000.
+    EXPECT_EQ("0x5a\n", RunI2c("get 50 0x1234 --type 24C256").output);
+    EXPECT_TRUE(Has(CouplerBusLog(3), "S 50 W A 12 A 34 A Sr 50 R A 5A N P\n"));
+    std::string dump = RunI2c("dump 50 --type 24c256").output;
+    EXPECT_EQ("0000: ff", dump.substr(dump.find('\n') + 1, 8)) << dump;
+    ConsoleRun result = RunI2c("dump 50 0x1230 --reg16");
     EXPECT_EQ("1230: ff ff ff ff 5a a5 ff ff ff ff ff ff ff ff ff ff    ....Z...........\n",
               result.output.substr(result.output.find('\n') + 1, 74));
     EXPECT_EQ(u8"coupler-i2c: --reg16 gilt nur für get, set und dump\n", RunI2c("scan --reg16").output.substr(0, 53));
@@ -391,7 +401,7 @@ TEST_F(I2cTest, ResultsHoldBehindASlowUsbAdapter)
         // A word written to a register (the over-temperature limit, 80 degC at
         // power-up, now 90 degC), and a byte read at random from the EEPROM.
         EXPECT_EQ("0x5000\n", RunI2c("get 48 3 w").output);
-        EXPECT_EQ("0x5a00 an 0x48 geschrieben\n", RunI2c("set 48 3 0x5a00 w --write").output);
+        EXPECT_EQ("0x5a00 in Register 0x03 von 0x48 geschrieben\n", RunI2c("set 48 3 0x5a00 w --write").output);
         EXPECT_EQ("0x5a00\n", RunI2c("get 0x48 0x03 w").output);
         ASSERT_TRUE(CouplerSetEeprom(3, std::string(7, '\xff') + "\x5a" + std::string(248, '\xff')));
         EXPECT_EQ("0x5a\n", RunI2c("get 50 7").output);
@@ -401,13 +411,9 @@ TEST_F(I2cTest, ResultsHoldBehindASlowUsbAdapter)
 
 TEST_F(I2cTest, ResultsAloneOnStandardOutputAndTheEstimateHolds)
 {
-    // A freed bus is a note; the dump is the result.
+    // A freed bus is a note; the dump is the result (its rows: EveryDocumentedExample...).
     ASSERT_TRUE(CouplerSetBusFault(3, BUS_STUCK_SLAVE) && CouplerSetEeprom(3, std::string(256, '\xff')));
     ConsoleRun result = RunI2c("dump 50", true);
-    EXPECT_EQ(0u, result.code);
-    std::string header = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
-    EXPECT_EQ(header, result.output.substr(0, header.size()));
-    EXPECT_EQ(17u, Count(result.output, "\n")) << result.output;
     EXPECT_TRUE(Has(result.output, "\nf0: ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff    ................\n"));
     EXPECT_EQ("SDA lag auf Masse: Bus mit Takten und STOP freigemacht\n", result.errors);
 
@@ -549,6 +555,89 @@ TEST_F(I2cTest, TheAdapterSaysWhatItIsAndTheJobLeavesItsTrace)
     EXPECT_EQ("coupler-i2c: Spur ", result.output.substr(0, 18)) << result.output;
     EXPECT_TRUE(Has(result.output, u8"/t.vcd lässt sich nicht schreiben: den Ordner gibt es nicht\n")) << result.output;
     EXPECT_EQ(before, CouplerLineRequests(3));
+}
+
+TEST_F(I2cTest, EveryDocumentedExampleGivesWhatItShows)
+{
+    // The examples of the usage (u), the manual page (m) and the read-me (r)
+    // as written there, each run on the virtual bus (files: new names).
+    std::string image = TempPath("i2e"), old = TempPath("i2a"), read = TempPath("i2n"), files = image + " " + old;
+    Save(image, "neu");
+    ASSERT_TRUE(CouplerSetEeprom(3, std::string(16, '\x42') + std::string(240, '\xff')));
+    const struct {
+        char where;
+        const char* text;
+        std::string arguments;
+        std::string output;  // the start of standard output; exit code 0
+    } cases[] = {
+        {'u', "z. B. w1@48 0 r2", "COM3 xfer w1@48 0 r2", "0x15 0x80\n"},
+        {'m', "coupler-i2c /dev/ttyUSB0 scan", "COM3 scan", "     0  1  2"},
+        {'m', "coupler-i2c /dev/ttyUSB0 get 0x48 0 w", "COM3 get 0x48 0 w", "0x1580\n"},
+        {'m', "coupler-i2c /dev/ttyUSB0 eeprom read inhalt.bin", "COM3 eeprom read " + read, "256 Bytes von 0x50"},
+        {'m', "coupler-i2c /dev/ttyUSB0 eeprom write neu.bin --offset 6 --write --backup alt.bin",
+         "COM3 eeprom write " + image + " --offset 6 --write --backup " + old, "3 Bytes ab 0x06 in 0x50 (24C02) "},
+        {'m', "coupler-i2c /dev/ttyUSB0 dump 50 > inhalt.txt", "COM3 dump 50", "     0  1  2"},
+        {'m', "z.~B.\n.BR \"xfer w1@48 0 r2\"", "COM3 xfer w1@48 0 r2", "0x15 0x80\n"},
+        {'r', "coupler-i2c --help", "--help", "Aufruf: coupler-i2c "},
+        {'r', "coupler-i2c COM3 xfer w1@48 0 r2 ", "COM3 xfer w1@48 0 r2", "0x15 0x80\n"},
+        {'r', "`xfer w1@48 3 r2 r1@20` prints `0x50 0x00` and `0xff`", "COM3 xfer w1@48 3 r2 r1@20", "0x50 0x00\n0xff\n"},
+        {'r', "`get 50` and `get 0x50` both read", "COM3 get 0x50", "0x42\n"},
+        {'r', "coupler-i2c COM3 dump 50 > d.txt", "COM3 dump 50", "     0  1  2"},
+        {'r', "coupler-i2c COM3 scan --json | python3", "COM3 scan --json", "{\"program\":\"coupler-i2c\",\"command\":\"scan\","},
+        {'r', "`get 50 0x1234 --reg16`", "COM3 get 50 0x1234 --reg16", "0x5a\n"},
+    };
+    // Natively the texts are at hand: each example is in its text, and every
+    // example of the manual page is in the table.
+    std::string here = __FILE__, root = here.substr(0, here.rfind("tests")), manual = Slurp(root + "docs/man/coupler-i2c.1"),
+                readMe = Slurp(root + "README.md"), usage = RunConsole(CT_I2C_EXE, "--help").output;
+    for (size_t at; (at = manual.find('\\')) != std::string::npos;)
+        manual.erase(at, 1);
+    for (size_t at = 0; !WINDOWS_PROGRAMS && (at = manual.find("\ncoupler-i2c /dev/", at)) != std::string::npos;) {
+        std::string line = manual.substr(at + 1, manual.find('\n', at + 1) - at - 1);
+        at++;
+        EXPECT_TRUE(std::any_of(std::begin(cases), std::end(cases), [&](const auto& c) { return line == c.text; }))
+            << line;
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_TRUE(WINDOWS_PROGRAMS || Has(c.where == 'u' ? usage : c.where == 'm' ? manual : readMe, c.text));
+        if (Has(c.text, "reg16")) {
+            ASSERT_TRUE(CouplerSetEepromType(3, "24c256") &&
+                        CouplerSetEeprom(3, std::string(0x1234, '\xff') + "\x5a" + std::string(0x8000 - 0x1235, '\xff')));
+        }
+        ConsoleRun run = RunConsole(CT_I2C_EXE, c.arguments, "", nullptr, true);
+        EXPECT_EQ(0u, run.code) << run.errors;
+        EXPECT_EQ(c.output, run.output.substr(0, c.output.size())) << run.output;
+        // The result alone on standard output: the dump whole.
+        EXPECT_TRUE(!Has(c.text, "dump") || Count(run.output, "\n") == 17) << run.output;
+        EXPECT_TRUE(!Has(c.text, "neu.bin") || Eeprom().substr(6, 3) == "neu");
+    }
+    for (const std::string& path : {image, old, read})
+        DeleteFileA(path.c_str());
+}
+
+TEST_F(I2cTest, AJobsMessagesGoToStandardErrorAndADumpSaysWhereItBegan)
+{
+    // The sensor's pointer left at 3 (the limit, 50 00) by the read before.
+    EXPECT_EQ("0x5000\n", RunI2c("get 48 3 w").output);
+    ConsoleRun run = RunI2c("dump 48", true);
+    EXPECT_EQ("+00: 50 00 50 00", run.output.substr(run.output.find('\n') + 1, 16)) << run.output;
+    EXPECT_TRUE(Has(run.errors, "ab dem Registerzeiger von 0x48 gelesen")) << run.errors;
+    const struct {
+        const char* arguments;
+        DWORD code;
+        const char* errors;  // the start of standard error; standard output empty
+    } cases[] = {
+        {"get 49 0", 1, "Baustein 0x49 antwortet nicht\n"},
+        {"set 48 2 0x00", 2, "Ohne --write wird nichts geschrieben: 0x00 in Register 0x02 von 0x48\n"},
+        {"get -y 48 0 -h", 0, ""},
+    };
+    for (const auto& c : cases) {
+        run = RunI2c(c.arguments, true);
+        EXPECT_EQ(c.code, run.code) << c.arguments;
+        EXPECT_EQ(c.errors, run.errors.substr(0, strlen(c.errors))) << c.arguments;
+        EXPECT_EQ(*c.errors ? "" : "Aufruf: coupler-i2c", run.output.substr(0, *c.errors ? 0 : 19)) << c.arguments;
+    }
 }
 
 }  // namespace
