@@ -19,7 +19,8 @@
 
 const char* const PORT_WORD = "GERÄT";
 const char* const PORT_USAGE =
-    "  GERÄT          die Schnittstelle mit dem Koppler, ein Gerätepfad, z. B. /dev/ttyUSB0";
+    "  GERÄT          die Schnittstelle mit dem Koppler, ein Gerätepfad oder ein Name unter /dev:"
+    " /dev/ttyUSB0 oder ttyUSB0";
 const char* const PORT_LIST_USAGE =
     "  --list         die Schnittstellen /dev/ttyS*, ttyUSB*, ttyACM* und ihre Namen in /dev/serial/by-id,"
     " hinter denen ein Gerät steht (ohne sie zu öffnen)";
