@@ -78,9 +78,12 @@ bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int
         } else if (int taken = JobOption(argc, argv, &i, &options->job, error, size)) {
             if (taken < 0)
                 return false;
-        } else if (int port = PortArgument(name, &options->port, error, size)) {
-            if (port < 0)
+        } else if (name[0] != '-' && options->port.empty()) {
+            // The only word that is no option: the port.
+            if (!PortArgument(name, &options->port, error, size))
                 return false;
+        } else if (name[0] != '-' && PortLike(name)) {
+            return Refuse(error, size, "zwei Schnittstellen: %s und %s", options->port.c_str(), name);
         } else {
             return Refuse(error, size, "unbekanntes Argument: %s", name);
         }

@@ -27,6 +27,13 @@ bool FileSame(const char* a, const char* b);
 // replaced in one step. The temporary file goes again when anything fails;
 // no other file is ever removed.
 FileSaved FileSave(const char* path, const void* data, size_t size, bool fresh);
+// "-" as coupler-i2c's EEPROM file: the image read from standard input or
+// written to standard output, bytes as they are (never as text).
+// All of standard input into text, ending one byte past limit (so that a
+// longer input shows as longer); false when it cannot be read.
+bool FileReadInput(std::string* text, size_t limit);
+// The bytes on standard output, all of them; false where they did not all go.
+bool FileWriteOutput(const void* data, size_t size);
 #ifdef _WIN32
 // Whether Windows takes the name as a device (nul.csv, COM3, \\.\...).
 bool FileDeviceName(const char* path);

@@ -135,3 +135,33 @@ FileSaved FileSave(const char* path, const void* data, size_t size, bool fresh)
     unlink(temporary.c_str());
     return saved;
 }
+
+bool FileReadInput(std::string* text, size_t limit)
+{
+    char buffer[4096];
+    text->clear();
+    while (text->size() <= limit) {
+        size_t want = limit + 1 - text->size() < sizeof buffer ? limit + 1 - text->size() : sizeof buffer;
+        ssize_t count = read(STDIN_FILENO, buffer, want);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return count == 0;
+        text->append(buffer, static_cast<size_t>(count));
+    }
+    return true;
+}
+
+bool FileWriteOutput(const void* data, size_t size)
+{
+    const char* bytes = static_cast<const char*>(data);
+    for (size_t done = 0; done < size;) {
+        ssize_t count = write(STDOUT_FILENO, bytes + done, size - done);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        done += static_cast<size_t>(count);
+    }
+    return true;
+}

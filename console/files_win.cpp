@@ -126,3 +126,34 @@ FileSaved FileSave(const char* path, const void* data, size_t size, bool fresh)
     DeleteFileA(temporary.c_str());
     return saved && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) ? FILE_EXISTS : FILE_NOT_SAVED;
 }
+
+bool FileReadInput(std::string* text, size_t limit)
+{
+    char buffer[4096];
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    text->clear();
+    while (text->size() <= limit) {
+        size_t want = limit + 1 - text->size() < sizeof buffer ? limit + 1 - text->size() : sizeof buffer;
+        DWORD count = 0;
+        // A pipe whose writer closed it ends with a broken pipe: the input's end.
+        if (!ReadFile(input, buffer, static_cast<DWORD>(want), &count, nullptr))
+            return GetLastError() == ERROR_BROKEN_PIPE;
+        if (!count)
+            return true;
+        text->append(buffer, count);
+    }
+    return true;
+}
+
+bool FileWriteOutput(const void* data, size_t size)
+{
+    const char* bytes = static_cast<const char*>(data);
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    for (size_t done = 0; done < size;) {
+        DWORD count = 0, want = size - done < 65536 ? static_cast<DWORD>(size - done) : 65536;
+        if (!WriteFile(output, bytes + done, want, &count, nullptr) || !count)
+            return false;
+        done += count;
+    }
+    return true;
+}

@@ -16,10 +16,29 @@ extern const char* const PORT_WORD;
 extern const char* const PORT_USAGE;
 extern const char* const PORT_LIST_USAGE;
 
-// A port word on the command line: 1 with *port set (Windows: "COM3" also for
-// "com3:"), 0 when the word is no port word, -1 with the reason in error
-// when it names no port or a second one, or, natively, is a COMn.
-int PortArgument(const char* word, std::string* port, char* error, int size);
+// The word in the port's place (the first word that is no option): true
+// with *port set. Windows: COM1 to COM255, "COM3" also for "com3:".
+// Natively: a path as written, a bare name under /dev ("ttyUSB0" is
+// "/dev/ttyUSB0"). False with the reason in error when it names no port.
+bool PortArgument(const char* word, std::string* port, char* error, int size);
+// Whether a word elsewhere is written as a port (COMn; natively a path under
+// /dev/): a second port where the program takes no other word.
+bool PortLike(const char* word);
+
+#ifndef _WIN32
+// What the device node and the user's groups say about an open refused for
+// want of permission.
+struct PortAccess {
+    uint32_t mode;      // the node's permission bits (0620)
+    const char* group;  // the node's group's name
+    bool rootGroup;     // that group is root's (number 0): no user belongs in it
+    bool owner;         // the user owns the node
+    bool member;        // the user's process is in the group now
+    bool listed;        // the group lists the user (from the next login on)
+};
+// The words after "darf nicht geöffnet werden: ": what to do, and by whom.
+std::string PortDeniedAdvice(const PortAccess& access, const std::string& path);
+#endif
 
 // An open port; owned by the caller from PortOpen to PortClose.
 struct ConsolePort;

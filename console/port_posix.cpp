@@ -1,6 +1,9 @@
 #include "console/port.h"
 
 #include <dirent.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <errno.h>
 #include <limits.h>
 #include <stdio.h>
@@ -16,7 +19,8 @@
 
 const char* const PORT_WORD = "GERÄT";
 const char* const PORT_USAGE =
-    "  GERÄT          die Schnittstelle mit dem Koppler, ein Gerätepfad, z. B. /dev/ttyUSB0";
+    "  GERÄT          die Schnittstelle mit dem Koppler, ein Gerätepfad oder ein Name unter /dev:"
+    " /dev/ttyUSB0 oder ttyUSB0";
 const char* const PORT_LIST_USAGE =
     "  --list         die Schnittstellen /dev/ttyS*, ttyUSB*, ttyACM* und ihre Namen in /dev/serial/by-id,"
     " hinter denen ein Gerät steht (ohne sie zu öffnen)";
@@ -80,26 +84,78 @@ bool RealPort(const std::string& entry, const std::string& name)
 
 }  // namespace
 
-int PortArgument(const char* word, std::string* port, char* error, int size)
+bool PortArgument(const char* word, std::string* port, char* error, int size)
 {
     // A COM word is the Windows build's; here the device has a path.
     size_t digits = strncasecmp(word, "com", 3) == 0 ? strspn(word + 3, "0123456789") : 0;
-    if (digits && (!word[3 + digits] || !strcmp(word + 3 + digits, ":"))) {
-        Refuse(error, size,
-               "%s gibt es unter Linux nicht: den Gerätepfad angeben, z. B. /dev/ttyUSB0"
-               " (coupler-check --list zeigt die Schnittstellen)",
-               word);
-        return -1;
-    }
-    if (strncmp(word, "/dev/", 5) != 0)
-        return 0;
-    if (!port->empty()) {
-        Refuse(error, size, "zwei Schnittstellen: %s und %s", port->c_str(), word);
-        return -1;
-    }
-    *port = word;
-    return 1;
+    if (digits && (!word[3 + digits] || !strcmp(word + 3 + digits, ":")))
+        return Refuse(error, size,
+                      "%s gibt es unter Linux nicht: den Gerätepfad angeben, z. B. /dev/ttyUSB0"
+                      " (coupler-check --list zeigt die Schnittstellen)",
+                      word);
+    if (!*word || !strcmp(word, "-"))
+        return Refuse(error, size, "\"%s\" ist keine Schnittstelle: den Gerätepfad angeben, z. B. /dev/ttyUSB0", word);
+    // A bare name is one under /dev, as the kernel names its ports.
+    *port = word[0] == '/' || word[0] == '.' ? word : std::string("/dev/") + word;
+    return true;
 }
+
+bool PortLike(const char* word) { return strncmp(word, "/dev/", 5) == 0; }
+
+std::string PortDeniedAdvice(const PortAccess& access, const std::string& path)
+{
+    char mode[8];
+    snprintf(mode, sizeof mode, "%03o", access.mode & 0777);
+    // The bits that apply: the owner's, else the group's for a member, else the others'.
+    uint32_t bits = access.owner ? access.mode >> 6 : access.member ? access.mode >> 3 : access.mode;
+    std::string group = access.group, modeWords = std::string("Modus ") + mode;
+    if ((bits & 6) == 6)
+        return modeWords + " erlaubt Lesen und Schreiben; verwehrt hat es etwas anderes (eine Zugriffsliste,"
+                           " ein Sicherheitsmodul): der Verwalter sieht nach (getfacl " + path + ")";
+    // No user belongs in root's group: the port goes to a group for ports.
+    std::string fix = std::string("der Verwalter stellt ihn mit einer udev-Regel ein (GROUP=\"") +
+                      (access.rootGroup ? "dialout" : access.group) + "\", MODE=\"0660\"), bis zum Abziehen mit sudo chmod 660 " + path;
+    if (access.owner || access.member)
+        return modeWords + ": " + (access.owner ? "der Besitzer" : "die Gruppe " + group + ", in der der Benutzer ist,") +
+               " darf nicht lesen und schreiben; " + fix;
+    if (access.rootGroup)
+        return modeWords + ", Gruppe root: in die Gruppe root gehört kein Benutzer; der Verwalter gibt die Schnittstelle"
+                           " einer Gruppe wie dialout (udev-Regel GROUP=\"dialout\", MODE=\"0660\"), der Benutzer"
+                           " kommt in diese Gruppe (sudo adduser $USER dialout, dann neu anmelden)";
+    if (((access.mode >> 3) & 6) != 6)
+        return modeWords + ": auch die Gruppe " + group + " darf nicht lesen und schreiben; " + fix +
+               "; dann den Benutzer in die Gruppe " + group + " aufnehmen";
+    if (access.listed)
+        return "der Benutzer ist in der Gruppe " + group + " eingetragen, diese Anmeldung aber noch nicht: neu anmelden";
+    return "den Benutzer in die Gruppe " + group + " aufnehmen (sudo adduser $USER " + group + ", dann neu anmelden)";
+}
+
+namespace {
+
+// The advice for a refused open from the node and the user's groups; the
+// bare refusal where the node cannot be looked at.
+std::string Denied(const std::string& path)
+{
+    struct stat node;
+    if (stat(path.c_str(), &node) != 0)
+        return "keine Rechte";
+    const group* owner = getgrgid(node.st_gid);
+    std::string name = owner ? owner->gr_name : std::to_string(node.st_gid);
+    PortAccess access = {static_cast<uint32_t>(node.st_mode & 07777), name.c_str(), node.st_gid == 0,
+                         node.st_uid == geteuid(), node.st_gid == getegid(), false};
+    gid_t groups[NGROUPS_MAX];
+    int count = getgroups(NGROUPS_MAX, groups);
+    for (int i = 0; i < count; i++)
+        access.member = access.member || groups[i] == node.st_gid;
+    // Listed in the group file, or the group is the user's own: in it from the next login on.
+    const passwd* user = getpwuid(geteuid());
+    access.listed = user && user->pw_gid == node.st_gid;
+    for (char* const* member = owner ? owner->gr_mem : nullptr; user && member && *member; member++)
+        access.listed = access.listed || !strcmp(*member, user->pw_name);
+    return PortDeniedAdvice(access, path);
+}
+
+}  // namespace
 
 ConsolePort* PortOpen(const std::string& name, int baud, int, PortError* error)
 {
@@ -122,10 +178,7 @@ ConsolePort* PortOpen(const std::string& name, int baud, int, PortError* error)
             error->words += std::string(": ") + detail + " hält sie offen";
         return nullptr;
     case POSIX_DENIED:
-        if (!PosixPortGroup(name.c_str(), detail, sizeof detail))
-            snprintf(detail, sizeof detail, "dialout");
-        error->words = std::string("darf nicht geöffnet werden: den Benutzer in die Gruppe ") + detail +
-                       " aufnehmen (sudo adduser $USER " + detail + ", dann neu anmelden)";
+        error->words = "darf nicht geöffnet werden: " + Denied(name);
         return nullptr;
     case POSIX_NOT_A_PORT:
         error->words = "ist keine serielle Schnittstelle";

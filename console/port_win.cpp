@@ -48,23 +48,30 @@ ConsolePort* Open(int com, int baud, int queueSize, PortError* error)
 
 }  // namespace
 
-int PortArgument(const char* word, std::string* port, char* error, int size)
+namespace {
+
+// Digits of a COMn word ("COM3", "com3:"), 0 when it is none.
+size_t ComDigits(const char* word)
 {
     size_t digits = _strnicmp(word, "com", 3) == 0 ? strspn(word + 3, "0123456789") : 0;
-    if (!digits || (word[3 + digits] && strcmp(word + 3 + digits, ":") != 0))
-        return 0;
-    // The serial layer opens com1 to com255, written without a leading zero.
-    if (word[3] == '0' || digits > 3 || atoi(word + 3) > 255) {
-        Refuse(error, size, "Schnittstelle %s gibt es nicht: COM1 bis COM255", word);
-        return -1;
-    }
-    if (!port->empty()) {
-        Refuse(error, size, "zwei Schnittstellen: %s und %s", port->c_str(), word);
-        return -1;
-    }
-    *port = "COM" + std::to_string(atoi(word + 3));
-    return 1;
+    return digits && (!word[3 + digits] || !strcmp(word + 3 + digits, ":")) ? digits : 0;
 }
+
+}  // namespace
+
+bool PortArgument(const char* word, std::string* port, char* error, int size)
+{
+    size_t digits = ComDigits(word);
+    if (!digits)
+        return Refuse(error, size, "%s ist keine Schnittstelle: COM1 bis COM255, z. B. COM3", word);
+    // The serial layer opens com1 to com255, written without a leading zero.
+    if (word[3] == '0' || digits > 3 || atoi(word + 3) > 255)
+        return Refuse(error, size, "Schnittstelle %s gibt es nicht: COM1 bis COM255", word);
+    *port = "COM" + std::to_string(atoi(word + 3));
+    return true;
+}
+
+bool PortLike(const char* word) { return ComDigits(word) != 0; }
 
 ConsolePort* PortOpen(const std::string& name, int baud, int queueSize, PortError* error)
 {

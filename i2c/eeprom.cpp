@@ -3,6 +3,8 @@
 #include <ctype.h>
 #include <string.h>
 
+#include <string>
+
 
 namespace {
 
@@ -46,13 +48,29 @@ const EepromType EEPROM_TYPES[] = {
 
 const EepromType* EepromTypeNamed(const char* name)
 {
-    for (const EepromType* type = EEPROM_TYPES; type->name; type++) {
-        size_t i = 0;
-        while (type->name[i] && toupper(static_cast<unsigned char>(name[i])) == type->name[i])
-            i++;
-        if (!type->name[i] && !name[i])
-            return type;
-    }
+    // Makers' prefixes before the 24 and the families' letters after it; ""
+    // stands for none, a bare number after 24 only with a maker's prefix
+    // (M24256).
+    static const char* const MAKERS[] = {"", "AT", "M", "ST", "CAT", "BR", "FM", "S-", "GT", "HT", "IS", "NM", "X", "BL", "P"};
+    static const char* const FAMILIES[] = {"C", "LC", "AA", "FC", "CS", "CW", "WC", "L", "G", "T", "S", ""};
+    std::string marking;
+    for (const char* c = name; *c; c++)
+        marking += static_cast<char>(toupper(static_cast<unsigned char>(*c)));
+    for (const char* maker : MAKERS)
+        for (const char* family : FAMILIES) {
+            std::string start = std::string(maker) + "24" + family;
+            if (marking.compare(0, start.size(), start) != 0 || (!*maker && !*family))
+                continue;
+            size_t digits = strspn(marking.c_str() + start.size(), "0123456789"), end = start.size() + digits;
+            // Letters only up to the end or a dash or slash: a digit would make another number.
+            size_t letters = strspn(marking.c_str() + end, "ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+            char after = marking[end + letters];
+            if (!digits || letters > 4 || (after && after != '-' && after != '/'))
+                continue;
+            for (const EepromType* type = EEPROM_TYPES; type->name; type++)
+                if (marking.compare(start.size(), digits, type->name + 3) == 0)
+                    return type;
+        }
     return nullptr;
 }
 

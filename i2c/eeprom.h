@@ -39,7 +39,11 @@ struct EepromType {
 bool EepromAddress(int address);
 // The family, smallest first, ended by an entry without name.
 extern const EepromType EEPROM_TYPES[];
-// The type named (case ignored), or nullptr.
+// The type named (case ignored) or marked on a chip: a maker's prefix (AT,
+// M, CAT, BR, FM, S-, ...), the family's letters after 24 (C, LC, AA, FC, CS,
+// ...), the number exactly, then letters of variant, package or temperature
+// range, up to the end or a dash or slash ("AT24C256C-SSHL-T", "24LC02B-I/P");
+// nullptr for anything else ("24C021" is no 24C02).
 const EepromType* EepromTypeNamed(const char* name);
 // Whether a chip of the type can be wired to answer at address (0x50-0x57):
 // block-select types need the block bits at 0.

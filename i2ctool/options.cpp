@@ -1,12 +1,16 @@
 #include "i2ctool/options.h"
 
 #include "console/arguments.h"
+#include "console/output.h"
 #include "console/port.h"
 #include "i2c/chips.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <ctype.h>
+
+#include <algorithm>
 
 std::vector<std::string> I2cUsage()
 {
@@ -20,15 +24,17 @@ std::vector<std::string> I2cUsage()
     "  eeprom read DATEI            das EEPROM in die Datei: ganz, oder ab --offset (--count Bytes)",
     "  eeprom write DATEI           die Datei ins EEPROM schreiben, zurücklesen und vergleichen",
     "  eeprom verify DATEI          das EEPROM mit der Datei vergleichen, so weit sie reicht",
-    "                               (DATEI.hex: Intel HEX, die Datensätze tragen ihre Adressen)",
+    "                               (DATEI.hex: Intel HEX, die Datensätze tragen ihre Adressen;",
+    "                               -: Standardausgabe bei read, Standardeingabe bei write, verify)",
     "  int                          zeigt, ob INT auf Masse liegt (CTS)",
     "  xfer NACHRICHT...            Nachrichten mit wiederholtem START dazwischen, z. B. w1@48 0 r2:",
     "                               rN liest N Bytes, wN schreibt die N folgenden, @ADR ab da an ADR;",
     "                               ohne --write nur Registerlesen: w1 vor einem r an dieselbe ADR",
     "  --write          erst damit wird geschrieben; sonst sagt der Befehl nur, was er täte",
     "  --type TYP       das EEPROM: 24C01, 24C02 (Vorgabe), 24C04, 24C08, 24C16, 24C32, 24C64,",
-    "                   24C128, 24C256 oder 24C512; bei get, set und dump ab 24C32 Register aus",
-    "                   zwei Bytes (wie --reg16)",
+    "                   24C128, 24C256 oder 24C512; auch wie auf dem Baustein: AT24C256, 24LC02B-I/P;",
+    "                   bei get, set und dump ab 24C32 Register aus zwei Bytes (wie --reg16)",
+    "  --format F       hex (Intel HEX) oder raw (die Bytes) für DATEI; Vorgabe nach dem Namen",
     "  --address ADR    Adresse des EEPROMs, 50 bis 57 (Vorgabe 50); bei 24C04 bis 24C16 ohne",
     "                   die Bits, mit denen der Baustein seine Blöcke wählt",
     "  --offset N       eeprom-Befehle ab diesem Byte (Vorgabe 0)",
@@ -47,28 +53,48 @@ std::vector<std::string> I2cUsage()
     "Ergebnis: 0 erledigt, 1 ein Baustein antwortete nicht oder der Vergleich wich ab,",
     "          2 nicht ausführbar (Argumente, Schnittstelle, Bus blockiert, Adapter weg, ohne --write)"};
     std::vector<std::string> job = JobUsage(19);
-    usage.insert(usage.begin() + 29, job.begin(), job.end());
+    // The job's options after the program's own, before the notes.
+    auto notes = std::find_if(usage.begin(), usage.end(), [](const std::string& line) { return line[0] != ' ' && line.compare(0, 7, "Aufruf:"); });
+    usage.insert(notes, job.begin(), job.end());
     return usage;
 }
 
 namespace {
 
+const struct {
+    const char* name;
+    const char* second;
+    I2cCommand command;
+    int fewest, most;  // words after the name
+} COMMANDS[] = {{"scan", nullptr, COMMAND_SCAN, 0, 2},
+                {"get", nullptr, COMMAND_GET, 1, 2},
+                {"set", nullptr, COMMAND_SET, 2, 3},
+                {"dump", nullptr, COMMAND_DUMP, 1, 2},
+                {"eeprom", "read", COMMAND_EEPROM_READ, 1, 1},
+                {"eeprom", "write", COMMAND_EEPROM_WRITE, 1, 1},
+                {"eeprom", "verify", COMMAND_EEPROM_VERIFY, 1, 1},
+                {"int", nullptr, COMMAND_INT, 0, 0}};
+
+// Whether two words are the same but for case.
+bool SameLetters(const char* a, const char* b)
+{
+    for (; *a && toupper(static_cast<unsigned char>(*a)) == toupper(static_cast<unsigned char>(*b)); a++, b++) {
+    }
+    return !*a && !*b;
+}
+
+// Whether a word names a command: in the port's place, the port was left out.
+bool CommandWord(const char* word)
+{
+    for (const auto& c : COMMANDS)
+        if (!strcmp(word, c.name))
+            return true;
+    return !strcmp(word, "xfer");
+}
+
 // The command and its words (after the port, options left out).
 bool ParseCommand(const char* const* words, int count, I2cOptions* options, char* error, int size)
 {
-    static const struct {
-        const char* name;
-        const char* second;
-        I2cCommand command;
-        int fewest, most;  // words after the name
-    } COMMANDS[] = {{"scan", nullptr, COMMAND_SCAN, 0, 2},
-                    {"get", nullptr, COMMAND_GET, 1, 2},
-                    {"set", nullptr, COMMAND_SET, 2, 3},
-                    {"dump", nullptr, COMMAND_DUMP, 1, 2},
-                    {"eeprom", "read", COMMAND_EEPROM_READ, 1, 1},
-                    {"eeprom", "write", COMMAND_EEPROM_WRITE, 1, 1},
-                    {"eeprom", "verify", COMMAND_EEPROM_VERIFY, 1, 1},
-                    {"int", nullptr, COMMAND_INT, 0, 0}};
     if (!count)
         return Refuse(error, size, "kein Befehl angegeben");
     if (!strcmp(words[0], "xfer")) {
@@ -191,8 +217,13 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
         {"--offset", &I2cOptions::offset, 0, 65535, COMMAND_EEPROM_READ, COMMAND_EEPROM_VERIFY, ALL},
         {"--count", &I2cOptions::count, 1, 65536, COMMAND_EEPROM_READ, COMMAND_EEPROM_READ, "eeprom read"},
         {"--page", &I2cOptions::page, 1, 128, COMMAND_EEPROM_WRITE, COMMAND_EEPROM_WRITE, "eeprom write"},
-        {"--backup", nullptr, 0, 0, COMMAND_EEPROM_WRITE, COMMAND_EEPROM_WRITE, "eeprom write"}};
-    bool given[6] = {};
+        {"--backup", nullptr, 0, 0, COMMAND_EEPROM_WRITE, COMMAND_EEPROM_WRITE, "eeprom write"},
+        {"--format", nullptr, 0, 0, COMMAND_EEPROM_READ, COMMAND_EEPROM_VERIFY, ALL}};
+    const int OPTIONS = sizeof EEPROM_OPTIONS / sizeof EEPROM_OPTIONS[0];
+    bool given[OPTIONS] = {};
+    const char* marking = nullptr;  // --type as written
+    const char* format = nullptr;   // --format: "hex" or "raw"
+    bool placed = false;            // a word stood in the port's place
     // -h or --help anywhere gives the usage, whatever else the line holds.
     for (int i = 1; i < argc; i++)
         options->help = options->help || !strcmp(argv[i], "-h") || !strcmp(argv[i], "--help");
@@ -201,7 +232,7 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
     for (int i = 1; i < argc; i++) {
         const char* name = argv[i];
         int option = -1;
-        for (int o = 0; o < 6; o++)
+        for (int o = 0; o < OPTIONS; o++)
             option = !strcmp(name, EEPROM_OPTIONS[o].name) ? o : option;
         const char* value = option >= 0 ? OptionValue(argc, argv, &i) : "";
         if (option >= 0 && !*value)
@@ -218,8 +249,14 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
                 std::string known;
                 for (const EepromType* type = EEPROM_TYPES; type->name; type++)
                     known += std::string(known.empty() ? "" : type[1].name ? ", " : " oder ") + type->name;
-                return Refuse(error, size, "--type %s: bekannt sind %s", value, known.c_str());
+                return Refuse(error, size, "--type %s: bekannt sind %s (auch wie auf dem Baustein, z. B. AT24C256)",
+                              value, known.c_str());
             }
+            marking = value;
+        } else if (!strcmp(name, "--format")) {
+            if (strcmp(value, "hex") && strcmp(value, "raw"))
+                return Refuse(error, size, "--format %s: hex oder raw", value);
+            format = value;
         } else if (!strcmp(name, "--address")) {
             // A word address sent to anything but an EEPROM is data: a port
             // expander would set its outputs to it.
@@ -240,17 +277,20 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
         } else if (int taken = JobOption(argc, argv, &i, &options->job, error, size)) {
             if (taken < 0)
                 return false;
-        } else if (int port = PortArgument(name, &options->port, error, size)) {
-            if (port < 0)
-                return false;
         } else if (name[0] == '-' && name[1] == '-') {
             return Refuse(error, size, "unbekanntes Argument: %s", name);
+        } else if (!placed && !CommandWord(name)) {
+            // The first word is the port, and no other: eeprom read /dev/stdout names a file.
+            placed = true;
+            if (!PortArgument(name, &options->port, error, size))
+                return false;
         } else {
+            placed = true;
             words.push_back(name);
         }
     }
     if (options->port.empty())
-        return Refuse(error, size, "keine Schnittstelle angegeben");
+        return Refuse(error, size, "keine Schnittstelle angegeben%s", placed ? ": sie steht vor dem Befehl" : "");
     if (all)
         options->first = 0x03;
     // A register of an EEPROM whose word address has two bytes is sent so.
@@ -270,8 +310,21 @@ bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, in
         return Refuse(error, size, "--type: 0x%02x ist kein EEPROM (50 bis 57)", options->address);
     if (given[0] && registers && reg16 && options->type->wordBytes == 1)
         return Refuse(error, size, "--reg16: der %s nimmt eine Wortadresse aus einem Byte", options->type->name);
-    for (int o = 0; o < 6; o++)
+    for (int o = 0; o < OPTIONS; o++)
         if (given[o] && (options->command < EEPROM_OPTIONS[o].first || options->command > EEPROM_OPTIONS[o].last))
             return Refuse(error, size, "%s gilt nur für %s", EEPROM_OPTIONS[o].name, EEPROM_OPTIONS[o].commands);
-    return !eeprom || CheckEeprom(options, error, size);
+    if (!eeprom || !CheckEeprom(options, error, size))
+        return !eeprom;
+    // Standard output carries the image alone; a backup must outlast the job.
+    bool standard = !strcmp(options->file, "-");
+    if (standard && options->command == COMMAND_EEPROM_READ && options->job.json)
+        return Refuse(error, size, "eeprom read -: die Standardausgabe trägt das Abbild, kein JSON");
+    if (options->backup && !strcmp(options->backup, "-"))
+        return Refuse(error, size, "--backup -: die Sicherung braucht eine Datei");
+    size_t length = strlen(options->file);
+    options->hex = format ? !strcmp(format, "hex") : length >= 4 && SameLetters(options->file + length - 4, ".hex");
+    // The chip taken for a marking, named where it is more than the type's name.
+    if (marking && !SameLetters(marking, options->type->name) && !options->quiet)
+        Say(SAY_NOTE, "--type %s: als %s genommen", marking, options->type->name);
+    return true;
 }

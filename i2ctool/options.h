@@ -30,7 +30,8 @@ struct I2cOptions {
     int value = 0;                  // what set writes
     bool word = false;              // two bytes, the first the high one
     bool reg16 = false;             // registers of two bytes, the high one first (a 24C32 and larger)
-    const char* file = nullptr;     // eeprom read / write / verify
+    const char* file = nullptr;     // eeprom read / write / verify; "-": standard output / input
+    bool hex = false;               // file is Intel HEX: by --format, else by its name (*.hex)
     const char* backup = nullptr;   // eeprom write's backup; nullptr: a name with the time
     const EepromType* type = &EEPROM_TYPES[1];  // the EEPROM (a 24C02 by default)
     int offset = 0;                 // eeprom commands: first byte

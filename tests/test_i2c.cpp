@@ -129,7 +129,9 @@ TEST_F(I2cTest, ArgumentsAgainstTheChipsAndWritesWithoutWriteAreRefusedBeforeThe
         {"eeprom write %s --count 4 --write", u8"coupler-i2c: --count gilt nur für eeprom read\n"},
         // The type sets size, page and the address bits a chip takes for its blocks.
         {"eeprom read %s --type 24c03", "coupler-i2c: --type 24c03: bekannt sind 24C01, 24C02, 24C04, 24C08, 24C16, "
-                                        "24C32, 24C64, 24C128, 24C256 oder 24C512\n"},
+                                        "24C32, 24C64, 24C128, 24C256 oder 24C512 (auch wie auf dem Baustein, z. B. AT24C256)\n"},
+        // A chip's marking names the type it is taken for.
+        {"eeprom read %s --type at24c02n-sh", "--type at24c02n-sh: als 24C02 genommen\n"},
         {"eeprom verify %s --type 24c08 --address 0x56",
          u8"coupler-i2c: --address 56: der 24C08 wählt mit den Bits der Adresse seine Blöcke (erlaubt 50, 54)\n"},
         {"eeprom read %s --offset 256", "coupler-i2c: --offset 256: der 24C02 hat 256 Bytes (0 bis 255)\n"},

@@ -19,15 +19,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(!messages.empty() && messages.size() <= words.size());
     // No write needs no --write; a write of more than a register pointer (one
     // byte), or one no read of its chip follows, always needs it.
-    bool writes = false, data = false;
+    bool writes = false, content = false;
     for (size_t i = 0; i < messages.size(); i++) {
         const XferMessage& message = messages[i];
         FUZZ_CHECK(message.address >= 0x03 && message.address <= 0x77);
         FUZZ_CHECK(message.bytes.size() <= 65536 && (!message.read || !message.bytes.empty()));
         writes |= !message.read;
-        data |= !message.read && (message.bytes.size() != 1 || i + 1 == messages.size() || !messages[i + 1].read);
+        content |= !message.read && (message.bytes.size() != 1 || i + 1 == messages.size() || !messages[i + 1].read);
     }
     FUZZ_CHECK(writes || !XferWrites(messages));
-    FUZZ_CHECK(!data || XferWrites(messages));
+    FUZZ_CHECK(!content || XferWrites(messages));
     return 0;
 }

@@ -6,18 +6,21 @@
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "console/files.h"
 #include "console/json.h"
 #include "console/port.h"
+#include "i2c/eeprom.h"
 #include "i2ctool/hexfile.h"
 #include "i2ctool/xfer.h"
 
@@ -193,7 +196,7 @@ struct Folder {
 };
 std::string Read(const std::string& path)
 {
-    std::string bytes(8, '\0');
+    std::string bytes(1 << 17, '\0');
     FILE* file = fopen(path.c_str(), "rb");
     bytes.resize(file ? fread(&bytes[0], 1, bytes.size(), file) : 0);
     return file && !fclose(file) ? bytes : "";
@@ -212,7 +215,6 @@ TEST(Files, EveryFileCheckedBeforeAndWrittenWholeWithoutReplacingAnother)
         const char* why;
     } cases[] = {
         {folder + "pipe", false, false, "ein Gerät oder eine Pipe, keine Datei"},
-        {"/dev/null", false, false, "ein Gerät oder eine Pipe, keine Datei"},
         {folder + "dir", false, false, "ein Ordner, keine Datei"},
         {folder + "none/x.bin", true, false, "den Ordner gibt es nicht"},
         {folder + "old", true, false, "gibt es schon: sie wird nie überschrieben"},
@@ -242,15 +244,74 @@ TEST(Files, EveryFileCheckedBeforeAndWrittenWholeWithoutReplacingAnother)
     EXPECT_FALSE(FileSame((folder + "old").c_str(), (folder + "dir/old").c_str()));
 }
 
+TEST(Files, StandardInputAndOutputCarryAnImageWhole)
+{
+    Folder folder;
+    std::string image(70000, '\0'), text, out = folder + "out";
+    for (size_t i = 0; i < image.size(); i++)
+        image[i] = static_cast<char>(i * 7 + i / 256);
+    // The file as fd 0 or 1 while run runs.
+    auto As = [&](int stream, int flags, const std::function<bool()>& run) {
+        int file = open(out.c_str(), flags, 0644), kept = dup(stream);
+        bool done = file >= 0 && dup2(file, stream) == stream && run();
+        return dup2(kept, stream), close(kept), close(file), done;
+    };
+    EXPECT_TRUE(As(1, O_CREAT | O_WRONLY, [&] { return FileWriteOutput(image.data(), image.size()); }) && Read(out) == image);
+    EXPECT_FALSE(As(1, O_RDONLY, [&] { return FileWriteOutput("x", 1); }));
+    // Whole within the limit, one byte past it where longer.
+    for (const auto& c : {std::make_pair(70000, 70000), {69999, 70000}, {100, 101}})
+        EXPECT_TRUE(As(0, O_RDONLY, [&] { return FileReadInput(&text, c.first); }) && text == image.substr(0, c.second)) << c.first;
+    EXPECT_FALSE(As(0, O_WRONLY, [&] { return FileReadInput(&text, 10); }));
+}
+
 }  // namespace
 
-TEST(PortWord, WordsShorterThanComAreReadNoFurtherThanTheirEnd)
+TEST(EepromType, MarkingsOnChipsNameTheirTypeAndNoOther)
 {
-    // Each on the heap at its own length: the sanitizer stops a read past its end. 1 a port, 0 none, -1 refused.
-    for (const auto& c : {std::make_pair("", 0), {"c", 0}, {"co", 0}, {"com3:", -1}, {"/dev/ttyUSB0", 1}}) {
+    const struct { const char* marking, *type; } cases[] = {  // type nullptr: none
+        {"24c02", "24C02"},          {"AT24C256C-SSHL-T", "24C256"}, {"24LC256-I/P", "24C256"},
+        {"24lc02b-i/sn", "24C02"},   {"M24C64-WMN6TP", "24C64"},     {"M24512-R", "24C512"},
+        {"CAT24C16WI-GT3", "24C16"}, {"BR24G128FJ-3", "24C128"},     {"S-24C08DI", "24C08"},
+        {"24AA01", "24C01"},         {"24FC512", "24C512"},          {"AT24CS32", "24C32"},
+        {"24C021", nullptr},         {"24256", nullptr},             {"24AA02E48", nullptr},
+        {"AT24C1024", nullptr},      {"24C02 ", nullptr},            {"QQ24C02", nullptr},
+        {"24C02ABCDE", nullptr},     {"24C", nullptr},               {"AT24CM01", nullptr},
+    };
+    for (const auto& c : cases) {
+        const EepromType* type = EepromTypeNamed(c.marking);
+        EXPECT_STREQ(c.type, type ? type->name : nullptr) << c.marking;
+    }
+}
+
+TEST(PortWord, ThePortsPlaceTakesAPathOrANameUnderDev)
+{
+    // Each word on the heap at its own length: the sanitizer stops a read past its end. Port "": refused.
+    for (const auto& c : {std::make_pair("", ""), {"c", "/dev/c"}, {"com3:", ""}, {"COM12", ""}, {"-", ""}, {"./pty", "./pty"},
+                          {"/dev/ttyUSB0", "/dev/ttyUSB0"}, {"ttyUSB0", "/dev/ttyUSB0"}, {"serial/by-id/x", "/dev/serial/by-id/x"}}) {
         std::vector<char> word(c.first, c.first + strlen(c.first) + 1);
         std::string port;
         char error[300] = "";
-        EXPECT_EQ(c.second, PortArgument(word.data(), &port, error, sizeof error)) << c.first;
+        EXPECT_EQ(*c.second != 0, PortArgument(word.data(), &port, error, sizeof error)) << c.first;
+        EXPECT_EQ(c.second, port) << c.first;
+    }
+}
+
+TEST(PortWord, ARefusedOpenIsAdvisedByTheNodesGroupAndModeNeverIntoRoot)
+{
+    // Access: mode, group, root's, owner, member, listed.
+    const struct { PortAccess access; const char* advice; } cases[] = {
+        {{0620, "root", true, false, false, false}, "Modus 620, Gruppe root: in die Gruppe root gehört kein Benutzer"},
+        {{0000, "root", true, false, true, false}, "Modus 000: die Gruppe root, in der der Benutzer ist, darf nicht"},
+        {{0000, "dialout", false, false, true, true}, "Modus 000: die Gruppe dialout, in der der Benutzer ist, darf nicht"},
+        {{0460, "dialout", false, true, true, true}, "Modus 460: der Besitzer darf nicht"},
+        {{0600, "dialout", false, false, false, false}, "Modus 600: auch die Gruppe dialout darf nicht"},
+        {{0660, "dialout", false, false, false, true}, "der Benutzer ist in der Gruppe dialout eingetragen, diese Anmeldung aber"},
+        {{0660, "uucp", false, false, false, false}, "den Benutzer in die Gruppe uucp aufnehmen (sudo adduser $USER uucp,"},
+        {{0660, "dialout", false, false, true, false}, "Modus 660 erlaubt Lesen und Schreiben"},
+    };
+    for (const auto& c : cases) {
+        std::string advice = PortDeniedAdvice(c.access, "/dev/ttyUSB0");
+        EXPECT_EQ(c.advice, advice.substr(0, strlen(c.advice))) << advice;
+        EXPECT_TRUE(advice.find("$USER root") == advice.npos && advice.find("GROUP=\"root") == advice.npos) << advice;
     }
 }

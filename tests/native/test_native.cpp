@@ -60,16 +60,21 @@ TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
         {CT_I2C_EXE, "/dev/tty scan", "coupler-i2c: /dev/tty ist das Terminal dieses Programms, nicht der Adapter des Kopplers: den Gerätepfad des Adapters angeben (coupler-check --list zeigt die Schnittstellen)\n"},
         {CT_CHECK_EXE, "COM4", "coupler-check: COM4 " + holder},
         {CT_CHECK_EXE, "COM5", "coupler-check: COM5 lässt sich nicht öffnen (Fehler 5)\n"},
+        // Nobody is in the pseudo-terminal's group (root here, tty elsewhere), which may only write: the mode says so.
         {"/usr/bin/setpriv", "--reuid=65534 --regid=65534 --clear-groups " + std::string(CT_CHECK_EXE) + " COM3",
-         "coupler-check: COM3 darf nicht geöffnet werden: den Benutzer in die Gruppe "},
+         "coupler-check: COM3 darf nicht geöffnet werden: Modus 6"},
+        // The port's place is the first word: a command there leaves it out, a device after it is a file.
+        {CT_I2C_EXE, "scan", "coupler-i2c: keine Schnittstelle angegeben: sie steht vor dem Befehl\n"},
+        {CT_I2C_EXE, "COM3 eeprom read /dev/stdout", "coupler-i2c: Datei /dev/stdout gibt es schon: sie wird nie überschrieben, einen neuen Namen angeben\n"},
     };
     for (const auto& c : cases) {
         ConsoleRun run = RunConsole(c.program, c.arguments);
         EXPECT_EQ(2u, run.code) << c.arguments;
-        // The group is the device's: root for a pseudo-terminal here, dialout for ttyUSB on Debian.
         EXPECT_EQ(c.line, run.output.substr(0, c.line.back() == '\n' ? run.output.find('\n') + 1 : c.line.size()))
             << c.arguments;
     }
+    // A bare name is one under /dev.
+    EXPECT_EQ(0u, RunConsole(CT_I2C_EXE, PortName(3).substr(5) + " scan 50 50").code);
     // The pulled adapter's port refused before anything on it changed.
     EXPECT_EQ(1, State(pulled));
     close(pulled);
