@@ -1,4 +1,6 @@
 // eeprom read: the chip from --offset on, --count bytes or to its end, into a new file.
+#include <string.h>
+
 #include <vector>
 
 #include "console/output.h"
@@ -16,14 +18,15 @@ int EepromReadCommand(I2cJob* job, Json* out)
     if (status != I2C_OK)
         return Fail(job, status, options.address);
     // Checked before the port; one made meanwhile is still not replaced.
-    FileSaved saved = SaveFile(options.file, data.data(), count, options.offset);
+    FileSaved saved = SaveFile(options.file, options.hex, data.data(), count, options.offset);
     if (saved == FILE_EXISTS)
         Say(SAY_ERROR, "coupler-i2c: Datei %s ist inzwischen entstanden: sie wird nicht überschrieben", options.file);
     if (saved != FILE_SAVED)
         return EXIT_CANNOT_RUN;
     JsonEeprom(out, options, options.offset, count);
     JsonKey(out, "file"), JsonString(out, options.file);
-    Say(SAY_NORMAL, "%d %s von 0x%02x (%s) ab 0x%02x in %s gelesen", count, Bytes(count), options.address, type.name,
-        options.offset, options.file);
+    // Standard output holds the image itself: the line goes with the notes.
+    Say(strcmp(options.file, "-") ? SAY_NORMAL : SAY_NOTE, "%d %s von 0x%02x (%s) ab 0x%02x in %s gelesen", count,
+        Bytes(count), options.address, type.name, options.offset, options.file);
     return EXIT_DONE;
 }

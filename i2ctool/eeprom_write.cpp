@@ -28,11 +28,11 @@ int EepromWriteCommand(I2cJob* job, Json* out)
         return Fail(job, status, options.address);
     // Nothing is written unless the old content is safe in its file; the
     // default name moves on past one another run took meanwhile.
-    FileSaved saved = SaveFile(name, old.data(), type.size, 0);
+    FileSaved saved = SaveFile(name, IsHex(name), old.data(), type.size, 0);
     while (saved == FILE_EXISTS && !options.backup && backup.tried < 99) {
         backup.name = DefaultBackup(options.address, backup.stamp.c_str(), ++backup.tried);
         name = backup.name.c_str();
-        saved = SaveFile(name, old.data(), type.size, 0);
+        saved = SaveFile(name, IsHex(name), old.data(), type.size, 0);
     }
     if (saved == FILE_EXISTS)
         SayBackupExists(name);

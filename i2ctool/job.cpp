@@ -29,18 +29,22 @@ int LoadImage(const I2cOptions& options, I2cImage* loaded)
     loaded->data.assign(static_cast<size_t>(type.size), 0);
     loaded->given.assign(static_cast<size_t>(type.size), false);
     std::string text, why;
-    FILE* file = fopen(options.file, "rb");
     // One byte past the room (raw) or past a megabyte (HEX) tells a file too long.
-    size_t limit = IsHex(options.file) ? (1u << 20) : static_cast<size_t>(room) + 1;
-    for (int c; file && text.size() < limit && (c = fgetc(file)) != EOF;)
-        text += static_cast<char>(c);
-    if (file)
+    size_t limit = options.hex ? (1u << 20) : static_cast<size_t>(room) + 1;
+    bool read = false;
+    if (!strcmp(options.file, "-")) {
+        read = FileReadInput(&text, limit);
+    } else if (FILE* file = fopen(options.file, "rb")) {
+        for (int c; text.size() < limit && (c = fgetc(file)) != EOF;)
+            text += static_cast<char>(c);
+        read = !ferror(file);
         fclose(file);
-    if (!file) {
+    }
+    if (!read) {
         Say(SAY_ERROR, "coupler-i2c: Datei %s lässt sich nicht lesen", options.file);
         return EXIT_CANNOT_RUN;
     }
-    if (!IsHex(options.file)) {
+    if (!options.hex) {
         if (text.empty() || static_cast<int>(text.size()) > room) {
             Say(SAY_ERROR, "coupler-i2c: Datei %s: 1 bis %d Bytes erwartet (%s ab 0x%02x)", options.file, room,
                 type.name, options.offset);
@@ -84,7 +88,7 @@ int CheckFiles(const I2cOptions& options, I2cBackup* backup)
 {
     std::string why;
     const char* made = nullptr;  // the new file the job writes
-    if (options.command == COMMAND_EEPROM_READ) {
+    if (options.command == COMMAND_EEPROM_READ && strcmp(options.file, "-")) {
         made = options.file;
     } else if (options.command == COMMAND_EEPROM_WRITE && options.backup) {
         backup->name = options.backup;

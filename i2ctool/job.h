@@ -95,9 +95,10 @@ std::string DefaultBackup(int address, const char* stamp, int tried);
 void SayBackupExists(const char* path);
 // "Byte" for one, else "Bytes": a count's noun.
 const char* Bytes(int count);
-// Writes a new file whole (an EEPROM image or a backup), never over one that
-// exists; FILE_EXISTS unsaid, for the default backup to take the next name.
-FileSaved SaveFile(const char* path, const uint8_t* data, int32_t size, int32_t offset);
+// Writes a new file whole (an EEPROM image or a backup; hex: as Intel HEX),
+// never over one that exists, or "-" to standard output; FILE_EXISTS unsaid,
+// for the default backup to take the next name.
+FileSaved SaveFile(const char* path, bool hex, const uint8_t* data, int32_t size, int32_t offset);
 
 // How the chip's bytes from..to differ from what the image gives there (and,
 // for a write, from the old content): a compare's figures.

@@ -170,11 +170,11 @@ void SayBackupExists(const char* path)
                    " einen neuen Namen angeben", path);
 }
 
-FileSaved SaveFile(const char* path, const uint8_t* data, int32_t size, int32_t offset)
+FileSaved SaveFile(const char* path, bool hex, const uint8_t* data, int32_t size, int32_t offset)
 {
-    std::string hex = IsHex(path) ? HexFormat(data, size, offset) : "";
-    FileSaved saved = IsHex(path) ? FileSave(path, hex.data(), hex.size(), true)
-                                  : FileSave(path, data, static_cast<size_t>(size), true);
+    std::string text = hex ? HexFormat(data, size, offset) : std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
+    FileSaved saved = !strcmp(path, "-") ? FileWriteOutput(text.data(), text.size()) ? FILE_SAVED : FILE_NOT_SAVED
+                                         : FileSave(path, text.data(), text.size(), true);
     if (saved == FILE_NOT_SAVED)
         Say(SAY_ERROR, "coupler-i2c: Datei %s lässt sich nicht schreiben", path);
     return saved;
