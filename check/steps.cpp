@@ -32,8 +32,9 @@ constexpr double WATCH_GAP_MS = 3;
 // A measurement that a busy PC made ambiguous is repeated; this many in a row
 // end the step as disturbed, never with a verdict on a guess. A loaded PC
 // stops a process for some milliseconds now and then: a watch of 100 ms has a
-// gap about every other time there.
-constexpr int MEASURE_ATTEMPTS = 8;
+// gap about every other time there, and with both cores busy elsewhere most
+// short watches have one.
+constexpr int MEASURE_ATTEMPTS = 40;
 
 std::string StepTextList(const char* format, va_list arguments)
 {

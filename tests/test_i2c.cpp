@@ -145,7 +145,7 @@ TEST_F(I2cTest, ArgumentsAgainstTheChipsAndWritesWithoutWriteAreRefusedBeforeThe
         {"get 48 0 --type 24c256", "coupler-i2c: --type: 0x48 ist kein EEPROM (50 bis 57)\n"},
         {"dump 50 --type 24c02 --reg16", "coupler-i2c: --reg16: der 24C02 nimmt eine Wortadresse aus einem Byte\n"},
         // 0x51 may be a 24C16's block, which --address 51 would refuse.
-        {"set 51 1", "coupler-i2c: set: 0x51 ist ein EEPROM: dafür eeprom write DATEI mit --type und --address (ein "
+        {"set 51 1", u8"coupler-i2c: set: 0x51 ist ein EEPROM: dafür eeprom write DATEI mit --type und --address (ein "
                      "24C04 bis 24C16 antwortet hier für einen Block: --offset wählt ihn)\n"},
         {"scan 08 7g", "coupler-i2c: scan: 7g passt nicht (Adresse 03 bis 77, hexadezimal)\n"},
         // A backup is never replaced, whatever it holds (here the image).

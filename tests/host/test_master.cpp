@@ -228,6 +228,13 @@ TEST(Master, EveryEepromOfTheFamilyIsWrittenAndReadAcrossItsPagesAndBlocks)
         EXPECT_EQ(0xFF, memory[c.offset - 1]);
         EXPECT_EQ(0xFF, memory[c.offset + c.count]);
     }
+    // In its write cycle (5 ms from the STOP) the chip acknowledges nothing, after it again: on the
+    // bus model's clock, which no busy machine stretches.
+    Job job(BUS_CHIP_EEPROM);
+    ASSERT_EQ(I2C_OK, job.Begin());
+    EXPECT_EQ("NACK", Transfers(job, {{0x50, {0x10, 0x42}, 0}, {0x50, {}, 0}}));
+    job.port.Wait(job.port.nowMs + 5);
+    EXPECT_EQ("", Transfers(job, {{0x50, {}, 0}}));
 }
 
 TEST(Master, APulledAdapterFailsTheJobAndTheReleaseLeavesTheBusIdle)
