@@ -84,6 +84,8 @@ protected:
 TEST_F(CheckTest, VerdictAndExitCodeFollowTheCouplerAlsoBehindASlowAdapter)
 {
     const std::string usage = "\nAufruf: coupler-check " + std::string(USAGE_PORT) + " [--baud B]";
+    // A quiet pass (also that of ALogThat...); a DSR that follows late fails step 2 as one that never
+    // follows (host-steps: where the step's bound lies).
     const struct {
         const char* arguments;
         CouplerFaultKind fault;
@@ -95,11 +97,9 @@ TEST_F(CheckTest, VerdictAndExitCodeFollowTheCouplerAlsoBehindASlowAdapter)
         // words and a port locked under Wine (the native ones: native/test_native.cpp).
         bool handshakeKept = false, windowsOnly = false;
     } cases[] = {
-        {"COM3 --quiet", FAULT_NONE, 0, 0, 0, 0, 0, "BESTANDEN\n"},
         {"com3: --quiet --baud 19200 --repeat 50", FAULT_NONE, 0, 0, 0, 0, 0, "BESTANDEN\n"},
         {"COM3 --quiet", FAULT_SDA_STUCK_LOW, 0, 16, 1, 0, 1, "NICHT BESTANDEN: 1 SDA losgelassen\n"},
         {"COM3 --quiet", FAULT_SDA_STUCK_HIGH, 0, 16, 1, 0, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
-        {"COM3 --quiet", FAULT_SLOW_SDA, 80, 16, 1, 0, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
         // Samples 30 ms long: the last one without DSR following began before 50 ms, the one with it ended after.
         {"COM3 --quiet --repeat 1", FAULT_SLOW_SDA, 80, 0, 30, 0, 2, u8"Messung gestört in Schritt 2 SDA auf Masse: "},
         {"COM3 --quiet", FAULT_SCL_LEAK, 3, 16, 1, 0, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},

@@ -33,17 +33,6 @@ void TakeMessages(DWORD ms)
     KillTimer(0, timer);
 }
 
-void PressTab(bool shift)
-{
-    if (shift)
-        keybd_event(VK_SHIFT, 0, 0, 0);
-    keybd_event(VK_TAB, 0, 0, 0);
-    keybd_event(VK_TAB, 0, KEYEVENTF_KEYUP, 0);
-    if (shift)
-        keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
-    TakeMessages(150);
-}
-
 // The toolkit started as the tester starts it; window 0 (630 x 499, centred)
 // open as the parent of new controls.
 class Toolkit : public ::testing::Test {
@@ -159,7 +148,13 @@ TEST_F(Toolkit, TabAndShiftTabMoveAroundTheTabStopsButATabInTheEditorIsTyped)
                  {last, true, editor},   {editor, false, editor}, {editor, true, button}};
     for (const Move& m : moves) {
         SetFocus(m.from);
-        PressTab(m.shift);
+        if (m.shift)
+            keybd_event(VK_SHIFT, 0, 0, 0);
+        keybd_event(VK_TAB, 0, 0, 0);
+        keybd_event(VK_TAB, 0, KEYEVENTF_KEYUP, 0);
+        if (m.shift)
+            keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
+        TakeMessages(150);
         EXPECT_EQ(GetFocus(), m.to) << GetWindowLongA(m.from, GWL_ID) << (m.shift ? " back" : " on");
     }
     EXPECT_EQ(GetControlText(17), "\t");
