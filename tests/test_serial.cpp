@@ -26,8 +26,6 @@ decltype(&CreateFileA) createFileImport asm(CT_IMPORT_SLOT(CreateFileA, 28)) = R
 
 namespace {
 
-HANDLE AsHandle(int32_t handle) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)); }
-
 class Serial : public ::testing::Test {
 protected:
     void SetUp() override
@@ -89,7 +87,7 @@ TEST_F(Serial, OpenSetsTheLineTheHandshakeAndTheTimeouts)
                   std::make_tuple(c.baud, c.stopBits, c.rts, c.rtsCts, c.xonOut, c.xonIn))
             << "baud, stop bits, RTS (-1: the driver's), RTS/CTS, XON out, XON in";
         COMMTIMEOUTS t = {};
-        ASSERT_TRUE(GetCommTimeouts(AsHandle(handle), &t));
+        ASSERT_TRUE(GetCommTimeouts(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)), &t));
         EXPECT_EQ(std::make_tuple(t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
                                   t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant),
                   std::make_tuple(100ul, 10ul, 100ul, 0ul, 0ul)) << "read interval, per byte, constant; write";

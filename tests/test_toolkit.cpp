@@ -176,16 +176,6 @@ std::string Enabled(std::initializer_list<HWND> windows)
     return digits;
 }
 
-// A box of this title, waited for (at most 3 s) from another thread.
-HWND WaitBox(const char* title)
-{
-    HWND box = 0;
-    for (int i = 0; i < 150 && !(box = FindWindowA("#32770", title)); ++i)
-        Sleep(20);
-    EXPECT_TRUE(box) << "no box \"" << title << "\"";
-    return box ? box : FindWindowA("#32770", 0);   // any other box is answered all the same
-}
-
 TEST_F(Toolkit, ABoxDisablesExactlyItsThreadsOtherWindowsAndEnablesThemAgain)
 {
     // The foreground window owns the box; hidden and disabled ones are left
@@ -193,7 +183,11 @@ TEST_F(Toolkit, ABoxDisablesExactlyItsThreadsOtherWindowsAndEnablesThemAgain)
     HWND w1 = MakeWindow(true), hidden = MakeWindow(false), disabled = MakeWindow(true, false), w4 = MakeWindow(true);
     SetForegroundWindow(window);
     std::thread helper([&] {
-        HWND box = WaitBox("H I N W E I S");
+        HWND box = 0;   // waited for at most 3 s; any other box is answered all the same
+        for (int i = 0; i < 150 && !(box = FindWindowA("#32770", "H I N W E I S")); ++i)
+            Sleep(20);
+        EXPECT_TRUE(box) << "no box";
+        box = box ? box : FindWindowA("#32770", 0);
         EXPECT_EQ(GetWindow(box, GW_OWNER), window);
         EXPECT_EQ(Enabled({w1, hidden, disabled, w4}), "0100") << "while the box is up";
         PostMessageA(box, WM_COMMAND, IDOK, 0);
