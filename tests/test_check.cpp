@@ -84,6 +84,8 @@ protected:
 TEST_F(CheckTest, VerdictAndExitCodeFollowTheCouplerAlsoBehindASlowAdapter)
 {
     const std::string usage = "\nAufruf: coupler-check " + std::string(USAGE_PORT) + " [--baud B]";
+    // A quiet pass (also that of ALogThat...); a DSR that follows late fails step 2 as one that never
+    // follows (host-steps: where the step's bound lies).
     const struct {
         const char* arguments;
         CouplerFaultKind fault;
@@ -95,11 +97,9 @@ TEST_F(CheckTest, VerdictAndExitCodeFollowTheCouplerAlsoBehindASlowAdapter)
         // words and a port locked under Wine (the native ones: native/test_native.cpp).
         bool handshakeKept = false, windowsOnly = false;
     } cases[] = {
-        {"COM3 --quiet", FAULT_NONE, 0, 0, 0, 0, 0, "BESTANDEN\n"},
         {"com3: --quiet --baud 19200 --repeat 50", FAULT_NONE, 0, 0, 0, 0, 0, "BESTANDEN\n"},
         {"COM3 --quiet", FAULT_SDA_STUCK_LOW, 0, 16, 1, 0, 1, "NICHT BESTANDEN: 1 SDA losgelassen\n"},
         {"COM3 --quiet", FAULT_SDA_STUCK_HIGH, 0, 16, 1, 0, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
-        {"COM3 --quiet", FAULT_SLOW_SDA, 80, 16, 1, 0, 1, "NICHT BESTANDEN: 2 SDA auf Masse\n"},
         // Samples 30 ms long: the last one without DSR following began before 50 ms, the one with it ended after.
         {"COM3 --quiet --repeat 1", FAULT_SLOW_SDA, 80, 0, 30, 0, 2, u8"Messung gestört in Schritt 2 SDA auf Masse: "},
         {"COM3 --quiet", FAULT_SCL_LEAK, 3, 16, 1, 0, 1, u8"NICHT BESTANDEN: 3 SCL stört SDA nicht\n"},
@@ -220,24 +220,15 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
     EXPECT_TRUE(at != std::string::npos && sscanf(five.output.c_str() + at + 22, "%d", &window) == 1 && window >= 20)
         << "5 edges rounded up to end with RTS on, watched 20 ms or more\n" << five.output;
 
-    // A row written by hand without its line break, then a failed run.
-    FILE* file = fopen(log.c_str(), "ab");
-    fputs("von Hand", file);
-    fclose(file);
-    ASSERT_TRUE(CouplerSetFault(3, FAULT_INT_STUCK_LOW));
-    EXPECT_EQ(1u, RunCheck("COM3 --quiet --log " + log).code);
     std::string rows = Slurp(log);
     DeleteFileA(log.c_str());
     const std::string header = "\xEF\xBB\xBFzeit;port;baud;wiederholungen;handschritte;ergebnis;erster_fehler;"
                                "einschwingen_min_ms;einschwingen_median_ms;einschwingen_max_ms;schalten_ms;abfrage_ms\r\n";
     ASSERT_EQ(header, rows.substr(0, header.size()));
-    size_t third = rows.find("von Hand\r\n") + 10;
     EXPECT_TRUE(rows[header.size() + 4] == '-' && rows[header.size() + 10] == 'T') << rows;
     // After the time: the port as the program names it, then the fields.
-    const std::string port = ";" + PortName(3), passed = port + ";9600;5;nein;BESTANDEN;;",
-                      failed = port + ";9600;20;nein;NICHT BESTANDEN;4 INT in Ruhe;";
+    const std::string passed = ";" + PortName(3) + ";9600;5;nein;BESTANDEN;;";
     EXPECT_EQ(passed, rows.substr(header.size() + 19, passed.size()));
-    EXPECT_EQ(failed, rows.substr(third + 19, failed.size())) << rows;
     size_t from = header.size() + 19 + passed.size();
     std::string figures = rows.substr(from, rows.find("\r\n", header.size()) - from);
     for (char& c : figures)
@@ -283,89 +274,75 @@ TEST_F(CheckTest, ALogThatCannotTakeARowStopsTheCheckBeforeThePortASharedOneDoes
     DeleteFileA(held.c_str());
 }
 
-TEST_F(CheckTest, StepsByHandWaitForThePersonNotForEarlyKeysOrStaleLevels)
-{
-    ConsoleRun result = RunAnswering("COM3 --interactive", "", {{"5a LED SDA:", 700, "j"}, {"5b LED SCL:", 700, "n"},
-                                                               {"5c SDA am Slave", 200, "", Pull(CouplerHoldSda)},
-                                                               {"5d INT auf", 200, "", Pull(CouplerPullInt)}});
-    EXPECT_EQ(1u, result.code);
-    for (const char* line : {"5a  LED SDA                 ok", "5b  LED SCL                 FEHLER       erwartet blinkt; gelesen blinkt nicht",
-                             "5c  SDA am Slave auf Masse  ok", "5d  INT auf Masse           ok"})
-        EXPECT_TRUE(Has(result.output, line)) << line << result.output;
-    EXPECT_TRUE(EndsWith(result.output, "\nNICHT BESTANDEN: 5b LED SCL\n")) << result.output;
-
-    // Keys typed before the question and within the LED's first period count
-    // for nothing; SDA left low by the blinking (40 ms) or by a slave before
-    // the question is not the person.
-    ASSERT_TRUE(CouplerSetFault(3, FAULT_SLOW_SDA, 40));
-    result = RunAnswering("COM3 --interactive", "ns", {{"5a LED SDA:", 0, "n"}, {"5a LED SDA:", 700, "j"},
-                                                       {"5b LED SCL:", 0, "", HoldSda(true)}, {"5b LED SCL:", 700, "s"},
-                                                       {"5c SDA am Slave", 200, "", HoldSda(false)},
-                                                       {"5c SDA am Slave", 400, "s"},
-                                                       {"5d INT auf", 400, "s"}});
-    // Behind the slow SDA step 3 watches 100 ms an edge: a busy PC may keep it from judging.
-    EXPECT_TRUE(result.code == 3 || Refused(result)) << result.output;
-    for (const char* line : {u8"5a  LED SDA                 ok", u8"5b  LED SCL                 übersprungen",
-                             u8"5c  SDA am Slave auf Masse  übersprungen erwartet DSR 0, dann wieder 1",
-                             u8"5d  INT auf Masse           übersprungen"})
-        EXPECT_TRUE(Has(result.output, line)) << line << result.output;
-    EXPECT_TRUE(Refused(result) || EndsWith(result.output, u8"\nUNVOLLSTÄNDIG: 5b LED SCL übersprungen\n")) << result.output;
-}
-
 TEST_F(CheckTest, EveryRowHasTheHeadersFieldsAndTheVerdictItsWholeText)
 {
     // Faults that land once step 3 has passed, while step 4 reads CTS 100
     // times at 1 ms a request (at 10 ms step 3's samples lie too far apart to
     // judge): the bus step finds the coupler's wiring gone bad.
     auto late = [](std::function<bool()> act) { return std::vector<Answer>{{"\n3   SCL", 0, "", act}}; };
-    auto skip = [](const char* question) { return Answer{question, 100, "s"}; };
     const std::string many = "08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,18,19,1a,1b,1c,1d,1e,1f,50";
     const struct {
         std::string arguments;
         std::function<bool()> setUp;
         std::vector<Answer> answers;
         DWORD code;
-        std::string verdict;  // the output's last line
-        std::string shown;    // a step line's words
-        std::string row;      // the row's result and first failure
+        std::string verdict;             // the output's last line
+        std::vector<std::string> shown;  // step lines' words
+        std::string row;                 // the row's result and first failure
+        std::string early = "";          // keys typed before the run asks anything
     } cases[] = {
-        {"", [] { return true; }, {}, 0, "BESTANDEN", "4   INT in Ruhe             ok", ";nein;BESTANDEN;;"},
-        {"", [] { return CouplerSetFault(3, FAULT_INT_STUCK_LOW); }, {}, 1, "NICHT BESTANDEN: 4 INT in Ruhe", "gelesen CTS 1", ";NICHT BESTANDEN;4 INT in Ruhe;"},
-        {" --interactive", [] { return true; }, {skip("5a LED"), skip("5b LED"), skip("5c SDA"), skip("5d INT")}, 3,
-         u8"UNVOLLSTÄNDIG: 5a LED SDA übersprungen", "5d  INT auf Masse", u8";ja;UNVOLLSTÄNDIG;5a LED SDA übersprungen;"},
-        {"", [] { return CouplerVanishAfter(3, 3); }, {}, 2, "Schnittstelle verloren", "", u8";NICHT MÖGLICH;Schnittstelle verloren;;;;"},
-        {"", [] { return CouplerSetAdapter(3, 0, 0, true); }, {}, 2, u8"Einstellung Handshake nicht übernommen", "",
+        {"", [] { return true; }, {}, 0, "BESTANDEN", {"4   INT in Ruhe             ok"}, ";nein;BESTANDEN;;"},
+        {"", [] { return CouplerSetFault(3, FAULT_INT_STUCK_LOW); }, {}, 1, "NICHT BESTANDEN: 4 INT in Ruhe", {"gelesen CTS 1"}, ";NICHT BESTANDEN;4 INT in Ruhe;"},
+        // The steps by hand wait for the person: a key, SDA pulled at a slave, INT pulled.
+        {" --interactive", [] { return true; }, {{"5a LED SDA:", 700, "j"}, {"5b LED SCL:", 700, "n"},
+         {"5c SDA am Slave", 200, "", Pull(CouplerHoldSda)}, {"5d INT auf", 200, "", Pull(CouplerPullInt)}}, 1, "NICHT BESTANDEN: 5b LED SCL",
+         {"5a  LED SDA                 ok", "5b  LED SCL                 FEHLER       erwartet blinkt; gelesen blinkt nicht",
+          "5c  SDA am Slave auf Masse  ok", "5d  INT auf Masse           ok"}, ";ja;NICHT BESTANDEN;5b LED SCL;"},
+        // Keys typed before the question and within the LED's first period count for nothing; SDA
+        // left low by the blinking (40 ms) or by a slave before the question is not the person.
+        {" --interactive", [] { return CouplerSetFault(3, FAULT_SLOW_SDA, 40); }, {{"5a LED SDA:", 0, "n"}, {"5a LED SDA:", 700, "j"},
+         {"5b LED SCL:", 0, "", HoldSda(true)}, {"5b LED SCL:", 700, "s"}, {"5c SDA am Slave", 200, "", HoldSda(false)},
+         {"5c SDA am Slave", 400, "s"}, {"5d INT auf", 400, "s"}}, 3, u8"UNVOLLSTÄNDIG: 5b LED SCL übersprungen",
+         {u8"5a  LED SDA                 ok", u8"5b  LED SCL                 übersprungen",
+          u8"5c  SDA am Slave auf Masse  übersprungen erwartet DSR 0, dann wieder 1", u8"5d  INT auf Masse           übersprungen"},
+         u8";ja;UNVOLLSTÄNDIG;5b LED SCL übersprungen;", "ns"},
+        {"", [] { return CouplerVanishAfter(3, 3); }, {}, 2, "Schnittstelle verloren", {}, u8";NICHT MÖGLICH;Schnittstelle verloren;;;;"},
+        {"", [] { return CouplerSetAdapter(3, 0, 0, true); }, {}, 2, u8"Einstellung Handshake nicht übernommen", {},
          u8";NICHT MÖGLICH;Einstellung Handshake nicht übernommen;;;;;\r\n"},
-        {"", [] { return CouplerPortPresent(3, false); }, {}, 2, "coupler-check: COM3 gibt es nicht", "", u8";NICHT MÖGLICH;"},
+        {"", [] { return CouplerPortPresent(3, false); }, {}, 2, "coupler-check: COM3 gibt es nicht", {}, u8";NICHT MÖGLICH;"},
         {" --expect 20,0x21,3d", [] { return CouplerSetChips(3, 7); }, {}, 1,
-         "NICHT BESTANDEN: Bus 21 fehlt, 3d fehlt, 48 zu viel, 50 zu viel", "erwartet 20 21 3d; gelesen 20 48 50",
+         "NICHT BESTANDEN: Bus 21 fehlt, 3d fehlt, 48 zu viel, 50 zu viel", {"erwartet 20 21 3d; gelesen 20 48 50"},
          ";NICHT BESTANDEN;Bus 21 fehlt, 3d fehlt, 48 zu viel, 50 zu viel;"},
         {" --expect " + many, [] { return CouplerSetChips(3, 7); }, {}, 1,
          "NICHT BESTANDEN: Bus 08 fehlt, 09 fehlt, 0a fehlt, 0b fehlt, 0c fehlt, 0d fehlt, 0e fehlt, 0f fehlt, 10 fehlt, 11 fehlt, "
          "12 fehlt, 13 fehlt, 14 fehlt, 15 fehlt, 16 fehlt, 17 fehlt, 18 fehlt, 19 fehlt, 1a fehlt, 1b fehlt und 6 weitere",
-         "erwartet 08 09 0a 0b 0c 0d 0e 0f 10 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d 1e 1f 50; gelesen 20 48 50",
+         {"erwartet 08 09 0a 0b 0c 0d 0e 0f 10 11 12 13 14 15 16 17 18 19 1a 1b 1c 1d 1e 1f 50; gelesen 20 48 50"},
          ";NICHT BESTANDEN;Bus 08 fehlt, 09 fehlt, 0a fehlt, "},
         {" --repeat 100 --expect 50", [] { return CouplerSetChips(3, 1) && CouplerSetAdapter(3, 0, 1); },
          late([] { return CouplerSetBusFault(3, BUS_NO_PULLUP); }), 1, "NICHT BESTANDEN: Bus blockiert",
-         u8"gelesen SDA bleibt auf Masse: Pull-up und Bausteine prüfen", ";NICHT BESTANDEN;Bus blockiert;"},
+         {u8"gelesen SDA bleibt auf Masse: Pull-up und Bausteine prüfen"}, ";NICHT BESTANDEN;Bus blockiert;"},
         {" --repeat 100 --expect 50", [] { return CouplerSetChips(3, 1) && CouplerSetAdapter(3, 0, 1); },
          late([] { return CouplerSetFault(3, FAULT_SDA_STUCK_HIGH); }), 1, "NICHT BESTANDEN: Bus SDA folgt DTR nicht",
-         u8"gelesen DSR bleibt an: SDA-Treiber des Kopplers prüfen", ";NICHT BESTANDEN;Bus SDA folgt DTR nicht;"},
+         {u8"gelesen DSR bleibt an: SDA-Treiber des Kopplers prüfen"}, ";NICHT BESTANDEN;Bus SDA folgt DTR nicht;"},
         {" --repeat 100 --expect 50", [] { return CouplerSetChips(3, 1) && CouplerSetAdapter(3, 0, 1); },
          late([] { return CouplerSetAdapter(3, 60, 10); }), 1, "NICHT BESTANDEN: Bus Adapter zu langsam",
-         u8" ms (höchstens 50 ms): anderen Adapter nehmen", ";NICHT BESTANDEN;Bus Adapter zu langsam;"},
+         {u8" ms (höchstens 50 ms): anderen Adapter nehmen"}, ";NICHT BESTANDEN;Bus Adapter zu langsam;"},
     };
+    // The record begins with a row written by hand without its line break.
     std::string log = TempPath("chk");
+    FILE* file = fopen(log.c_str(), "wb");
+    ASSERT_TRUE(file && fputs("von Hand", file) >= 0 && fclose(file) == 0);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.verdict);
         ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && c.setUp());
         size_t rowAt = Slurp(log).size();
-        ConsoleRun result = RunAnswering("COM3 --repeat 2 --log " + log + c.arguments, "", c.answers);
+        ConsoleRun result = RunAnswering("COM3 --repeat 2 --log " + log + c.arguments, c.early, c.answers);
         if (Refused(result))
             continue;
         EXPECT_EQ(c.code, result.code);
         EXPECT_TRUE(EndsWith(result.output, "\n" + c.verdict + "\n") || result.output == c.verdict + "\n") << result.output;
-        EXPECT_TRUE(Has(result.output, c.shown)) << result.output;
+        for (const std::string& line : c.shown)
+            EXPECT_TRUE(Has(result.output, line)) << line << result.output;
         std::string row = Slurp(log).substr(rowAt);
         EXPECT_TRUE(Has(row, ";" + PortName(3) + ";") && Has(row, c.row)) << row;
         // Whatever stopped the run, the lines were left on for the close.
@@ -374,6 +351,7 @@ TEST_F(CheckTest, EveryRowHasTheHeadersFieldsAndTheVerdictItsWholeText)
     }
     std::string rows = Slurp(log);
     DeleteFileA(log.c_str());
+    EXPECT_EQ(0u, rows.find("von Hand\r\n")) << rows;
     size_t count = 0;
     for (size_t at = rows.find("\r\n") + 2, end; (end = rows.find("\r\n", at)) != std::string::npos; at = end + 2, count++)
         EXPECT_EQ(11, std::count(rows.begin() + at, rows.begin() + end, ';')) << rows.substr(at, end - at);
@@ -383,8 +361,11 @@ TEST_F(CheckTest, EveryRowHasTheHeadersFieldsAndTheVerdictItsWholeText)
 TEST_F(CheckTest, TheJsonLinesRecordHoldsEachRunWithItsStepsAndWhoRanIt)
 {
     std::string record = TempPath("rec");
-    EXPECT_EQ(0u, RunCheck("COM3 --repeat 2 --quiet --record " + record +
-                           " --serial K-0042 --operator \"Eva Muster\" --station P3").code);
+    ConsoleRun passed = RunCheck("COM3 --repeat 2 --quiet --record " + record + " --serial K-0042 --operator \"Eva Muster\" --station P3");
+    // A busy PC may keep the run from judging: no passed run to read then.
+    if (Refused(passed))
+        GTEST_SKIP() << passed.output;
+    EXPECT_EQ(0u, passed.code);
     ASSERT_TRUE(CouplerSetFault(3, FAULT_INT_STUCK_LOW));
     EXPECT_EQ(1u, RunCheck("COM3 --repeat 2 --quiet --record " + record).code);
     std::string rows = Slurp(record), second = rows.substr(rows.find('\n') + 1);

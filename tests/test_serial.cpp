@@ -26,8 +26,6 @@ decltype(&CreateFileA) createFileImport asm(CT_IMPORT_SLOT(CreateFileA, 28)) = R
 
 namespace {
 
-HANDLE AsHandle(int32_t handle) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)); }
-
 class Serial : public ::testing::Test {
 protected:
     void SetUp() override
@@ -89,7 +87,7 @@ TEST_F(Serial, OpenSetsTheLineTheHandshakeAndTheTimeouts)
                   std::make_tuple(c.baud, c.stopBits, c.rts, c.rtsCts, c.xonOut, c.xonIn))
             << "baud, stop bits, RTS (-1: the driver's), RTS/CTS, XON out, XON in";
         COMMTIMEOUTS t = {};
-        ASSERT_TRUE(GetCommTimeouts(AsHandle(handle), &t));
+        ASSERT_TRUE(GetCommTimeouts(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)), &t));
         EXPECT_EQ(std::make_tuple(t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
                                   t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant),
                   std::make_tuple(100ul, 10ul, 100ul, 0ul, 0ul)) << "read interval, per byte, constant; write";
@@ -150,8 +148,7 @@ TEST_F(Serial, LinesSwitchApartAndAreSampledApartUntilThePortIsGone)
     ASSERT_TRUE(CouplerPortVanish(3, true));
     EXPECT_EQ(sampled(handle), std::make_tuple(0, 0, 0)) << "pulled out";
     EXPECT_EQ(SerialModemStatus(handle), -1) << "pulled out: a failure, not 0";
-    EXPECT_EQ(SerialSetDtr(handle, 1), 0);
-    EXPECT_EQ(SerialOpen("com3:9600,n,8,1", 0, 1024, 1024), -1);
+    // (Switches and new opens refused meanwhile: the coupler suite's pulled adapter.)
     ASSERT_TRUE(CouplerPortVanish(3, false));
     EXPECT_EQ(sampled(handle), std::make_tuple(1, 1, 1)) << "back, the handle works again";
 

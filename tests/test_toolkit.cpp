@@ -33,17 +33,6 @@ void TakeMessages(DWORD ms)
     KillTimer(0, timer);
 }
 
-void PressTab(bool shift)
-{
-    if (shift)
-        keybd_event(VK_SHIFT, 0, 0, 0);
-    keybd_event(VK_TAB, 0, 0, 0);
-    keybd_event(VK_TAB, 0, KEYEVENTF_KEYUP, 0);
-    if (shift)
-        keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
-    TakeMessages(150);
-}
-
 // The toolkit started as the tester starts it; window 0 (630 x 499, centred)
 // open as the parent of new controls.
 class Toolkit : public ::testing::Test {
@@ -159,7 +148,13 @@ TEST_F(Toolkit, TabAndShiftTabMoveAroundTheTabStopsButATabInTheEditorIsTyped)
                  {last, true, editor},   {editor, false, editor}, {editor, true, button}};
     for (const Move& m : moves) {
         SetFocus(m.from);
-        PressTab(m.shift);
+        if (m.shift)
+            keybd_event(VK_SHIFT, 0, 0, 0);
+        keybd_event(VK_TAB, 0, 0, 0);
+        keybd_event(VK_TAB, 0, KEYEVENTF_KEYUP, 0);
+        if (m.shift)
+            keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
+        TakeMessages(150);
         EXPECT_EQ(GetFocus(), m.to) << GetWindowLongA(m.from, GWL_ID) << (m.shift ? " back" : " on");
     }
     EXPECT_EQ(GetControlText(17), "\t");
@@ -181,16 +176,6 @@ std::string Enabled(std::initializer_list<HWND> windows)
     return digits;
 }
 
-// A box of this title, waited for (at most 3 s) from another thread.
-HWND WaitBox(const char* title)
-{
-    HWND box = 0;
-    for (int i = 0; i < 150 && !(box = FindWindowA("#32770", title)); ++i)
-        Sleep(20);
-    EXPECT_TRUE(box) << "no box \"" << title << "\"";
-    return box ? box : FindWindowA("#32770", 0);   // any other box is answered all the same
-}
-
 TEST_F(Toolkit, ABoxDisablesExactlyItsThreadsOtherWindowsAndEnablesThemAgain)
 {
     // The foreground window owns the box; hidden and disabled ones are left
@@ -198,7 +183,11 @@ TEST_F(Toolkit, ABoxDisablesExactlyItsThreadsOtherWindowsAndEnablesThemAgain)
     HWND w1 = MakeWindow(true), hidden = MakeWindow(false), disabled = MakeWindow(true, false), w4 = MakeWindow(true);
     SetForegroundWindow(window);
     std::thread helper([&] {
-        HWND box = WaitBox("H I N W E I S");
+        HWND box = 0;   // waited for at most 3 s; any other box is answered all the same
+        for (int i = 0; i < 150 && !(box = FindWindowA("#32770", "H I N W E I S")); ++i)
+            Sleep(20);
+        EXPECT_TRUE(box) << "no box";
+        box = box ? box : FindWindowA("#32770", 0);
         EXPECT_EQ(GetWindow(box, GW_OWNER), window);
         EXPECT_EQ(Enabled({w1, hidden, disabled, w4}), "0100") << "while the box is up";
         PostMessageA(box, WM_COMMAND, IDOK, 0);

@@ -5,6 +5,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <sstream>
 #include <string>
@@ -22,14 +23,21 @@ inline std::vector<std::string> FuzzWords(const uint8_t* data, size_t size)
     return words;
 }
 
-// argv as a program gets it: its name, the words, a null.
-inline std::vector<char*> FuzzArgv(std::vector<std::string>* words, const char* program)
+// The words as program's command line, given to parse (ParseOptions, ParseI2cOptions); false when it
+// refuses them, which it must do with a reason that fits its buffer. The words live as long as
+// *words: options may point into them.
+template <typename Options, typename Parse>
+bool FuzzParse(std::vector<std::string>* words, const char* program, Parse parse, Options* options)
 {
     std::vector<char*> argv{const_cast<char*>(program)};
     for (std::string& word : *words)
         argv.push_back(&word[0]);
     argv.push_back(nullptr);
-    return argv;
+    char error[200];
+    if (parse(static_cast<int>(argv.size()) - 1, argv.data(), options, error, sizeof error))
+        return true;
+    FUZZ_CHECK(strnlen(error, sizeof error) > 0 && strnlen(error, sizeof error) < sizeof error);
+    return false;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);

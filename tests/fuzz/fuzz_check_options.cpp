@@ -3,18 +3,12 @@
 #include "check/options.h"
 #include "tests/fuzz/fuzz.h"
 
-#include <string.h>
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::vector<std::string> words = FuzzWords(data, size);
-    std::vector<char*> argv = FuzzArgv(&words, "coupler-check");
     CheckOptions options;
-    char error[200];
-    if (!ParseOptions(static_cast<int>(argv.size()) - 1, argv.data(), &options, error, sizeof error)) {
-        FUZZ_CHECK(strnlen(error, sizeof error) > 0 && strnlen(error, sizeof error) < sizeof error);
+    if (!FuzzParse(&words, "coupler-check", ParseOptions, &options))
         return 0;
-    }
     FUZZ_CHECK(!options.port.empty() || options.list || options.help);
     FUZZ_CHECK(options.repeat >= 1 && options.repeat <= 10000);
     FUZZ_CHECK(options.baud >= 75 && options.baud <= 19200 && 19200 % options.baud == 0 && options.baud % 75 == 0);

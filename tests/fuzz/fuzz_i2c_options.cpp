@@ -3,19 +3,11 @@
 #include "i2ctool/options.h"
 #include "tests/fuzz/fuzz.h"
 
-#include <string.h>
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::vector<std::string> words = FuzzWords(data, size);
-    std::vector<char*> argv = FuzzArgv(&words, "coupler-i2c");
     I2cOptions options;
-    char error[200];
-    if (!ParseI2cOptions(static_cast<int>(argv.size()) - 1, argv.data(), &options, error, sizeof error)) {
-        FUZZ_CHECK(strnlen(error, sizeof error) > 0 && strnlen(error, sizeof error) < sizeof error);
-        return 0;
-    }
-    if (options.help)
+    if (!FuzzParse(&words, "coupler-i2c", ParseI2cOptions, &options) || options.help)
         return 0;
     FUZZ_CHECK(!options.port.empty() && options.command != COMMAND_NONE);
     FUZZ_CHECK(options.first >= 0x03 && options.first <= options.last && options.last <= 0x77);

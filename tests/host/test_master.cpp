@@ -84,9 +84,6 @@ TEST(Master, TransfersReadRightBehindEveryAdapterThatWorks)
         // LM75 T_OS -5.5 degC: 9-bit two's complement 1 1111 0101 in the top bits, MSB first.
         {[](Job& j) { return Transfers(j, {{0x48, {3, 0xFA, 0x80}, 0}, {0x48, {3}, 2}}); }, "FA 80",
          "S 48 W A 03 A FA A 80 A P\nS 48 W A 03 A Sr 48 R A FA A 80 N P\n"},
-        // The configuration: pointer 1, then one byte (fault queue 6, O.S. active high).
-        {[](Job& j) { return Transfers(j, {{0x48, {1, 0x1C}, 0}, {0x48, {1}, 1}}); }, "1C",
-         "S 48 W A 01 A 1C A P\nS 48 W A 01 A Sr 48 R A 1C N P\n"},
         // An image across a page boundary that ends at the chip's last byte, FF.
         {[](Job& j) {
              uint8_t image[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}, back[13] = {};
@@ -185,20 +182,14 @@ TEST(Master, TheEstimateComesNearTheTimeAJobTakes)
     bool found[128];
     uint8_t data[256] = {};
     int written = 0;
-    const struct {
-        I2cWork work;
-        I2cStatus (*run)(Job&, bool*, uint8_t*, int*);
-    } jobs[] = {{{112, 0, 0, 0, 3}, [](Job& j, bool* f, uint8_t*, int*) { return Scan(&j.master, 0x08, 0x77, f, nullptr); }},
-                {EepromReadWork(type, 0, 256),
-                 [](Job& j, bool*, uint8_t* d, int*) { return EepromReadRange(&j.master, *EepromTypeNamed("24c02"), 0x50, 0, d, 256); }},
-                {EepromWriteWork(type, 6, 20, 8), [](Job& j, bool*, uint8_t* d, int* w) {
-                     return EepromWriteRange(&j.master, *EepromTypeNamed("24c02"), 0x50, 6, d, 20, 8, w);
-                 }}};
-    for (const auto& one : jobs) {
-        double estimate = I2cWorkMs(&job.lines, one.work), start = job.port.nowMs;
-        ASSERT_EQ(I2C_OK, one.run(job, found, data, &written));
+    const I2cWork works[] = {{112, 0, 0, 0, 3}, EepromReadWork(type, 0, 256), EepromWriteWork(type, 6, 20, 8)};
+    for (int i = 0; i < 3; i++) {
+        double estimate = I2cWorkMs(&job.lines, works[i]), start = job.port.nowMs;
+        ASSERT_EQ(I2C_OK, i == 0   ? Scan(&job.master, 0x08, 0x77, found, nullptr)
+                          : i == 1 ? EepromReadRange(&job.master, type, 0x50, 0, data, 256)
+                                   : EepromWriteRange(&job.master, type, 0x50, 6, data, 20, 8, &written));
         double took = job.port.nowMs - start;
-        EXPECT_NEAR(1, estimate / took, 0.1) << &one - jobs << ": " << estimate << " ms for " << took;
+        EXPECT_NEAR(1, estimate / took, 0.1) << i << ": " << estimate << " ms for " << took;
     }
 }
 
@@ -261,10 +252,6 @@ TEST(Master, APulledAdapterFailsTheJobAndTheReleaseLeavesTheBusIdle)
     }
 }
 
-}  // namespace
-
-namespace {
-
 TEST(Master, UnderLoadEveryResultIsTheBusModelsOrARefusal)
 {
     // A busy machine behind adapters of every speed: requests reached and answered late, waits
@@ -295,10 +282,7 @@ TEST(Master, UnderLoadEveryResultIsTheBusModelsOrARefusal)
         int written = 0;
         I2cStatus status = job.Begin();
         if (!status && !(status = Scan(&job.master, 0x08, 0x77, found, nullptr))) {
-            std::string list;
-            for (int address = 0x08; address <= 0x77; address++)
-                list += found[address] ? std::to_string(address) + " " : "";
-            EXPECT_EQ("32 72 80 ", list);
+            EXPECT_TRUE(found[0x20] && found[0x48] && found[0x50] && std::count(found, found + 128, true) == 3);
         }
         if (!status && !(status = EepromReadRange(&job.master, type, 0x50, 0x10, back, 8))) {
             EXPECT_EQ(0, memcmp(back, memory + 0x10, 8));
