@@ -522,7 +522,7 @@ TEST_F(I2cTest, TheAdapterSaysWhatItIsAndTheJobLeavesItsTrace)
     std::string trace = TempPath("i2t");
     ASSERT_TRUE(CouplerSetAdapter(3, 16, 0));
     ConsoleRun result = RunI2c("get 48 0 w --verbose --low-latency --trace \"" + trace + "\"", true);
-    EXPECT_EQ(0u, result.code);
+    EXPECT_EQ(0u, result.code) << result.errors;
     EXPECT_EQ("0x1580\n", result.output);
     std::string hint = WINDOWS_PROGRAMS ? u8": hat der USB-Adapter einen Latenz-Zeitgeber (FTDI), ihn im Geräte-Manager"
                                           u8" unter Anschlusseinstellungen, Erweitert, auf 1 ms stellen\n"
