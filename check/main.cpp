@@ -30,10 +30,29 @@ int ListPorts(const CheckOptions& options)
 {
     Json json;
     JobJsonBegin(&json, "coupler-check", "list", "");
-    JsonKey(&json, "ports"), JsonArray(&json);
-    for (const std::string& line : PortList("/dev", "/sys")) {
+    std::vector<PortFound> ports = PortList("/dev", "/sys");
+    for (const std::string& line : PortListLines(ports, "/dev"))
         Say(SAY_ALWAYS, "%s", line.c_str());
-        JsonString(&json, line.c_str());
+    // Each port an object of the same keys; no port, no element.
+    JsonKey(&json, "ports"), JsonArray(&json);
+    for (const PortFound& port : ports) {
+        JsonObject(&json);
+        JsonKey(&json, "path"), JsonString(&json, port.path.c_str());
+        JsonKey(&json, "names"), JsonArray(&json);
+        for (const std::string& name : port.names)
+            JsonString(&json, name.c_str());
+        JsonEnd(&json);
+        JsonKey(&json, "busy"), JsonBool(&json, port.busy);
+        JsonKey(&json, "holder");
+        if (port.holderPid > 0) {
+            JsonObject(&json);
+            JsonKey(&json, "pid"), JsonInt(&json, port.holderPid);
+            JsonKey(&json, "program"), JsonString(&json, port.holderProgram.c_str());
+            JsonEnd(&json);
+        } else {
+            JsonNull(&json);
+        }
+        JsonEnd(&json);
     }
     JsonEnd(&json);
     if (options.job.json)

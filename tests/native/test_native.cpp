@@ -105,7 +105,7 @@ TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
             _exit(pause());
         requests = CouplerLineRequests(4);
         EXPECT_TRUE(ioctl(held, exclusive ? TIOCEXCL : TIOCNXCL) == 0 &&
-                    PortList(dev.c_str(), sys.c_str()) ==
+                    PortListLines(PortList(dev.c_str(), sys.c_str()), dev.c_str()) ==
                         std::vector<std::string>({dev + "/ttyACM1 (belegt: native_native (PID " + std::to_string(child) + "))",
                                                   dev + "/ttyS0", dev + "/ttyUSB0, auch " + dev + "/serial/by-id/usb-Koppler-if00"}));
         kill(child, SIGKILL);
