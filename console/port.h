@@ -43,10 +43,12 @@ std::string PortDeniedAdvice(const PortAccess& access, const std::string& path);
 // An open port; owned by the caller from PortOpen to PortClose.
 struct ConsolePort;
 // Why a port did not open, in words after its name ("gibt es nicht", "ist
-// belegt: ..."); certain when the platform told the cause, not a guess.
+// belegt: ..."); certain when the platform told the cause, not a guess;
+// code the same as a word for scripts (JobErrorCode).
 struct PortError {
     std::string words;
     bool certain;
+    const char* code;
 };
 // Opens the port at baud, 8N1, without handshake, as the tester does; its
 // lines untouched. nullptr with the reason in error.

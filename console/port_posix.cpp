@@ -168,17 +168,22 @@ ConsolePort* PortOpen(const std::string& name, int baud, int, PortError* error)
     delete port;
     char detail[300] = "";
     error->certain = true;
+    // A path that is there but no port for the coupler, unless said otherwise below.
+    error->code = "port_not_serial";
     switch (opened) {
     case POSIX_MISSING:
         error->words = "gibt es nicht";
+        error->code = "port_missing";
         return nullptr;
     case POSIX_BUSY:
         error->words = "ist belegt";
+        error->code = "port_busy";
         if (PosixPortHolder(name.c_str(), detail, sizeof detail))
             error->words += std::string(": ") + detail + " hält sie offen";
         return nullptr;
     case POSIX_DENIED:
         error->words = "darf nicht geöffnet werden: " + Denied(name);
+        error->code = "port_permission";
         return nullptr;
     case POSIX_NOT_A_PORT:
         error->words = "ist keine serielle Schnittstelle";
@@ -196,6 +201,7 @@ ConsolePort* PortOpen(const std::string& name, int baud, int, PortError* error)
         break;
     }
     error->words = "lässt sich nicht öffnen (Fehler " + std::to_string(code) + ")";
+    error->code = "port_failed";
     return nullptr;
 }
 

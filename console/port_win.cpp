@@ -42,7 +42,7 @@ ConsolePort* Open(int com, int baud, int queueSize, PortError* error)
     bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     bool absent = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
                   (code == ERROR_ACCESS_DENIED && folder);
-    *error = {absent ? "gibt es nicht" : "ist belegt", false};
+    *error = {absent ? "gibt es nicht" : "ist belegt", false, absent ? "port_missing" : "port_busy"};
     return nullptr;
 }
 
