@@ -52,10 +52,12 @@ int JobOption(int argc, char** argv, int* i, JobOptions* options, char* error, i
     return 1;
 }
 
-bool JobJsonAsked(int argc, char** argv)
+bool JobJsonAsked(int argc, char** argv) { return JobOptionGiven(argc, argv, "--json"); }
+
+bool JobOptionGiven(int argc, char** argv, const char* option)
 {
     for (int i = 1; i < argc; i++)
-        if (!strcmp(argv[i], "--json"))
+        if (!strcmp(argv[i], option))
             return true;
     return false;
 }

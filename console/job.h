@@ -27,6 +27,8 @@ int JobOption(int argc, char** argv, int* i, JobOptions* options, char* error, i
 
 // Whether the arguments ask for JSON, for a run whose arguments are refused.
 bool JobJsonAsked(int argc, char** argv);
+// Whether an option is among the arguments, for a run whose arguments are refused.
+bool JobOptionGiven(int argc, char** argv, const char* option);
 // A JSON run's object begun: its program, command (nullptr: none) and port.
 void JobJsonBegin(Json* json, const char* program, const char* command, const std::string& port);
 // The adapter's figures as a member of the object: the echo (echoMs < 0:
