@@ -5,23 +5,27 @@
 // another station or a spreadsheet may have it open meanwhile.
 #pragma once
 
+#include <time.h>
+
 #include <string>
 #include <vector>
 
 // Whether a row can be appended to path; false with the reason in words.
 // Leaves no file behind that was not there.
 bool LogCheck(const char* path, char* reason, int size);
-// Appends one row: the local time, then the fields (the program's texts),
-// retrying a while when the file is in use; false with the reason in words.
-bool LogAppend(const char* path, const std::vector<std::string>& fields, char* reason, int size);
+// Appends one row: the run's time (LogTime), then the fields (the program's
+// texts), retrying a while when the file is in use; false with the reason in words.
+bool LogAppend(const char* path, const std::string& time, const std::vector<std::string>& fields, char* reason,
+               int size);
 // A field as the row holds it: quoted where it holds ';', a quote or a line
 // break (its quotes doubled), its bytes valid (console/json.h TextValid).
 std::string LogField(const std::string& text);
 // The same for the record as JSON Lines: one object (the program's text) a
 // line, no header; checked before the port with LogCheck.
 bool RecordAppend(const char* path, const std::string& object, char* reason, int size);
-// The local time as the rows write it (2026-12-07T11:17:12).
-std::string LogTime();
+// The local time of when as the row and the record write it, in ISO 8601
+// with its offset from UTC (2026-12-07T11:17:12+01:00): taken once a run.
+std::string LogTime(time_t when);
 
 // Shared by the platform parts (log_win.cpp, log_posix.cpp):
 // A file held by another program is tried this often, this far apart.

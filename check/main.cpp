@@ -30,10 +30,29 @@ int ListPorts(const CheckOptions& options)
 {
     Json json;
     JobJsonBegin(&json, "coupler-check", "list", "");
-    JsonKey(&json, "ports"), JsonArray(&json);
-    for (const std::string& line : PortList("/dev", "/sys")) {
+    std::vector<PortFound> ports = PortList("/dev", "/sys");
+    for (const std::string& line : PortListLines(ports, "/dev"))
         Say(SAY_ALWAYS, "%s", line.c_str());
-        JsonString(&json, line.c_str());
+    // Each port an object of the same keys; no port, no element.
+    JsonKey(&json, "ports"), JsonArray(&json);
+    for (const PortFound& port : ports) {
+        JsonObject(&json);
+        JsonKey(&json, "path"), JsonString(&json, port.path.c_str());
+        JsonKey(&json, "names"), JsonArray(&json);
+        for (const std::string& name : port.names)
+            JsonString(&json, name.c_str());
+        JsonEnd(&json);
+        JsonKey(&json, "busy"), JsonBool(&json, port.busy);
+        JsonKey(&json, "holder");
+        if (port.holderPid > 0) {
+            JsonObject(&json);
+            JsonKey(&json, "pid"), JsonInt(&json, port.holderPid);
+            JsonKey(&json, "program"), JsonString(&json, port.holderProgram.c_str());
+            JsonEnd(&json);
+        } else {
+            JsonNull(&json);
+        }
+        JsonEnd(&json);
     }
     JsonEnd(&json);
     if (options.job.json)
@@ -64,11 +83,11 @@ void SayStep(const StepResult& result)
 // The run's members of its JSON object (the record's line, or with --json
 // the object on standard output): keys for programs, German only in the
 // texts meant for people.
-void RunMembers(Json* json, const CheckOptions& options, const Verdict& verdict, const Lines& lines)
+void RunMembers(Json* json, const std::string& time, const CheckOptions& options, const Verdict& verdict,
+                const Lines& lines)
 {
     static const char* const OUTCOMES[] = {"ok", "skipped", "disturbed", "failed"};
     static const char* const VERDICTS[] = {"passed", "failed", "impossible", "incomplete"};
-    const std::string time = LogTime();
     const char* const texts[][2] = {{"time", time.c_str()}, {"port", options.port.c_str()}};
     for (const auto& text : texts)
         JsonKey(json, text[0]), JsonString(json, text[1]);
@@ -77,11 +96,13 @@ void RunMembers(Json* json, const CheckOptions& options, const Verdict& verdict,
     JsonKey(json, "by_hand"), JsonBool(json, options.interactive);
     JsonKey(json, "verdict");
     JsonString(json, !strcmp(verdict.word, "ABGEBROCHEN") ? "aborted" : VERDICTS[verdict.code]);
-    JsonKey(json, "detail"), JsonString(json, verdict.detail.c_str());
+    JsonKey(json, "detail"), verdict.detail.empty() ? JsonNull(json) : JsonString(json, verdict.detail.c_str());
     JsonKey(json, "steps"), JsonArray(json);
     for (const StepResult& step : shown) {
         JsonObject(json);
-        const char* const fields[][2] = {{"step", step.label}, {"name", step.name},
+        // The step's place in the run as a number, its name on the tester as a label ("5a", "Bus").
+        JsonKey(json, "step"), JsonInt(json, &step - shown.data() + 1);
+        const char* const fields[][2] = {{"label", step.label}, {"name", step.name},
                                          {"outcome", OUTCOMES[step.outcome]}, {"expected", step.expected.c_str()},
                                          {"read", step.read.c_str()}};
         for (const auto& field : fields)
@@ -107,6 +128,8 @@ void RunMembers(Json* json, const CheckOptions& options, const Verdict& verdict,
 int Finish(const CheckOptions& options, const Verdict& verdict, bool started, const Lines& lines)
 {
     char figures[5][40] = {}, reason[200];
+    // One time for the row and the record alike.
+    const std::string time = LogTime(::time(nullptr));
     // Decimal commas, as a German spreadsheet reads them.
     const double values[5] = {settle.min, settle.median, settle.max, LinesSwitchMs(&lines), LinesSampleMs(&lines)};
     for (int i = 0; i < 5; i++) {
@@ -120,17 +143,19 @@ int Finish(const CheckOptions& options, const Verdict& verdict, bool started, co
     std::vector<std::string> row = {options.port, std::to_string(options.baud), std::to_string(options.repeat),
                                     options.interactive ? "ja" : "nein", verdict.word, verdict.detail};
     row.insert(row.end(), figures, figures + 5);
-    if (options.log && !LogAppend(options.log, row, reason, sizeof reason)) {
+    if (options.log && !LogAppend(options.log, time, row, reason, sizeof reason)) {
         Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.log, reason);
+        JobErrorCode("file");
         return EXIT_CANNOT_RUN;
     }
     if (options.record) {
         Json record;
         JsonObject(&record);
-        RunMembers(&record, options, verdict, lines);
+        RunMembers(&record, time, options, verdict, lines);
         JsonEnd(&record);
         if (!RecordAppend(options.record, record.text, reason, sizeof reason)) {
             Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.record, reason);
+            JobErrorCode("file");
             return EXIT_CANNOT_RUN;
         }
     }
@@ -138,7 +163,8 @@ int Finish(const CheckOptions& options, const Verdict& verdict, bool started, co
         Json json;
         JsonObject(&json);
         JsonKey(&json, "program"), JsonString(&json, "coupler-check");
-        RunMembers(&json, options, verdict, lines);
+        JsonKey(&json, "command"), JsonString(&json, "check");
+        RunMembers(&json, time, options, verdict, lines);
         JobJsonAdapter(&json, &lines, settle.count ? settle.max : -1);
         // A run that could not be made is the object's error too.
         if (verdict.code == EXIT_CANNOT_RUN)
@@ -164,6 +190,7 @@ int Run(const CheckOptions& options, Lines& lines)
     ConsolePort* port = PortOpen(options.port, options.baud, 1024, &error);
     if (!port) {
         verdict.detail = options.port + " " + error.words;
+        JobErrorCode(error.code);
         return Finish(options, verdict, false, lines);
     }
     Job job;
@@ -204,11 +231,15 @@ int Run(const CheckOptions& options, Lines& lines)
         char words[120];
         RefusedSettings(mismatch, words, sizeof words);
         verdict.detail = words;
+        JobErrorCode("port_settings");
     } else if (mismatch < 0 || LinesLost(&lines)) {
         verdict.detail = "Schnittstelle verloren";
+        JobErrorCode("adapter_gone");
     } else if (LinesStopped(&lines)) {
+        JobErrorCode("stopped");
         verdict = {EXIT_INCOMPLETE, "ABGEBROCHEN", StepText("in Schritt %s", result.label)};
     } else if (first.outcome == STEP_DISTURBED) {
+        JobErrorCode("disturbed");
         // No verdict on a guess: the coupler may be good or not.
         verdict.detail = StepText("Messung gestört in Schritt %s %s: die Zeiten ließen sich nicht sicher messen, "
                                   "der PC war zu beschäftigt oder der Adapter ist zu langsam. Bitte wiederholen.",
@@ -217,6 +248,7 @@ int Run(const CheckOptions& options, Lines& lines)
         verdict = {EXIT_PASSED, "BESTANDEN", ""};
     } else {
         bool failed = first.outcome == STEP_FAILED;
+        JobErrorCode(failed ? "step_failed" : "step_skipped");
         verdict = {failed ? EXIT_FAILED : EXIT_INCOMPLETE, failed ? "NICHT BESTANDEN" : "UNVOLLSTÄNDIG",
                    StepText("%s %s%s", first.label, first.name, failed ? "" : " übersprungen")};
     }
@@ -225,11 +257,16 @@ int Run(const CheckOptions& options, Lines& lines)
 }
 
 // With --json, a run that ended before its verdict still writes its object.
-int Unreported(const CheckOptions& options, int code)
+// Its keys are a run's, as in Finish.
+int Unreported(const CheckOptions& options, int code, const Lines& lines)
 {
     if (options.job.json && !reported) {
         Json json;
-        JobJsonBegin(&json, "coupler-check", "check", options.port);
+        JsonObject(&json);
+        JsonKey(&json, "program"), JsonString(&json, "coupler-check");
+        JsonKey(&json, "command"), JsonString(&json, "check");
+        RunMembers(&json, LogTime(time(nullptr)), options, {EXIT_CANNOT_RUN, "NICHT MÖGLICH", ""}, lines);
+        JobJsonAdapter(&json, nullptr, -1);
         JobJsonEnd(&json, code);
     }
     return code;
@@ -246,7 +283,9 @@ int main(int argc, char** argv)
     OutputStart(parsed && options.quiet, json);
     if (!parsed || options.help) {
         Json object;
-        JobJsonBegin(&object, "coupler-check", nullptr, options.port);
+        // The command as read: the list where asked for, else the check.
+        bool list = parsed ? options.list : JobOptionGiven(argc, argv, "--list");
+        JobJsonBegin(&object, "coupler-check", list ? "list" : "check", options.port);
         int code = JobUsageShown(&object, json, "coupler-check", parsed ? nullptr : text, Usage());
         if (json)
             JobJsonEnd(&object, code);
@@ -268,16 +307,17 @@ int main(int argc, char** argv)
                           : options.record && !LogCheck(options.record, text, sizeof text) ? options.record
                                                                                            : nullptr;
     if (refused || !JobTraceWritable(options.job, &why)) {
+        JobErrorCode("file");
         if (refused)
             Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", refused, text);
         else
             Say(SAY_ERROR, "coupler-check: %s", why.c_str());
         KeysStop();
         StopEnd();
-        return Unreported(options, EXIT_CANNOT_RUN);
+        return Unreported(options, EXIT_CANNOT_RUN, lines);
     }
     int code = Run(options, lines);
     KeysStop();
     StopEnd();
-    return Unreported(options, code);
+    return Unreported(options, code, lines);
 }

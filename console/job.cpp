@@ -13,6 +13,10 @@ namespace {
 // an adapter that sends the status with its next packet in milliseconds.
 constexpr double LATE_ECHO_MS = 4;
 
+// The run's error code for its JSON object (a literal); the process's, set
+// by JobErrorCode, read by JobJsonEnd.
+const char* errorCode = nullptr;
+
 }  // namespace
 
 std::vector<std::string> JobUsage(int column)
@@ -48,10 +52,12 @@ int JobOption(int argc, char** argv, int* i, JobOptions* options, char* error, i
     return 1;
 }
 
-bool JobJsonAsked(int argc, char** argv)
+bool JobJsonAsked(int argc, char** argv) { return JobOptionGiven(argc, argv, "--json"); }
+
+bool JobOptionGiven(int argc, char** argv, const char* option)
 {
     for (int i = 1; i < argc; i++)
-        if (!strcmp(argv[i], "--json"))
+        if (!strcmp(argv[i], option))
             return true;
     return false;
 }
@@ -81,16 +87,19 @@ void JobJsonEnd(Json* json, int code)
     std::string errors = OutputErrors();
     JsonKey(json, "exit_code"), JsonInt(json, code);
     JsonKey(json, "error"), errors.empty() ? JsonNull(json) : JsonString(json, errors.c_str());
+    JsonKey(json, "error_code"), code == 0 ? JsonNull(json) : JsonString(json, errorCode ? errorCode : "failed");
     while (!json->open.empty())
         JsonEnd(json);
     OutputJson(json->text);
 }
 
+void JobErrorCode(const char* code) { errorCode = code; }
+
 int JobUsageShown(Json* json, bool jsonRun, const char* program, const char* reason,
                   const std::vector<std::string>& usage)
 {
     if (reason)
-        Say(SAY_ERROR, "%s: %s", program, reason);
+        Say(SAY_ERROR, "%s: %s", program, reason), JobErrorCode("usage");
     JsonKey(json, "usage"), JsonArray(json);
     for (const std::string& line : usage) {
         JsonString(json, line.c_str());
@@ -110,6 +119,7 @@ bool JobTraceWritable(const JobOptions& options, std::string* why)
     if (!options.trace || FileWritable(options.trace, false, &words))
         return true;
     *why = std::string("Spur ") + options.trace + " lässt sich nicht schreiben: " + words;
+    JobErrorCode("file");
     return false;
 }
 
@@ -147,5 +157,6 @@ bool JobEnd(Job* job, const JobOptions& options, const char* program)
     if (FileSave(options.trace, dump.data(), dump.size(), false) == FILE_SAVED)
         return true;
     Say(SAY_ERROR, "%s: Spur %s lässt sich nicht schreiben", program, options.trace);
+    JobErrorCode("file");
     return false;
 }

@@ -27,14 +27,21 @@ int JobOption(int argc, char** argv, int* i, JobOptions* options, char* error, i
 
 // Whether the arguments ask for JSON, for a run whose arguments are refused.
 bool JobJsonAsked(int argc, char** argv);
+// Whether an option is among the arguments, for a run whose arguments are refused.
+bool JobOptionGiven(int argc, char** argv, const char* option);
 // A JSON run's object begun: its program, command (nullptr: none) and port.
 void JobJsonBegin(Json* json, const char* program, const char* command, const std::string& port);
 // The adapter's figures as a member of the object: the echo (echoMs < 0:
 // none measured), a switch's and a sample's cost; null without lines.
 void JobJsonAdapter(Json* json, const Lines* lines, double echoMs);
-// Ends the object with the exit code and the errors said (null when none)
-// and writes it to standard output.
+// Ends the object with the exit code, the errors said (null when none) and
+// the error code, and writes it to standard output.
 void JobJsonEnd(Json* json, int code);
+// Why the run fails, as a stable English word beside the German text
+// ("port_busy", "nack"; the manual pages list them), said where the reason
+// is found; the last one said counts. A run that fails without one says
+// "failed"; a run that succeeds says null.
+void JobErrorCode(const char* code);
 
 // A run that shows its usage (--help) or refuses its arguments (reason not
 // nullptr: said first, the usage then on standard error): the usage as lines,

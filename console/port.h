@@ -43,10 +43,12 @@ std::string PortDeniedAdvice(const PortAccess& access, const std::string& path);
 // An open port; owned by the caller from PortOpen to PortClose.
 struct ConsolePort;
 // Why a port did not open, in words after its name ("gibt es nicht", "ist
-// belegt: ..."); certain when the platform told the cause, not a guess.
+// belegt: ..."); certain when the platform told the cause, not a guess;
+// code the same as a word for scripts (JobErrorCode).
 struct PortError {
     std::string words;
     bool certain;
+    const char* code;
 };
 // Opens the port at baud, 8N1, without handshake, as the tester does; its
 // lines untouched. nullptr with the reason in error.
@@ -69,9 +71,20 @@ std::string PortLatencyHint(ConsolePort* port, double echoMs, bool* known);
 // words where that cannot be done here.
 bool PortLowLatency(ConsolePort* port, std::string* why);
 
-// The lines of --list: each port, a busy one marked "(belegt)" (natively with
-// who holds it); one line saying so when there is none. Windows opens COM1 to
-// COM20 briefly and ignores the folders; natively no port is opened: sysfs
-// (/sys) tells which are hardware, /proc who holds them, and devices (/dev)
-// where they are.
-std::vector<std::string> PortList(const char* devices, const char* sysfs);
+// A port --list found: its path, its other names (natively the links in
+// /dev/serial/by-id), whether another program holds it and, where the
+// platform tells, which (pid 0 and no program: not known).
+struct PortFound {
+    std::string path;
+    std::vector<std::string> names;
+    bool busy = false;
+    int64_t holderPid = 0;
+    std::string holderProgram;
+};
+// The ports for --list. Windows opens COM1 to COM20 briefly and ignores the
+// folders; natively no port is opened: sysfs (/sys) tells which are
+// hardware, /proc who holds them, and devices (/dev) where they are.
+std::vector<PortFound> PortList(const char* devices, const char* sysfs);
+// The lines of --list: each port, a busy one marked "(belegt)" (with who
+// holds it where known); one line saying so when there is none.
+std::vector<std::string> PortListLines(const std::vector<PortFound>& ports, const char* devices);

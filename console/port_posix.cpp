@@ -168,17 +168,22 @@ ConsolePort* PortOpen(const std::string& name, int baud, int, PortError* error)
     delete port;
     char detail[300] = "";
     error->certain = true;
+    // A path that is there but no port for the coupler, unless said otherwise below.
+    error->code = "port_not_serial";
     switch (opened) {
     case POSIX_MISSING:
         error->words = "gibt es nicht";
+        error->code = "port_missing";
         return nullptr;
     case POSIX_BUSY:
         error->words = "ist belegt";
+        error->code = "port_busy";
         if (PosixPortHolder(name.c_str(), detail, sizeof detail))
             error->words += std::string(": ") + detail + " hält sie offen";
         return nullptr;
     case POSIX_DENIED:
         error->words = "darf nicht geöffnet werden: " + Denied(name);
+        error->code = "port_permission";
         return nullptr;
     case POSIX_NOT_A_PORT:
         error->words = "ist keine serielle Schnittstelle";
@@ -196,6 +201,7 @@ ConsolePort* PortOpen(const std::string& name, int baud, int, PortError* error)
         break;
     }
     error->words = "lässt sich nicht öffnen (Fehler " + std::to_string(code) + ")";
+    error->code = "port_failed";
     return nullptr;
 }
 
@@ -213,28 +219,46 @@ void PortClose(ConsolePort** port)
     *port = nullptr;
 }
 
-std::vector<std::string> PortList(const char* devices, const char* sysfs)
+std::vector<PortFound> PortList(const char* devices, const char* sysfs)
 {
     std::string classes = std::string(sysfs) + "/class/tty";
-    std::vector<std::string> lines, links = Names(std::string(devices) + "/serial/by-id", Any);
+    std::vector<std::string> links = Names(std::string(devices) + "/serial/by-id", Any);
+    std::vector<PortFound> ports;
     for (const std::string& entry : Names(classes, Serial)) {
         std::string name = entry.substr(classes.size() + 1), device = std::string(devices) + "/" + name;
         if (!RealPort(entry, name) || access(device.c_str(), F_OK) != 0)
             continue;
-        // Held by whom /proc shows: the port itself stays untouched.
+        PortFound port;
+        port.path = device;
+        // Held by whom /proc shows ("name (PID n)"): the port itself stays untouched.
         char holder[300];
-        std::string line = device;
-        if (PosixPortHolder(device.c_str(), holder, sizeof holder))
-            line += std::string(" (belegt: ") + holder + ")";
+        port.busy = PosixPortHolder(device.c_str(), holder, sizeof holder);
+        std::string held = port.busy ? holder : "";
+        size_t pid = held.rfind(" (PID ");
+        port.holderProgram = held.substr(0, pid);
+        port.holderPid = pid != std::string::npos ? strtoll(held.c_str() + pid + 6, nullptr, 10) : 0;
         char target[PATH_MAX], real[PATH_MAX];
         for (const std::string& link : links)
             if (realpath(link.c_str(), target) && realpath(device.c_str(), real) && !strcmp(target, real))
-                line += ", auch " + link;
+                port.names.push_back(link);
+        ports.push_back(port);
+    }
+    return ports;
+}
+
+std::vector<std::string> PortListLines(const std::vector<PortFound>& ports, const char* devices)
+{
+    std::vector<std::string> lines;
+    for (const PortFound& port : ports) {
+        std::string line = port.path;
+        if (port.busy)
+            line += " (belegt: " + port.holderProgram + " (PID " + std::to_string(port.holderPid) + "))";
+        for (const std::string& name : port.names)
+            line += ", auch " + name;
         lines.push_back(line);
     }
     if (lines.empty())
-        lines.push_back(std::string("Keine Schnittstelle ") + devices +
-                        "/ttyS*, ttyUSB* oder ttyACM* gefunden");
+        lines.push_back(std::string("Keine Schnittstelle ") + devices + "/ttyS*, ttyUSB* oder ttyACM* gefunden");
     return lines;
 }
 

@@ -42,7 +42,7 @@ ConsolePort* Open(int com, int baud, int queueSize, PortError* error)
     bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     bool absent = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
                   (code == ERROR_ACCESS_DENIED && folder);
-    *error = {absent ? "gibt es nicht" : "ist belegt", false};
+    *error = {absent ? "gibt es nicht" : "ist belegt", false, absent ? "port_missing" : "port_busy"};
     return nullptr;
 }
 
@@ -92,17 +92,29 @@ void PortClose(ConsolePort** port)
     *port = nullptr;
 }
 
-std::vector<std::string> PortList(const char*, const char*)
+std::vector<PortFound> PortList(const char*, const char*)
 {
-    std::vector<std::string> lines;
+    std::vector<PortFound> ports;
     for (int com = 1; com <= 20; com++) {
         PortError error;
         ConsolePort* port = Open(com, 9600, 1024, &error);
         bool opened = port != nullptr;
         PortClose(&port);
-        if (opened || error.words == "ist belegt")
-            lines.push_back("COM" + std::to_string(com) + (opened ? "" : " (belegt)"));
+        if (opened || error.words == "ist belegt") {
+            PortFound found;
+            found.path = "COM" + std::to_string(com);
+            found.busy = !opened;
+            ports.push_back(found);
+        }
     }
+    return ports;
+}
+
+std::vector<std::string> PortListLines(const std::vector<PortFound>& ports, const char*)
+{
+    std::vector<std::string> lines;
+    for (const PortFound& port : ports)
+        lines.push_back(port.path + (port.busy ? " (belegt)" : ""));
     if (lines.empty())
         lines.push_back("Keine Schnittstelle COM1 bis COM20 gefunden");
     return lines;

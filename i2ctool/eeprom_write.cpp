@@ -2,6 +2,7 @@
 // page writes, and every page they touch read back and compared.
 #include <vector>
 
+#include "console/job.h"
 #include "console/output.h"
 #include "i2c/eeprom.h"
 #include "i2ctool/job.h"
@@ -47,12 +48,14 @@ int EepromWriteCommand(I2cJob* job, Json* out)
         status = EepromReadRange(&job->master, type, options.address, from, back.data() + from, to - from);
     if (status != I2C_OK)
         return FailWriting(job, status, written, name, out);
-    JsonKey(out, "written"), JsonInt(out, count);
     Compare c = Compared(image, back.data(), old.data(), from, to);
+    // Bytes that a write-protected chip acknowledged and kept none of are not written.
+    JsonKey(out, "written"), JsonInt(out, c.differ && !c.changed ? 0 : count);
     JsonCompare(out, c, from, to);
     if (c.differ && !c.changed) {
         // Every byte acknowledged and none changed: how other makers' parts
         // answer a write with WP tied high.
+        JobErrorCode("write_protected");
         Say(SAY_ERROR, "Baustein 0x%02x: Schreibschutz: Daten angenommen, Inhalt unverändert (%d %s %s ab,"
             " geprüft 0x%02x bis 0x%02x); der alte Inhalt steht in %s", options.address, c.differ, Bytes(c.differ),
             c.differ == 1 ? "weicht" : "weichen", from, to - 1, name);

@@ -18,13 +18,11 @@ int GetSetCommand(I2cJob* job, Json* out)
     if (set)
         sent[count++] = static_cast<uint8_t>(options.value);
     I2cStatus status = I2cTransfer(&job->master, options.address, sent, count, in, set ? 0 : options.word ? 2 : 1);
+    int value = set ? options.value : options.word ? in[0] << 8 | in[1] : in[0];
+    // The same keys when the chip did not answer: the value then null.
+    JsonGetSet(out, &options, status == I2C_OK ? value : -1);
     if (status != I2C_OK)
         return Fail(job, status, options.address);
-    int value = set ? options.value : options.word ? in[0] << 8 | in[1] : in[0];
-    JsonKey(out, "address"), JsonInt(out, options.address);
-    JsonKey(out, "register"), options.reg >= 0 ? JsonInt(out, options.reg) : JsonNull(out);
-    JsonKey(out, "bits"), JsonInt(out, options.word ? 16 : 8);
-    JsonKey(out, "value"), JsonInt(out, value);
     int digits = options.word ? 4 : 2;
     if (set && options.reg >= 0)
         Say(SAY_NORMAL, "0x%0*x in Register 0x%02x von 0x%02x geschrieben", digits, options.value, options.reg,
@@ -34,4 +32,12 @@ int GetSetCommand(I2cJob* job, Json* out)
     else
         Say(SAY_ALWAYS, options.word ? "0x%04x" : "0x%02x", value);
     return EXIT_DONE;
+}
+
+void JsonGetSet(Json* out, const I2cOptions* options, int value)
+{
+    JsonKey(out, "address"), options ? JsonInt(out, options->address) : JsonNull(out);
+    JsonKey(out, "register"), options && options->reg >= 0 ? JsonInt(out, options->reg) : JsonNull(out);
+    JsonKey(out, "bits"), options ? JsonInt(out, options->word ? 16 : 8) : JsonNull(out);
+    JsonKey(out, "value"), value >= 0 ? JsonInt(out, value) : JsonNull(out);
 }

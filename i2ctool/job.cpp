@@ -168,17 +168,22 @@ int RunOnBus(I2cJob* job, Json* out)
 
 }  // namespace
 
+void JsonNotRun(Json* out, I2cCommand command, const I2cOptions* options)
+{
+    if (command == COMMAND_GET || command == COMMAND_SET)
+        JsonGetSet(out, options, -1);
+}
+
 int RunOffline(I2cJob* job)
 {
     const I2cOptions& options = job->options;
     const I2cImage& image = job->image;
     bool loads = options.command == COMMAND_EEPROM_WRITE || options.command == COMMAND_EEPROM_VERIFY;
-    if (loads) {
-        if (int code = LoadImage(options, &job->image))
-            return code;
-    }
+    // Every refusal before the port is about a file.
+    if (int code = loads ? LoadImage(options, &job->image) : 0)
+        return JobErrorCode("file"), code;
     if (int code = CheckFiles(options, &job->backup))
-        return code;
+        return JobErrorCode("file"), code;
     if (options.command == COMMAND_XFER && !options.write && XferWrites(options.messages)) {
         int bytes = 0;
         for (const XferMessage& message : options.messages)
@@ -186,6 +191,7 @@ int RunOffline(I2cJob* job)
         int count = static_cast<int>(options.messages.size());
         Say(SAY_ERROR, "Ohne --write wird nichts geschrieben: %d %s in %d %s", bytes, Bytes(bytes), count,
             count == 1 ? "Nachricht" : "Nachrichten");
+        JobErrorCode("needs_write");
         return EXIT_CANNOT_RUN;
     }
     if (options.write || (options.command != COMMAND_SET && options.command != COMMAND_EEPROM_WRITE))
@@ -202,6 +208,7 @@ int RunOffline(I2cJob* job)
             "Ohne --write wird nichts geschrieben: %d %s aus %s ab 0x%02x in 0x%02x, Seiten zu %d Bytes,"
             " vorher der alte Inhalt in eine Sicherungsdatei",
             image.end - image.first, Bytes(image.end - image.first), options.file, image.first, options.address, options.page);
+    JobErrorCode("needs_write");
     return EXIT_CANNOT_RUN;
 }
 
@@ -217,6 +224,8 @@ int RunOnPort(I2cJob* job, Json* out)
         // Where the platform does not tell the cause for sure, none is guessed.
         Say(SAY_ERROR, "coupler-i2c: %s %s", options.port.c_str(),
             error.certain ? error.words.c_str() : "lässt sich nicht öffnen");
+        JobErrorCode(error.certain ? error.code : "port_failed");
+        JsonNotRun(out, options.command, &options);
         JobJsonAdapter(out, nullptr, -1);
         return EXIT_CANNOT_RUN;
     }
@@ -227,6 +236,8 @@ int RunOnPort(I2cJob* job, Json* out)
         if (mismatch > 0)
             RefusedSettings(mismatch, text, sizeof text);
         Say(SAY_ERROR, "coupler-i2c: %s: %s", options.port.c_str(), mismatch > 0 ? text : "Schnittstelle verloren");
+        JobErrorCode(mismatch > 0 ? "port_settings" : "adapter_gone");
+        JsonNotRun(out, options.command, &options);
         JobJsonAdapter(out, nullptr, -1);
         PortClose(&port);
         return EXIT_CANNOT_RUN;
@@ -241,6 +252,8 @@ int RunOnPort(I2cJob* job, Json* out)
         JobAdapter(options.job, port, lines, lines->longestEchoMs);
     if (job->master.freed && status == I2C_OK)
         Say(SAY_NOTE, "SDA lag auf Masse: Bus mit Takten und STOP freigemacht");
+    if (status != I2C_OK)
+        JsonNotRun(out, options.command, &options);
     int code = status == I2C_OK ? RunOnBus(job, out) : Fail(job, status, options.address);
     JobJsonAdapter(out, lines, measured ? lines->longestEchoMs : -1);
     BitsEnd(&job->master);

@@ -69,6 +69,14 @@ int EepromVerifyCommand(I2cJob* job, Json* out);
 int IntCommand(I2cJob* job, Json* out);
 int XferCommand(I2cJob* job, Json* out);
 
+// get's and set's members: the chip, register, width and value (value < 0:
+// not known, null); options nullptr where the arguments were refused.
+void JsonGetSet(Json* out, const I2cOptions* options, int value);
+// A command's members, null where not known, for a run that ended before
+// its command ran (refused, offline, the port not begun): the object keeps
+// its shape. options nullptr where the arguments were refused.
+void JsonNotRun(Json* out, I2cCommand command, const I2cOptions* options);
+
 // What the commands share (shared.cpp).
 
 // The one line for a status that ends the command; its exit code. address:

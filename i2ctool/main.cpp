@@ -3,6 +3,7 @@
 // EEPROMs. Leaves the bus idle (DTR and RTS on) and the port closed, also
 // when a line call fails or a stop comes from outside (Ctrl+C, a signal).
 #include <stdio.h>
+#include <string.h>
 
 #include "console/json.h"
 #include "console/output.h"
@@ -19,6 +20,26 @@ const char* CommandName(I2cCommand command)
     return NAMES[command];
 }
 
+// The command as the arguments name it, also where they are refused: the
+// first word that names one (nullptr: none).
+I2cCommand CommandRead(int argc, char** argv)
+{
+    static const char* const WORDS[] = {"scan", "get", "set", "dump", "eeprom", "int", "xfer"};
+    static const I2cCommand COMMANDS[] = {COMMAND_SCAN, COMMAND_GET, COMMAND_SET, COMMAND_DUMP,
+                                          COMMAND_EEPROM_READ, COMMAND_INT, COMMAND_XFER};
+    for (int i = 1; i < argc; i++)
+        for (int w = 0; w < 7; w++) {
+            if (strcmp(argv[i], WORDS[w]) != 0)
+                continue;
+            const char* second = i + 1 < argc ? argv[i + 1] : "";
+            return w != 4 || !strcmp(second, "read") ? COMMANDS[w]
+                   : !strcmp(second, "write")        ? COMMAND_EEPROM_WRITE
+                   : !strcmp(second, "verify")       ? COMMAND_EEPROM_VERIFY
+                                                     : COMMAND_NONE;
+        }
+    return COMMAND_NONE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -31,7 +52,8 @@ int main(int argc, char** argv)
     bool json = parsed ? options.job.json : JobJsonAsked(argc, argv);
     OutputStart(parsed && options.quiet, json);
     Json out;
-    JobJsonBegin(&out, "coupler-i2c", parsed ? CommandName(options.command) : nullptr, options.port);
+    I2cCommand command = parsed ? options.command : CommandRead(argc, argv);
+    JobJsonBegin(&out, "coupler-i2c", CommandName(command), options.port);
     int code = -1;
     if (!parsed || options.help)
         code = JobUsageShown(&out, json, "coupler-i2c", parsed ? nullptr : text, I2cUsage());
@@ -45,7 +67,7 @@ int main(int argc, char** argv)
     if (code < 0)
         code = RunOnPort(&job, &out);
     else
-        JobJsonAdapter(&out, nullptr, -1);
+        JsonNotRun(&out, command, parsed ? &options : nullptr), JobJsonAdapter(&out, nullptr, -1);
     if (json)
         JobJsonEnd(&out, code);
     return code;

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "console/job.h"
 #include "console/output.h"
 #include "i2ctool/hexfile.h"
 #include "i2ctool/job.h"
@@ -17,48 +18,57 @@ constexpr double ANNOUNCE_MS = 2000;
 struct Ending {
     int code;
     char words[300];
+    const char* errorCode;  // the same for scripts (JobErrorCode)
 };
 
 Ending Reason(const I2cJob* job, I2cStatus status, int address)
 {
     const std::string& port = job->options.port;
-    Ending ending = {EXIT_CANNOT_RUN, ""};
+    Ending ending = {EXIT_CANNOT_RUN, "", nullptr};
     const char* words = "";
     switch (status) {
     case I2C_OK:
         ending.code = EXIT_DONE;
         break;
     case I2C_NACK:
+        ending.errorCode = "nack";
         ending.code = EXIT_REFUSED;
         snprintf(ending.words, sizeof ending.words, "Baustein 0x%02x antwortet nicht", address);
         break;
     case I2C_NACK_DATA:
+        ending.errorCode = "nack_data";
         ending.code = EXIT_REFUSED;
         snprintf(ending.words, sizeof ending.words, "Baustein 0x%02x nimmt ein Byte nicht an", address);
         break;
     case I2C_BLOCKED:
+        ending.errorCode = "bus_blocked";
         words = "Bus blockiert (SDA bleibt auf Masse)";
         break;
     case I2C_SDA_STUCK_HIGH:
+        ending.errorCode = "sda_stuck_high";
         words = "SDA folgt DTR nicht (DSR bleibt an)";
         break;
     case I2C_DSR_NEVER_HIGH:
+        ending.errorCode = "dsr_never_high";
         words = "DSR war nie an: Versorgung des Kopplers und DSR-Leitung prüfen"
                 " (oder ein Baustein hält SDA auf Masse)";
         break;
     case I2C_ADAPTER_TOO_SLOW:
+        ending.errorCode = "adapter_too_slow";
         snprintf(ending.words, sizeof ending.words,
                  "%s: der Adapter meldet DSR erst nach %.1f ms (höchstens %.0f ms):"
                  " seine Latenz verringern oder einen anderen Adapter nehmen",
                  port.c_str(), job->lines.longestEchoMs, ECHO_LIMIT_MS);
         break;
     case I2C_ADAPTER_UNSTEADY:
+        ending.errorCode = "adapter_unsteady";
         snprintf(ending.words, sizeof ending.words,
                  "%s: der Adapter meldet DSR später als gemessen (Quittung zweimal gelesen, verschieden):"
                  " Ergebnis verworfen; seine Latenz verringern oder einen anderen Adapter nehmen",
                  port.c_str());
         break;
     case I2C_LINE_FAILED:
+        ending.errorCode = LinesStopped(&job->lines) ? "stopped" : "adapter_gone";
         if (LinesStopped(&job->lines))
             words = "abgebrochen";
         else
@@ -82,6 +92,8 @@ void ByteDone(void* context) { ProgressStep(static_cast<I2cProgress*>(context));
 int Fail(const I2cJob* job, I2cStatus status, int address)
 {
     Ending ending = Reason(job, status, address);
+    if (ending.errorCode)
+        JobErrorCode(ending.errorCode);
     // A chip that does not answer is said without the program's name; like
     // every word about the job, on standard error, apart from the results.
     if (ending.code == EXIT_REFUSED)
@@ -100,6 +112,7 @@ int FailWriting(const I2cJob* job, I2cStatus status, int written, const char* ba
     // is write-protected: some makers' parts answer WP so.
     if (status == I2C_NACK_DATA)
         snprintf(ending.words, sizeof ending.words, "Baustein 0x%02x: Schreibschutz: Daten nicht angenommen", address);
+    JobErrorCode(status == I2C_NACK_DATA ? "write_protected" : ending.errorCode);
     Say(SAY_ERROR, "coupler-i2c: %s; %d von %d %s ab 0x%02x geschrieben, der alte Inhalt steht in %s",
         ending.words, written, job->image.end - job->image.first, Bytes(job->image.end - job->image.first),
         job->image.first, backup);
@@ -166,6 +179,7 @@ const char* Bytes(int count) { return count == 1 ? "Byte" : "Bytes"; }
 
 void SayBackupExists(const char* path)
 {
+    JobErrorCode("file");
     Say(SAY_ERROR, "coupler-i2c: Sicherungsdatei %s gibt es schon: sie wird nie überschrieben,"
                    " einen neuen Namen angeben", path);
 }
@@ -176,7 +190,7 @@ FileSaved SaveFile(const char* path, bool hex, const uint8_t* data, int32_t size
     FileSaved saved = !strcmp(path, "-") ? FileWriteOutput(text.data(), text.size()) ? FILE_SAVED : FILE_NOT_SAVED
                                          : FileSave(path, text.data(), text.size(), true);
     if (saved == FILE_NOT_SAVED)
-        Say(SAY_ERROR, "coupler-i2c: Datei %s lässt sich nicht schreiben", path);
+        Say(SAY_ERROR, "coupler-i2c: Datei %s lässt sich nicht schreiben", path), JobErrorCode("file");
     return saved;
 }
 
@@ -199,4 +213,7 @@ void JsonCompare(Json* out, const Compare& c, int from, int to)
     JsonKey(out, "checked_to"), JsonInt(out, to - 1);
     JsonKey(out, "differ"), JsonInt(out, c.differ);
     JsonKey(out, "first_difference"), c.first >= 0 ? JsonInt(out, c.first) : JsonNull(out);
+    // A write whose bytes changed nothing says write_protected after this.
+    if (c.differ)
+        JobErrorCode("verify_differs");
 }

@@ -228,8 +228,8 @@ TEST_F(CheckTest, RepeatsSettleFiguresAndTheRecordFollowWhatTheLinesDid)
     EXPECT_TRUE(rows[header.size() + 4] == '-' && rows[header.size() + 10] == 'T') << rows;
     // After the time: the port as the program names it, then the fields.
     const std::string passed = ";" + PortName(3) + ";9600;5;nein;BESTANDEN;;";
-    EXPECT_EQ(passed, rows.substr(header.size() + 19, passed.size()));
-    size_t from = header.size() + 19 + passed.size();
+    EXPECT_EQ(passed, rows.substr(header.size() + 25, passed.size()));
+    size_t from = header.size() + 25 + passed.size();
     std::string figures = rows.substr(from, rows.find("\r\n", header.size()) - from);
     for (char& c : figures)
         c = c == ',' ? '.' : c == ';' ? ' ' : c;
@@ -367,29 +367,39 @@ TEST_F(CheckTest, TheJsonLinesRecordHoldsEachRunWithItsStepsAndWhoRanIt)
         GTEST_SKIP() << passed.output;
     EXPECT_EQ(0u, passed.code);
     ASSERT_TRUE(CouplerSetFault(3, FAULT_INT_STUCK_LOW));
-    EXPECT_EQ(1u, RunCheck("COM3 --repeat 2 --quiet --record " + record).code);
+    std::string log = TempPath("csv");
+    EXPECT_EQ(1u, RunCheck("COM3 --repeat 2 --quiet --record " + record + " --log " + log).code);
     std::string rows = Slurp(record), second = rows.substr(rows.find('\n') + 1);
+    // One time a run, with its offset from UTC, in the record and the row alike.
+    std::string time = second.substr(9, 25);
+    EXPECT_TRUE(Has("+-", time.substr(19, 1)) && time[22] == ':' && Has(Slurp(log), "\r\n" + time + ";")) << time;
+    DeleteFileA(log.c_str());
     // A JSON reader takes every line (natively, where one is at hand), and
     // --json gives the run as one object on standard output.
     ConsoleRun json = RunCheck("COM3 --repeat 2 --json --serial K-0043");
     EXPECT_EQ(1u, json.code);
-    EXPECT_EQ(0u, json.output.find("{\"program\":\"coupler-check\",\"time\":")) << json.output;
+    EXPECT_EQ(0u, json.output.find("{\"program\":\"coupler-check\",\"command\":\"check\",\"time\":")) << json.output;
     if (!WINDOWS_PROGRAMS) {
         EXPECT_EQ(0, system(("python3 -c 'import json,sys; [json.loads(l) for l in open(sys.argv[1])]' " + record).c_str()));
-        EXPECT_EQ("failed K-0043 1 4 failed None\n",
+        EXPECT_EQ("failed K-0043 1 4 failed None step_failed\n",
                   JsonSays(json.output, "d[\"verdict\"], d[\"serial\"], d[\"exit_code\"], d[\"steps\"][3][\"step\"],"
-                                        " d[\"steps\"][3][\"outcome\"], d[\"error\"]"))
+                                        " d[\"steps\"][3][\"outcome\"], d[\"error\"], d[\"error_code\"]"))
             << json.output;
-        EXPECT_EQ("0 True\n", JsonSays(RunConsole(CT_CHECK_EXE, "--list --json", "", nullptr, true).output,
-                                      "d[\"exit_code\"], isinstance(d[\"ports\"], list)"));
-        EXPECT_EQ("2 None\n", JsonSays(RunConsole(CT_CHECK_EXE, "--json --baud 7", "", nullptr, true).output, "d[\"exit_code\"], d[\"port\"]"));
+        // Each port an object of these keys, whatever ports the machine has.
+        EXPECT_EQ("0 list True None\n",
+                  JsonSays(RunConsole(CT_CHECK_EXE, "--list --json", "", nullptr, true).output,
+                           "d[\"exit_code\"], d[\"command\"], all(sorted(p) == [\"busy\", \"holder\", \"names\", \"path\"]"
+                           " and (p[\"holder\"] is None or sorted(p[\"holder\"]) == [\"pid\", \"program\"]) for p in d[\"ports\"]),"
+                           " d[\"error_code\"]"));
+        EXPECT_EQ("2 None check usage\n", JsonSays(RunConsole(CT_CHECK_EXE, "--json --baud 7", "", nullptr, true).output,
+                                                  "d[\"exit_code\"], d[\"port\"], d[\"command\"], d[\"error_code\"]"));
     }
     DeleteFileA(record.c_str());
     // One object a line, the keys for programs, the texts for people.
     EXPECT_EQ(2u, Count(rows, "\n"));
     EXPECT_EQ(0u, rows.find("{\"time\":\"")) << rows;
     EXPECT_TRUE(Has(rows, ",\"port\":\"" + PortName(3) + "\",\"baud\":9600,\"repeat\":2,\"by_hand\":false,\"verdict\":"
-                          "\"passed\",\"detail\":\"\",\"steps\":[{\"step\":\"1\",\"name\":\"SDA losgelassen\",\"outcome\":"
+                          "\"passed\",\"detail\":null,\"steps\":[{\"step\":1,\"label\":\"1\",\"name\":\"SDA losgelassen\",\"outcome\":"
                           "\"ok\",\"expected\":\"DSR 1\",\"read\":\"DSR 1\"}") &&
                 Has(rows, ",\"serial\":\"K-0042\",\"operator\":\"Eva Muster\",\"station\":\"P3\"}\n{\"time\""))
         << rows;

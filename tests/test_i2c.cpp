@@ -333,14 +333,18 @@ TEST_F(I2cTest, JsonGivesOneObjectThatAJsonReaderTakes)
     } cases[] = {
         {"scan --json", 0, "[c[\"address\"] for c in d[\"found\"]], d[\"error\"], d[\"adapter\"][\"echo_ms\"] >= 0",
          "[32, 72, 80] None True\n"},
-        {"get 48 0 w --json", 0, "d[\"command\"], d[\"value\"], d[\"bits\"], d[\"exit_code\"]", "get 5504 16 0\n"},
+        {"get 48 0 w --json", 0, "d[\"command\"], d[\"value\"], d[\"bits\"], d[\"exit_code\"], d[\"error_code\"]",
+         "get 5504 16 0 None\n"},
         {"xfer w1@48 0 r2 --write --json", 0, "d[\"messages\"]", "[{'address': 72, 'read': False, 'bytes': [0]}, "
                                                                  "{'address': 72, 'read': True, 'bytes': [21, 128]}]\n"},
         {"eeprom verify " + image + " --json", 1, "d[\"differ\"], d[\"first_difference\"], d[\"error\"]",
          "1 1 Vergleich: 1 Byte weicht ab (geprüft 0x00 bis 0x01), das erste bei 0x01\n"},
-        {"get 33 --json", 1, "d[\"exit_code\"], d[\"error\"], \"value\" in d", "1 Baustein 0x33 antwortet nicht False\n"},
-        {"scan 50 48 --json", 2, "d[\"command\"], d[\"exit_code\"], d[\"error\"], d[\"adapter\"]",
-         "None 2 scan: 0x50 liegt hinter 0x48 None\n"},
+        // A failed job keeps its keys, null where not known.
+        {"get 33 7 --json", 1, "d[\"exit_code\"], d[\"error\"], d[\"address\"], d[\"register\"], d[\"value\"], d[\"error_code\"]",
+         "1 Baustein 0x33 antwortet nicht 51 7 None nack\n"},
+        {"scan 50 48 --json", 2, "d[\"command\"], d[\"exit_code\"], d[\"error\"], d[\"adapter\"], d[\"error_code\"]",
+         "scan 2 scan: 0x50 liegt hinter 0x48 None usage\n"},
+        {"get 48 0 c --json", 2, "d[\"command\"], d[\"address\"], d[\"value\"], d[\"error_code\"]", "get None None usage\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -355,8 +359,8 @@ TEST_F(I2cTest, JsonGivesOneObjectThatAJsonReaderTakes)
     ASSERT_TRUE(CouplerPortPresent(3, false));
     ConsoleRun result = RunI2c("scan --json", true);
     EXPECT_EQ(2u, result.code);
-    EXPECT_EQ(WINDOWS_PROGRAMS ? "" : "2 None True\n",
-              JsonSays(result.output, "d[\"exit_code\"], d[\"adapter\"], len(d[\"error\"]) > 0"));
+    EXPECT_EQ(WINDOWS_PROGRAMS ? "" : "2 None True port_missing\n",
+              JsonSays(result.output, "d[\"exit_code\"], d[\"adapter\"], len(d[\"error\"]) > 0, d[\"error_code\"]"));
     DeleteFileA(image.c_str());
 }
 

@@ -105,7 +105,7 @@ TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
             _exit(pause());
         requests = CouplerLineRequests(4);
         EXPECT_TRUE(ioctl(held, exclusive ? TIOCEXCL : TIOCNXCL) == 0 &&
-                    PortList(dev.c_str(), sys.c_str()) ==
+                    PortListLines(PortList(dev.c_str(), sys.c_str()), dev.c_str()) ==
                         std::vector<std::string>({dev + "/ttyACM1 (belegt: native_native (PID " + std::to_string(child) + "))",
                                                   dev + "/ttyS0", dev + "/ttyUSB0, auch " + dev + "/serial/by-id/usb-Koppler-if00"}));
         kill(child, SIGKILL);
@@ -179,7 +179,7 @@ TEST_F(NativeTest, RowsAppendedAtOnceFromManyProcessesStayWholeAndALockedRecordI
             if (read(barrier[0], reason, 1) != 0)
                 _exit(2);
             for (int row = 0; row < 10; row++)
-                if (!LogAppend(log.c_str(), cells, reason, sizeof reason))
+                if (!LogAppend(log.c_str(), "2026-12-07T20:11:40+01:00", cells, reason, sizeof reason))
                     _exit(1);
             _exit(0);
         } else {
@@ -197,7 +197,7 @@ TEST_F(NativeTest, RowsAppendedAtOnceFromManyProcessesStayWholeAndALockedRecordI
     EXPECT_EQ(header, rows.substr(0, header.size()));
     size_t whole = 0;
     for (size_t at = rows.find("\r\n") + 2, end; (end = rows.find("\r\n", at)) != std::string::npos; at = end + 2)
-        whole += end - at == 20 + fields.size() && rows.compare(at + 20, fields.size(), fields) == 0;
+        whole += end - at == 26 + fields.size() && rows.compare(at + 26, fields.size(), fields) == 0;
     EXPECT_EQ(80u, whole);
 
     // A record another station holds locked is waited for, then refused (the
@@ -205,7 +205,7 @@ TEST_F(NativeTest, RowsAppendedAtOnceFromManyProcessesStayWholeAndALockedRecordI
     int held = open(log.c_str(), O_RDWR | O_CREAT, 0644);
     ASSERT_TRUE(held >= 0 && flock(held, LOCK_EX) == 0);
     char reason[200] = "";
-    EXPECT_FALSE(LogAppend(log.c_str(), cells, reason, sizeof reason));
+    EXPECT_FALSE(LogAppend(log.c_str(), "2026-12-07T20:11:40+01:00", cells, reason, sizeof reason));
     close(held);
     EXPECT_EQ("", Slurp(log));
     remove(log.c_str());
