@@ -231,14 +231,17 @@ TEST_F(I2cTest, AWriteSkipsThePagesThatHoldTheFileAndAVerifyListsTheDifferences)
     const struct {
         std::string arguments;
         DWORD code;
-        size_t pageWrites, reads;  // on the bus
+        size_t pageWrites;  // on the bus
+        std::string verified;  // the pages read back, the last ones on the bus
         std::string output;
     } cases[] = {
-        {"eeprom write %s --write --backup %s", 0, 2, 3,
+        {"eeprom write %s --write --backup %s", 0, 2,
+         "S 50 W A 10 A Sr 50 R A 73 A 61 A 62 A 88 A 8F A 96 A 9D A A4 N P\n"
+         "S 50 W A F0 A Sr 50 R A 63 A 9A A A1 A A8 A AF A B6 A BD A C4 N P\n",
          "256 Bytes ab 0x00 in 0x50 (24C02) stehen richtig: 2 von 32 Seiten geschrieben und geprüft, 30 stimmten schon\n"},
-        {"eeprom write %s --write --backup %s", 0, 0, 1,
+        {"eeprom write %s --write --backup %s", 0, 0, "",
          u8"256 Bytes ab 0x00 in 0x50 (24C02) stimmen schon mit %s überein: nichts geschrieben (32 Seiten)\n"},
-        {"eeprom verify %s", 1, 0, 1, ""},
+        {"eeprom verify %s", 1, 0, "", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -267,9 +270,8 @@ TEST_F(I2cTest, AWriteSkipsThePagesThatHoldTheFileAndAVerifyListsTheDifferences)
             writes += log.compare(log.find_first_of("SP", at + 9), 2, "Sr") != 0 &&
                       log.compare(log.find('P', at) - 2, 3, "A P") == 0;
         EXPECT_EQ(c.pageWrites, writes) << log;
-        EXPECT_EQ(c.reads, Count(log, "Sr 50 R")) << log;
-        if (!c.code)
-            EXPECT_EQ(c.pageWrites ? old : image, Slurp(backup));
+        EXPECT_TRUE(Has(log, c.verified)) << log;
+        EXPECT_EQ(c.code ? "" : c.pageWrites ? old : image, Slurp(backup));
     }
     EXPECT_EQ(image, Eeprom());
     for (const std::string& path : {backup, file})
@@ -528,10 +530,14 @@ TEST_F(I2cTest, AWriteThatFailsHalfWaySaysHowFarAndWhereTheOldContentIs)
         EXPECT_EQ("", result.output);
         // After the note (not when quiet) one line: why, how far, and the file
         // with the old content.
-        // The estimate and, on a slow machine, progress lines in the pipe go first.
-        for (size_t end; (end = result.errors.find('\n')) != std::string::npos &&
-                         (!result.errors.compare(0, 11, "Das dauert ") || Has(result.errors.substr(0, end), "noch etwa"));)
-            result.errors.erase(0, end + 1);
+        // The estimates and, on a slow machine, progress lines in the pipe are not part of it.
+        for (size_t at = 0, end; (end = result.errors.find('\n', at)) != std::string::npos;) {
+            std::string line = result.errors.substr(at, end - at);
+            if (Has(line, "dauer") || Has(line, "noch etwa"))
+                result.errors.erase(at, end + 1 - at);
+            else
+                at = end + 1;
+        }
         std::string note = Has(c.arguments, "quiet") ? "" : "Alter Inhalt von 0x50 in " + backup + " gesichert\n";
         ASSERT_EQ(note, result.errors.substr(0, note.size()));
         result.errors.erase(0, note.size());
@@ -539,11 +545,11 @@ TEST_F(I2cTest, AWriteThatFailsHalfWaySaysHowFarAndWhereTheOldContentIs)
                     tail = " von 200 Bytes ab 0x00 stehen auf dem Baustein (";
         EXPECT_TRUE(why == c.why[0] || why == c.why[1]) << result.errors;
         int written = atoi(result.errors.c_str() + why.size() + 2);
-        EXPECT_EQ(std::to_string(written) + tail, result.errors.substr(why.size() + 2, tail.size() + 2 + (written > 9) +
-                                                                       (written > 99))) << result.errors;
-        // Pages of 4 and 1 (--page), else of 8; every page differs.
+        EXPECT_EQ(std::to_string(written) + tail, result.errors.substr(why.size() + 2, std::to_string(written).size() + tail.size()))
+            << result.errors;
+        // Pages of 4 and 1 (--page), else of 8; each differs but byte 0x77's alone.
         int page = c.how == 'p' ? 4 : c.how == 'l' ? 1 : 8;
-        EXPECT_TRUE(Has(result.errors, "(" + std::to_string(written / page) + " von " + std::to_string(200 / page) +
+        EXPECT_TRUE(Has(result.errors, "(" + std::to_string(written / page) + " von " + std::to_string(200 / page - (page == 1)) +
                                            " abweichenden Seiten geschrieben), der alte Inhalt steht in " + backup + "\n"))
             << result.errors;
         EXPECT_TRUE(c.how == 'r' ? written == 0 : written > 0 && written < 200) << written;
