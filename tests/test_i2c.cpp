@@ -307,8 +307,7 @@ TEST_F(I2cTest, XferSendsItsMessagesJoinedByRepeatedStarts)
 TEST_F(I2cTest, IntelHexFilesCarryTheirAddresses)
 {
     // DE AD BE EF at 0x10 (checksum B4); a record at 0x8000 lies past a 24C256's 32 KiB.
-    std::string image = TempPath("i2x") + ".hex", outside = TempPath("i2o") + ".hex",
-                backup = TempPath("i2b");
+    std::string image = TempPath("i2x") + ".hex", outside = TempPath("i2o") + ".hex", backup = TempPath("i2b");
     Save(image, ":04001000DEADBEEFB4\r\n:00000001FF\r\n");
     Save(outside, ":01800000AAD5\n:00000001FF\n");
     ASSERT_TRUE(CouplerSetEeprom(3, std::string(256, '\xff')));
