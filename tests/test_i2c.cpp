@@ -236,7 +236,7 @@ TEST_F(I2cTest, AWriteSkipsThePagesThatHoldTheFileAndAVerifyListsTheDifferences)
         {"eeprom write %s --write --backup %s", 0, 2,
          "S 50 W A 10 A Sr 50 R A 73 A 61 A 62 A 88 A 8F A 96 A 9D A A4 N P\n"
          "S 50 W A F0 A Sr 50 R A 63 A 9A A A1 A A8 A AF A B6 A BD A C4 N P\n",
-         "256 Bytes ab 0x00 in 0x50 (24C02) stehen richtig: 2 von 32 Seiten geschrieben und geprüft, 30 stimmten schon\n"},
+         u8"256 Bytes ab 0x00 in 0x50 (24C02) stehen richtig: 2 von 32 Seiten geschrieben und geprüft, 30 stimmten schon\n"},
         {"eeprom write %s --write --backup %s", 0, 0, "",
          u8"256 Bytes ab 0x00 in 0x50 (24C02) stimmen schon mit %s überein: nichts geschrieben (32 Seiten)\n"},
         {"eeprom verify %s", 1, 0, "", ""},
@@ -259,7 +259,7 @@ TEST_F(I2cTest, AWriteSkipsThePagesThatHoldTheFileAndAVerifyListsTheDifferences)
                 snprintf(output, sizeof output, "0x%02x: Datei 3c, Baustein %02x\n", i, chip[i] & 0xff);
                 expected += output;
             }
-            expected += "und 4 weitere\nVergleich: 20 Bytes weichen ab (geprüft 0x00 bis 0xff), das erste bei 0x00\n";
+            expected += u8"und 4 weitere\nVergleich: 20 Bytes weichen ab (geprüft 0x00 bis 0xff), das erste bei 0x00\n";
         }
         EXPECT_EQ(expected, result.output);
         EXPECT_EQ(c.pageWrites, Count(log, " A P\n")) << log;
