@@ -139,3 +139,36 @@ I2cWork EepromWriteWork(const EepromType& type, int offset, int count, int pageS
     // Each page with its word address; the last cycle waited for with a byte read.
     return {pages + 1, 1, count + pages * type.wordBytes, pages, pages + 1};
 }
+
+std::vector<EepromRange> EepromRangesDiffering(const EepromType& type, int offset, int count, int pageSize,
+                                               const uint8_t* data, const uint8_t* chip, int* pages)
+{
+    std::vector<EepromRange> ranges;
+    pageSize = PageOf(type, pageSize);
+    *pages = 0;
+    for (int at = offset, end = offset + count; at < end; (*pages)++) {
+        int size = pageSize - at % pageSize;
+        size = size < end - at ? size : end - at;
+        if (memcmp(data + at, chip + at, static_cast<size_t>(size)) != 0) {
+            if (!ranges.empty() && ranges.back().offset + ranges.back().count == at)
+                ranges.back().count += size;
+            else
+                ranges.push_back({at, size});
+        }
+        at += size;
+    }
+    return ranges;
+}
+
+int EepromDataMoved(const EepromType& type, int offset, int count, int moved)
+{
+    int data = 0;
+    for (int done = 0; done < count && moved > type.wordBytes;) {
+        int size = Reach(type, offset + done);
+        size = size < count - done ? size : count - done;
+        moved -= type.wordBytes;
+        int taken = moved < size ? moved : size;
+        data += taken, moved -= taken, done += size;
+    }
+    return data;
+}

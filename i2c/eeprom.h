@@ -24,6 +24,8 @@
 
 #include <stdint.h>
 
+#include <vector>
+
 #include "i2c/bits.h"
 #include "i2c/chips.h"
 
@@ -63,3 +65,17 @@ I2cStatus EepromWriteRange(I2cMaster* master, const EepromType& type, int addres
 // What EepromReadRange and EepromWriteRange move, for an estimate.
 I2cWork EepromReadWork(const EepromType& type, int offset, int count);
 I2cWork EepromWriteWork(const EepromType& type, int offset, int count, int pageSize);
+
+// A run of bytes on the chip.
+struct EepromRange {
+    int offset, count;
+};
+// The parts of a write of count bytes from offset, in pages of pageSize as
+// EepromWriteRange takes them, whose bytes differ from what the chip holds:
+// data and chip give the chip's whole address range. Neighbouring pages are
+// joined into one range; *pages: the pages the write touches.
+std::vector<EepromRange> EepromRangesDiffering(const EepromType& type, int offset, int count, int pageSize,
+                                               const uint8_t* data, const uint8_t* chip, int* pages);
+// Of the bytes a read of count from offset moves (word addresses and data,
+// as the master tells them), moved told: how many are data.
+int EepromDataMoved(const EepromType& type, int offset, int count, int moved);

@@ -34,10 +34,18 @@ struct I2cBackup {
     int tried = 0;
 };
 
-// Progress of the running command: what is counted, how far, of how many.
+// Progress of the running command's phase: its name, how far, of how many
+// steps, the bytes the master told of in it (for what a stopped read keeps),
+// its estimate and the estimate of the phases after it (for the time left).
+// plain: standard error is no terminal, so progress goes there as lines of
+// their own, at most every 5 % or 10 s, and only in a job that was announced.
 struct I2cProgress {
     const char* what = "";
-    int done = 0, total = 0;
+    int done = 0, total = 0, moved = 0;
+    double ms = 0, laterMs = 0;
+    int said = -100;           // the percent said last
+    uint32_t saidTicks = 0;    // when a plain line was said last
+    bool plain = false;
 };
 
 struct I2cJob {
@@ -81,13 +89,20 @@ void JsonNotRun(Json* out, I2cCommand command, const I2cOptions* options);
 
 // The one line for a status that ends the command; its exit code. address:
 // the chip a refusal names.
-int Fail(const I2cJob* job, I2cStatus status, int address);
+// after: words added to the line ("; noch nichts geschrieben").
+int Fail(const I2cJob* job, I2cStatus status, int address, const char* after = "");
 // A write that began and did not end, in one line, also when quiet: why, how
-// far it got, and which file holds the old content to write back.
-int FailWriting(const I2cJob* job, I2cStatus status, int written, const char* backup, Json* out);
-// Says the estimate when the job takes long, and counts the progress in total
-// steps (bytes moved, when perByte).
-void Plan(I2cJob* job, const char* what, int total, const I2cWork& work, bool perByte);
+// far the file stands on the chip from its start (written bytes), the pages
+// written of those to write, and which file holds the old content to write back.
+int FailWriting(const I2cJob* job, I2cStatus status, int written, int pages, int toWrite, const char* backup,
+                Json* out);
+// Says the estimate when the job (work, then later) takes long, and counts
+// the progress of its first phase, what, in total steps (bytes moved, when
+// perByte).
+void Plan(I2cJob* job, const char* what, int total, const I2cWork& work, bool perByte, const I2cWork& later = {});
+// The next phase of a job: what, counted anew in total steps; work and later
+// give the time left.
+void Phase(I2cJob* job, const char* what, int total, const I2cWork& work, const I2cWork& later = {});
 // One step more of the progress, said on its line.
 void ProgressStep(I2cProgress* progress);
 I2cWork Sum(I2cWork a, const I2cWork& b);

@@ -6,6 +6,8 @@
 
 #include "console/job.h"
 #include "console/output.h"
+#include "console/output_platform.h"
+#include "i2ctool/duration.h"
 #include "i2ctool/hexfile.h"
 #include "i2ctool/job.h"
 
@@ -89,7 +91,7 @@ void ByteDone(void* context) { ProgressStep(static_cast<I2cProgress*>(context));
 
 }  // namespace
 
-int Fail(const I2cJob* job, I2cStatus status, int address)
+int Fail(const I2cJob* job, I2cStatus status, int address, const char* after)
 {
     Ending ending = Reason(job, status, address);
     if (ending.errorCode)
@@ -97,13 +99,14 @@ int Fail(const I2cJob* job, I2cStatus status, int address)
     // A chip that does not answer is said without the program's name; like
     // every word about the job, on standard error, apart from the results.
     if (ending.code == EXIT_REFUSED)
-        Say(SAY_ERROR, "%s", ending.words);
+        Say(SAY_ERROR, "%s%s", ending.words, after);
     else if (ending.code != EXIT_DONE)
-        Say(SAY_ERROR, "coupler-i2c: %s", ending.words);
+        Say(SAY_ERROR, "coupler-i2c: %s%s", ending.words, after);
     return ending.code;
 }
 
-int FailWriting(const I2cJob* job, I2cStatus status, int written, const char* backup, Json* out)
+int FailWriting(const I2cJob* job, I2cStatus status, int written, int pages, int toWrite, const char* backup,
+                Json* out)
 {
     int address = job->options.address;
     JsonKey(out, "written"), JsonInt(out, written);
@@ -113,28 +116,61 @@ int FailWriting(const I2cJob* job, I2cStatus status, int written, const char* ba
     if (status == I2C_NACK_DATA)
         snprintf(ending.words, sizeof ending.words, "Baustein 0x%02x: Schreibschutz: Daten nicht angenommen", address);
     JobErrorCode(status == I2C_NACK_DATA ? "write_protected" : ending.errorCode);
-    Say(SAY_ERROR, "coupler-i2c: %s; %d von %d %s ab 0x%02x geschrieben, der alte Inhalt steht in %s",
-        ending.words, written, job->image.end - job->image.first, Bytes(job->image.end - job->image.first),
-        job->image.first, backup);
+    JsonKey(out, "pages_written"), JsonInt(out, pages);
+    Say(SAY_ERROR, "coupler-i2c: %s; %d von %d %s ab 0x%02x stehen auf dem Baustein (%d von %d abweichenden"
+        " Seiten geschrieben), der alte Inhalt steht in %s", ending.words, written, job->image.end - job->image.first,
+        Bytes(job->image.end - job->image.first), job->image.first, pages, toWrite, backup);
     return ending.code;
 }
 
 void ProgressStep(I2cProgress* progress)
 {
+    progress->moved++;
     progress->done += progress->done < progress->total;
-    Say(SAY_NOTE_PROGRESS, "%s %d von %d", progress->what, progress->done, progress->total);
+    int percent = progress->total > 0 ? static_cast<int>(int64_t{progress->done} * 100 / progress->total) : 100;
+    uint32_t now = OutputTicks();
+    // In place on a terminal (output.cpp keeps it to every 100 ms); as lines
+    // in a pipe or file, where each stays.
+    bool due = progress->plain ? percent / 5 != progress->said / 5 || now - progress->saidTicks >= 10000
+                               : percent != progress->said || progress->moved % 64 == 0;
+    if (!due)
+        return;
+    double left = progress->total > 0 ? progress->ms * (progress->total - progress->done) / progress->total : 0;
+    Say(progress->plain ? SAY_NOTE : SAY_NOTE_PROGRESS, "%s: %d %%, noch etwa %s", progress->what, percent,
+        DurationWords(left + progress->laterMs).c_str());
+    progress->said = percent;
+    progress->saidTicks = now;
 }
 
-void Plan(I2cJob* job, const char* what, int total, const I2cWork& work, bool perByte)
+void Plan(I2cJob* job, const char* what, int total, const I2cWork& work, bool perByte, const I2cWork& later)
 {
     const Lines* lines = &job->lines;
-    double ms = I2cWorkMs(lines, work);
-    if (ms > ANNOUNCE_MS)
-        Say(SAY_NOTE, "Das dauert etwa %.0f s (%.2f ms je Schalten, %.2f ms je Abfrage, DSR folgt nach %.1f ms)",
-            ms / 1000, LinesSwitchMs(lines), LinesSampleMs(lines), lines->echoMs);
-    job->progress = {what, 0, total};
+    double ms = I2cWorkMs(lines, work), laterMs = later.transfers ? I2cWorkMs(lines, later) : 0;
+    bool announced = ms + laterMs > ANNOUNCE_MS;
+    if (announced && laterMs > 0)
+        // eeprom write: how many pages differ is known after the backup.
+        Say(SAY_NOTE, "Das dauert etwa %s für die Sicherung, dazu höchstens %s, wenn jede Seite abweicht"
+            " (%.2f ms je Schalten, %.2f ms je Abfrage, DSR folgt nach %.1f ms)", DurationWords(ms).c_str(),
+            DurationWords(laterMs).c_str(), LinesSwitchMs(lines), LinesSampleMs(lines), lines->echoMs);
+    else if (announced)
+        Say(SAY_NOTE, "Das dauert etwa %s (%.2f ms je Schalten, %.2f ms je Abfrage, DSR folgt nach %.1f ms)",
+            DurationWords(ms).c_str(), LinesSwitchMs(lines), LinesSampleMs(lines), lines->echoMs);
+    job->progress = I2cProgress();
+    job->progress.plain = announced && !OutputIsConsole(STREAM_ERR);
+    Phase(job, what, total, work, later);
     job->master.onByte = perByte ? ByteDone : nullptr;
     job->master.context = &job->progress;
+}
+
+void Phase(I2cJob* job, const char* what, int total, const I2cWork& work, const I2cWork& later)
+{
+    I2cProgress& progress = job->progress;
+    progress.what = what;
+    progress.done = progress.moved = 0;
+    progress.total = total;
+    progress.ms = I2cWorkMs(&job->lines, work);
+    progress.laterMs = later.transfers ? I2cWorkMs(&job->lines, later) : 0;
+    progress.said = -100;
 }
 
 I2cWork Sum(I2cWork a, const I2cWork& b)

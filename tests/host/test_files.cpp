@@ -21,6 +21,7 @@
 #include "console/json.h"
 #include "console/port.h"
 #include "i2c/eeprom.h"
+#include "i2ctool/duration.h"
 #include "i2ctool/hexfile.h"
 #include "i2ctool/xfer.h"
 
@@ -90,6 +91,17 @@ TEST(HexFile, RecordsReadAndWrittenByTheFormatsRules)
     ASSERT_EQ(0xFF80u + 300, back.data.size());
     EXPECT_EQ(image, std::vector<uint8_t>(back.data.begin() + 0xFF80, back.data.end()));
     EXPECT_FALSE(back.given[0xFF7F]);
+}
+
+TEST(Duration, EstimatesInTheUnitsATechnicianReads)
+{
+    const struct {
+        double ms;
+        const char* words;
+    } cases[] = {{0, "0 s"},           {44600, "45 s"},           {59500, "1 min"},    {380000, "6 min 20 s"},
+                 {3599499, "59 min 59 s"}, {3599500, "1 h"}, {6540000, "1 h 49 min"}, {7170000, "2 h"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c.words, DurationWords(c.ms)) << c.ms;
 }
 
 TEST(Xfer, MessageListsInTheKernelToolsGrammar)

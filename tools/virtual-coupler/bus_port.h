@@ -96,7 +96,7 @@ struct BusPort {
         }
         if (out == LINE_SCL_OUT && !level && on)
             port->sclRises++, port->clocks += port->clocks >= 0;
-        if (out == LINE_SCL_OUT && level != on)
+        if (out == LINE_SCL_OUT && level != on && port->leakAfterMs >= 0)
             port->rtsEdges.push_back(port->nowMs);
         level = on;
         BusLines(&port->bus, port->line[LINE_SCL_OUT], port->line[LINE_SDA_OUT], port->Ticks());
