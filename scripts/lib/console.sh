@@ -78,9 +78,17 @@ console_run() {
   fi
 
   source "$root/scripts/lib/bench.sh"
+  if [[ $wine -eq 1 ]] && ! bench_runs_32bit && bench_runs_wine64; then
+    # As the test run does: the same sources built as a 64-bit program.
+    build_win64 "$target" >/dev/null
+    BENCH_BUILD=$WIN64_BUILD
+    source "$root/scripts/lib/bench.sh"
+    COUPLER_DIR="$BENCH_BUILD/coupler"
+    coupler_build
+  fi
   trap bench_unlock EXIT
   bench_lock || exit 2
-  if bench_runs_32bit; then
+  if bench_runs_32bit || { [[ $wine -eq 1 ]] && bench_build_64bit; }; then
     bench_prefix
   elif [[ $wine -eq 1 ]]; then
     echo "$name: this machine does not run 32-bit programs (Exec format error): --wine cannot run here" >&2
