@@ -206,9 +206,8 @@ EchoResult Round(Lines* lines, int level, LevelSeen* seen)
 }
 
 // One measurement: the lines idle, DSR seen high and the wire left alone for
-// the hold, then the rounds. *longest and *shortest: their late bounds;
-// *certain: the largest early bound (a delay the adapter surely had).
-EchoResult Measure(Lines* lines, double hold, double* longest, double* shortest, double* certain)
+// the hold, then the rounds. *longest and *shortest: their late bounds.
+EchoResult Measure(Lines* lines, double hold, double* longest, double* shortest)
 {
     if (!LinesSwitch(lines, LINE_SCL_OUT, 1) || !LinesSwitch(lines, LINE_SDA_OUT, 1))
         return ECHO_LINE_FAILED;
@@ -225,14 +224,13 @@ EchoResult Measure(Lines* lines, double hold, double* longest, double* shortest,
     hold = hold > 2 * lines->boundMs ? hold : 2 * lines->boundMs;
     Hold(lines, hold);
     EchoResult result = LinesSwitch(lines, LINE_SCL_OUT, 0) ? ECHO_OK : ECHO_LINE_FAILED;
-    *longest = *certain = 0;
+    *longest = 0;
     *shortest = ECHO_GIVE_UP_MS;
     for (int round = 0; round < ECHO_ROUNDS && result == ECHO_OK; round++)
         for (int level = 0; level <= 1 && result == ECHO_OK; level++) {
             LevelSeen seen = {0, 0};
             result = Round(lines, level, &seen);
             *longest = seen.late > *longest ? seen.late : *longest;
-            *certain = seen.early > *certain ? seen.early : *certain;
             *shortest = seen.late < *shortest ? seen.late : *shortest;
         }
     return result;
@@ -242,15 +240,15 @@ EchoResult Measure(Lines* lines, double hold, double* longest, double* shortest,
 
 EchoResult LinesMeasureEcho(Lines* lines, bool afterActivity)
 {
-    double longest = 0, shortest = 0, certain = 0, before = lines->echoMs;
-    EchoResult result =
-        Measure(lines, afterActivity && !lines->boundMs ? ECHO_HOLD_MS : 0, &longest, &shortest, &certain);
+    double longest = 0, shortest = 0, before = lines->echoMs;
+    EchoResult result = Measure(lines, afterActivity && !lines->boundMs ? ECHO_HOLD_MS : 0, &longest, &shortest);
     lines->longestEchoMs = longest;
     lines->measuredAtMs = LinesNow(lines);
-    // Too slow only where the adapter surely took longer than the limit: the
-    // late bounds carry a request or two more, and a busy machine more still,
-    // and the waits use them whatever they are.
-    if (result == ECHO_OK && certain > ECHO_LIMIT_MS)
+    // Too slow where the delay cannot be bounded below the limit: the late
+    // bounds carry a request or two more, and a busy machine more still, so
+    // an adapter near the limit may be refused; the early bounds cannot tell,
+    // since a status is read at some moment within its request.
+    if (result == ECHO_OK && longest > ECHO_LIMIT_MS)
         result = ECHO_TOO_SLOW;
     if (result == ECHO_OK) {
         double bound = longest * ECHO_MARGIN + (longest - shortest) + ECHO_SLACK_MS;

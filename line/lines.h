@@ -105,8 +105,8 @@ int LinesConfirm(Lines* lines, LineInput input, int level);
 // preemption of this process can only lengthen it; a round the scheduler
 // made ambiguous is repeated. The wait after SDA changes is then the slowest
 // round with a margin for the rounds' spread, and never less than an earlier
-// measurement of the same job found. ECHO_TOO_SLOW only where a round surely
-// took longer than the limit (its early bound). afterActivity: the wire carried
+// measurement of the same job found. ECHO_TOO_SLOW where the slowest round's
+// late bound is beyond the limit: the delay cannot be bounded below it. afterActivity: the wire carried
 // something of the job's own before (a bus clear) while no bound is known:
 // the lines idle twice the limit before the rounds.
 EchoResult LinesMeasureEcho(Lines* lines, bool afterActivity = false);
