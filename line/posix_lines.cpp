@@ -236,13 +236,3 @@ bool PosixPortHolder(const char* path, char* text, int size)
     closedir(processes);
     return found;
 }
-
-bool PosixPortGroup(const char* path, char* text, int size)
-{
-    struct stat info;
-    group* owner = stat(path, &info) == 0 ? getgrgid(info.st_gid) : nullptr;
-    if (!owner)
-        return false;
-    snprintf(text, static_cast<size_t>(size), "%s", owner->gr_name);
-    return true;
-}

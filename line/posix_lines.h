@@ -50,5 +50,3 @@ void PosixLinesClose(PosixLines* posix);
 // Which process holds the device, as "name (PID n)", where /proc tells;
 // false when nothing that can be seen holds it.
 bool PosixPortHolder(const char* path, char* text, int size);
-// The group that owns the device ("dialout"); false when unknown.
-bool PosixPortGroup(const char* path, char* text, int size);
