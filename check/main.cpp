@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "check/bus.h"
-#include "check/log.h"
+#include "console/record.h"
 #include "check/options.h"
 #include "check/steps.h"
 #include "console/json.h"

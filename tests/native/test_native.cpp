@@ -13,7 +13,7 @@
 
 #include <vector>
 
-#include "check/log.h"
+#include "console/record.h"
 #include "console/port.h"
 #include "tests/support/console_run.h"
 #include "tools/virtual-coupler/coupler_client.h"

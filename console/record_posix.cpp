@@ -3,7 +3,7 @@
 // the header of a new file, the test of its last byte and the row are one
 // step and no row is torn. Programs that do not lock, such as a spreadsheet,
 // may keep the file open meanwhile.
-#include "check/log.h"
+#include "console/record.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,4 +1,6 @@
-// The record of checks: a CSV file, one row per run, appended. Columns are
+// The records the console programs keep: the check's CSV file, and JSON
+// Lines (the check's and the station's), appended.
+// The CSV file: one row per run. Columns are
 // separated by ';' and decimals written with a comma, as a German
 // spreadsheet reads them; a new file starts with a UTF-8 byte order mark and
 // a header. The file is held only while a row is written, shared, so that
@@ -27,7 +29,7 @@ bool RecordAppend(const char* path, const std::string& object, char* reason, int
 // with its offset from UTC (2026-12-07T11:17:12+01:00): taken once a run.
 std::string LogTime(time_t when);
 
-// Shared by the platform parts (log_win.cpp, log_posix.cpp):
+// Shared by the platform parts (record_win.cpp, record_posix.cpp):
 // A file held by another program is tried this often, this far apart.
 constexpr int LOG_IN_USE_TRIES = 20, LOG_IN_USE_PAUSE_MS = 50;
 // A new file's first bytes: the byte order mark and the header.

@@ -1,5 +1,5 @@
 // Rows are UTF-8 like the check's piped output (console/output.h).
-#include "check/log.h"
+#include "console/record.h"
 
 #include <stdio.h>
 #include <time.h>

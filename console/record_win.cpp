@@ -1,4 +1,4 @@
-#include "check/log.h"
+#include "console/record.h"
 #include "console/files.h"
 
 #include <windows.h>
