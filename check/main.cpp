@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "check/bus.h"
+#include "console/check_bus.h"
 #include "console/record.h"
 #include "check/options.h"
-#include "check/steps.h"
+#include "console/check_steps.h"
 #include "console/json.h"
 #include "console/output.h"
 #include "console/port.h"

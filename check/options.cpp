@@ -2,7 +2,7 @@
 
 #include "console/arguments.h"
 #include "console/files.h"
-#include "check/bus.h"
+#include "console/check_bus.h"
 #include "console/port.h"
 
 #include <stdio.h>

@@ -6,7 +6,7 @@
 
 #include <random>
 
-#include "check/steps.h"
+#include "console/check_steps.h"
 #include "tools/virtual-coupler/bus_port.h"
 
 namespace {

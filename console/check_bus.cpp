@@ -1,4 +1,4 @@
-#include "check/bus.h"
+#include "console/check_bus.h"
 
 #include <stdio.h>
 #include <stdlib.h>

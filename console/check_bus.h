@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "check/steps.h"
+#include "console/check_steps.h"
 
 // Reads addresses such as "50,20,48" (hexadecimal, 0x optional, 0x08 to
 // 0x77) into expected; false when one is not such an address.

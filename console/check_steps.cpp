@@ -1,4 +1,4 @@
-#include "check/steps.h"
+#include "console/check_steps.h"
 
 #include <stdarg.h>
 #include <stdio.h>
