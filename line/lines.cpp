@@ -10,7 +10,8 @@ constexpr double MIN_SWITCH_GAP_MS = 0.0047;
 // enough to tell an adapter slower than the limit from a line that never moves.
 constexpr double ECHO_GIVE_UP_MS = 1000;
 // Rounds of the echo measurement (a fall and a rise each). A USB adapter that
-// reports the status with its next packet echoes after a varying time.
+// reports the status with its next packet echoes after a time that varies
+// with where in its period a switch falls.
 constexpr int ECHO_ROUNDS = 3;
 // A round the scheduler made ambiguous (its level seen in a span much wider
 // than a few requests) is measured again, this many times at most; the last
@@ -228,6 +229,12 @@ EchoResult Measure(Lines* lines, double hold, double* longest, double* shortest)
     *shortest = ECHO_GIVE_UP_MS;
     for (int round = 0; round < ECHO_ROUNDS && result == ECHO_OK; round++)
         for (int level = 0; level <= 1 && result == ECHO_OK; level++) {
+            // A switch made as soon as the last echo was seen meets an
+            // adapter that reports on a period at the same point of it every
+            // time: the switches wait a part of up to twice the slowest echo
+            // first (the golden ratio's multiples spread them evenly).
+            double part = (2 * round + level) * 0.6180339887;
+            lines->port.waitUntil(lines->port.data, LinesNow(lines) + 2 * *longest * (part - static_cast<int>(part)));
             LevelSeen seen = {0, 0};
             result = Round(lines, level, &seen);
             *longest = seen.late > *longest ? seen.late : *longest;

@@ -41,8 +41,8 @@ struct BusPort {
     // The process preempted as each request begins and ends (what: -1 a sample, else the line
     // switched) and after each wait (-2): how far the clock jumps there.
     std::function<double(int what, bool ends)> preempt;
-    // A status that varies per request (lateToMs > lateFromMs, lateMs empty): the adapter reports at
-    // moments drawn up to lateToMs - lateFromMs apart (its latency timer), each report the lines as
+    // A status that varies per request (lateToMs > lateFromMs, lateMs empty): the adapter reports
+    // every lateToMs - lateFromMs (its latency timer, from a drawn phase), each report the lines as
     // they were lateFromMs before it, so that a sample shows them between lateFromMs and lateToMs ago.
     std::mt19937 random{1};
     double lateFromMs = 0, lateToMs = 0, reportMs = 0, nextReportMs = 0;
@@ -117,9 +117,11 @@ struct BusPort {
         int32_t status = port->Live();
         double late = -1;
         if (port->lateToMs > 0) {
+            double period = port->lateToMs - port->lateFromMs;
+            if (port->nextReportMs == 0)
+                port->nextReportMs = port->Draw(0.001, period);
             while (port->nextReportMs <= asked)
-                port->reportMs = std::exchange(port->nextReportMs,
-                                               port->nextReportMs + port->Draw(0.001, port->lateToMs - port->lateFromMs));
+                port->reportMs = std::exchange(port->nextReportMs, port->nextReportMs + period);
             late = asked - port->reportMs + port->lateFromMs;
         }
         if (!port->lateMs.empty())

@@ -142,17 +142,17 @@ int64_t ModelShownAt(const struct CouplerPort* port, struct CouplerJitter* jitte
     int64_t delay = (int64_t)port->statusDelayMs * TICKS_PER_MS;
     if (jitter->statusDelayMaxMs <= port->statusDelayMs)
         return now - delay;
-    /* A delay that varies is an adapter that reports at moments up to the
-     * range's width apart (its latency timer), each report the inputs as they
-     * were the least delay before it: a sample shows the latest report, so
-     * it shows the inputs between the least and the most delay ago, and
-     * never older ones than the sample before it. shownUpTo keeps the latest
-     * report's moment. */
+    /* A delay that varies is an adapter that reports every range's width
+     * (its latency timer), each report the inputs as they were the least
+     * delay before it: a sample shows the latest report, so it shows the
+     * inputs between the least and the most delay ago, and never older ones
+     * than the sample before it. shownUpTo keeps the latest report's moment;
+     * after a pause longer than the period the phase is drawn anew. */
     int64_t width = (int64_t)(jitter->statusDelayMaxMs - port->statusDelayMs) * TICKS_PER_MS;
     if (now - jitter->shownUpTo > width)
         jitter->shownUpTo = now - (int64_t)ModelDraw(jitter, 0, 1000) * width / 1000;
-    for (int64_t next; (next = jitter->shownUpTo + 1 + (int64_t)ModelDraw(jitter, 0, 1000) * width / 1000) <= now;)
-        jitter->shownUpTo = next;
+    while (jitter->shownUpTo + width <= now)
+        jitter->shownUpTo += width;
     return jitter->shownUpTo - delay;
 }
 

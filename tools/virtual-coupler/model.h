@@ -45,7 +45,7 @@ int ModelSetLines(struct CouplerPort* port, struct CouplerBus* bus, uint32_t exp
  * not above it); lock-free, any thread. */
 uint32_t ModelDraw(struct CouplerJitter* jitter, uint32_t low, uint32_t high);
 /* Under the lock. The moment whose inputs a sample taken at now shows: the
- * adapter's latest report (reports at most the range's width apart) less the
+ * adapter's latest report (reports every range's width) less the
  * least delay, never earlier than the previous sample's. */
 int64_t ModelShownAt(const struct CouplerPort* port, struct CouplerJitter* jitter, int64_t now);
 /* COUPLER_IN_* as the coupler drove them at `at` (at most COUPLER_HISTORY
