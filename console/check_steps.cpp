@@ -13,6 +13,9 @@ namespace {
 
 // A line follows its driver within this time, or the coupler is faulty.
 constexpr double SETTLE_LIMIT_MS = 50;
+// A DSR later than that is watched this long more, to tell a slow chain (the
+// coupler, or an adapter that reports the status late) from one that is cut.
+constexpr double LATE_WATCH_MS = 1000;
 // After the open a coupler fed from the lines may need this long to come up.
 constexpr double POWER_UP_MS = 250;
 // A step by hand gives up after this time.
@@ -98,8 +101,17 @@ void SdaDriven(Lines* lines, int repeat, SettleTimes* settle, StepResult* result
                 LinesSwitch(lines, LINE_SDA_OUT, dtr) ? LinesWaitLevel(lines, LINE_SDA_IN, dtr, SETTLE_LIMIT_MS, &seen) : -2;
             if (taken == -2)
                 return;
-            if (taken == -1 || seen.early > SETTLE_LIMIT_MS)
-                Fail(result, "DSR %d %.0f ms nach DTR %s (Durchgang %d)", !dtr, SETTLE_LIMIT_MS, dtr ? "an" : "aus", i);
+            if (taken == -1 || seen.early > SETTLE_LIMIT_MS) {
+                // The coupler and the adapter are one chain here: which of them is slow, no line tells.
+                double late = seen.early > SETTLE_LIMIT_MS ? 0 : LinesWaitLevel(lines, LINE_SDA_IN, dtr, LATE_WATCH_MS, &seen);
+                if (late == -2)
+                    return;
+                if (late < 0)
+                    Fail(result, "DSR %d %.0f ms nach DTR %s (Durchgang %d)", !dtr, SETTLE_LIMIT_MS, dtr ? "an" : "aus", i);
+                else  // between the last sample that missed it (50 ms at least) and the end of the one that saw it
+                    Fail(result, "DSR folgt DTR %s erst nach %.0f bis %.0f ms: Koppler oder Adapter zu langsam "
+                         "(Durchgang %d)", dtr ? "an" : "aus", std::max(seen.early, SETTLE_LIMIT_MS), seen.late, i);
+            }
             round[dtr] = seen.late;
         }
         if (result->outcome != STEP_OK)
