@@ -250,7 +250,8 @@ int Run(const CheckOptions& options, Lines& lines)
         bool failed = first.outcome == STEP_FAILED;
         JobErrorCode(failed ? "step_failed" : "step_skipped");
         verdict = {failed ? EXIT_FAILED : EXIT_INCOMPLETE, failed ? "NICHT BESTANDEN" : "UNVOLLSTÄNDIG",
-                   StepText("%s %s%s", first.label, first.name, failed ? "" : " übersprungen")};
+                   StepText("%s %s%s%s%s", first.label, first.name, failed ? "" : " übersprungen",
+                            first.cause ? ": " : "", first.cause ? first.cause : "")};
     }
     int code = Finish(options, verdict, true, lines);
     return code == EXIT_PASSED && !traced ? EXIT_CANNOT_RUN : code;

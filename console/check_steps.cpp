@@ -109,8 +109,9 @@ void SdaDriven(Lines* lines, int repeat, SettleTimes* settle, StepResult* result
                 if (late < 0)
                     Fail(result, "DSR %d %.0f ms nach DTR %s (Durchgang %d)", !dtr, SETTLE_LIMIT_MS, dtr ? "an" : "aus", i);
                 else  // between the last sample that missed it (50 ms at least) and the end of the one that saw it
-                    Fail(result, "DSR folgt DTR %s erst nach %.0f bis %.0f ms: Koppler oder Adapter zu langsam "
-                         "(Durchgang %d)", dtr ? "an" : "aus", std::max(seen.early, SETTLE_LIMIT_MS), seen.late, i);
+                    Fail(result, "DSR folgt DTR %s erst nach %.0f bis %.0f ms (Durchgang %d)", dtr ? "an" : "aus",
+                         std::max(seen.early, SETTLE_LIMIT_MS), seen.late, i),
+                        result->cause = "Koppler oder Adapter zu langsam";
             }
             round[dtr] = seen.late;
         }

@@ -20,6 +20,7 @@ struct StepResult {
     StepOutcome outcome;
     std::string expected;
     std::string read;
+    const char* cause = nullptr;  // where the step knows it, why it failed, for the verdict
 };
 
 // printf into a string of the text's own length: no text a step builds is cut.
