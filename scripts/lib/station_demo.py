@@ -93,12 +93,14 @@ def csv_failing(path, serials):
         text = data.decode('utf-8-sig')
     except UnicodeDecodeError:
         text = data.decode('cp1252')
-    first = text.split('\n', 1)[0]
-    delimiter = ';' if first.count(';') >= first.count(',') else ','
+    # The separator under which most rows hold a serial of their own (a
+    # German spreadsheet's ';' beside decimal commas, or ',').
+    rows = max((list(csv.reader(io.StringIO(text), delimiter=separator)) for separator in ';,\t'),
+               key=lambda parsed: sum(1 for row in parsed if serials.intersection(cell.strip() for cell in row)))
     failed_words = {'failed', 'nicht bestanden', 'aborted', 'abgebrochen', 'impossible', 'nicht möglich'}
     passed_words = {'passed', 'bestanden'}
     seen, failing, judged = set(), set(), False
-    for row in csv.reader(io.StringIO(text), delimiter=delimiter):
+    for row in rows:
         cells = [cell.strip() for cell in row]
         named = serials.intersection(cells)
         if not named:
