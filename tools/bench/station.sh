@@ -78,13 +78,18 @@ port=$(awk '$1 == "COM3" { print $2 }' "$state.ports")
 preload="$COUPLER_DIR/lib/x86_64-linux-gnu/libvcoupler.so"
 
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
-# call PROGRAM ARGUMENT...: one native call on the virtual coupler; when it
-# fails, its last line of output and false.
+# call PROGRAM ARGUMENT...: one native call on the virtual coupler, its time
+# kept by its command line; when it fails, its last line of output and false.
 call() {
-  local program=$1 code=0
+  local program=$1 code=0 start
   shift
+  start=$(now_ms)
   LD_PRELOAD=$preload "$HOST_BUILD/$program" "$@" >"$work/output" 2>&1 </dev/null || code=$?
-  [[ $code -eq 0 ]] && return 0
+  if [[ $code -eq 0 ]]; then
+    local shown="${*//$port/PORT}"
+    echo "$(( $(now_ms) - start )) $program ${shown//$root\//}" >>"$work/calls"
+    return 0
+  fi
   echo "station bench:   $program $* ended with $code: $(grep -v '^$' "$work/output" | tail -n 1)"
   return 1
 }
@@ -98,6 +103,10 @@ separate() {
     call coupler-i2c "$port" get 0x48 0 w &&
     call coupler-i2c "$port" get 0x48 1
 }
+# middle MS...: their median.
+middle() {
+  printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
 # median LABEL MS...: the median of the runs that went through.
 median() {
   local label=$1
@@ -106,8 +115,7 @@ median() {
     echo "station bench: $label: no run went through"
     return 1
   fi
-  echo "station bench: median of $label: $(printf '%s\n' "$@" | sort -n |
-    awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }') ms ($# runs)"
+  echo "station bench: median of $label: $(middle "$@") ms ($# runs)"
 }
 
 echo "station bench: $(uname -srm), $(nproc) cores, adapter model $adapter, $runs runs each, natively"
@@ -132,6 +140,14 @@ for run in $(seq 1 "$runs"); do
   fi
   echo "station bench: run $run: $line"
 done
+# Each separate call's median, the backup's file name left out.
+sed 's/ --backup .*//' "$work/calls" 2>/dev/null | grep -v '^[0-9]* coupler-station ' |
+  awk '{ ms = $1; $1 = ""; times[$0] = times[$0] " " ms; if (!($0 in seen)) { seen[$0] = 1; order[++n] = $0 } }
+       END { for (i = 1; i <= n; i++) print order[i] "|" times[order[i]] }' |
+  while IFS='|' read -r command times; do
+    # shellcheck disable=SC2086 # the times are words
+    echo "station bench:   median of${command}: $(middle $times) ms"
+  done
 code=0
 median "the separate calls (7 programs)" ${separate_ms[@]+"${separate_ms[@]}"} || code=1
 if [[ $station -eq 1 ]]; then
