@@ -135,7 +135,31 @@ done <<EOT
 run|and the tester is closed again.
 bench|docs/performance.md records the latest figures.
 package|Prints the zip and the package, their sizes and their own SHA-256, then the sums of the files in the zip.
+station|exit code 0 when they agree, 1 when they differ, 2 when it could not run.
 EOT
+
+# The station's demonstration: the faulty units and the kind of step each
+# must fail at; then its judgement of records and a report of six units
+# (KP3-0004 faulty), agreeing, and with a report that names one unit more.
+expect "station's faulty units" "KP3-0004:bus KP3-0009:check KP3-0013:temperature KP3-0017:eeprom" \
+  "$("$src/scripts/station" --list | awk -F'|' '$6 != "" { printf "%s%s:%s", n++ ? " " : "", $1, $6 }')"
+mkdir -p "$tmp/station"
+for n in 1 2 3 4 5 6; do
+  verdict=passed first=null
+  [[ $n == 4 ]] && verdict=failed first='"Bausteine"'
+  echo "{\"serial\": \"KP3-000$n\", \"verdict\": \"$verdict\", \"first_failed\": $first, \"steps\": [{\"name\": \"Bausteine\", \"kind\": \"bus\"}]}" \
+    >>"$tmp/station/platz-$((2 - n % 2)).jsonl"
+  echo "KP3-000$n;$verdict" >>"$tmp/station/report.csv"
+done
+output=$(python3 "$src/scripts/lib/station_demo.py" check 6 "$tmp/station" "$tmp/station/report.csv")
+expect "station check of agreeing records and report, exit code" 0 $?
+expect "station check, the report's failing units" "station: report.csv failing (by the verdicts of 6 units): KP3-0004" \
+  "$(grep report.csv <<<"$output")"
+sed -i 's/KP3-0005;passed/KP3-0005;NICHT BESTANDEN/' "$tmp/station/report.csv"
+output=$(python3 "$src/scripts/lib/station_demo.py" check 6 "$tmp/station" "$tmp/station/report.csv")
+expect "station check of a report with a unit too many, exit code" 1 $?
+expect "station check, the difference" "station: DIFFERS: the report's failing units differ: extra KP3-0005, missing none" \
+  "$(grep DIFFERS <<<"$output")"
 
 # Device checks: one line that says what is wrong, nothing for a usable device.
 source "$src/scripts/lib/device.sh"

@@ -10,8 +10,9 @@
 #            value is never taken for the port
 #   DAEMON   options for the virtual coupler's daemon (--chips all ...)
 # Of the arguments, --wine runs the Windows program; --port COMn=/dev/DEVICE
-# takes a real adapter instead of the virtual coupler; --fault, --adapter and
-# --chips go to the virtual coupler; a whole word COMn (also "COM3:") is the port,
+# takes a real adapter instead of the virtual coupler; --fault, --adapter,
+# --chips, --write-protect and --temperature go to the virtual coupler; a
+# whole word COMn (also "COM3:") is the port,
 # COM3 when none is given; everything else goes to the program. The native
 # program gets the device instead of COMn: the virtual coupler's
 # pseudo-terminal (with its 64-bit preload library), or DEVICE.
@@ -31,7 +32,7 @@ console_run() {
           echo "$name: --port takes COMn=/dev/device with n from 1 to 20" >&2; exit 2; }
         com="COM${BASH_REMATCH[2]}" device=${BASH_REMATCH[3]}
         shift 2 ;;
-      --fault|--adapter|--chips)
+      --fault|--adapter|--chips|--write-protect|--temperature)
         [[ $# -ge 2 ]] || { echo "$name: $1 takes a value" >&2; exit 2; }
         daemon+=("$1" "$2")
         shift 2 ;;
@@ -58,7 +59,7 @@ console_run() {
     ports=(0)
   fi
   if [[ -n "$device" && ${#daemon[@]} -gt 0 ]]; then
-    echo "$name: --fault, --adapter and --chips need the virtual coupler, not --port" >&2
+    echo "$name: --fault, --adapter, --chips, --write-protect and --temperature need the virtual coupler, not --port" >&2
     exit 2
   fi
 

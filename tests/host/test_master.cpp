@@ -84,6 +84,15 @@ TEST(Master, TransfersReadRightBehindEveryAdapterThatWorks)
         // LM75 T_OS -5.5 degC: 9-bit two's complement 1 1111 0101 in the top bits, MSB first.
         {[](Job& j) { return Transfers(j, {{0x48, {3, 0xFA, 0x80}, 0}, {0x48, {3}, 2}}); }, "FA 80",
          "S 48 W A 03 A FA A 80 A P\nS 48 W A 03 A Sr 48 R A FA A 80 N P\n"},
+        // The sensor at 60.5 degC as the virtual coupler's --temperature takes it: 0x3C, the half in the top bit.
+        {[](Job& j) {
+             int32_t half = 0;
+             if (!BusTemperatureFromText("60.5", &half))
+                 return std::string("refused");
+             BusSetTemperature(&j.port.bus, half);
+             return Transfers(j, {{0x48, {0}, 2}});
+         },
+         "3C 80", "S 48 W A 00 A Sr 48 R A 3C A 80 N P\n"},
         // An image across a page boundary that ends at the chip's last byte, FF.
         {[](Job& j) {
              uint8_t image[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}, back[13] = {};

@@ -243,6 +243,9 @@ void BusSetExpanderInputs(struct CouplerBus* bus, uint8_t inputs, int64_t now);
 /* One conversion of the sensor at halfDegrees (43 = 21.5 degC): the register
  * and O.S. follow unless the sensor is shut down (configuration bit 0). */
 void BusSetTemperature(struct CouplerBus* bus, int32_t halfDegrees);
+/* A temperature as people write it ("60.5", "-5", "21.0") in half degrees;
+ * 0 for anything else, or outside the sensor's -128 to +127.5 degC. */
+int BusTemperatureFromText(const char* text, int32_t* halfDegrees);
 /* A BusWriteProtect: 0 off, BUS_WP_REFUSE, any other value BUS_WP_ACK. */
 void BusSetWriteProtect(struct CouplerBus* bus, int on);
 void BusSetSensorInterrupt(struct CouplerBus* bus, int wiredToInt);

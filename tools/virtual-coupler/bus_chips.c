@@ -374,6 +374,30 @@ void BusSetTemperature(struct CouplerBus* bus, int32_t halfDegrees)
     SensorConvert(bus);
 }
 
+int BusTemperatureFromText(const char* text, int32_t* halfDegrees)
+{
+    /* Whole degrees, then at most one decimal that is 0 or 5. */
+    const char* at = text;
+    int negative = *at == '-';
+    int32_t whole = 0, digits = 0, half = 0;
+    at += negative;
+    for (; *at >= '0' && *at <= '9' && digits < 4; ++at, ++digits)
+        whole = whole * 10 + (*at - '0');
+    if (!digits)
+        return 0;
+    if (*at == '.' && (at[1] == '0' || at[1] == '5')) {
+        half = at[1] == '5';
+        at += 2;
+    }
+    if (*at)
+        return 0;
+    int32_t value = (negative ? -1 : 1) * (whole * 2 + half);
+    if (value < -256 || value > 255)
+        return 0;
+    *halfDegrees = value;
+    return 1;
+}
+
 void BusSetWriteProtect(struct CouplerBus* bus, int on)
 {
     bus->eeprom.writeProtect = on == 0 ? BUS_WP_OFF : on == BUS_WP_REFUSE ? BUS_WP_REFUSE : BUS_WP_ACK;

@@ -239,6 +239,9 @@ bool ParseOptions(int argc, char** argv)
                     options.writeProtect = wp;
             if (options.writeProtect == 3)
                 return false;
+        } else if (name == "--temperature" && hasValue) {
+            if (!BusTemperatureFromText(argv[++i], &options.temperature))
+                return false;
         }
         else
             return false;
@@ -325,7 +328,8 @@ int main(int argc, char** argv)
                 "usage: %s --state FILE --prefix WINEPREFIX --ports 1-20|3,4 [--absent DIR]\n"
                 "          [--present] [--registry] [--interactive] [--fault NAME[:MS]]\n"
                 "          [--adapter DELAY[-MAX][,COST[-MAX]][,rtscts]] [--chips LIST] [--eeprom FILE]\n"
-                "          [--inputs HEX] [--write-protect off|ack|refuse] [--trace FILE.vcd]\n"
+                "          [--inputs HEX] [--write-protect off|ack|refuse] [--temperature C]\n"
+                "          [--trace FILE.vcd]\n"
                 "       %s --faults   (the faults' names, one a line, with their kind)\n",
                 argv[0], argv[0]);
         PrintFaults(stderr);
@@ -335,7 +339,9 @@ int main(int argc, char** argv)
                 "chips: eeprom,expander,sensor, all or none (default); eeprom=24c256 (24c01 to\n"
                 "        24c512) chooses the EEPROM's type, 24c02 by default; --eeprom FILE keeps\n"
                 "        its content (%%d in FILE stands for the COM number); --trace FILE.vcd\n"
-                "        writes each bus's lines as a value change dump (%%d as for --eeprom)\n");
+                "        writes each bus's lines as a value change dump (%%d as for --eeprom);\n"
+                "        --temperature C the sensor's from the start, -128 to 127.5 in 0.5 steps\n"
+                "        (default 21.5)\n");
         return 2;
     }
     mkdir(options.absentDir.c_str(), 0755);

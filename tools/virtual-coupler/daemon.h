@@ -47,6 +47,7 @@ struct Options {
     uint32_t eepromType = BUS_EEPROM_24C02;  // --chips eeprom=TYPE: a BusEepromType
     uint32_t inputs = 0xFF;    // --inputs: the expander's pins as the outside world drives them at power-up
     uint32_t writeProtect = 0; // --write-protect: a BusWriteProtect
+    int32_t temperature = 43;  // --temperature: the sensor's in half degrees, 21.5 degC as at power-up
     std::string eepromPath;    // --eeprom: the EEPROM's file, "%d" standing for the COM number
     std::string tracePath;     // --trace: each bus's value change dump, "%d" standing for the COM number
 };

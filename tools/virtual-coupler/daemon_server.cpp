@@ -360,13 +360,17 @@ void PowerUpBus(Port& port, uint32_t chips, uint32_t inputs)
 }
 
 // The bus idles with the options' chips at power-up (no chip: the plain
-// coupler), the EEPROM from its file, the options' fault and adapter.
+// coupler), the EEPROM from its file, the options' WP, temperature, fault
+// and adapter.
 void SetupBus(Port& port)
 {
     ChangeBus(port, [](CouplerBus* bus, int64_t) { BusSetEepromType(bus, options.eepromType); });
     LoadEeprom(port);
     PowerUpBus(port, options.chips, options.inputs);
-    ChangeBus(port, [](CouplerBus* bus, int64_t) { BusSetWriteProtect(bus, static_cast<int>(options.writeProtect)); });
+    ChangeBus(port, [](CouplerBus* bus, int64_t) {
+        BusSetWriteProtect(bus, static_cast<int>(options.writeProtect));
+        BusSetTemperature(bus, options.temperature);
+    });
     SetFault(port, options.fault, FaultDelay(options.fault));
     SetAdapter(Record(port), options.adapter);
 }
