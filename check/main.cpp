@@ -23,9 +23,6 @@ enum ExitCode { EXIT_PASSED = 0, EXIT_FAILED = 1, EXIT_CANNOT_RUN = 2, EXIT_INCO
 
 const char* const OUTCOME_WORDS[] = {"ok", "übersprungen", "gestört", "FEHLER"};
 
-// The run's settle times: step 2 writes them, step 3 and the record read them; main's.
-SettleTimes settle = {0, 0, 0, 0};
-
 int ListPorts(const CheckOptions& options)
 {
     Json json;
@@ -67,15 +64,18 @@ struct Verdict {
     std::string detail;  // the first failed or skipped step, or what stopped the run
 };
 
-// The steps shown in this run, for the record; main's, for the process.
-std::vector<StepResult> shown;
-// With --json: whether the run's object is out (else main writes one bare).
-bool reported = false;
+// What a run gathers for its verdict, row and record; main makes it.
+struct CheckRun {
+    // SDA's settle times: step 2 writes them, step 3 and the record read them.
+    SettleTimes settle = {0, 0, 0, 0};
+    std::vector<StepResult> shown;  // the steps shown, for the record
+    bool reported = false;          // with --json: whether the run's object is out (else main writes one bare)
+};
 
 // A step's line: what it checks, its outcome, what was expected and read.
-void SayStep(const StepResult& result)
+void SayStep(CheckRun* run, const StepResult& result)
 {
-    shown.push_back(result);
+    run->shown.push_back(result);
     Say(SAY_NORMAL, "%-3s %s %s erwartet %s; gelesen %s", result.label, Padded(result.name, 23).c_str(),
         Padded(OUTCOME_WORDS[result.outcome], 12).c_str(), result.expected.c_str(), result.read.c_str());
 }
@@ -84,8 +84,9 @@ void SayStep(const StepResult& result)
 // the object on standard output): keys for programs, German only in the
 // texts meant for people.
 void RunMembers(Json* json, const std::string& time, const CheckOptions& options, const Verdict& verdict,
-                const Lines& lines)
+                const Lines& lines, const CheckRun& run)
 {
+    const SettleTimes& settle = run.settle;
     static const char* const OUTCOMES[] = {"ok", "skipped", "disturbed", "failed"};
     static const char* const VERDICTS[] = {"passed", "failed", "impossible", "incomplete"};
     const char* const texts[][2] = {{"time", time.c_str()}, {"port", options.port.c_str()}};
@@ -98,10 +99,10 @@ void RunMembers(Json* json, const std::string& time, const CheckOptions& options
     JsonString(json, !strcmp(verdict.word, "ABGEBROCHEN") ? "aborted" : VERDICTS[verdict.code]);
     JsonKey(json, "detail"), verdict.detail.empty() ? JsonNull(json) : JsonString(json, verdict.detail.c_str());
     JsonKey(json, "steps"), JsonArray(json);
-    for (const StepResult& step : shown) {
+    for (const StepResult& step : run.shown) {
         JsonObject(json);
         // The step's place in the run as a number, its name on the tester as a label ("5a", "Bus").
-        JsonKey(json, "step"), JsonInt(json, &step - shown.data() + 1);
+        JsonKey(json, "step"), JsonInt(json, &step - run.shown.data() + 1);
         const char* const fields[][2] = {{"label", step.label}, {"name", step.name},
                                          {"outcome", OUTCOMES[step.outcome]}, {"expected", step.expected.c_str()},
                                          {"read", step.read.c_str()}};
@@ -125,8 +126,9 @@ void RunMembers(Json* json, const std::string& time, const CheckOptions& options
 // Writes the row and the record, then the verdict line (standard error for
 // runs that could not start) or with --json the run's object; returns the
 // exit code, 2 when the row could not be written.
-int Finish(const CheckOptions& options, const Verdict& verdict, bool started, const Lines& lines)
+int Finish(const CheckOptions& options, const Verdict& verdict, bool started, const Lines& lines, CheckRun* run)
 {
+    const SettleTimes& settle = run->settle;
     char figures[5][40] = {}, reason[200];
     // One time for the row and the record alike.
     const std::string time = LogTime(::time(nullptr));
@@ -151,7 +153,7 @@ int Finish(const CheckOptions& options, const Verdict& verdict, bool started, co
     if (options.record) {
         Json record;
         JsonObject(&record);
-        RunMembers(&record, time, options, verdict, lines);
+        RunMembers(&record, time, options, verdict, lines, *run);
         JsonEnd(&record);
         if (!RecordAppend(options.record, record.text, reason, sizeof reason)) {
             Say(SAY_ERROR, "coupler-check: Protokolldatei %s: %s", options.record, reason);
@@ -164,13 +166,13 @@ int Finish(const CheckOptions& options, const Verdict& verdict, bool started, co
         JsonObject(&json);
         JsonKey(&json, "program"), JsonString(&json, "coupler-check");
         JsonKey(&json, "command"), JsonString(&json, "check");
-        RunMembers(&json, time, options, verdict, lines);
+        RunMembers(&json, time, options, verdict, lines, *run);
         JobJsonAdapter(&json, &lines, settle.count ? settle.max : -1);
         // A run that could not be made is the object's error too.
         if (verdict.code == EXIT_CANNOT_RUN)
             Say(SAY_ERROR, "coupler-check: %s", verdict.detail.c_str());
         JobJsonEnd(&json, verdict.code);
-        reported = true;
+        run->reported = true;
     } else if (!started)
         Say(SAY_ERROR, "coupler-check: %s", verdict.detail.c_str());
     else if (verdict.code == EXIT_PASSED)
@@ -182,8 +184,8 @@ int Finish(const CheckOptions& options, const Verdict& verdict, bool started, co
     return verdict.code;
 }
 
-// Runs the check on the port as the options say, on main's engine; the exit code.
-int Run(const CheckOptions& options, Lines& lines)
+// Runs the check on the port as the options say, on main's engine and run; the exit code.
+int Run(const CheckOptions& options, Lines& lines, CheckRun* run)
 {
     PortError error;
     Verdict verdict = {EXIT_CANNOT_RUN, "NICHT MÖGLICH", ""};
@@ -191,7 +193,7 @@ int Run(const CheckOptions& options, Lines& lines)
     if (!port) {
         verdict.detail = options.port + " " + error.words;
         JobErrorCode(error.code);
-        return Finish(options, verdict, false, lines);
+        return Finish(options, verdict, false, lines, run);
     }
     Job job;
     LinesOpen(&lines, JobStart(&job, options.job, port, "coupler-check"));
@@ -203,10 +205,10 @@ int Run(const CheckOptions& options, Lines& lines)
     StepResult result = {"1", "", STEP_OK, "", ""};  // the step running or last run
     if (mismatch == 0 && LinesSwitch(&lines, LINE_SDA_OUT, 1) && LinesSwitch(&lines, LINE_SCL_OUT, 1))
         for (int step = 0; step < (options.interactive ? ALL_STEPS : AUTOMATIC_STEPS); step++) {
-            RunStep(&lines, step, options.repeat, &settle, &result);
+            RunStep(&lines, step, options.repeat, &run->settle, &result);
             if (LinesFailed(&lines))
                 break;
-            SayStep(result);
+            SayStep(run, result);
             if (result.outcome > first.outcome)
                 first = result;
         }
@@ -215,13 +217,13 @@ int Run(const CheckOptions& options, Lines& lines)
     if (options.expecting && first.outcome == STEP_OK && !LinesFailed(&lines) && mismatch == 0) {
         CheckBus(&lines, options.expected, &result);
         if (!LinesFailed(&lines)) {
-            SayStep(result);
+            SayStep(run, result);
             first = result;
         }
     }
     // The adapter as the steps saw it: DSR's slowest settle time is its echo.
     if (!LinesFailed(&lines))
-        JobAdapter(options.job, port, &lines, settle.count ? settle.max : -1);
+        JobAdapter(options.job, port, &lines, run->settle.count ? run->settle.max : -1);
     // Released and closed as far as the port still allows.
     LinesRelease(&lines, false);
     bool traced = JobEnd(&job, options.job, "coupler-check");
@@ -253,20 +255,20 @@ int Run(const CheckOptions& options, Lines& lines)
                    StepText("%s %s%s%s%s", first.label, first.name, failed ? "" : " übersprungen",
                             first.cause ? ": " : "", first.cause ? first.cause : "")};
     }
-    int code = Finish(options, verdict, true, lines);
+    int code = Finish(options, verdict, true, lines, run);
     return code == EXIT_PASSED && !traced ? EXIT_CANNOT_RUN : code;
 }
 
 // With --json, a run that ended before its verdict still writes its object.
 // Its keys are a run's, as in Finish.
-int Unreported(const CheckOptions& options, int code, const Lines& lines)
+int Unreported(const CheckOptions& options, int code, const Lines& lines, const CheckRun& run)
 {
-    if (options.job.json && !reported) {
+    if (options.job.json && !run.reported) {
         Json json;
         JsonObject(&json);
         JsonKey(&json, "program"), JsonString(&json, "coupler-check");
         JsonKey(&json, "command"), JsonString(&json, "check");
-        RunMembers(&json, LogTime(time(nullptr)), options, {EXIT_CANNOT_RUN, "NICHT MÖGLICH", ""}, lines);
+        RunMembers(&json, LogTime(time(nullptr)), options, {EXIT_CANNOT_RUN, "NICHT MÖGLICH", ""}, lines, run);
         JobJsonAdapter(&json, nullptr, -1);
         JobJsonEnd(&json, code);
     }
@@ -296,6 +298,7 @@ int main(int argc, char** argv)
         return ListPorts(options);
     // The run's line engine; a stop from outside (console/stop.h) stops it.
     Lines lines{};
+    CheckRun run;
     // A stop from outside ends the run as a stopped step, row and all; it is
     // taken before the keys, so that no signal can leave a terminal in their mode.
     StopStart(&lines);
@@ -315,10 +318,10 @@ int main(int argc, char** argv)
             Say(SAY_ERROR, "coupler-check: %s", why.c_str());
         KeysStop();
         StopEnd();
-        return Unreported(options, EXIT_CANNOT_RUN, lines);
+        return Unreported(options, EXIT_CANNOT_RUN, lines, run);
     }
-    int code = Run(options, lines);
+    int code = Run(options, lines, &run);
     KeysStop();
     StopEnd();
-    return Unreported(options, code, lines);
+    return Unreported(options, code, lines, run);
 }

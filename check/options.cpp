@@ -23,9 +23,9 @@ std::vector<std::string> Usage()
     "  --interactive  auch die Schritte mit der Hand am Koppler (LEDs, SDA und INT auf Masse)",
     "  --log DATEI    eine Zeile pro Prüfung an die CSV-Datei anhängen (Trennzeichen ';')",
     "  --record DATEI ein JSON-Objekt pro Prüfung als Zeile anhängen (JSON Lines), mit jedem Schritt",
-    "  --serial S     die Seriennummer des Kopplers, für --record",
-    "  --operator N   wer prüft, für --record",
-    "  --station N    der Prüfplatz, für --record",
+    "  --serial S     die Seriennummer des Kopplers, für --record und --json",
+    "  --operator N   wer prüft, für --record und --json",
+    "  --station N    der Prüfplatz, für --record und --json",
     "  --expect A,B   danach am Bus genau diese Adressen (hexadezimal), z. B. --expect 50,20,48",
     "  --quiet        nur die Zeile mit dem Ergebnis",
     PORT_LIST_USAGE,
@@ -90,6 +90,14 @@ bool ParseOptions(int argc, char** argv, CheckOptions* options, char* error, int
     }
     if (options->port.empty() && !options->list && !options->help)
         return Refuse(error, size, "keine Schnittstelle angegeben");
+    // Who checked which coupler where is kept only in the record and the JSON
+    // object; without either, the words would be lost without a trace.
+    const char* const people[][2] = {{"--serial", options->serial}, {"--operator", options->operatorName},
+                                     {"--station", options->station}};
+    for (const auto& person : people)
+        if (person[1] && !options->record && !options->job.json && !options->help)
+            return Refuse(error, size, "%s gilt nur mit --record oder --json: ohne sie käme die Angabe nirgends hin",
+                          person[0]);
     // Each file its own: a row and an object in one file make neither format,
     // and the trace would replace the record.
     const char* const files[][2] = {{"--log", options->log}, {"--record", options->record},

@@ -25,7 +25,10 @@ void Open(Json* json, char opening, char closing)
     json->open.push_back({closing, false});
 }
 
+#ifndef _WIN32
 // The bytes of the valid UTF-8 character at text (left bytes there), 0 if none.
+// Only the POSIX build checks UTF-8: the Windows build's texts are
+// Windows-1252, a character a byte.
 size_t Utf8Character(const unsigned char* text, size_t left)
 {
     unsigned char lead = text[0];
@@ -44,6 +47,7 @@ size_t Utf8Character(const unsigned char* text, size_t left)
             return 0;
     return length;
 }
+#endif
 
 }  // namespace
 

@@ -91,8 +91,17 @@ bool HexParse(const std::string& text, int32_t limit, HexImage* image, std::stri
                 image->given.resize(static_cast<size_t>(first + count), false);
             }
             for (int i = 0; i < count; i++) {
-                image->data[static_cast<size_t>(first + i)] = payload[i];
-                image->given[static_cast<size_t>(first + i)] = true;
+                size_t to = static_cast<size_t>(first + i);
+                // Two records giving one byte two values: which one the
+                // chip should get is the file's fault, not ours to guess.
+                if (image->given[to] && image->data[to] != payload[i]) {
+                    char what[100];
+                    snprintf(what, sizeof what, "Byte bei 0x%llx doppelt mit anderem Wert (0x%02X, vorher 0x%02X)",
+                             static_cast<unsigned long long>(to), payload[i], image->data[to]);
+                    return Fail(error, number, what);
+                }
+                image->data[to] = payload[i];
+                image->given[to] = true;
             }
         } else if (type == 1) {
             ended = true;

@@ -15,7 +15,8 @@ struct HexImage {
 };
 
 // Reads the file's text into image; a record reaching at or past limit (the
-// chip's size) is refused. False with the reason in error (German, naming
+// chip's size) is refused, and so is a byte two records give different values
+// (the same value twice is fine). False with the reason in error (German, naming
 // the line).
 bool HexParse(const std::string& text, int32_t limit, HexImage* image, std::string* error);
 // count bytes as records of 16 at offset on, with the addresses the records

@@ -10,38 +10,6 @@
 #include "i2ctool/job.h"
 #include "i2ctool/options.h"
 
-namespace {
-
-// The command's name, for the JSON object.
-const char* CommandName(I2cCommand command)
-{
-    static const char* const NAMES[] = {nullptr,        "scan",         "get",           "set", "dump",
-                                        "eeprom read", "eeprom write", "eeprom verify", "int", "xfer"};
-    return NAMES[command];
-}
-
-// The command as the arguments name it, also where they are refused: the
-// first word that names one (nullptr: none).
-I2cCommand CommandRead(int argc, char** argv)
-{
-    static const char* const WORDS[] = {"scan", "get", "set", "dump", "eeprom", "int", "xfer"};
-    static const I2cCommand COMMANDS[] = {COMMAND_SCAN, COMMAND_GET, COMMAND_SET, COMMAND_DUMP,
-                                          COMMAND_EEPROM_READ, COMMAND_INT, COMMAND_XFER};
-    for (int i = 1; i < argc; i++)
-        for (int w = 0; w < 7; w++) {
-            if (strcmp(argv[i], WORDS[w]) != 0)
-                continue;
-            const char* second = i + 1 < argc ? argv[i + 1] : "";
-            return w != 4 || !strcmp(second, "read") ? COMMANDS[w]
-                   : !strcmp(second, "write")        ? COMMAND_EEPROM_WRITE
-                   : !strcmp(second, "verify")       ? COMMAND_EEPROM_VERIFY
-                                                     : COMMAND_NONE;
-        }
-    return COMMAND_NONE;
-}
-
-}  // namespace
-
 int main(int argc, char** argv)
 {
     // The job: made here, handed to every step, released at the end.
@@ -52,8 +20,8 @@ int main(int argc, char** argv)
     bool json = parsed ? options.job.json : JobJsonAsked(argc, argv);
     OutputStart(parsed && options.quiet, json);
     Json out;
-    I2cCommand command = parsed ? options.command : CommandRead(argc, argv);
-    JobJsonBegin(&out, "coupler-i2c", CommandName(command), options.port);
+    I2cCommand command = parsed ? options.command : I2cCommandRead(argc, argv);
+    JobJsonBegin(&out, "coupler-i2c", I2cCommandName(command), options.port);
     int code = -1;
     if (!parsed || options.help)
         code = JobUsageShown(&out, json, "coupler-i2c", parsed ? nullptr : text, I2cUsage());

@@ -61,19 +61,21 @@ std::vector<std::string> I2cUsage()
 
 namespace {
 
-const struct {
+// Every command once: the words that name it (eeprom's with a second word)
+// are also its name in the JSON object.
+const struct CommandEntry {
     const char* name;
-    const char* second;
     I2cCommand command;
-    int fewest, most;  // words after the name
-} COMMANDS[] = {{"scan", nullptr, COMMAND_SCAN, 0, 2},
-                {"get", nullptr, COMMAND_GET, 1, 2},
-                {"set", nullptr, COMMAND_SET, 2, 3},
-                {"dump", nullptr, COMMAND_DUMP, 1, 2},
-                {"eeprom", "read", COMMAND_EEPROM_READ, 1, 1},
-                {"eeprom", "write", COMMAND_EEPROM_WRITE, 1, 1},
-                {"eeprom", "verify", COMMAND_EEPROM_VERIFY, 1, 1},
-                {"int", nullptr, COMMAND_INT, 0, 0}};
+    int fewest, most;  // words after the name (xfer's list is its own)
+} COMMANDS[] = {{"scan", COMMAND_SCAN, 0, 2},
+                {"get", COMMAND_GET, 1, 2},
+                {"set", COMMAND_SET, 2, 3},
+                {"dump", COMMAND_DUMP, 1, 2},
+                {"eeprom read", COMMAND_EEPROM_READ, 1, 1},
+                {"eeprom write", COMMAND_EEPROM_WRITE, 1, 1},
+                {"eeprom verify", COMMAND_EEPROM_VERIFY, 1, 1},
+                {"int", COMMAND_INT, 0, 0},
+                {"xfer", COMMAND_XFER, 0, 0}};
 
 // Whether two words are the same but for case.
 bool SameLetters(const char* a, const char* b)
@@ -83,13 +85,32 @@ bool SameLetters(const char* a, const char* b)
     return !*a && !*b;
 }
 
-// Whether a word names a command: in the port's place, the port was left out.
+// The letters of the command's first word.
+int FirstWordLength(const CommandEntry& c)
+{
+    return static_cast<int>(strcspn(c.name, " "));
+}
+
+// Whether a word begins a command's name: in the port's place, the port was left out.
 bool CommandWord(const char* word)
 {
     for (const auto& c : COMMANDS)
-        if (!strcmp(word, c.name))
+        if (!strncmp(word, c.name, FirstWordLength(c)) && !word[FirstWordLength(c)])
             return true;
-    return !strcmp(word, "xfer");
+    return false;
+}
+
+// The command the words begin with (both of a name of two); nullptr for none.
+const CommandEntry* CommandNamed(const char* const* words, int count)
+{
+    for (const auto& c : COMMANDS) {
+        int first = FirstWordLength(c);
+        if (count < 1 || strncmp(words[0], c.name, first) || words[0][first])
+            continue;
+        if (!c.name[first] || (count >= 2 && !strcmp(words[1], c.name + first + 1)))
+            return &c;
+    }
+    return nullptr;
 }
 
 // The command and its words (after the port, options left out).
@@ -97,15 +118,17 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
 {
     if (!count)
         return Refuse(error, size, "kein Befehl angegeben");
-    if (!strcmp(words[0], "xfer")) {
-        std::string why;
-        options->command = COMMAND_XFER;
-        return XferParse(words + 1, count - 1, &options->messages, &why) || Refuse(error, size, "%s", why.c_str());
-    }
-    for (const auto& c : COMMANDS) {
-        int skip = c.second ? 2 : 1;
-        if (strcmp(words[0], c.name) || (c.second && (count < 2 || strcmp(words[1], c.second))))
-            continue;
+    if (const CommandEntry* named = CommandNamed(words, count)) {
+        const CommandEntry& c = *named;
+        if (c.command == COMMAND_XFER) {
+            std::string why;
+            options->command = COMMAND_XFER;
+            return XferParse(words + 1, count - 1, &options->messages, &why) || Refuse(error, size, "%s", why.c_str());
+        }
+        // The eeprom commands, named by two words, take a file; texts name the first word.
+        int length = FirstWordLength(c);
+        bool file = c.name[length] != 0;
+        int skip = file ? 2 : 1;
         words += skip;
         count -= skip;
         // A mode word at the end: b (byte, the default) or w (word).
@@ -115,19 +138,19 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
         // One word too many at the end that is no number: a mode letter mistyped.
         bool mode = c.command == COMMAND_GET || c.command == COMMAND_SET;
         if (mode && count == c.most + 1 && ArgumentNumber(words[count - 1], 0, 0xFFFF) < 0)
-            return Refuse(error, size, "%s: %s: unbekannte Breite (b: Byte, w: Wort)", c.name, words[count - 1]);
+            return Refuse(error, size, "%.*s: %s: unbekannte Breite (b: Byte, w: Wort)", length, c.name,
+                          words[count - 1]);
         if (count < c.fewest || count > c.most || (c.command == COMMAND_SCAN && count == 1))
-            return Refuse(error, size, "%s: falsche Zahl von Angaben", c.name);
+            return Refuse(error, size, "%.*s: falsche Zahl von Angaben", length, c.name);
         options->command = c.command;
         int numbers[4] = {};
-        bool file = c.second != nullptr;
         for (int i = 0; i < count && !file; i++) {
             bool value = c.command == COMMAND_SET && i == count - 1;
             bool address = i == 0 || c.command == COMMAND_SCAN;
             bool wide = value ? options->word : options->reg16;
             numbers[i] = address ? ArgumentAddress(words[i], 0x03, 0x77) : ArgumentNumber(words[i], 0, wide ? 0xFFFF : 0xFF);
             if (numbers[i] < 0)
-                return Refuse(error, size, "%s: %s passt nicht (%s)", c.name, words[i],
+                return Refuse(error, size, "%.*s: %s passt nicht (%s)", length, c.name, words[i],
                               address ? "Adresse 03 bis 77, hexadezimal"
                               : value ? "Wert"
                               : wide  ? "Register 0 bis 0xffff"
@@ -160,6 +183,24 @@ bool ParseCommand(const char* const* words, int count, I2cOptions* options, char
 }
 
 }  // namespace
+
+const char* I2cCommandName(I2cCommand command)
+{
+    for (const auto& c : COMMANDS)
+        if (c.command == command)
+            return c.name;
+    return nullptr;
+}
+
+I2cCommand I2cCommandRead(int argc, char** argv)
+{
+    for (int i = 1; i < argc; i++)
+        if (CommandWord(argv[i])) {
+            const CommandEntry* named = CommandNamed(argv + i, argc - i);
+            return named ? named->command : COMMAND_NONE;
+        }
+    return COMMAND_NONE;
+}
 
 namespace {
 

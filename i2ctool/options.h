@@ -47,5 +47,12 @@ struct I2cOptions {
 // Fills options from the arguments; false with a one-line reason in error.
 bool ParseI2cOptions(int argc, char** argv, I2cOptions* options, char* error, int size);
 
+// The command's name as the JSON object gives it ("eeprom read"); nullptr for none.
+const char* I2cCommandName(I2cCommand command);
+// The command the arguments name, also where they are refused: the first word
+// that begins a command's name decides (COMMAND_NONE: none, or an eeprom
+// without read, write or verify).
+I2cCommand I2cCommandRead(int argc, char** argv);
+
 // The usage text, one line per entry.
 std::vector<std::string> I2cUsage();

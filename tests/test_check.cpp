@@ -112,6 +112,9 @@ TEST_F(CheckTest, VerdictAndExitCodeFollowTheCouplerAlsoBehindASlowAdapter)
         {"com0", FAULT_NONE, 0, 0, 0, 0, 2, "coupler-check: Schnittstelle com0 gibt es nicht: COM1 bis COM255\n", false, true},
         {"COM3 com4:", FAULT_NONE, 0, 0, 0, 0, 2, "coupler-check: zwei Schnittstellen: COM3 und com4:\n", false, true},
         {"COM3 --repeat 0", FAULT_NONE, 0, 0, 0, 0, 2, "coupler-check: --repeat 0: erlaubt sind 1 bis 10000\n"},
+        // Who ran the check goes into the record or the JSON object only: without them it would be lost.
+        {"COM3 --log probe.csv --station P3", FAULT_NONE, 0, 0, 0, 0, 2,
+         u8"coupler-check: --station gilt nur mit --record oder --json: ohne sie käme die Angabe nirgends hin" + usage},
         {"COM3 --expect 50,7", FAULT_NONE, 0, 0, 0, 0, 2,
          "coupler-check: --expect 50,7: Adressen 08 bis 77, mit Kommas getrennt\n"},
     };

@@ -383,14 +383,16 @@ TEST_F(I2cTest, JsonGivesOneObjectThatAJsonReaderTakes)
          "get 5504 16 0 None\n"},
         {"xfer w1@48 0 r2 --write --json", 0, "d[\"messages\"]", "[{'address': 72, 'read': False, 'bytes': [0]}, "
                                                                  "{'address': 72, 'read': True, 'bytes': [21, 128]}]\n"},
-        {"eeprom verify " + image + " --json", 1, "d[\"differ\"], d[\"first_difference\"], d[\"error\"]",
-         "1 1 Vergleich: 1 Byte weicht ab (geprüft 0x00 bis 0x01), das erste bei 0x01\n"},
+        {"eeprom verify " + image + " --json", 1, "d[\"command\"], d[\"differ\"], d[\"first_difference\"], d[\"error\"]",
+         "eeprom verify 1 1 Vergleich: 1 Byte weicht ab (geprüft 0x00 bis 0x01), das erste bei 0x01\n"},
         // A failed job keeps its keys, null where not known.
         {"get 33 7 --json", 1, "d[\"exit_code\"], d[\"error\"], d[\"address\"], d[\"register\"], d[\"value\"], d[\"error_code\"]",
          "1 Baustein 0x33 antwortet nicht 51 7 None nack\n"},
         {"scan 50 48 --json", 2, "d[\"command\"], d[\"exit_code\"], d[\"error\"], d[\"adapter\"], d[\"error_code\"]",
          "scan 2 scan: 0x50 liegt hinter 0x48 None usage\n"},
         {"get 48 0 c --json", 2, "d[\"command\"], d[\"address\"], d[\"value\"], d[\"error_code\"]", "get None None usage\n"},
+        {"eeprom write --json", 2, "d[\"command\"], d[\"error\"], d[\"error_code\"]",
+         "eeprom write eeprom: falsche Zahl von Angaben usage\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);

@@ -68,14 +68,19 @@ console_run() {
     device_check "$com" "$device" || exit 2
   fi
 
-  "$root/scripts/setup"
+  # A native run needs neither Wine nor MinGW.
+  if [[ $wine -eq 1 ]]; then
+    "$root/scripts/setup"
+  else
+    "$root/scripts/setup" --native
+  fi
   BENCH_ROOT=$root
   source "$root/scripts/lib/build.sh"
   if [[ $wine -eq 1 ]]; then
     build_all "$target" >/dev/null
   else
     build_host "$target" >/dev/null
-    coupler_build
+    coupler_build native
   fi
 
   source "$root/scripts/lib/bench.sh"
@@ -89,13 +94,14 @@ console_run() {
   fi
   trap bench_unlock EXIT
   bench_lock || exit 2
-  if bench_runs_32bit || { [[ $wine -eq 1 ]] && bench_build_64bit; }; then
+  if [[ $wine -eq 0 ]]; then
+    # The daemon puts its ports into the prefix's folder; a native program needs no Wine there.
+    mkdir -p "$WINEPREFIX/dosdevices"
+  elif bench_runs_32bit || bench_build_64bit; then
     bench_prefix
-  elif [[ $wine -eq 1 ]]; then
+  else
     echo "$name: this machine does not run 32-bit programs (Exec format error): --wine cannot run here" >&2
     exit 2
-  else
-    mkdir -p "$WINEPREFIX/dosdevices"
   fi
 
   CONSOLE_DAEMON_PID="" CONSOLE_DEVICE=

@@ -4,7 +4,9 @@
 #
 # coupler_build   builds the daemon and the preload library into build/coupler/
 #                 with the host compiler, and the toggle-lines.exe try-out
-#                 program with MinGW; does nothing when they are up to date
+#                 program with MinGW; does nothing when they are up to date.
+#                 coupler_build native: only the daemon and the 64-bit library,
+#                 what a native program on the virtual coupler needs
 # coupler_start   starts the daemon for $WINEPREFIX, exports COUPLER_STATE (the
 #                 state file the tests' client and the preload library use) and
 #                 LD_PRELOAD, and prints the LD_PRELOAD value
@@ -32,7 +34,8 @@ _coupler_stale() {
 }
 
 coupler_build() {
-  local flags="-O2 -Wall -Wextra" src="$COUPLER_SOURCE"
+  local flags="-O2 -Wall -Wextra" src="$COUPLER_SOURCE" native=0
+  [[ "${1:-}" != native ]] || native=1
   # The coupler model and the I2C bus are C, shared by the daemon and the library.
   local shared=("$src/model.c" "$src/bus.c" "$src/bus_decoder.c" "$src/bus_chips.c")
   local headers=("$src/coupler_state.h" "$src/model.h" "$src/bus.h" "$src/bus_decoder.h" "$src/bus_chips.h"
@@ -51,13 +54,14 @@ coupler_build() {
   fi
   local bits folder
   for bits in 32 64; do
+    [[ $bits == 32 && $native -eq 1 ]] && continue
     [[ $bits == 32 ]] && folder=i386-linux-gnu || folder=x86_64-linux-gnu
     if _coupler_stale "$COUPLER_DIR/lib/$folder/libvcoupler.so" "$src/preload.c" "${shared[@]}" "${headers[@]}"; then
       gcc -std=gnu11 -m$bits -shared -fPIC $flags -o "$COUPLER_DIR/lib/$folder/libvcoupler.so" \
         "$src/preload.c" "${shared[@]}" -ldl -pthread || return 1
     fi
   done
-  if _coupler_stale "$COUPLER_DIR/toggle-lines.exe" "$src/toggle_lines.c"; then
+  if [[ $native -eq 0 ]] && _coupler_stale "$COUPLER_DIR/toggle-lines.exe" "$src/toggle_lines.c"; then
     i686-w64-mingw32-gcc-posix $flags -static -o "$COUPLER_DIR/toggle-lines.exe" \
       "$src/toggle_lines.c" || return 1
   fi

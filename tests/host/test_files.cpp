@@ -53,6 +53,11 @@ TEST(HexFile, RecordsReadAndWrittenByTheFormatsRules)
         // Segment 0x1000 (02) shifts by four bits: 0x10000 + 4.
         {":020000021000EC\n:01000400AB50\n:00000001FF\n", 0x20000, true, "", 0x10005, {0x10004, 0xAB}},
         {":020000040001F9\n:01000400AB50\n:00000001FF\n", 0x20000, true, "", 0x10005, {0x10004, 0xAB}},
+        // Records overlapping: the same value twice passes, another value is refused at its line.
+        {":0300300002337A1E\n:01003100339B\n:020032007A1042\n:00000001FF\n", 256, true, "", 0x34,
+         {0x30, 0x02, 0x31, 0x33, 0x32, 0x7A, 0x33, 0x10}},
+        {":0300300002337A1E\n\n:01003100349A\n:00000001FF\n", 256, false,
+         "Zeile 3: Byte bei 0x31 doppelt mit anderem Wert (0x34, vorher 0x33)", 0, {}},
         {":0300300002337A1F\n:00000001FF\n", 256, false, "Zeile 1: Prüfsumme falsch", 0, {}},
         {":0300300002337A1E\n", 256, false, "Zeile 1: das Ende (Satzart 01) fehlt", 0, {}},
         {":00000001FF\n:0100000000FF\n", 256, false, "Zeile 2: Datensatz nach dem Ende", 0, {}},
