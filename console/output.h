@@ -41,6 +41,9 @@ void Say(Channel channel, const char* format, ...);
 std::string Padded(const std::string& text, int width);
 // The text in UTF-8, whole.
 std::string ToUtf8(const char* text);
+// A UTF-8 text from a file (a plan) as the program's own: Windows-1252 in the
+// Windows build (a character it lacks becomes '?'), unchanged natively.
+std::string FromUtf8(const std::string& text);
 // "Einstellung Baudrate, Handshake nicht übernommen": what an open port did
 // not take of its settings (SerialSettingsMismatch's bits), in words.
 void RefusedSettings(int mismatch, char* words, int size);

@@ -77,6 +77,8 @@ size_t OutputWidth(const std::string& text)
 
 std::string ToUtf8(const char* text) { return text; }
 
+std::string FromUtf8(const std::string& text) { return text; }
+
 void KeysStart()
 {
     if (keysStarted)
