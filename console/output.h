@@ -36,6 +36,10 @@ std::string OutputErrors();
 void OutputJson(const std::string& object);
 // One line (printf format; the line break is added, except to progress).
 void Say(Channel channel, const char* format, ...);
+// Lines said as SAY_ALWAYS, in bright green or red on a console or terminal
+// (and as they are anywhere else: no escape codes in a file or pipe).
+enum Colour { COLOUR_GREEN, COLOUR_RED };
+void SayInColour(Colour colour, const std::string& lines);
 // The text with blanks after it up to width characters as shown (printf's
 // %-Ns counts bytes, which an umlaut in UTF-8 takes two of).
 std::string Padded(const std::string& text, int width);

@@ -94,6 +94,19 @@ std::string ToUtf8(const char* text)
     return bytes;
 }
 
+void OutputColour(OutputStream stream, int colour)
+{
+    // The console's own colours, taken before the first change, come back after.
+    static WORD before = 0;
+    static bool taken = false;
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!taken && GetConsoleScreenBufferInfo(Handle(stream), &info))
+        before = info.wAttributes, taken = true;
+    static const WORD COLOURS[] = {FOREGROUND_GREEN | FOREGROUND_INTENSITY, FOREGROUND_RED | FOREGROUND_INTENSITY};
+    if (taken)
+        SetConsoleTextAttribute(Handle(stream), colour >= 0 && colour < 2 ? COLOURS[colour] : before);
+}
+
 std::string FromUtf8(const std::string& text)
 {
     int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
