@@ -7,10 +7,10 @@
 
 namespace {
 
-// A limit from the plan with as many decimals as it has (up to six).
-void Limit(Json* json, double value)
+// A limit with the decimals of its measurement, more where the plan gives
+// more (up to six).
+void Limit(Json* json, double value, int decimals)
 {
-    int decimals = 0;
     while (decimals < 6 && fabs(value * pow(10, decimals) - round(value * pow(10, decimals))) > 1e-9)
         decimals++;
     JsonNumber(json, value, decimals);
@@ -73,8 +73,8 @@ std::string UnitRecord(const Plan& plan, const StationOptions& options, const Un
             JsonKey(&json, "name"), JsonString(&json, m.name.c_str());
             JsonKey(&json, "unit"), JsonString(&json, m.unit.c_str());
             JsonKey(&json, "value"), m.measured ? JsonNumber(&json, m.value, m.decimals) : JsonNull(&json);
-            JsonKey(&json, "low"), m.limited ? Limit(&json, m.low) : JsonNull(&json);
-            JsonKey(&json, "high"), m.limited ? Limit(&json, m.high) : JsonNull(&json);
+            JsonKey(&json, "low"), m.limited ? Limit(&json, m.low, m.decimals) : JsonNull(&json);
+            JsonKey(&json, "high"), m.limited ? Limit(&json, m.high, m.decimals) : JsonNull(&json);
             Text(&json, "outcome", !m.measured ? "not_measured" : MeasuredOutside(m) ? "failed" : "ok");
             JsonEnd(&json);
         }
