@@ -185,13 +185,16 @@ void Expander(Bench* bench, const PlanStep& step, StepDone* done)
 // By hand: the person presses the INT button; CTS shows INT pulled.
 void Int(Bench* bench, const PlanStep& step, StepDone* done)
 {
-    Say(SAY_ALWAYS, "%s: INT-Taste drücken (bis zu %.0f s)", step.name.c_str(), step.timeoutS);
+    std::string seconds = StepText("%g", step.timeoutS);
+    for (char& c : seconds)
+        c = c == '.' ? ',' : c;
+    Say(SAY_ALWAYS, "%s: INT-Taste drücken (bis zu %s s)", step.name.c_str(), seconds.c_str());
     double taken = LinesWaitLevel(bench->lines, LINE_INT_IN, 1, step.timeoutS * 1000);
     if (taken == -2 || LinesFailed(bench->lines)) {
         Ended(bench, I2C_LINE_FAILED, 0, done);
     } else if (taken < 0) {
         done->outcome = OUTCOME_FAILED;
-        done->detail = StepText("INT nicht in %.0f s gedrückt (CTS blieb aus)", step.timeoutS);
+        done->detail = StepText("INT nicht in %s s gedrückt (CTS blieb aus)", seconds.c_str());
     } else {
         done->outcome = OUTCOME_OK;
     }

@@ -151,6 +151,30 @@ TEST_F(StationTest, EachFaultFailsItsStepAndSkipsTheRest)
     }
 }
 
+TEST_F(StationTest, StepsByHandPassOnINTAndOnTheAnswer)
+{
+    Write("hand.toml", "[board]\nname = \"KP-3\"\n[[step]]\nname = \"INT-Taste\"\nkind = \"int\"\ntimeout_s = 0.5\n"
+                       "[[step]]\nname = \"LEDs\"\nkind = \"question\"\nquestion = \"Leuchten beide LEDs?\"\n");
+    const struct {
+        bool pulled;
+        const char* answers;
+        unsigned code;
+        const char* expected;  // outcomes and detail
+    } cases[] = {
+        {true, "x\nj\n", 0, "ok ok None\n"},
+        {true, "n\n", 1, "ok failed LEDs: Antwort: nein\n"},
+        {false, "j\n", 1, "failed skipped INT-Taste: INT nicht in 0,5 s gedrückt (CTS blieb aus)\n"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(CouplerPullInt(3, c.pulled));
+        unlink(record.c_str());
+        ConsoleRun run = RunConsole(CT_STATION_EXE, folder + "/hand.toml COM3 --once --serial H1 --record " + record, c.answers);
+        EXPECT_EQ(c.code, run.code) << c.answers << run.output;
+        EXPECT_EQ(c.pulled ? 1 + (c.answers[0] == 'x') : 0, Count(run.output, "Leuchten beide LEDs? (j/n):")) << run.output;
+        EXPECT_EQ(c.expected, JsonSays(Line(0), "*[s[\"outcome\"] for s in d[\"steps\"]], d[\"detail\"]")) << c.answers;
+    }
+}
+
 TEST_F(StationTest, AStopInsideAUnitRecordsItAborted)
 {
     // Behind 1 ms a request, the check's 500 rounds take seconds.
