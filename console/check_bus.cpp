@@ -31,9 +31,11 @@ std::string List(const bool which[128])
     return list.empty() ? "keine" : list;
 }
 
+}  // namespace
+
 // A bus that could not be scanned: the step's name for the verdict, and what
 // the lines showed with what to look at, for the step line.
-void Words(I2cStatus status, const Lines* lines, StepResult* result)
+void BusStatusWords(I2cStatus status, const Lines* lines, StepResult* result)
 {
     result->outcome = STEP_FAILED;
     switch (status) {
@@ -69,8 +71,6 @@ void Words(I2cStatus status, const Lines* lines, StepResult* result)
     result->read = StepText("Abfrage endete mit Zustand %d", static_cast<int>(status));
 }
 
-}  // namespace
-
 bool ParseAddresses(const char* text, bool expected[128])
 {
     memset(expected, 0, 128);
@@ -99,7 +99,7 @@ void CheckBus(Lines* lines, const bool expected[128], StepResult* result)
     if (status == I2C_LINE_FAILED || LinesFailed(lines))
         return;
     if (status != I2C_OK) {
-        Words(status, lines, result);
+        BusStatusWords(status, lines, result);
         return;
     }
     result->read = List(found);

@@ -79,6 +79,18 @@ void Say(Channel channel, const char* format, ...)
     Write(stream, text);
 }
 
+void SayInColour(Colour colour, const std::string& lines)
+{
+    if (jsonRun)
+        return;
+    WipeProgress();
+    if (outConsole)
+        OutputColour(STREAM_OUT, colour);
+    Write(STREAM_OUT, lines + "\n");
+    if (outConsole)
+        OutputColour(STREAM_OUT, -1);
+}
+
 std::string OutputErrors() { return errorsSaid; }
 
 void OutputJson(const std::string& object)

@@ -36,11 +36,18 @@ std::string OutputErrors();
 void OutputJson(const std::string& object);
 // One line (printf format; the line break is added, except to progress).
 void Say(Channel channel, const char* format, ...);
+// Lines said as SAY_ALWAYS, in bright green or red on a console or terminal
+// (and as they are anywhere else: no escape codes in a file or pipe).
+enum Colour { COLOUR_GREEN, COLOUR_RED };
+void SayInColour(Colour colour, const std::string& lines);
 // The text with blanks after it up to width characters as shown (printf's
 // %-Ns counts bytes, which an umlaut in UTF-8 takes two of).
 std::string Padded(const std::string& text, int width);
 // The text in UTF-8, whole.
 std::string ToUtf8(const char* text);
+// A UTF-8 text from a file (a plan) as the program's own: Windows-1252 in the
+// Windows build (a character it lacks becomes '?'), unchanged natively.
+std::string FromUtf8(const std::string& text);
 // "Einstellung Baudrate, Handshake nicht übernommen": what an open port did
 // not take of its settings (SerialSettingsMismatch's bits), in words.
 void RefusedSettings(int mismatch, char* words, int size);

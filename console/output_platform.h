@@ -19,3 +19,5 @@ uint32_t OutputTicks();
 // How many characters the program's text shows (UTF-8 takes several bytes
 // for one).
 size_t OutputWidth(const std::string& text);
+// Text after this in the colour (colour < 0: as before), on a console only.
+void OutputColour(OutputStream stream, int colour);

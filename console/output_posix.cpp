@@ -77,6 +77,14 @@ size_t OutputWidth(const std::string& text)
 
 std::string ToUtf8(const char* text) { return text; }
 
+std::string FromUtf8(const std::string& text) { return text; }
+
+void OutputColour(OutputStream stream, int colour)
+{
+    static const char* const CODES[] = {"\033[1;32m", "\033[1;31m"};
+    OutputWrite(stream, colour >= 0 && colour < 2 ? CODES[colour] : "\033[0m", true);
+}
+
 void KeysStart()
 {
     if (keysStarted)

@@ -94,6 +94,32 @@ std::string ToUtf8(const char* text)
     return bytes;
 }
 
+void OutputColour(OutputStream stream, int colour)
+{
+    // The console's own colours, taken before the first change, come back after.
+    static WORD before = 0;
+    static bool taken = false;
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!taken && GetConsoleScreenBufferInfo(Handle(stream), &info))
+        before = info.wAttributes, taken = true;
+    static const WORD COLOURS[] = {FOREGROUND_GREEN | FOREGROUND_INTENSITY, FOREGROUND_RED | FOREGROUND_INTENSITY};
+    if (taken)
+        SetConsoleTextAttribute(Handle(stream), colour >= 0 && colour < 2 ? COLOURS[colour] : before);
+}
+
+std::string FromUtf8(const std::string& text)
+{
+    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(length > 0 ? static_cast<size_t>(length) : 0, L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    int size = WideCharToMultiByte(1252, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, "?", nullptr);
+    std::string bytes(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(1252, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0], size, "?", nullptr);
+    return bytes;
+}
+
 void KeysStart()
 {
     DWORD mode;

@@ -14,7 +14,7 @@
 #include "console/port.h"
 #include "console/stop.h"
 #include "i2c/eeprom.h"
-#include "i2ctool/hexfile.h"
+#include "i2c/hexfile.h"
 
 namespace {
 

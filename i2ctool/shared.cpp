@@ -8,7 +8,7 @@
 #include "console/output.h"
 #include "console/output_platform.h"
 #include "i2ctool/duration.h"
-#include "i2ctool/hexfile.h"
+#include "i2c/hexfile.h"
 #include "i2ctool/job.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The Intel HEX reader on any text, and the writer's records read back.
-#include "i2ctool/hexfile.h"
+#include "i2c/hexfile.h"
 #include "tests/fuzz/fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -22,7 +22,7 @@
 #include "console/port.h"
 #include "i2c/eeprom.h"
 #include "i2ctool/duration.h"
-#include "i2ctool/hexfile.h"
+#include "i2c/hexfile.h"
 #include "i2ctool/xfer.h"
 
 namespace {

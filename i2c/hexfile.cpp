@@ -1,4 +1,4 @@
-#include "i2ctool/hexfile.h"
+#include "i2c/hexfile.h"
 
 #include <stdio.h>
 
