@@ -19,6 +19,7 @@ const char* const YIELD_COLOUR = "#2e6da4";
 const char* const PARETO_COLOUR = "#c0504d";
 const char* const HISTOGRAM_COLOUR = "#5b9a45";
 const char* const RUN_COLOUR = "#7b4fa0";
+const char* const POINT_COLOUR = "#4b2a68";
 const char* const LIMIT_COLOUR = "#e08a00";
 const char* const CUMULATIVE_COLOUR = "#333333";
 
@@ -247,7 +248,7 @@ std::string RunSvg(const Series& series, const Summary& summary)
         double value = series.values[i];
         bool outside = (series.hasLow && value < series.low) || (series.hasHigh && value > series.high);
         svg += "<circle cx=\"" + Px(xOf(i)) + "\" cy=\"" + Px(yOf(value)) + "\" r=\"3.5\" shape-rendering=\"auto\" fill=\"" +
-               (outside ? PARETO_COLOUR : RUN_COLOUR) + "\"><title>" + HtmlEscape(series.serials[i]) + ": " +
+               (outside ? PARETO_COLOUR : POINT_COLOUR) + "\"><title>" + HtmlEscape(series.serials[i]) + ": " +
                Decimal(value, 6) + "</title></circle>";
     }
     return svg + "</svg>";
@@ -293,7 +294,7 @@ std::string FailingBlock(const PlanReport& plan)
 
 const char STYLE[] =
     "body{font-family:'Liberation Sans',Arial,sans-serif;font-size:14px;color:#222;margin:16px;max-width:1160px}"
-    "h1{font-size:22px;margin:0 0 4px}h2{font-size:18px;margin:28px 0 8px;border-bottom:2px solid #2e6da4}"
+    "h1{font-size:22px;margin:0 0 4px}h2{font-size:18px;margin:28px 0 8px;border-bottom:2px solid #555}"
     "h3{font-size:15px;margin:12px 0 6px}table{border-collapse:collapse;margin:4px 0 8px}"
     "th,td{border:1px solid #ccc;padding:2px 6px;text-align:left;vertical-align:top}th{background:#f0f0f0}"
     "td.n{text-align:right}.cards{display:flex;flex-wrap:wrap;gap:12px}"
