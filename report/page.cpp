@@ -230,7 +230,7 @@ std::string RunSvg(const Series& series, const Summary& summary)
         svg += SvgText(left - 6, yOf(summary.min) + 4, "end", Decimal(summary.min, 3));
     svg += SvgText(left, top + plotHeight + 16, "start", "1") +
            SvgText(left + plotWidth, top + plotHeight + 16, "end", Say8("%zu", count)) +
-           SvgText(left + plotWidth / 2, top + plotHeight + 32, "middle", Say8("Einheiten in zeitlicher Folge"));
+           SvgText(left + plotWidth / 2, top + plotHeight + 32, "middle", Say8("Prüfungen in zeitlicher Folge"));
     if (series.hasLow)
         svg += Line(left, yOf(series.low), left + plotWidth, yOf(series.low), LIMIT_COLOUR,
                     " stroke-width=\"2\" stroke-dasharray=\"6 3\"") +
