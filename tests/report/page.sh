@@ -9,13 +9,29 @@
 set -euo pipefail
 report=$1 work=$2 keep=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
+rm -rf "$work" && mkdir -p "$work/records" "$work/empty"
+python3 "$here/make_records.py" "$work/records"
+# Exit codes: code, then the arguments.
+while read -r code args; do
+  set +e
+  # shellcheck disable=SC2086 # the arguments are words of the table
+  (cd "$work" && "$report" $args >/dev/null 2>&1)
+  got=$?
+  set -e
+  [[ $got -eq $code ]] || { echo "page: coupler-report $args: exit $got, not $code" >&2; exit 1; }
+done <<'CODES'
+0 records/alt.jsonl --csv alt.csv
+1 empty --html empty.html
+2 missing.jsonl --html missing.html
+2 records --html no-such-folder/report.html
+2 records
+CODES
+[[ ! -e "$work/empty.html" ]] || { echo "page: a page was written without records" >&2; exit 1; }
 browser=$(command -v chromium || command -v chromium-browser || true)
 if [[ -z "$browser" ]]; then
   echo "page: Chromium is not installed (scripts/setup installs it): the page's picture is not checked" >&2
   exit 77
 fi
-rm -rf "$work" && mkdir -p "$work/records"
-python3 "$here/make_records.py" "$work/records"
 "$report" "$work/records" --html "$work/report.html" 2>"$work/report.err"
 grep -q "2 Zeilen ohne Datensatz" "$work/report.err" || { echo "page: the skipped lines were not told:" >&2; cat "$work/report.err" >&2; exit 1; }
 profile=$(mktemp -d)
