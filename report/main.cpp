@@ -15,12 +15,13 @@ namespace {
 
 enum ExitCode { EXIT_WRITTEN = 0, EXIT_NO_RECORDS = 1, EXIT_CANNOT = 2 };
 
-const char USAGE[] = "Aufruf: coupler-report DATEI.jsonl|ORDNER ... --html BERICHT.html [--csv TABELLE.csv]\n"
-                     "        coupler-report --help\n"
-                     "Liest die Datensätze der Prüfplätze (je Einheit eine Zeile; aus einem Ordner jede *.jsonl-Datei)\n"
-                     "und schreibt eine HTML-Seite (Ausbeute, Pareto der Fehler, Messwerte mit Cpk, fehlerhafte\n"
-                     "Einheiten) und, mit --csv, eine Tabelle. Ende: 0 geschrieben, 1 keine Datensätze gefunden,\n"
-                     "2 nicht lesbar oder nicht schreibbar.";
+const char USAGE[] =
+    "Aufruf: coupler-report DATEI.jsonl|ORDNER ... --html BERICHT.html [--csv TABELLE.csv]\n"
+    "        coupler-report --help\n"
+    "Liest die Datensätze der Prüfplätze (je Einheit eine Zeile; aus einem Ordner jede *.jsonl-Datei)\n"
+    "und schreibt eine HTML-Seite (Ausbeute, Pareto der Fehler, Messwerte mit Cpk, fehlerhafte\n"
+    "Einheiten) und, mit --csv, eine Tabelle. Ende: 0 geschrieben, 1 keine Datensätze gefunden,\n"
+    "2 nicht lesbar oder nicht schreibbar.";
 
 bool Save(const char* path, const std::string& content)
 {
@@ -58,7 +59,8 @@ int main(int argc, char** argv)
     }
     if (paths.empty() || (!html && !csv)) {
         Say(SAY_ERROR, "coupler-report: %s (coupler-report --help)",
-            paths.empty() ? "keine Datei und kein Ordner mit Datensätzen angegeben" : "--html oder --csv fehlt");
+            paths.empty() ? "keine Datei und kein Ordner mit Datensätzen angegeben"
+                          : "--html oder --csv fehlt");
         return EXIT_CANNOT;
     }
     // The outputs are checked first: a report of many files is not read for nothing.
@@ -76,10 +78,13 @@ int main(int argc, char** argv)
         return EXIT_CANNOT;
     }
     if (set.skipped > 0)
-        Say(SAY_ERROR, "coupler-report: %lld Zeilen ohne Datensatz übergangen (unvollständig oder nicht von coupler-station)",
+        Say(SAY_ERROR,
+            "coupler-report: %lld Zeilen ohne Datensatz übergangen (unvollständig oder nicht von "
+            "coupler-station)",
             (long long)set.skipped);
     if (set.records.empty()) {
-        Say(SAY_ERROR, "coupler-report: keine Datensätze gefunden (%lld Dateien gelesen)", (long long)set.files);
+        Say(SAY_ERROR, "coupler-report: keine Datensätze gefunden (%lld Dateien gelesen)",
+            (long long)set.files);
         return EXIT_NO_RECORDS;
     }
     std::vector<PlanReport> plans = PlanReports(set.records);

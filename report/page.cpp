@@ -44,10 +44,7 @@ std::string Percent(int64_t part, int64_t whole)
 }
 
 // A record's text that may be missing (operator, station: null).
-std::string Shown(const std::string& text)
-{
-    return text.empty() ? Say8("—") : HtmlEscape(text);
-}
+std::string Shown(const std::string& text) { return text.empty() ? Say8("—") : HtmlEscape(text); }
 
 std::string VerdictWord(const std::string& verdict)
 {
@@ -67,14 +64,14 @@ std::string Px(double value) { return Say8("%.1f", value); }
 // A text in an SVG: anchor start, middle or end.
 std::string SvgText(double x, double y, const char* anchor, const std::string& text, const char* extra = "")
 {
-    return "<text x=\"" + Px(x) + "\" y=\"" + Px(y) + "\" text-anchor=\"" + anchor + "\"" + extra + ">" + text +
-           "</text>";
+    return "<text x=\"" + Px(x) + "\" y=\"" + Px(y) + "\" text-anchor=\"" + anchor + "\"" + extra + ">" +
+           text + "</text>";
 }
 
 std::string Rect(double x, double y, double width, double height, const char* colour)
 {
-    return "<rect x=\"" + Px(x) + "\" y=\"" + Px(y) + "\" width=\"" + Px(width) + "\" height=\"" + Px(height) +
-           "\" fill=\"" + colour + "\"/>";
+    return "<rect x=\"" + Px(x) + "\" y=\"" + Px(y) + "\" width=\"" + Px(width) + "\" height=\"" +
+           Px(height) + "\" fill=\"" + colour + "\"/>";
 }
 
 std::string Line(double x1, double y1, double x2, double y2, const char* colour, const char* extra = "")
@@ -98,8 +95,9 @@ std::string YieldBlock(const char* heading, const std::vector<Yield>& yields)
                        Say8("%s", heading) + "</th><th>" + Say8("Einheiten") + "</th><th>" +
                        Say8("bestanden") + "</th><th>" + Say8("Ausbeute") + "</th></tr>";
     for (const Yield& yield : yields)
-        html += "<tr><td>" + Shown(yield.label) + "</td><td class=\"n\">" + Say8("%lld", (long long)yield.units) +
-                "</td><td class=\"n\">" + Say8("%lld", (long long)yield.passed) + "</td><td class=\"n\">" +
+        html += "<tr><td>" + Shown(yield.label) + "</td><td class=\"n\">" +
+                Say8("%lld", (long long)yield.units) + "</td><td class=\"n\">" +
+                Say8("%lld", (long long)yield.passed) + "</td><td class=\"n\">" +
                 Percent(yield.passed, yield.units) + "</td></tr>";
     html += "</table>";
     const int width = 330, row = 24, left = 100, bar = 170;
@@ -134,15 +132,18 @@ std::string ParetoBlock(const PlanReport& plan)
             Line(left, top + plotHeight, left + plotWidth, top + plotHeight, "#888888") +
             Line(left + plotWidth, top, left + plotWidth, top + plotHeight, "#888888");
     html += SvgText(left - 6, top + 5, "end", Say8("%lld", (long long)most)) +
-            SvgText(left - 6, top + plotHeight, "end", "0") + SvgText(left + plotWidth + 6, top + 5, "start", "100 %") +
+            SvgText(left - 6, top + plotHeight, "end", "0") +
+            SvgText(left + plotWidth + 6, top + 5, "start", "100 %") +
             SvgText(left + plotWidth + 6, top + plotHeight, "start", "0 %");
     std::string points;
     int64_t cumulative = 0;
     for (size_t i = 0; i < plan.pareto.size(); i++) {
         const ParetoBar& bar = plan.pareto[i];
         double x = left + slot * i, barHeight = round(plotHeight * bar.count / most);
-        html += Rect(round(x + slot * 0.15), top + plotHeight - barHeight, round(slot * 0.7), barHeight, PARETO_COLOUR);
-        html += SvgText(x + slot / 2, top + plotHeight - barHeight - 4, "middle", Say8("%lld", (long long)bar.count));
+        html += Rect(round(x + slot * 0.15), top + plotHeight - barHeight, round(slot * 0.7), barHeight,
+                     PARETO_COLOUR);
+        html += SvgText(x + slot / 2, top + plotHeight - barHeight - 4, "middle",
+                        Say8("%lld", (long long)bar.count));
         std::string label = bar.step.empty() ? Say8("—") : HtmlEscape(bar.step);
         double labelX = x + slot / 2, labelY = top + plotHeight + 14;
         html += SvgText(labelX, labelY, "end", label,
@@ -150,8 +151,8 @@ std::string ParetoBlock(const PlanReport& plan)
         cumulative += bar.count;
         double cy = top + plotHeight - plotHeight * cumulative / total;
         points += Px(x + slot / 2) + "," + Px(cy) + " ";
-        html += "<circle cx=\"" + Px(x + slot / 2) + "\" cy=\"" + Px(cy) + "\" r=\"3\" fill=\"" + CUMULATIVE_COLOUR +
-                "\"/>";
+        html += "<circle cx=\"" + Px(x + slot / 2) + "\" cy=\"" + Px(cy) + "\" r=\"3\" fill=\"" +
+                CUMULATIVE_COLOUR + "\"/>";
     }
     html += "<polyline points=\"" + points + "\" fill=\"none\" stroke=\"" + CUMULATIVE_COLOUR +
             "\" stroke-width=\"2\" shape-rendering=\"auto\"/>";
@@ -190,14 +191,16 @@ std::string HistogramSvg(const Series& series, const Summary& summary)
     std::string svg = SvgOpen(width, height, Say8("Histogramm ") + HtmlEscape(series.name));
     svg += Line(left, top + plotHeight, left + plotWidth, top + plotHeight, "#888888") +
            Line(left, top, left, top + plotHeight, "#888888");
-    svg += SvgText(left - 6, top + 5, "end", Say8("%lld", (long long)most)) + SvgText(left - 6, top + plotHeight, "end", "0");
+    svg += SvgText(left - 6, top + 5, "end", Say8("%lld", (long long)most)) +
+           SvgText(left - 6, top + plotHeight, "end", "0");
     for (size_t i = 0; i < histogram.counts.size(); i++) {
-        double x1 = xOf(histogram.from + histogram.width * i), x2 = xOf(histogram.from + histogram.width * (i + 1));
+        double x1 = xOf(histogram.from + histogram.width * i),
+               x2 = xOf(histogram.from + histogram.width * (i + 1));
         if (histogram.counts.size() == 1)  // all values alike: a narrow bar at the value
             x1 = xOf(histogram.from) - 4, x2 = xOf(histogram.from) + 4;
         double barHeight = round(plotHeight * histogram.counts[i] / most);
-        svg += Rect(round(x1) + 1, top + plotHeight - barHeight, std::max(1.0, round(x2) - round(x1) - 1), barHeight,
-                    HISTOGRAM_COLOUR);
+        svg += Rect(round(x1) + 1, top + plotHeight - barHeight, std::max(1.0, round(x2) - round(x1) - 1),
+                    barHeight, HISTOGRAM_COLOUR);
     }
     svg += SvgText(xOf(summary.min), top + plotHeight + 16, "middle", Decimal(summary.min, 3));
     if (summary.max > summary.min)
@@ -228,9 +231,10 @@ std::string RunSvg(const Series& series, const Summary& summary)
     svg += SvgText(left - 6, yOf(summary.max) + 4, "end", Decimal(summary.max, 3));
     if (summary.max > summary.min)
         svg += SvgText(left - 6, yOf(summary.min) + 4, "end", Decimal(summary.min, 3));
-    svg += SvgText(left, top + plotHeight + 16, "start", "1") +
-           SvgText(left + plotWidth, top + plotHeight + 16, "end", Say8("%zu", count)) +
-           SvgText(left + plotWidth / 2, top + plotHeight + 32, "middle", Say8("Prüfungen in zeitlicher Folge"));
+    svg +=
+        SvgText(left, top + plotHeight + 16, "start", "1") +
+        SvgText(left + plotWidth, top + plotHeight + 16, "end", Say8("%zu", count)) +
+        SvgText(left + plotWidth / 2, top + plotHeight + 32, "middle", Say8("Prüfungen in zeitlicher Folge"));
     if (series.hasLow)
         svg += Line(left, yOf(series.low), left + plotWidth, yOf(series.low), LIMIT_COLOUR,
                     " stroke-width=\"2\" stroke-dasharray=\"6 3\"") +
@@ -247,9 +251,9 @@ std::string RunSvg(const Series& series, const Summary& summary)
     for (size_t i = 0; i < count; i++) {
         double value = series.values[i];
         bool outside = (series.hasLow && value < series.low) || (series.hasHigh && value > series.high);
-        svg += "<circle cx=\"" + Px(xOf(i)) + "\" cy=\"" + Px(yOf(value)) + "\" r=\"3.5\" shape-rendering=\"auto\" fill=\"" +
-               (outside ? PARETO_COLOUR : POINT_COLOUR) + "\"><title>" + HtmlEscape(series.serials[i]) + ": " +
-               Decimal(value, 6) + "</title></circle>";
+        svg += "<circle cx=\"" + Px(xOf(i)) + "\" cy=\"" + Px(yOf(value)) +
+               "\" r=\"3.5\" shape-rendering=\"auto\" fill=\"" + (outside ? PARETO_COLOUR : POINT_COLOUR) +
+               "\"><title>" + HtmlEscape(series.serials[i]) + ": " + Decimal(value, 6) + "</title></circle>";
     }
     return svg + "</svg>";
 }
@@ -258,19 +262,21 @@ std::string MeasurementBlock(const Series& series)
 {
     Summary summary = Summarize(series);
     std::string unit = series.unit.empty() ? "" : " [" + HtmlEscape(series.unit) + "]";
-    std::string html = "<div class=\"card wide\"><h3>" + HtmlEscape(series.step) + " / " + HtmlEscape(series.name) +
-                       unit + "</h3><table><tr><th>n</th><th>" + Say8("Mittelwert") + "</th><th>s</th><th>" +
-                       Say8("Min") + "</th><th>" + Say8("Max") + "</th><th>" + Say8("UGW") + "</th><th>" +
-                       Say8("OGW") + "</th><th>" +
-                       (summary.hasCapability ? Say8("%s", summary.capabilityName) : Say8("Cpk")) + "</th></tr>";
+    std::string html =
+        "<div class=\"card wide\"><h3>" + HtmlEscape(series.step) + " / " + HtmlEscape(series.name) + unit +
+        "</h3><table><tr><th>n</th><th>" + Say8("Mittelwert") + "</th><th>s</th><th>" + Say8("Min") +
+        "</th><th>" + Say8("Max") + "</th><th>" + Say8("UGW") + "</th><th>" + Say8("OGW") + "</th><th>" +
+        (summary.hasCapability ? Say8("%s", summary.capabilityName) : Say8("Cpk")) + "</th></tr>";
     html += "<tr><td class=\"n\">" + Say8("%lld", (long long)summary.n) + "</td><td class=\"n\">" +
             Decimal(summary.mean, 4) + "</td><td class=\"n\">" +
             (summary.n >= 2 ? Decimal(summary.deviation, 4) : Say8("—")) + "</td><td class=\"n\">" +
-            Decimal(summary.min, 4) + "</td><td class=\"n\">" + Decimal(summary.max, 4) + "</td><td class=\"n\">" +
-            (series.hasLow ? Decimal(series.low, 4) : Say8("—")) + "</td><td class=\"n\">" +
-            (series.hasHigh ? Decimal(series.high, 4) : Say8("—")) + "</td><td class=\"n\">" +
-            (summary.hasCapability ? Decimal(summary.capability, 2) : Say8("—")) + "</td></tr></table>";
-    html += "<div class=\"charts\">" + HistogramSvg(series, summary) + RunSvg(series, summary) + "</div></div>";
+            Decimal(summary.min, 4) + "</td><td class=\"n\">" + Decimal(summary.max, 4) +
+            "</td><td class=\"n\">" + (series.hasLow ? Decimal(series.low, 4) : Say8("—")) +
+            "</td><td class=\"n\">" + (series.hasHigh ? Decimal(series.high, 4) : Say8("—")) +
+            "</td><td class=\"n\">" + (summary.hasCapability ? Decimal(summary.capability, 2) : Say8("—")) +
+            "</td></tr></table>";
+    html +=
+        "<div class=\"charts\">" + HistogramSvg(series, summary) + RunSvg(series, summary) + "</div></div>";
     return html;
 }
 
@@ -279,8 +285,8 @@ std::string FailingBlock(const PlanReport& plan)
     std::string html = "<h3>" + Say8("Fehlerhafte Einheiten") + "</h3>";
     if (plan.failing.empty())
         return html + "<p>" + Say8("Keine fehlerhaften Einheiten.") + "</p>";
-    html += "<table><tr><th>" + Say8("Seriennummer") + "</th><th>" + Say8("Zeit") + "</th><th>" + Say8("Station") +
-            "</th><th>" + Say8("Bediener") + "</th><th>" + Say8("Durchlauf") + "</th><th>" +
+    html += "<table><tr><th>" + Say8("Seriennummer") + "</th><th>" + Say8("Zeit") + "</th><th>" +
+            Say8("Station") + "</th><th>" + Say8("Bediener") + "</th><th>" + Say8("Durchlauf") + "</th><th>" +
             Say8("Erster fehlerhafter Schritt") + "</th><th>" + Say8("Befund") + "</th></tr>";
     for (size_t i = 0; i < plan.failing.size(); i++) {
         const UnitRecord& record = *plan.failing[i];
@@ -293,7 +299,8 @@ std::string FailingBlock(const PlanReport& plan)
 }
 
 const char STYLE[] =
-    "body{font-family:'Liberation Sans',Arial,sans-serif;font-size:14px;color:#222;margin:16px;max-width:1160px}"
+    "body{font-family:'Liberation "
+    "Sans',Arial,sans-serif;font-size:14px;color:#222;margin:16px;max-width:1160px}"
     "h1{font-size:22px;margin:0 0 4px}h2{font-size:18px;margin:28px 0 8px;border-bottom:2px solid #555}"
     "h3{font-size:15px;margin:12px 0 6px}table{border-collapse:collapse;margin:4px 0 8px}"
     "th,td{border:1px solid #ccc;padding:2px 6px;text-align:left;vertical-align:top}th{background:#f0f0f0}"
@@ -309,12 +316,23 @@ std::string HtmlEscape(const std::string& text)
     std::string escaped;
     for (char c : text) {
         switch (c) {
-        case '&': escaped += "&amp;"; break;
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        case '"': escaped += "&quot;"; break;
-        case '\'': escaped += "&#39;"; break;
-        default: escaped += c;
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        case '\'':
+            escaped += "&#39;";
+            break;
+        default:
+            escaped += c;
         }
     }
     return escaped;
@@ -349,16 +367,18 @@ std::string ReportHtml(const std::vector<PlanReport>& plans, const RecordSet& se
     html += "</p>\n";
     for (const PlanReport& plan : plans) {
         html += "<section><h2>" + HtmlEscape(plan.name) +
-                (plan.version.empty() ? "" : Say8(", Version ") + HtmlEscape(plan.version)) + Say8(" — Plan ") +
-                HtmlEscape(plan.sha256.substr(0, 12)) + "</h2>";
-        html += "<p class=\"big\">" + Say8("Erstdurchlauf-Ausbeute: ") + Percent(plan.firstPassed, plan.units) +
-                "</p><p>" +
-                Say8("%lld Einheiten, davon %lld im ersten Durchlauf bestanden; %lld Nachprüfungen; %zu Datensätze",
-                     (long long)plan.units, (long long)plan.firstPassed, (long long)plan.retests, plan.records.size()) +
+                (plan.version.empty() ? "" : Say8(", Version ") + HtmlEscape(plan.version)) +
+                Say8(" — Plan ") + HtmlEscape(plan.sha256.substr(0, 12)) + "</h2>";
+        html += "<p class=\"big\">" + Say8("Erstdurchlauf-Ausbeute: ") +
+                Percent(plan.firstPassed, plan.units) + "</p><p>" +
+                Say8("%lld Einheiten, davon %lld im ersten Durchlauf bestanden; %lld Nachprüfungen; %zu "
+                     "Datensätze",
+                     (long long)plan.units, (long long)plan.firstPassed, (long long)plan.retests,
+                     plan.records.size()) +
                 Say8(" von ") + HtmlEscape(plan.records.front()->time) + Say8(" bis ") +
                 HtmlEscape(plan.records.back()->time) + "</p>\n";
-        html += "<div class=\"cards\">" + YieldBlock("Tag", plan.byDay) + YieldBlock("Station", plan.byStation) +
-                YieldBlock("Bediener", plan.byOperator) + "</div>\n";
+        html += "<div class=\"cards\">" + YieldBlock("Tag", plan.byDay) +
+                YieldBlock("Station", plan.byStation) + YieldBlock("Bediener", plan.byOperator) + "</div>\n";
         html += ParetoBlock(plan) + "\n";
         html += FailingBlock(plan) + "\n";
         html += "<h3>" + Say8("Messwerte") + "</h3>";
@@ -378,7 +398,8 @@ std::string ReportCsv(const std::vector<PlanReport>& plans)
         for (const UnitRecord* record : plan.records)
             for (const StepRecord& step : record->steps)
                 for (const Measured& measured : step.measurements)
-                    if (std::find(columns.begin(), columns.end(), step.name + "/" + measured.name) == columns.end())
+                    if (std::find(columns.begin(), columns.end(), step.name + "/" + measured.name) ==
+                        columns.end())
                         columns.push_back(step.name + "/" + measured.name);
     std::string csv = "\xEF\xBB\xBF" + Say8("zeit;seriennummer;plan;station;bediener;ergebnis;erster_fehler");
     for (const std::string& column : columns)
@@ -392,8 +413,9 @@ std::string ReportCsv(const std::vector<PlanReport>& plans)
             for (const StepRecord& step : record->steps)
                 for (const Measured& measured : step.measurements)
                     if (measured.hasValue) {
-                        size_t at = std::find(columns.begin(), columns.end(), step.name + "/" + measured.name) -
-                                    columns.begin();
+                        size_t at =
+                            std::find(columns.begin(), columns.end(), step.name + "/" + measured.name) -
+                            columns.begin();
                         cells[at] = Decimal(measured.value, 6);
                     }
             csv += LogField(record->time) + ";" + LogField(record->serial) + ";" + LogField(planName) + ";" +

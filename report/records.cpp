@@ -93,13 +93,14 @@ bool RecordParse(const std::string& line, UnitRecord* record)
     const json* plan = Member(object, "plan");
     const json* steps = Member(object, "steps");
     UnitRecord unit;
-    if (!plan || !Text(*plan, "name", &unit.planName, false) || !Text(*plan, "version", &unit.planVersion, true) ||
-        !Text(*plan, "sha256", &unit.planSha256, false) || unit.planSha256.empty() ||
-        !Text(object, "serial", &unit.serial, false) || !Text(object, "operator", &unit.operatorName, true) ||
+    if (!plan || !Text(*plan, "name", &unit.planName, false) ||
+        !Text(*plan, "version", &unit.planVersion, true) || !Text(*plan, "sha256", &unit.planSha256, false) ||
+        unit.planSha256.empty() || !Text(object, "serial", &unit.serial, false) ||
+        !Text(object, "operator", &unit.operatorName, true) ||
         !Text(object, "station", &unit.station, true) || !Text(object, "time", &unit.time, false) ||
         !RecordInstant(unit.time, &unit.instant) || !Text(object, "verdict", &unit.verdict, false) ||
-        !Text(object, "detail", &unit.detail, true) || !Text(object, "first_failed", &unit.firstFailed, true) ||
-        !steps || !steps->is_array())
+        !Text(object, "detail", &unit.detail, true) ||
+        !Text(object, "first_failed", &unit.firstFailed, true) || !steps || !steps->is_array())
         return false;
     for (const json& step : *steps) {
         StepRecord kept;
@@ -189,7 +190,8 @@ bool RecordsRead(const std::vector<std::string>& paths, RecordSet* set, std::str
             while (dirent* entry = readdir(folder)) {
                 std::string name = entry->d_name;
                 struct stat inner;
-                if (EndsWith(name, ".jsonl") && stat((prefix + name).c_str(), &inner) == 0 && !S_ISDIR(inner.st_mode))
+                if (EndsWith(name, ".jsonl") && stat((prefix + name).c_str(), &inner) == 0 &&
+                    !S_ISDIR(inner.st_mode))
                     files.push_back(prefix + name);
             }
             closedir(folder);

@@ -44,4 +44,3 @@ void RecordsFromText(const std::string& text, RecordSet* set);
 // Each argument a file, or a folder whose *.jsonl files are read (not those
 // of folders in it). False with the reason in German words when one cannot be read.
 bool RecordsRead(const std::vector<std::string>& paths, RecordSet* set, std::string* why);
-

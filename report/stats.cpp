@@ -9,7 +9,8 @@ namespace {
 
 void Count(std::vector<Yield>* yields, const std::string& label, bool passed)
 {
-    auto found = std::find_if(yields->begin(), yields->end(), [&](const Yield& y) { return y.label == label; });
+    auto found =
+        std::find_if(yields->begin(), yields->end(), [&](const Yield& y) { return y.label == label; });
     if (found == yields->end())
         found = yields->insert(yields->end(), Yield{label, 0, 0});
     found->units++;
@@ -18,7 +19,8 @@ void Count(std::vector<Yield>* yields, const std::string& label, bool passed)
 
 void SortByLabel(std::vector<Yield>* yields)
 {
-    std::sort(yields->begin(), yields->end(), [](const Yield& a, const Yield& b) { return a.label < b.label; });
+    std::sort(yields->begin(), yields->end(),
+              [](const Yield& a, const Yield& b) { return a.label < b.label; });
 }
 
 Series* SeriesFor(PlanReport* plan, const std::string& step, const std::string& name)
@@ -35,9 +37,10 @@ Series* SeriesFor(PlanReport* plan, const std::string& step, const std::string& 
 
 void Analyse(PlanReport* plan)
 {
-    std::stable_sort(plan->records.begin(), plan->records.end(), [](const UnitRecord* a, const UnitRecord* b) {
-        return a->instant != b->instant ? a->instant < b->instant : a->sequence < b->sequence;
-    });
+    std::stable_sort(
+        plan->records.begin(), plan->records.end(), [](const UnitRecord* a, const UnitRecord* b) {
+            return a->instant != b->instant ? a->instant < b->instant : a->sequence < b->sequence;
+        });
     std::map<std::string, int64_t> attempts;
     std::vector<std::string> stepOrder;
     std::map<std::string, int64_t> failedAt;
@@ -106,7 +109,8 @@ std::vector<PlanReport> PlanReports(const std::vector<UnitRecord>& records)
                                   [&](const PlanReport& plan) { return plan.sha256 == record->planSha256; });
         if (found == plans.end()) {
             PlanReport plan;
-            plan.name = record->planName, plan.version = record->planVersion, plan.sha256 = record->planSha256;
+            plan.name = record->planName, plan.version = record->planVersion,
+            plan.sha256 = record->planSha256;
             found = plans.insert(plans.end(), plan);
         }
         found->records.push_back(record);
@@ -116,7 +120,8 @@ std::vector<PlanReport> PlanReports(const std::vector<UnitRecord>& records)
     // The plan in use on top: by its last record, latest first.
     std::stable_sort(plans.begin(), plans.end(), [](const PlanReport& a, const PlanReport& b) {
         const UnitRecord *lastA = a.records.back(), *lastB = b.records.back();
-        return lastA->instant != lastB->instant ? lastA->instant > lastB->instant : lastA->sequence > lastB->sequence;
+        return lastA->instant != lastB->instant ? lastA->instant > lastB->instant
+                                                : lastA->sequence > lastB->sequence;
     });
     return plans;
 }
@@ -146,7 +151,8 @@ Summary Summarize(const Series& series)
     summary.hasCapability = true;
     double toHigh = series.high - summary.mean, toLow = summary.mean - series.low;
     if (series.hasLow && series.hasHigh)
-        summary.capabilityName = "Cpk", summary.capability = std::min(toHigh, toLow) / (3 * summary.deviation);
+        summary.capabilityName = "Cpk",
+        summary.capability = std::min(toHigh, toLow) / (3 * summary.deviation);
     else if (series.hasHigh)
         summary.capabilityName = "Cpu", summary.capability = toHigh / (3 * summary.deviation);
     else

@@ -47,9 +47,9 @@ struct PlanReport {
     int64_t units = 0, firstPassed = 0, retests = 0;
     std::vector<Yield> byDay, byStation, byOperator;
     std::vector<ParetoBar> pareto;
-    std::vector<Series> series;                 // measurements with a number, in the plan's order
-    std::vector<const UnitRecord*> failing;     // failed records, in time order
-    std::vector<int64_t> failingAttempt;        // 1 for a unit's first record, 2 for its first retest ...
+    std::vector<Series> series;              // measurements with a number, in the plan's order
+    std::vector<const UnitRecord*> failing;  // failed records, in time order
+    std::vector<int64_t> failingAttempt;     // 1 for a unit's first record, 2 for its first retest ...
 };
 
 // The records grouped by plan hash, each plan's records in time order;

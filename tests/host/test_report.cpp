@@ -19,7 +19,8 @@ std::string Unit(const char* serial, const char* time, const char* verdict, cons
                  const char* sha = "0123456789abcdef")
 {
     auto text = [](const char* t) { return t ? "\"" + std::string(t) + "\"" : std::string("null"); };
-    return std::string("{\"program\":\"coupler-station\",\"plan\":{\"name\":\"Demo\",\"version\":\"B\",\"sha256\":\"") +
+    return std::string("{\"program\":\"coupler-station\",\"plan\":{\"name\":\"Demo\",\"version\":\"B\","
+                       "\"sha256\":\"") +
            sha + "\"},\"serial\":" + text(serial) + ",\"operator\":" + text(operatorName) +
            ",\"station\":" + text(station) + ",\"time\":\"" + time + "\",\"verdict\":\"" + verdict +
            "\",\"detail\":null,\"first_failed\":" + text(firstFailed) +
@@ -47,12 +48,15 @@ TEST(Report, LinesThatAreNoRecordAreCountedAndLeftOut)
     } cases[] = {
         {good, true},
         {good.substr(0, good.size() / 2), false},  // a station still writing its last line
-        {"{\"program\":\"coupler-check\",\"time\":\"2026-12-08T09:00:00+01:00\",\"verdict\":\"passed\"}", false},
+        {"{\"program\":\"coupler-check\",\"time\":\"2026-12-08T09:00:00+01:00\",\"verdict\":\"passed\"}",
+         false},
         {"[1,2]", false},
         {"nicht JSON", false},
-        {Unit("KP-1", "2026-12-08 09:00:00", "passed", nullptr, "P1", "Meier"), false},   // time without offset
+        {Unit("KP-1", "2026-12-08 09:00:00", "passed", nullptr, "P1", "Meier"),
+         false},  // time without offset
         {Unit(nullptr, "2026-12-08T09:00:00+01:00", "passed", nullptr, "P1", "Meier"), false},  // no serial
-        {Unit("KP-2", "2026-12-08T09:00:00+01:00", "failed", "Bausteine", nullptr, nullptr), true},  // nulls allowed
+        {Unit("KP-2", "2026-12-08T09:00:00+01:00", "failed", "Bausteine", nullptr, nullptr),
+         true},  // nulls allowed
         {good + "\r", true},
     };
     for (const Case& c : cases) {
@@ -100,7 +104,8 @@ TEST(Report, FirstPassYieldCountsEachUnitsFirstRecordByTime)
             Unit("C", "2026-12-08T08:00:00+01:00", "failed", "Bausteine", "P2", "Schulz"),
             Unit("D", "2026-12-08T08:10:00+01:00", "failed", "Temperatur", "P2", nullptr),
             Unit("E", "2026-12-08T08:20:00+01:00", "aborted", nullptr, "P2", "Meier"),
-            Unit("X", "2026-12-06T08:00:00+01:00", "passed", nullptr, "P9", "Meier", "null", "fedcba9876543210"),
+            Unit("X", "2026-12-06T08:00:00+01:00", "passed", nullptr, "P9", "Meier", "null",
+                 "fedcba9876543210"),
         },
         &set);
     ASSERT_EQ(plans.size(), 2u);
@@ -127,7 +132,8 @@ TEST(Report, FirstPassYieldCountsEachUnitsFirstRecordByTime)
         }
     }
     // Most frequent first; a tie in the plan's order of steps.
-    std::vector<std::pair<std::string, int64_t>> pareto = {{"Temperatur", 2}, {"Koppler prüfen", 1}, {"Bausteine", 1}};
+    std::vector<std::pair<std::string, int64_t>> pareto = {
+        {"Temperatur", 2}, {"Koppler prüfen", 1}, {"Bausteine", 1}};
     ASSERT_EQ(plan.pareto.size(), pareto.size());
     for (size_t i = 0; i < pareto.size(); i++) {
         EXPECT_EQ(plan.pareto[i].step, pareto[i].first);
@@ -153,7 +159,7 @@ TEST(Report, MeasurementSummaryAndCapability)
         {{2, 4, 4, 4, 5, 5, 7, 9}, false, true, 0, 12, 5, 2.13809, "Cpu", 1.091317},
         {{2, 4, 4, 4, 5, 5, 7, 9}, true, false, 0, 12, 5, 2.13809, "Cpl", 0.779512},
         {{2, 4, 4, 4, 5, 5, 7, 9}, false, false, 0, 0, 5, 2.13809, "", 0},
-        {{3, 3, 3}, true, true, 0, 12, 3, 0, "", 0},  // no spread: no capability
+        {{3, 3, 3}, true, true, 0, 12, 3, 0, "", 0},   // no spread: no capability
         {{21.5}, true, true, 15, 35, 21.5, 0, "", 0},  // one value: neither
     };
     for (const Case& c : cases) {
@@ -201,8 +207,8 @@ TEST(Report, NumbersWithADecimalComma)
         double value;
         int decimals;
         const char* shown;
-    } cases[] = {{21.5, 3, "21,5"}, {2.0, 3, "2"}, {-0.0001, 3, "0"}, {1234.5678, 2, "1234,57"}, {-3.25, 1, "-3,2"},
-                 {0.1, 6, "0,1"}};
+    } cases[] = {{21.5, 3, "21,5"},         {2.0, 3, "2"},      {-0.0001, 3, "0"},
+                 {1234.5678, 2, "1234,57"}, {-3.25, 1, "-3,2"}, {0.1, 6, "0,1"}};
     for (const Case& c : cases)
         EXPECT_EQ(Decimal(c.value, c.decimals), c.shown);
 }
@@ -210,13 +216,15 @@ TEST(Report, NumbersWithADecimalComma)
 TEST(Report, CsvRowsQuoteAndUseTheDecimalComma)
 {
     RecordSet set;
-    std::vector<PlanReport> plans =
-        Plans({Unit("KP;1", "2026-12-07T09:00:00+01:00", "failed", "Temperatur", "Platz \\\"2\\\"", nullptr, "38.25")},
-              &set);
+    std::vector<PlanReport> plans = Plans({Unit("KP;1", "2026-12-07T09:00:00+01:00", "failed", "Temperatur",
+                                                "Platz \\\"2\\\"", nullptr, "38.25")},
+                                          &set);
     std::string csv = ReportCsv(plans);
-    EXPECT_EQ(csv, "\xEF\xBB\xBFzeit;seriennummer;plan;station;bediener;ergebnis;erster_fehler;Temperatur/Temperatur\r\n"
-                   "2026-12-07T09:00:00+01:00;\"KP;1\";Demo B (0123456789ab);\"Platz \"\"2\"\"\";;"
-                   "NICHT BESTANDEN;Temperatur;38,25\r\n");
+    EXPECT_EQ(
+        csv,
+        "\xEF\xBB\xBFzeit;seriennummer;plan;station;bediener;ergebnis;erster_fehler;Temperatur/Temperatur\r\n"
+        "2026-12-07T09:00:00+01:00;\"KP;1\";Demo B (0123456789ab);\"Platz \"\"2\"\"\";;"
+        "NICHT BESTANDEN;Temperatur;38,25\r\n");
 }
 
 TEST(Report, RecordTextsShowAsText)
@@ -224,13 +232,15 @@ TEST(Report, RecordTextsShowAsText)
     struct Case {
         const char* text;
         const char* escaped;
-    } cases[] = {{"<b>", "&lt;b&gt;"}, {"A & B", "A &amp; B"}, {"\"x\" 'y'", "&quot;x&quot; &#39;y&#39;"},
+    } cases[] = {{"<b>", "&lt;b&gt;"},
+                 {"A & B", "A &amp; B"},
+                 {"\"x\" 'y'", "&quot;x&quot; &#39;y&#39;"},
                  {"Prüfung", "Prüfung"}};
     for (const Case& c : cases)
         EXPECT_EQ(HtmlEscape(c.text), c.escaped);
     RecordSet set;
-    std::vector<PlanReport> plans =
-        Plans({Unit("<b>", "2026-12-07T09:00:00+01:00", "failed", "<i>Schritt</i>", "P1", "Meier", "20")}, &set);
+    std::vector<PlanReport> plans = Plans(
+        {Unit("<b>", "2026-12-07T09:00:00+01:00", "failed", "<i>Schritt</i>", "P1", "Meier", "20")}, &set);
     std::string page = ReportHtml(plans, set);
     EXPECT_NE(page.find("<meta charset=\"utf-8\">"), std::string::npos);
     EXPECT_NE(page.find("Demo, Version B — Plan 0123456789ab<"), std::string::npos);
