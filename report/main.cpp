@@ -79,11 +79,11 @@ int main(int argc, char** argv)
     }
     if (set.skipped > 0)
         Say(SAY_ERROR,
-            "coupler-report: %lld Zeilen ohne Datensatz übergangen (unvollständig oder nicht von "
-            "coupler-station)",
+            "coupler-report: übergangene Zeilen ohne Datensatz (unvollständig oder nicht von "
+            "coupler-station): %lld",
             (long long)set.skipped);
     if (set.records.empty()) {
-        Say(SAY_ERROR, "coupler-report: keine Datensätze gefunden (%lld Dateien gelesen)",
+        Say(SAY_ERROR, "coupler-report: keine Datensätze gefunden (gelesene Dateien: %lld)",
             (long long)set.files);
         return EXIT_NO_RECORDS;
     }

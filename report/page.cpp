@@ -46,6 +46,25 @@ std::string Percent(int64_t part, int64_t whole)
 // A record's text that may be missing (operator, station: null).
 std::string Shown(const std::string& text) { return text.empty() ? Say8("—") : HtmlEscape(text); }
 
+// "1 Datei", "2 Dateien".
+std::string Counted(int64_t count, const char* one, const char* more)
+{
+    return Say8("%lld %s", (long long)count, count == 1 ? one : more);
+}
+
+// A record's text cut for a chart's label, between characters (UTF-8), and escaped.
+std::string Label(const std::string& text, size_t bytes)
+{
+    if (text.empty())
+        return Say8("—");
+    if (text.size() <= bytes)
+        return HtmlEscape(text);
+    size_t cut = bytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        cut--;
+    return HtmlEscape(text.substr(0, cut)) + Say8("…");
+}
+
 std::string VerdictWord(const std::string& verdict)
 {
     if (verdict == "passed")
@@ -106,7 +125,7 @@ std::string YieldBlock(const char* heading, const std::vector<Yield>& yields)
     for (size_t i = 0; i < yields.size(); i++) {
         double y = 4 + static_cast<double>(i) * row;
         double share = yields[i].units > 0 ? static_cast<double>(yields[i].passed) / yields[i].units : 0;
-        std::string label = yields[i].label.empty() ? Say8("—") : HtmlEscape(yields[i].label);
+        std::string label = Label(yields[i].label, 16);
         html += SvgText(left - 6, y + 15, "end", label);
         html += Rect(left, y + 2, bar, row - 6, "#e6e6e6");
         html += Rect(left, y + 2, round(bar * share), row - 6, YIELD_COLOUR);
@@ -123,7 +142,7 @@ std::string ParetoBlock(const PlanReport& plan)
     int64_t total = 0;
     for (const ParetoBar& bar : plan.pareto)
         total += bar.count;
-    const int width = 720, height = 300, left = 50, right = 60, top = 16, bottom = 110;
+    const int width = 800, height = 300, left = 130, right = 60, top = 16, bottom = 110;
     double plotWidth = width - left - right, plotHeight = height - top - bottom;
     double slot = std::min(110.0, plotWidth / plan.pareto.size());
     int64_t most = plan.pareto.front().count;
@@ -142,9 +161,11 @@ std::string ParetoBlock(const PlanReport& plan)
         double x = left + slot * i, barHeight = round(plotHeight * bar.count / most);
         html += Rect(round(x + slot * 0.15), top + plotHeight - barHeight, round(slot * 0.7), barHeight,
                      PARETO_COLOUR);
-        html += SvgText(x + slot / 2, top + plotHeight - barHeight - 4, "middle",
-                        Say8("%lld", (long long)bar.count));
-        std::string label = bar.step.empty() ? Say8("—") : HtmlEscape(bar.step);
+        // The count inside a bar tall enough, so that the cumulative line's points do not hide it.
+        bool inside = barHeight > 20;
+        html += SvgText(x + slot / 2, top + plotHeight - barHeight + (inside ? 15 : -4), "middle",
+                        Say8("%lld", (long long)bar.count), inside ? " style=\"fill:#fff\"" : "");
+        std::string label = Label(bar.step, 26);
         double labelX = x + slot / 2, labelY = top + plotHeight + 14;
         html += SvgText(labelX, labelY, "end", label,
                         (" transform=\"rotate(-30 " + Px(labelX) + " " + Px(labelY) + ")\"").c_str());
@@ -360,10 +381,11 @@ std::string ReportHtml(const std::vector<PlanReport>& plans, const RecordSet& se
     std::string html = "<!DOCTYPE html>\n<html lang=\"de\"><head><meta charset=\"utf-8\"><title>" +
                        Say8("Prüfbericht") + "</title><style>" + STYLE + "</style></head><body>\n";
     html += "<h1>" + Say8("Prüfbericht") + "</h1><p>" +
-            Say8("%lld Datensätze aus %lld Dateien, %zu Prüfpläne", (long long)set.records.size(),
-                 (long long)set.files, plans.size());
+            Counted(static_cast<int64_t>(set.records.size()), "Datensatz", "Datensätze") + Say8(" aus ") +
+            Counted(set.files, "Datei", "Dateien") + ", " +
+            Counted(static_cast<int64_t>(plans.size()), "Prüfplan", "Prüfpläne");
     if (set.skipped > 0)
-        html += Say8("; %lld Zeilen ohne Datensatz übergangen", (long long)set.skipped);
+        html += "; " + Counted(set.skipped, "Zeile", "Zeilen") + Say8(" ohne Datensatz übergangen");
     html += "</p>\n";
     for (const PlanReport& plan : plans) {
         html += "<section><h2>" + HtmlEscape(plan.name) +
@@ -371,10 +393,10 @@ std::string ReportHtml(const std::vector<PlanReport>& plans, const RecordSet& se
                 Say8(" — Plan ") + HtmlEscape(plan.sha256.substr(0, 12)) + "</h2>";
         html += "<p class=\"big\">" + Say8("Erstdurchlauf-Ausbeute: ") +
                 Percent(plan.firstPassed, plan.units) + "</p><p>" +
-                Say8("%lld Einheiten, davon %lld im ersten Durchlauf bestanden; %lld Nachprüfungen; %zu "
-                     "Datensätze",
-                     (long long)plan.units, (long long)plan.firstPassed, (long long)plan.retests,
-                     plan.records.size()) +
+                Counted(plan.units, "Einheit", "Einheiten") +
+                Say8(", davon %lld im ersten Durchlauf bestanden; ", (long long)plan.firstPassed) +
+                Counted(plan.retests, "Nachprüfung", "Nachprüfungen") + "; " +
+                Counted(static_cast<int64_t>(plan.records.size()), "Datensatz", "Datensätze") +
                 Say8(" von ") + HtmlEscape(plan.records.front()->time) + Say8(" bis ") +
                 HtmlEscape(plan.records.back()->time) + "</p>\n";
         html += "<div class=\"cards\">" + YieldBlock("Tag", plan.byDay) +
