@@ -146,6 +146,9 @@ Summary Summarize(const Series& series)
     for (double value : series.values)
         squares += (value - summary.mean) * (value - summary.mean);
     summary.deviation = sqrt(squares / (summary.n - 1));
+    // Equal values whose mean is not exact in binary leave a spread of rounding only.
+    if (summary.deviation <= 1e-12 * std::max(1.0, fabs(summary.mean)))
+        summary.deviation = 0;
     if (summary.deviation <= 0 || (!series.hasLow && !series.hasHigh))
         return summary;
     summary.hasCapability = true;

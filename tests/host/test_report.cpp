@@ -159,8 +159,9 @@ TEST(Report, MeasurementSummaryAndCapability)
         {{2, 4, 4, 4, 5, 5, 7, 9}, false, true, 0, 12, 5, 2.13809, "Cpu", 1.091317},
         {{2, 4, 4, 4, 5, 5, 7, 9}, true, false, 0, 12, 5, 2.13809, "Cpl", 0.779512},
         {{2, 4, 4, 4, 5, 5, 7, 9}, false, false, 0, 0, 5, 2.13809, "", 0},
-        {{3, 3, 3}, true, true, 0, 12, 3, 0, "", 0},   // no spread: no capability
-        {{21.5}, true, true, 15, 35, 21.5, 0, "", 0},  // one value: neither
+        {{3, 3, 3}, true, true, 0, 12, 3, 0, "", 0},         // no spread: no capability
+        {{0.1, 0.1, 0.1}, true, true, 0, 1, 0.1, 0, "", 0},  // equal values, a mean not exact in binary
+        {{21.5}, true, true, 15, 35, 21.5, 0, "", 0},        // one value: neither
     };
     for (const Case& c : cases) {
         Series series;
