@@ -9,7 +9,7 @@ Windows API (LONG) and are left out. Prints each use with its line, and exits
 """
 import os, re, sys
 
-FOLDERS = ['app', 'check', 'console', 'i2c', 'i2ctool', 'line', 'station']
+FOLDERS = ['app', 'check', 'console', 'i2c', 'i2ctool', 'line', 'report', 'station']
 
 LITERAL = re.compile(r'//[^\n]*|/\*.*?\*/|"(?:\\.|[^"\\\n])*"|\'(?:\\.|[^\'\\\n])*\'', re.S)
 TYPE = re.compile(r'\blong\b|\b(strtol|strtoul|atol|labs)\b')
