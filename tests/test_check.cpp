@@ -161,6 +161,7 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
         pulls.push_back(static_cast<int>(wiring * part / 10));
     for (int part = 1; part <= 6; part++)
         pulls.push_back(static_cast<int>(wiring + (whole - wiring) * part / 7));
+    size_t pulled = 0;
     for (int pull : pulls) {
         SCOPED_TRACE(std::to_string(pull) + " of " + std::to_string(whole) + ", wiring " + std::to_string(wiring));
         ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && (pull < 0 || CouplerVanishAfter(3, pull)));
@@ -168,8 +169,11 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
         ConsoleRun result = pull >= 0    ? run(arguments, &made)
                             : pull == -1 ? run(arguments + " --repeat 200", &made, "\n3   SCL")
                                          : run(arguments + " --interactive", &made, "5a LED SDA:");
-        if (Refused(result))
+        // A run may take fewer requests than the counted one (a busy machine made the counted
+        // one's measurements repeat): where it ended before the pull, there was nothing to see.
+        if (Refused(result) || (pull >= 0 && made <= pull && result.code == 0))
             continue;
+        pulled++;
         EXPECT_EQ(2u, result.code);
         // A scan that ended with the port has no line; the wiring before it passed.
         EXPECT_TRUE(EndsWith(result.output, "\nSchnittstelle verloren\n") && !Has(result.output, "BESTANDEN") &&
@@ -179,6 +183,7 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
         EXPECT_EQ(1u, Count(row, u8";NICHT MÖGLICH;Schnittstelle verloren;")) << row;
         EXPECT_TRUE(pull <= wiring || isdigit(static_cast<unsigned char>(row[row.find("verloren;") + 9]))) << row;
     }
+    EXPECT_GE(pulled, pulls.size() / 2);
     DeleteFileA(log.c_str());
 }
 
