@@ -20,7 +20,7 @@ FAULTS = {
     13: ('--temperature 48', 'temperature'),        # the sensor above its 35 degC
     17: ('--write-protect refuse', 'eeprom'),       # WP refusing the data bytes
 }
-KIND_NAMES = {'check': 'Koppler-Prüfung', 'bus': 'Bausteine am Bus', 'eeprom': 'EEPROM programmieren',
+KIND_NAMES = {'check': 'Koppler prüfen', 'bus': 'Bausteine am Bus', 'eeprom': 'EEPROM programmieren',
               'temperature': 'Temperatur'}
 # Where the EEPROM starts: erased (all written), as the image (nothing
 # written), or the image with another calibration (two pages written).
