@@ -77,6 +77,10 @@ std::string Repeats(int repeated, const char* what)
 void SdaReleased(Lines* lines, int, SettleTimes*, StepResult* result)
 {
     *result = {"1", "SDA losgelassen", STEP_OK, "DSR 1", "DSR 1"};
+    // A late status shows the lines as they were before the open (another
+    // program's, or the driver's drop at its close) for up to the adapter's
+    // delay: the first sample comes once the lines have held the limit.
+    lines->port.waitUntil(lines->port.data, lines->lastSwitchMs + SETTLE_LIMIT_MS);
     if (LinesWaitLevel(lines, LINE_SDA_IN, 1, POWER_UP_MS) == -1)
         Fail(result, "DSR 0 nach %.0f ms", POWER_UP_MS);
 }

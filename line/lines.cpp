@@ -213,9 +213,13 @@ EchoResult Measure(Lines* lines, double hold, double* longest, double* shortest)
     if (!LinesSwitch(lines, LINE_SCL_OUT, 1) || !LinesSwitch(lines, LINE_SDA_OUT, 1))
         return ECHO_LINE_FAILED;
     // A bus held low is freed by the caller and measured again. DSR may come
-    // late after the open (the lines were off before it): that wait is an
-    // echo too, and sets the first hold.
+    // late after the open. Before the job's first measurement a late status
+    // may show the lines as they were before the open (off, or as another
+    // program left them, the driver's drop at its close still to come): the
+    // first sample waits until the lines have held for the limit.
     LinesUseEcho(lines, 0);
+    if (lines->measuredAtMs < 0)
+        lines->port.waitUntil(lines->port.data, lines->lastSwitchMs + ECHO_LIMIT_MS);
     double waited = LinesWaitLevel(lines, LINE_SDA_IN, 1, ECHO_HOLD_MS);
     if (waited == -2)
         return ECHO_LINE_FAILED;

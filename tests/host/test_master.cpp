@@ -289,6 +289,23 @@ TEST(Master, AnAdapterWhoseDelayVariesIsWaitedForToItsWorstNotToTheRoundsSeen)
     EXPECT_EQ(0, wrong);
 }
 
+TEST(Master, TheLinesAnotherProgramLeftBeforeTheOpenAreNeverTakenForTheBus)
+{
+    // Another program closed the port with the bus idle, the driver dropping the lines a few ms
+    // before this open; behind an adapter 16 ms late the first samples show that, not this job.
+    for (double dropBeforeMs : {0.5, 3.0, 8.0, 15.0}) {
+        Job job;
+        job.port.costMs = 1, job.port.lateMs = {16};
+        job.port.history = {{-100, LINE_SDA_IN}, {-dropBeforeMs, 0}};
+        job.port.shownMs = -100;
+        bool found[128] = {};
+        I2cStatus status = job.Begin();
+        EXPECT_EQ("", Said(status ? status : Scan(&job.master, 0x08, 0x77, found, nullptr))) << dropBeforeMs;
+        EXPECT_TRUE(found[0x20] && found[0x48] && found[0x50] && std::count(found, found + 128, true) == 3);
+        EXPECT_GE(job.lines.longestEchoMs, 16) << dropBeforeMs;
+    }
+}
+
 TEST(Master, UnderLoadEveryResultIsTheBusModelsOrARefusal)
 {
     // A busy machine behind adapters of every speed: requests reached and answered late, waits

@@ -64,4 +64,26 @@ TEST(Steps, APreemptionMakesTheCheckRepeatOrRefuseNeverJudgeWrong)
     }
 }
 
+TEST(Steps, TheLinesAnotherProgramLeftBeforeTheOpenAreNeverTakenForTheCouplers)
+{
+    // The port was closed by another program with SDA released, the driver dropping the lines
+    // a few ms before this open; behind an adapter 16 ms late the first samples show that.
+    for (double dropBeforeMs : {0.5, 3.0, 8.0, 15.0}) {
+        BusPort port;
+        port.costMs = 1, port.lateMs = {16};
+        port.history = {{-100, LINE_SDA_IN}, {-dropBeforeMs, 0}};
+        port.shownMs = -100;
+        Lines lines{};
+        LinesOpen(&lines, port.Port());
+        ASSERT_TRUE(LinesSwitch(&lines, LINE_SDA_OUT, 1) && LinesSwitch(&lines, LINE_SCL_OUT, 1));
+        SettleTimes settle = {0, 0, 0, 0};
+        for (int step = 0; step < AUTOMATIC_STEPS; step++) {
+            StepResult result;
+            RunStep(&lines, step, 2, &settle, &result);
+            EXPECT_EQ(STEP_OK, result.outcome) << dropBeforeMs << " ms: " << result.label << " " << result.read;
+        }
+        EXPECT_GE(settle.min, 16) << dropBeforeMs;
+    }
+}
+
 }  // namespace

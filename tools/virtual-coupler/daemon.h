@@ -64,6 +64,7 @@ struct Port {
     bool hangUpUnsure = false;  // an open was refused (locked pty): the master shows no hang-up
                                 // at the next close, until an open succeeds again
     uint32_t seenLines = 0;     // the lines word at the last look (before the latest close)
+    uint32_t seenRequests = 0;  // the line requests made by then
     bool locked = false;        // the pty is locked against new opens
     uint32_t viewLogRead = 0;   // bus log position of the live view
     uint32_t clientLogRead = 0; // bus log position of the client's requests

@@ -43,7 +43,9 @@ uint32_t SpeedNumber(speed_t speed)
 
 // The last handle to the port closed: DTR and RTS drop, as a serial driver
 // drops them. When the port was opened again before the daemon saw the
-// close, a switch since the last look was the new opener's and stays.
+// close, the lines belong to the new opener as soon as it made a request:
+// its first switch may have set them to what they were (no change to see),
+// and a drop after it would cut the lines under a running job.
 void LastClose(Port& port, bool reopened)
 {
     uint32_t before;
@@ -54,7 +56,8 @@ void LastClose(Port& port, bool reopened)
             return;
         }
         uint32_t lines = __atomic_load_n(&guard.record.lines, __ATOMIC_ACQUIRE);
-        bool drop = !reopened || lines == port.seenLines;
+        bool drop = !reopened || (lines == port.seenLines &&
+                                  __atomic_load_n(&guard.record.lineRequests, __ATOMIC_ACQUIRE) == port.seenRequests);
         before = (drop ? lines : port.seenLines) & (COUPLER_LINE_DTR | COUPLER_LINE_RTS);
         guard.record.linesAtClose = before;
         if (drop)
@@ -297,7 +300,8 @@ void WatchCloses()
             port.openCount = 1;
         }
         if (!port.closedAt)  // the lines before a close stay known until it is taken
-            port.seenLines = __atomic_load_n(&Record(port).lines, __ATOMIC_ACQUIRE);
+            port.seenLines = __atomic_load_n(&Record(port).lines, __ATOMIC_ACQUIRE),
+            port.seenRequests = __atomic_load_n(&Record(port).lineRequests, __ATOMIC_ACQUIRE);
         if (port.locked != (Record(port).busy || Record(port).vanished))
             SetLock(port);
     }
