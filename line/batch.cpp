@@ -21,7 +21,7 @@ int32_t StepsFor(const LinePlan* plan, double ms)
 // One more step with the levels as they are.
 void Hold(LinePlan* plan)
 {
-    plan->steps.push_back({static_cast<uint8_t>(plan->level[LINE_SDA_OUT]), static_cast<uint8_t>(plan->level[LINE_SCL_OUT])});
+    plan->steps.push_back({static_cast<uint8_t>(plan->level[LINE_SDA_OUT]), static_cast<uint8_t>(plan->level[LINE_SCL_OUT]), 0});
     plan->sinceMoved++;
 }
 
@@ -30,6 +30,7 @@ int32_t SampleStep(LinePlan* plan, int32_t settle)
 {
     while (plan->sinceMoved < settle || plan->steps.empty())
         Hold(plan);
+    plan->steps.back().sample = 1;
     return static_cast<int32_t>(plan->steps.size()) - 1;
 }
 
@@ -66,7 +67,7 @@ bool PlanSwitch(LinePlan* plan, LineOutput line, int level)
     int other = plan->level[!line];
     plan->level[!line] = other < 0 ? 1 : other;
     plan->level[line] = level;
-    plan->steps.push_back({static_cast<uint8_t>(plan->level[LINE_SDA_OUT]), static_cast<uint8_t>(plan->level[LINE_SCL_OUT])});
+    plan->steps.push_back({static_cast<uint8_t>(plan->level[LINE_SDA_OUT]), static_cast<uint8_t>(plan->level[LINE_SCL_OUT]), 0});
     // A slave may change SDA once it is released, or once SCL has fallen.
     bool moves = (line == LINE_SDA_OUT && level) || (line == LINE_SCL_OUT && !level);
     plan->sinceMoved = moves ? 1 : plan->sinceMoved + 1;

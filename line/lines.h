@@ -20,9 +20,10 @@ enum LineOutput { LINE_SDA_OUT, LINE_SCL_OUT };  // DTR, RTS
 // Bits of the modem-status word a port reports.
 enum LineInput { LINE_INT_IN = 0x10, LINE_SDA_IN = 0x20 };  // CTS, DSR
 
-// One step of a batch: the levels of DTR (SDA) and RTS (SCL) for one pin period.
+// One step of a batch: the levels of DTR (SDA) and RTS (SCL) for one pin
+// period; sample: the master reads its answer (a recorder shows those).
 struct LineStep {
-    uint8_t sda, scl;
+    uint8_t sda, scl, sample;
 };
 
 struct LinePort {

@@ -8,7 +8,9 @@
 #include "i2c/eeprom.h"
 #include "i2c/messages.h"
 #include "line/ftdi_lines.h"
+#include "line/trace.h"
 #include "tools/virtual-coupler/ft232r_model.h"
+#include "tests/support/sigrok.h"
 
 namespace {
 
@@ -233,6 +235,41 @@ TEST(Ftdi, AChipWhoseModeCannotBeSetIsSaid)
         FtdiLinesClose(&ftdi);
         EXPECT_FALSE(chip.opened);
     }
+}
+
+TEST(Ftdi, ALogicAnalyzerDecodesTheTraceOfAnFtdiJobAsTheBusLog)
+{
+    if (system("command -v sigrok-cli >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "sigrok-cli is not installed (scripts/setup installs it)";
+    // A page write, the polls of its write cycle, the read back with its repeated START, an
+    // address nobody answers: through the recorder in front of the FTDI port.
+    Ft232rModel chip(BUS_CHIP_EEPROM);
+    chip.couplerDelayMs = 0.012;
+    FtdiLines ftdi;
+    ASSERT_EQ(FtdiLinesOpen(&ftdi, chip.Api(), "0"), FTDI_OPENED);
+    TraceRecorder recorder;
+    Lines lines{};
+    I2cMaster master{};
+    LinesOpen(&lines, TraceRecord(&recorder, FtdiLinesPort(&ftdi)));
+    ASSERT_EQ(I2C_OK, BitsBegin(&master, &lines));
+    const uint8_t page[8] = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE};
+    uint8_t back[8];
+    int written = 0;
+    const EepromType& type = Type("24C02");
+    ASSERT_EQ(I2C_OK, EepromWriteRange(&master, type, 0x50, 8, page, 8, 8, &written));
+    ASSERT_EQ(I2C_OK, EepromReadRange(&master, type, 0x50, 8, back, 8));
+    ASSERT_EQ(I2C_NACK, I2cTransfer(&master, 0x53, page, 1, nullptr, 0));
+    BitsEnd(&master);
+    FtdiLinesClose(&ftdi);
+    EXPECT_EQ(Hex(back, 8), "1032547698BADCFE");
+    std::string path = testing::TempDir() + "ftdi-trace.vcd";
+    ASSERT_TRUE(TraceSave(recorder, path.c_str()));
+    std::vector<char> dump = TraceDump(recorder);
+    EXPECT_GT(VcdStamps(std::string(dump.begin(), dump.end())), 300);
+    EXPECT_NE(std::string::npos, chip.bus.log.find("S 50 R N P\n")) << "no poll refused: " << chip.bus.log;
+    EXPECT_NE(std::string::npos, chip.bus.log.find("S 53 W N P\n"));
+    EXPECT_EQ(chip.bus.log, SigrokI2c(path));
+    remove(path.c_str());
 }
 
 }  // namespace
