@@ -202,15 +202,20 @@ TEST(Ftdi, ReadingsAreOneByteBehindAndTheBuffersBound)
 
 TEST(Ftdi, StandardModeTimesHoldAndSamplesWaitForASlowCoupler)
 {
-    // A coupler that passes DSR on 12 us after the bus: three pin steps of 4.7 us.
-    for (double delayMs : {0.0, 0.002, 0.012, 0.040}) {
+    // The coupler passes DSR on this long after the bus; the settle: the step (4.71 us each) whose
+    // end first shows it, a quarter on top rounded up. 12 us: the end of the third step, 3 + 1.
+    const struct {
+        double delayMs;
+        int32_t settle;
+    } couplers[] = {{0.0, 2}, {0.002, 2}, {0.012, 4}, {0.040, 12}};
+    for (const auto& [delayMs, settle] : couplers) {
         SCOPED_TRACE(delayMs);
         Ftdi path(BUS_CHIP_EEPROM);
         path.chip.couplerDelayMs = delayMs;
         for (int i = 0; i < 256; i++)
             BusEepromMemory(&path.chip.bus.bus)[i] = static_cast<uint8_t>(255 - i);
         ASSERT_EQ(path.Begin(), I2C_OK);
-        EXPECT_GE(path.master.plan.settle * path.ftdi.stepMs, delayMs);
+        EXPECT_EQ(path.master.plan.settle, settle);
         uint8_t in[256];
         ASSERT_EQ(EepromReadRange(&path.master, Type("24C02"), 0x50, 0, in, 256), I2C_OK);
         for (int i = 0; i < 256; i++)
