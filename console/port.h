@@ -80,6 +80,8 @@ struct PortFound {
     bool busy = false;
     int64_t holderPid = 0;
     std::string holderProgram;
+    bool ftdi = false;       // an FTDI chip's port (natively: its USB device's vendor 0403)
+    std::string ftdiSerial;  // that chip's serial number, for --ftdi ("" not known)
 };
 // The ports for --list. Windows opens COM1 to COM20 briefly and ignores the
 // folders; natively no port is opened: sysfs (/sys) tells which are

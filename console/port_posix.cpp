@@ -82,6 +82,18 @@ bool RealPort(const std::string& entry, const std::string& name)
     return type != 0;
 }
 
+// A sysfs attribute's first line, without its end; "" when it cannot be read.
+std::string FirstLine(const std::string& path)
+{
+    char line[128] = "";
+    FILE* file = fopen(path.c_str(), "r");
+    bool read = file && fgets(line, sizeof line, file);
+    if (file)
+        fclose(file);
+    std::string text = read ? line : "";
+    return text.substr(0, text.find('\n'));
+}
+
 }  // namespace
 
 bool PortArgument(const char* word, std::string* port, char* error, int size)
@@ -238,6 +250,12 @@ std::vector<PortFound> PortList(const char* devices, const char* sysfs)
         port.holderProgram = held.substr(0, pid);
         port.holderPid = pid != std::string::npos ? strtoll(held.c_str() + pid + 6, nullptr, 10) : 0;
         char target[PATH_MAX], real[PATH_MAX];
+        // The tty's device is a port of a USB interface, whose device names its vendor.
+        std::string usb = realpath((entry + "/device").c_str(), real) ? real : "";
+        for (int up = 0; up < 2 && !usb.empty(); up++)
+            usb.erase(usb.rfind('/'));
+        port.ftdi = !usb.empty() && FirstLine(usb + "/idVendor") == "0403";
+        port.ftdiSerial = port.ftdi ? FirstLine(usb + "/serial") : "";
         for (const std::string& link : links)
             if (realpath(link.c_str(), target) && realpath(device.c_str(), real) && !strcmp(target, real))
                 port.names.push_back(link);
@@ -255,6 +273,8 @@ std::vector<std::string> PortListLines(const std::vector<PortFound>& ports, cons
             line += " (belegt: " + port.holderProgram + " (PID " + std::to_string(port.holderPid) + "))";
         for (const std::string& name : port.names)
             line += ", auch " + name;
+        if (port.ftdi)
+            line += ", FTDI-Baustein" + (port.ftdiSerial.empty() ? "" : " (--ftdi " + port.ftdiSerial + ")");
         lines.push_back(line);
     }
     if (lines.empty())
