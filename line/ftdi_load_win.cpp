@@ -160,7 +160,7 @@ std::string FtdiLibraryError(FtdiLibrary* library)
     if (!library || library->last == OK)
         return "";
     char text[32];
-    wsprintfA(text, "D2XX-Status %lu", library->last);
+    wsprintfA(text, "D2XX-Status %u", static_cast<unsigned>(library->last));
     return text;
 }
 

@@ -277,4 +277,47 @@ TEST(Ftdi, ALogicAnalyzerDecodesTheTraceOfAnFtdiJobAsTheBusLog)
     remove(path.c_str());
 }
 
+TEST(Ftdi, TheJobsStartFreesAHeldBusAndTellsAMissingPullUpAsOnTheSerialPath)
+{
+    const struct {
+        uint32_t fault;
+        I2cStatus begin;
+        int freed;
+    } starts[] = {{0, I2C_OK, 0}, {BUS_FAULT_STUCK_SLAVE, I2C_OK, 1}, {BUS_FAULT_NO_PULLUP, I2C_DSR_NEVER_HIGH, 1}};
+    for (const auto& start : starts) {
+        SCOPED_TRACE(start.fault);
+        Serial serial(BUS_CHIPS_ALL);
+        Ftdi ftdi(BUS_CHIPS_ALL);
+        BusSetFault(&serial.port.bus, start.fault, 0);
+        BusSetFault(&ftdi.chip.bus.bus, start.fault, 0);
+        EXPECT_EQ(serial.Begin(), start.begin);
+        EXPECT_EQ(ftdi.Begin(), start.begin);
+        EXPECT_EQ(ftdi.master.freed, start.freed);
+        EXPECT_EQ(serial.master.freed, start.freed);
+        if (start.begin != I2C_OK)
+            continue;
+        uint8_t in[2] = {};
+        EXPECT_EQ(I2cTransfer(&ftdi.master, 0x50, nullptr, 0, in, 2), I2C_OK);
+        EXPECT_EQ(I2cTransfer(&serial.master, 0x50, nullptr, 0, in, 2), I2C_OK);
+        EXPECT_EQ(ftdi.chip.bus.log, serial.port.log);
+    }
+}
+
+TEST(Ftdi, AStartAMinuteAfterTheMeasurementMeasuresTheSettleAgain)
+{
+    Ftdi path(BUS_CHIPS_ALL);
+    ASSERT_EQ(path.Begin(), I2C_OK);
+    uint8_t in = 0;
+    for (double pauseMs : {59000.0, 2000.0}) {
+        double measured = path.lines.measuredAtMs;
+        // The coupler grows slower after the first 59 s: only a new measurement keeps the samples fresh.
+        path.chip.couplerDelayMs = pauseMs < 59000 ? 0.012 : 0.002;
+        path.chip.bus.Wait(path.chip.bus.nowMs + pauseMs);
+        EXPECT_EQ(I2cTransfer(&path.master, 0x20, nullptr, 0, &in, 1), I2C_OK);
+        // Not yet after 59 s (the settle of 2 steps kept); after 61 s measured anew: 4 steps.
+        EXPECT_EQ(path.lines.measuredAtMs > measured, pauseMs < 59000) << pauseMs;
+        EXPECT_EQ(path.master.plan.settle, pauseMs < 59000 ? 4 : 2) << pauseMs;
+    }
+}
+
 }  // namespace
