@@ -139,6 +139,9 @@ LinePort JobStart(Job* job, const JobOptions& options, ConsolePort* port, const 
         Say(SAY_NOTE, "Latenz-Zeitgeber des Adapters für den Auftrag auf 1 ms");
     job->tracing = options.trace != nullptr;
     LinePort lines = PortLines(port);
+    std::string offer = options.ftdi ? "" : PortFtdiOffer(port);
+    if (!offer.empty())
+        Say(SAY_NOTE, "%s", offer.c_str());
     if (options.ftdi) {
         job->library = FtdiLibraryLoad(&why);
         FtdiOpen opened = job->library ? FtdiLinesOpen(&job->ftdi, FtdiLibraryApi(job->library), options.ftdi)
