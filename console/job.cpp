@@ -6,6 +6,7 @@
 #include "console/arguments.h"
 #include "console/files.h"
 #include "console/output.h"
+#include "line/ftdi_load.h"
 
 namespace {
 
@@ -25,7 +26,8 @@ std::vector<std::string> JobUsage(int column)
         {"--trace DATEI", "die Leitungen des Auftrags als Spur für einen Logikanalysator (VCD)"},
         {"--verbose", "dazu, wie schnell der Adapter schaltet und DSR meldet"},
         {"--low-latency", "den Latenz-Zeitgeber des USB-Adapters für den Auftrag auf 1 ms"},
-        {"--json", "ein JSON-Objekt auf der Standardausgabe statt der Texte, auch bei Fehlern"}};
+        {"--json", "ein JSON-Objekt auf der Standardausgabe statt der Texte, auch bei Fehlern"},
+        {"--ftdi NR", "den FTDI-Baustein (Seriennummer oder 0, 1, ...) im Bit-Bang-Modus: je USB-Paket viele Bits"}};
     std::vector<std::string> usage;
     for (const auto& line : LINES) {
         std::string option = std::string("  ") + line[0];
@@ -43,7 +45,12 @@ int JobOption(int argc, char** argv, int* i, JobOptions* options, char* error, i
         options->lowLatency = true;
     else if (!strcmp(name, "--json"))
         options->json = true;
-    else if (strcmp(name, "--trace") != 0)
+    else if (!strcmp(name, "--ftdi")) {
+        if (!*(options->ftdi = OptionValue(argc, argv, i))) {
+            Refuse(error, size, "--ftdi braucht einen Wert");
+            return -1;
+        }
+    } else if (strcmp(name, "--trace") != 0)
         return 0;
     else if (!*(options->trace = OptionValue(argc, argv, i))) {
         Refuse(error, size, "--trace braucht einen Wert");
@@ -131,7 +138,27 @@ LinePort JobStart(Job* job, const JobOptions& options, ConsolePort* port, const 
     else if (options.lowLatency)
         Say(SAY_NOTE, "Latenz-Zeitgeber des Adapters für den Auftrag auf 1 ms");
     job->tracing = options.trace != nullptr;
-    return job->tracing ? TraceRecord(&job->recorder, PortLines(port)) : PortLines(port);
+    LinePort lines = PortLines(port);
+    std::string offer = options.ftdi ? "" : PortFtdiOffer(port);
+    if (!offer.empty())
+        Say(SAY_NOTE, "%s", offer.c_str());
+    if (options.ftdi) {
+        job->library = FtdiLibraryLoad(&why);
+        FtdiOpen opened = job->library ? FtdiLinesOpen(&job->ftdi, FtdiLibraryApi(job->library), options.ftdi)
+                                       : FTDI_NOT_FOUND;
+        if (opened == FTDI_OPENED) {
+            lines = FtdiLinesPort(&job->ftdi);
+            if (options.verbose)
+                Say(SAY_NOTE, "FTDI %s im Bit-Bang-Modus, ein Schritt %.2f µs", options.ftdi, job->ftdi.stepMs * 1000);
+        } else {
+            if (job->library)
+                why = opened == FTDI_NOT_FOUND ? "kein FTDI-Baustein " + std::string(options.ftdi) + " zu öffnen"
+                                               : "der Baustein lässt sich nicht in den Bit-Bang-Modus schalten";
+            Say(SAY_NOTE, "%s: --ftdi: %s; der Auftrag läuft über die serielle Schnittstelle", program, why.c_str());
+            FtdiLibraryUnload(&job->library);
+        }
+    }
+    return job->tracing ? TraceRecord(&job->recorder, lines) : lines;
 }
 
 void JobAdapter(const JobOptions& options, ConsolePort* port, const Lines* lines, double echoMs)
@@ -149,6 +176,8 @@ void JobAdapter(const JobOptions& options, ConsolePort* port, const Lines* lines
 
 bool JobEnd(Job* job, const JobOptions& options, const char* program)
 {
+    FtdiLinesClose(&job->ftdi);
+    FtdiLibraryUnload(&job->library);
     if (!job->tracing)
         return true;
     job->tracing = false;

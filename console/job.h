@@ -9,6 +9,7 @@
 
 #include "console/json.h"
 #include "console/port.h"
+#include "line/ftdi_lines.h"
 #include "line/lines.h"
 #include "line/trace.h"
 
@@ -17,6 +18,7 @@ struct JobOptions {
     bool verbose = false;         // the adapter's figures
     bool lowLatency = false;      // the adapter's latency timer at 1 ms for the job
     bool json = false;            // one JSON object on standard output instead of the texts
+    const char* ftdi = nullptr;   // the FTDI chip (serial number or index) to drive in bit-bang mode; nullptr: none
 };
 
 // The usage's lines for the options, their texts from column on.
@@ -50,20 +52,27 @@ int JobUsageShown(Json* json, bool jsonRun, const char* program, const char* rea
                   const std::vector<std::string>& usage);
 
 // A job's own state: the recorder while tracing. The program's main owns it.
+struct FtdiLibrary;
 struct Job {
     TraceRecorder recorder;
     bool tracing = false;
+    FtdiLibrary* library = nullptr;  // with --ftdi: the chip's library, loaded for the job
+    FtdiLines ftdi;                  // the chip, open in bit-bang mode for the job
 };
 
 // Before the port opens: whether the trace can be written (no file is left
 // behind that was not there); false with the reason in words.
 bool JobTraceWritable(const JobOptions& options, std::string* why);
 // The port's line access for the engine, recorded when tracing; sets the
-// latency timer when asked, saying so (or why not) as a note.
+// latency timer when asked, saying so (or why not) as a note. With --ftdi
+// the chip in synchronous bit-bang mode instead, where its library is there
+// and the chip takes the mode; else a note says why, and the job runs
+// through the serial port.
 LinePort JobStart(Job* job, const JobOptions& options, ConsolePort* port, const char* program);
 // After the echo is known: the adapter's figures (with --verbose) and, where
 // DSR comes late, what to change and where (unasked where the adapter is
 // known to have a latency timer, else with --verbose). echoMs < 0: none measured.
 void JobAdapter(const JobOptions& options, ConsolePort* port, const Lines* lines, double echoMs);
-// Writes the trace; false with a line saying why.
+// Gives the FTDI chip back (its UART, the kernel's driver) and writes the
+// trace; false with a line saying why.
 bool JobEnd(Job* job, const JobOptions& options, const char* program);

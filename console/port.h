@@ -62,6 +62,10 @@ LinePort PortLines(ConsolePort* port);
 // PortLowLatency set. Safe to call twice.
 void PortClose(ConsolePort** port);
 
+// Where the open port is an FTDI chip's (natively: its USB device in sysfs),
+// a line offering --ftdi with the chip's serial number; "" elsewhere.
+std::string PortFtdiOffer(ConsolePort* port);
+
 // A USB adapter that has a latency timer (FTDI chips) sends the modem status
 // with its next packet: DSR comes up to the timer's period late.
 // One line saying what to change and where, for a status echoMs late;
@@ -80,6 +84,8 @@ struct PortFound {
     bool busy = false;
     int64_t holderPid = 0;
     std::string holderProgram;
+    bool ftdi = false;       // an FTDI chip's port (natively: its USB device's vendor 0403)
+    std::string ftdiSerial;  // that chip's serial number, for --ftdi ("" not known)
 };
 // The ports for --list. Windows opens COM1 to COM20 briefly and ignores the
 // folders; natively no port is opened: sysfs (/sys) tells which are

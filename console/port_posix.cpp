@@ -82,6 +82,31 @@ bool RealPort(const std::string& entry, const std::string& name)
     return type != 0;
 }
 
+// A sysfs attribute's first line, without its end; "" when it cannot be read.
+std::string FirstLine(const std::string& path)
+{
+    char line[128] = "";
+    FILE* file = fopen(path.c_str(), "r");
+    bool read = file && fgets(line, sizeof line, file);
+    if (file)
+        fclose(file);
+    std::string text = read ? line : "";
+    return text.substr(0, text.find('\n'));
+}
+
+// Whether the tty (its sysfs entry) is an FTDI chip's: its device is a port
+// of a USB interface, whose device names its vendor and serial number.
+bool FtdiChip(const std::string& entry, std::string* serial)
+{
+    char real[PATH_MAX];
+    std::string usb = realpath((entry + "/device").c_str(), real) ? real : "";
+    for (int up = 0; up < 2 && !usb.empty(); up++)
+        usb.erase(usb.rfind('/'));
+    bool ftdi = !usb.empty() && FirstLine(usb + "/idVendor") == "0403";
+    *serial = ftdi ? FirstLine(usb + "/serial") : "";
+    return ftdi;
+}
+
 }  // namespace
 
 bool PortArgument(const char* word, std::string* port, char* error, int size)
@@ -238,6 +263,7 @@ std::vector<PortFound> PortList(const char* devices, const char* sysfs)
         port.holderProgram = held.substr(0, pid);
         port.holderPid = pid != std::string::npos ? strtoll(held.c_str() + pid + 6, nullptr, 10) : 0;
         char target[PATH_MAX], real[PATH_MAX];
+        port.ftdi = FtdiChip(entry, &port.ftdiSerial);
         for (const std::string& link : links)
             if (realpath(link.c_str(), target) && realpath(device.c_str(), real) && !strcmp(target, real))
                 port.names.push_back(link);
@@ -255,11 +281,24 @@ std::vector<std::string> PortListLines(const std::vector<PortFound>& ports, cons
             line += " (belegt: " + port.holderProgram + " (PID " + std::to_string(port.holderPid) + "))";
         for (const std::string& name : port.names)
             line += ", auch " + name;
+        if (port.ftdi)
+            line += ", FTDI-Baustein" + (port.ftdiSerial.empty() ? "" : " (--ftdi " + port.ftdiSerial + ")");
         lines.push_back(line);
     }
     if (lines.empty())
         lines.push_back(std::string("Keine Schnittstelle ") + devices + "/ttyS*, ttyUSB* oder ttyACM* gefunden");
     return lines;
+}
+
+std::string PortFtdiOffer(ConsolePort* port)
+{
+    char real[PATH_MAX];
+    std::string name = realpath(port->path.c_str(), real) ? real : port->path, serial;
+    name = name.substr(name.rfind('/') + 1);
+    if (!FtdiChip("/sys/class/tty/" + name, &serial))
+        return "";
+    return "Hinweis: der Adapter ist ein FTDI-Baustein; mit --ftdi " + (serial.empty() ? std::string("0") : serial) +
+           " geht eine ganze Übertragung in wenigen USB-Paketen";
 }
 
 std::string PortLatencyHint(ConsolePort* port, double echoMs, bool* known)

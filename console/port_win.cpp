@@ -120,6 +120,9 @@ std::vector<std::string> PortListLines(const std::vector<PortFound>& ports, cons
     return lines;
 }
 
+// The COM port's USB device is not looked up here.
+std::string PortFtdiOffer(ConsolePort*) { return ""; }
+
 std::string PortLatencyHint(ConsolePort*, double echoMs, bool* known)
 {
     // Which chip is behind a COM port Windows does not say here.

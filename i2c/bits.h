@@ -11,6 +11,7 @@
 
 #include <stdint.h>
 
+#include "line/batch.h"
 #include "line/lines.h"
 
 // In rising weight: of two outcomes the heavier is told.
@@ -35,6 +36,9 @@ struct I2cMaster {
     int freed;                  // bus clears in this job
     void (*onByte)(void* context);  // told after every data byte; nullptr: nobody
     void* context;
+    // Where the port runs batches: each transfer planned up to the answer
+    // that decides what comes next (bytes read are filled in when it has run).
+    LinePlan plan;
 };
 
 // Starts a job on the engine: lines idle, echo time measured, a held bus

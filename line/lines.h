@@ -20,6 +20,12 @@ enum LineOutput { LINE_SDA_OUT, LINE_SCL_OUT };  // DTR, RTS
 // Bits of the modem-status word a port reports.
 enum LineInput { LINE_INT_IN = 0x10, LINE_SDA_IN = 0x20 };  // CTS, DSR
 
+// One step of a batch: the levels of DTR (SDA) and RTS (SCL) for one pin
+// period; sample: the master reads its answer (a recorder shows those).
+struct LineStep {
+    uint8_t sda, scl, sample;
+};
+
 struct LinePort {
     void* data;
     // Switches DTR or RTS; false when the port refused or is gone.
@@ -30,6 +36,12 @@ struct LinePort {
     // a time on it (the port's clock may be simulated).
     double (*now)(void* data);
     void (*waitUntil)(void* data, double ms);
+    // Where the port can run a planned run of steps at once (line/batch.h):
+    // each step sets both outputs and holds them one pin period (stepMs);
+    // answers[i] is the status word at the end of step i. False when the port
+    // failed. nullptr: the port takes one request at a time.
+    bool (*batch)(void* data, const LineStep* steps, int32_t count, int32_t* answers) = nullptr;
+    double stepMs = 0;
 };
 
 // How the master's echo measurement ended.

@@ -39,6 +39,36 @@ int32_t Status(void* data)
     return status;
 }
 
+// A planned run: its switches and the samples the master reads spread evenly
+// over the run's time (the port tells no moment within it), each sample after
+// its step's switch.
+bool Batch(void* data, const LineStep* steps, int32_t count, int32_t* answers)
+{
+    auto* recorder = static_cast<TraceRecorder*>(data);
+    double start = recorder->inner.now(recorder->inner.data);
+    bool done = recorder->inner.batch(recorder->inner.data, steps, count, answers);
+    double each = (recorder->inner.now(recorder->inner.data) - start) / (count > 0 ? count : 1);
+    // The levels before the run, so that only changes are recorded.
+    int sda = -1, scl = -1;
+    for (size_t at = recorder->events.size(); at-- > 0 && (sda < 0 || scl < 0);) {
+        const TraceEvent& event = recorder->events[at];
+        if (event.done && event.kind == TRACE_DTR && sda < 0)
+            sda = event.value;
+        if (event.done && event.kind == TRACE_RTS && scl < 0)
+            scl = event.value;
+    }
+    for (int32_t i = 0; done && i < count; i++) {
+        double ms = start + each * i;
+        if (steps[i].scl != scl)
+            recorder->events.push_back({ms, TRACE_RTS, 1, scl = steps[i].scl});
+        if (steps[i].sda != sda)
+            recorder->events.push_back({ms, TRACE_DTR, 1, sda = steps[i].sda});
+        if (steps[i].sample)
+            recorder->events.push_back({ms + each / 2, TRACE_STATUS, 1, answers[i]});
+    }
+    return done;
+}
+
 double Now(void* data)
 {
     auto* recorder = static_cast<TraceRecorder*>(data);
@@ -106,7 +136,12 @@ LinePort TraceRecord(TraceRecorder* recorder, const LinePort& inner)
 {
     recorder->inner = inner;
     recorder->events.clear();
-    return {recorder, Set, Status, Now, WaitUntil};
+    LinePort port = {recorder, Set, Status, Now, WaitUntil};
+    if (inner.batch) {
+        port.batch = Batch;
+        port.stepMs = inner.stepMs;
+    }
+    return port;
 }
 
 std::vector<char> TraceDump(const TraceRecorder& recorder)

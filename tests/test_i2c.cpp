@@ -632,6 +632,14 @@ TEST_F(I2cTest, TheAdapterSaysWhatItIsAndTheJobLeavesItsTrace)
     result = RunI2c("get 48 0 w --verbose", true);
     EXPECT_EQ(0u, result.code);
     EXPECT_FALSE(Has(result.errors, "Hinweis")) << result.errors;
+    // --ftdi where no chip can be driven (no library, or no such chip): one line says why, and the
+    // job runs through the serial port as without it.
+    result = RunI2c("get 48 0 w --ftdi 7", true);
+    EXPECT_EQ(0u, result.code) << result.errors;
+    EXPECT_EQ("0x1580\n", result.output);
+    EXPECT_EQ("coupler-i2c: --ftdi: ", result.errors.substr(0, 21)) << result.errors;
+    EXPECT_TRUE(Has(result.errors, u8"; der Auftrag läuft über die serielle Schnittstelle\n")) << result.errors;
+    EXPECT_EQ(1u, Count(result.errors, "\n")) << result.errors;
     int64_t before = CouplerLineRequests(3);
     result = RunI2c("get 48 0 --trace " + TempPath("i2n") + "/t.vcd");
     EXPECT_EQ(2u, result.code);

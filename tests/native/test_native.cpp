@@ -92,7 +92,12 @@ TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
     // --list opens nothing: sysfs says which are hardware (a ttyS with a UART), /proc who holds
     // them. COM4 held by a child (without the lock) at 115200 with DTR on, exclusive or not.
     std::string dev = TempPath("dev"), sys = TempPath("sys"), tty = sys + "/class/tty/";
-    ASSERT_EQ(0, system(("mkdir -p " + dev + "/serial/by-id " + tty + "ttyUSB2/device " + tty + "ttyACM3 && for n in ttyUSB0 "
+    // ttyUSB0 is an FTDI chip's: its device a port of a USB interface whose device has vendor 0403.
+    std::string usb = sys + "/devices/usb1/1-1";
+    ASSERT_EQ(0, system(("mkdir -p " + usb + "/1-1:1.0/ttyUSB0/driver " + tty + "ttyUSB0 && echo 0403 >" + usb +
+                         "/idVendor && echo A1B2C3 >" + usb + "/serial && ln -s " + usb + "/1-1:1.0/ttyUSB0 " + tty +
+                         "ttyUSB0/device").c_str()));
+    ASSERT_EQ(0, system(("mkdir -p " + dev + "/serial/by-id " + tty + "ttyUSB2/device " + tty + "ttyACM3 && for n in "
                          "ttyACM1 ttyS0 ttyS1 ttyUSB4 ttyUSBx; do mkdir -p " + tty + "$n/device/driver; done && echo 4 >" +
                          tty + "ttyS0/type && echo 0 >" + tty + "ttyS1/type && cd " + dev + " && ln -s " + PortName(3) +
                          " ttyUSB0 && ln -s " + PortName(4) + " ttyACM1 && touch ttyS0 ttyS1 ttyUSB2 ttyACM3 ttyUSBx && "
@@ -107,7 +112,7 @@ TEST_F(NativeTest, APortIsADevicePathAndEveryRefusalSaysWhy)
         EXPECT_TRUE(ioctl(held, exclusive ? TIOCEXCL : TIOCNXCL) == 0 &&
                     PortListLines(PortList(dev.c_str(), sys.c_str()), dev.c_str()) ==
                         std::vector<std::string>({dev + "/ttyACM1 (belegt: native_native (PID " + std::to_string(child) + "))",
-                                                  dev + "/ttyS0", dev + "/ttyUSB0, auch " + dev + "/serial/by-id/usb-Koppler-if00"}));
+                                                  dev + "/ttyS0", dev + "/ttyUSB0, auch " + dev + "/serial/by-id/usb-Koppler-if00, FTDI-Baustein (--ftdi A1B2C3)"}));
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
         EXPECT_TRUE(State(held) == (1 | exclusive) && CouplerDtr(4) == 1 && CouplerLineRequests(4) == requests) << exclusive;

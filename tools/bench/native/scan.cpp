@@ -13,6 +13,7 @@
 // requests a byte against the 24C02's.
 //
 //   bench_scan_native [--wine FILE] [runs]    runs: native whole-scan processes (11)
+//   bench_scan_native --ftdi                  the FTDI path beside the serial one alone
 #include <fcntl.h>
 #include <math.h>
 #include <signal.h>
@@ -715,12 +716,17 @@ bool Load(const char* path)
 
 }  // namespace
 
+// The FTDI path beside the serial one (tools/bench/native/ftdi.cpp).
+bool FtdiBench();
+
 int main(int argc, char** argv)
 {
     const char* wine = nullptr;
     int runs = 11;
     for (int i = 1; i < argc; i++)
-        if (!strcmp(argv[i], "--wine") && i + 1 < argc)
+        if (!strcmp(argv[i], "--ftdi"))
+            return FtdiBench() ? 0 : 1;
+        else if (!strcmp(argv[i], "--wine") && i + 1 < argc)
             wine = argv[++i];
         else
             runs = std::max(atoi(argv[i]), 1);
@@ -739,5 +745,6 @@ int main(int argc, char** argv)
         table[figure.build + " " + figure.key] = figure;
     const Figure* wineRuns = Find("wine", "runs");
     Print(wineRuns ? static_cast<int>(wineRuns->requests) : 0, runs);
+    ok = FtdiBench() && ok;
     return ok ? 0 : 1;
 }
