@@ -29,11 +29,15 @@ name="coupler-tester-$version-win32"
 # print the usage texts of the sources.
 native=${HOST_BUILD:-$src/build-host}
 # The usage's string literals, from the line that starts it to the line that
-# ends it (a sed range), each source line one line of the stand-in's help.
-standin() {   # program, folder, its usage's source file, compiler options
+# ends it (a sed range), the first of each source line one line of the
+# stand-in's help; the options the console programs share (JobUsage's table)
+# come from console/job.cpp.
+standin() {   # program, folder, its usage's source files (FILE[:FILE]), compiler options
+  local sources
+  IFS=: read -ra sources <<<"$3"
   { echo '#include <stdio.h>'
     echo 'static const char* const usage[] = {'
-    sed -n '/USAGE\[\] =\|Usage()$/,/;$/p' "$3" | grep '"' |
+    sed -n '/USAGE\[\] =\|Usage()$\|LINES\[\]\[2\] =/,/;$/p' "${sources[@]}" | grep '"' |
       sed 's/^[^"]*\("\(\\.\|[^"\\]\)*"\).*$/\1,/'
     echo '0};'
     echo 'int main(void) { for (int i = 0; usage[i]; i++) puts(usage[i]); return 0; }'; } > "$tmp/$1.c"
@@ -43,8 +47,8 @@ natives=(coupler-check coupler-i2c coupler-station coupler-report)
 if ! (cd "$native" 2>/dev/null && ls "${natives[@]}" >/dev/null 2>&1); then
   echo "scripts: no native programs in $native: the package is checked on stand-ins"
   native="$tmp/native"
-  standin coupler-check "$native" "$src/check/options.cpp"
-  standin coupler-i2c "$native" "$src/i2ctool/options.cpp"
+  standin coupler-check "$native" "$src/check/options.cpp:$src/console/job.cpp"
+  standin coupler-i2c "$native" "$src/i2ctool/options.cpp:$src/console/job.cpp"
   standin coupler-station "$native" "$src/station/options.cpp"
   standin coupler-report "$native" "$src/report/main.cpp"
 fi
