@@ -19,6 +19,8 @@ mkdir -p "$tmp/tree/scripts" "$tmp/tree/docs/package"
 cp "$src/scripts/package" "$tmp/tree/scripts/"
 cp -r "$src/docs/man" "$tmp/tree/docs/"
 cp "$src/README.md" "$tmp/tree/"
+mkdir -p "$tmp/tree/tools/station-demo"
+cp "$src/tools/station-demo/kp3.toml" "$src/tools/station-demo/kp3-eeprom.hex" "$tmp/tree/tools/station-demo/"
 printf '\xEF\xBB\xBFErste Zeile\r\n\r\nK\xC3\xBCrzer\r\n' > "$tmp/tree/docs/package/README.txt"
 version=$(sed -n 's/^project([a-z_]* VERSION \([0-9.]*\) .*/\1/p' "$src/CMakeLists.txt")
 name="coupler-tester-$version-win32"
@@ -26,17 +28,29 @@ name="coupler-tester-$version-win32"
 # The native programs of the host build; while it has none, stand-ins that
 # print the usage texts of the sources.
 native=${HOST_BUILD:-$src/build-host}
-standin() {   # program, folder, its usage's source file, compiler options
+# The usage's string literals, from the line that starts it to the line that
+# ends it (a sed range), the first of each source line one line of the
+# stand-in's help; the options the console programs share (JobUsage's table)
+# come from console/job.cpp.
+standin() {   # program, folder, its usage's source files (FILE[:FILE]), compiler options
+  local sources
+  IFS=: read -ra sources <<<"$3"
   { echo '#include <stdio.h>'
-    sed -n '/USAGE\[\] = {/,/nullptr};/{s/^.*USAGE\[\] = {/static const char* const usage[] = {/;s/nullptr/0/;p}' "$3"
+    echo 'static const char* const usage[] = {'
+    sed -n '/USAGE\[\] =\|Usage()$\|LINES\[\]\[2\] =/,/;$/p' "${sources[@]}" | grep '"' |
+      sed 's/^[^"]*\("\(\\.\|[^"\\]\)*"\).*$/\1,/'
+    echo '0};'
     echo 'int main(void) { for (int i = 0; usage[i]; i++) puts(usage[i]); return 0; }'; } > "$tmp/$1.c"
   mkdir -p "$2" && cc "${@:4}" -o "$2/$1" "$tmp/$1.c" 2>/dev/null || fail "stand-in $1 not built from $3"
 }
-if [[ ! -f "$native/coupler-check" || ! -f "$native/coupler-i2c" ]]; then
+natives=(coupler-check coupler-i2c coupler-station coupler-report)
+if ! (cd "$native" 2>/dev/null && ls "${natives[@]}" >/dev/null 2>&1); then
   echo "scripts: no native programs in $native: the package is checked on stand-ins"
   native="$tmp/native"
-  standin coupler-check "$native" "$src/check/options.cpp"
-  standin coupler-i2c "$native" "$src/i2ctool/options.cpp"
+  standin coupler-check "$native" "$src/check/options.cpp:$src/console/job.cpp"
+  standin coupler-i2c "$native" "$src/i2ctool/options.cpp:$src/console/job.cpp"
+  standin coupler-station "$native" "$src/station/options.cpp"
+  standin coupler-report "$native" "$src/report/main.cpp"
 fi
 
 output=$("$tmp/tree/scripts/package" --from "$build" --native "$native" --out "$tmp/dist" 2>&1)
@@ -48,15 +62,17 @@ deb="$tmp/dist/coupler-tools_${version}_$(dpkg --print-architecture).deb"
 expect "line with the package's own SHA-256" "package: SHA-256 of the deb: $(sha256sum "$deb" | cut -d' ' -f1)" \
   "$(grep 'SHA-256 of the deb' <<<"$output")"
 mkdir "$tmp/x" && (cd "$tmp/x" && python3 -m zipfile -e "$zip" .)
-expect "files in the zip" "LIESMICH-README.txt SHA256SUMS.txt coupler-check.exe coupler-i2c.exe coupler-tester.exe" \
-  "$(cd "$tmp/x/$name" && echo *)"
+expect "files in the zip" "LIESMICH-README.txt SHA256SUMS.txt beispiel coupler-check.exe coupler-i2c.exe \
+coupler-report.exe coupler-station.exe coupler-tester.exe beispiel/kp3-eeprom.hex beispiel/kp3.toml" \
+  "$(cd "$tmp/x/$name" && echo * beispiel/*)"
 expect "sums checked against the zip's files" \
-  "coupler-tester.exe: OK coupler-check.exe: OK coupler-i2c.exe: OK LIESMICH-README.txt: OK" \
+  "coupler-tester.exe: OK coupler-check.exe: OK coupler-i2c.exe: OK coupler-station.exe: OK coupler-report.exe: OK \
+LIESMICH-README.txt: OK beispiel/kp3.toml: OK beispiel/kp3-eeprom.hex: OK" \
   "$(cd "$tmp/x/$name" && sha256sum -c SHA256SUMS.txt 2>&1 | tr '\n' ' ' | sed 's/ $//')"
 expect "read-me bytes" "efbbbf4572737465205a65696c650d0a0d0a4bc3bc727a65720d0a" \
   "$(od -An -tx1 "$tmp/x/$name/LIESMICH-README.txt" | tr -d ' \n')"
 # The version in each program's file properties (UTF-16 in the resource).
-for exe in coupler-tester.exe coupler-check.exe coupler-i2c.exe; do
+for exe in coupler-tester.exe coupler-check.exe coupler-i2c.exe coupler-station.exe coupler-report.exe; do
   python3 -c 'import re, sys; u=lambda t: re.escape(t.encode("utf-16-le"))
 sys.exit(not re.search(u("FileVersion\0") + b"(\0\0)?" + u(sys.argv[2] + "\0"), open(sys.argv[1], "rb").read()))' \
     "$tmp/x/$name/$exe" "$version" || fail "$exe: no FileVersion $version"
@@ -76,6 +92,8 @@ expect "files in the package" "$(sed 's/^ *//' <<EOT
   drwxr-xr-x root/root ./usr/bin/
   -rwxr-xr-x root/root ./usr/bin/coupler-check
   -rwxr-xr-x root/root ./usr/bin/coupler-i2c
+  -rwxr-xr-x root/root ./usr/bin/coupler-report
+  -rwxr-xr-x root/root ./usr/bin/coupler-station
   drwxr-xr-x root/root ./usr/share/
   drwxr-xr-x root/root ./usr/share/doc/
   drwxr-xr-x root/root ./usr/share/doc/coupler-tools/
@@ -89,10 +107,18 @@ expect "files in the package" "$(sed 's/^ *//' <<EOT
   drwxr-xr-x root/root ./usr/share/man/man1/
   -rw-r--r-- root/root ./usr/share/man/man1/coupler-check.1.gz
   -rw-r--r-- root/root ./usr/share/man/man1/coupler-i2c.1.gz
+  -rw-r--r-- root/root ./usr/share/man/man1/coupler-report.1.gz
+  -rw-r--r-- root/root ./usr/share/man/man1/coupler-station.1.gz
 EOT
 )" "$(dpkg-deb --contents "$deb" | awk '{ print $1, $2, $6 }')"
 expect "package fields" "coupler-tools $version electronics optional" \
   "$(dpkg-deb --show --showformat='${Package} ${Version} ${Section} ${Priority}' "$deb")"
+# The description and the changelog name every program the package holds.
+for program in "${natives[@]}"; do
+  [[ $(dpkg-deb --field "$deb" Description) == *"$program "* ]] || fail "description without $program"
+  [[ $(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/coupler-tools/changelog.gz | zcat) == *"$program"* ]] ||
+    fail "changelog without $program"
+done
 [[ $(dpkg-deb --field "$deb" Depends) == *"libc6 (>= "* ]] || fail "Depends without libc6: $(dpkg-deb --info "$deb")"
 expect "lintian" "" "$(cd "$tmp" && lintian "$deb" 2>&1 | grep -v 'root privileges')"
 # Unpacked into a scratch root: the programs run from the PATH, and the
@@ -101,7 +127,7 @@ expect "lintian" "" "$(cd "$tmp" && lintian "$deb" 2>&1 | grep -v 'root privileg
 dpkg -x "$deb" "$tmp/root"
 # The programs' texts are Windows-1252: bytes, not characters.
 words() { LC_ALL=C sed 's/\\-/-/g' | LC_ALL=C grep -ao -- '--[a-z]*' | sort -u | tr '\n' ' '; }
-for program in coupler-check coupler-i2c; do
+for program in "${natives[@]}"; do
   help=$(PATH="$tmp/root/usr/bin:$PATH" "$program" --help)
   expect "$program --help exit code" 0 $?
   page="$tmp/root/usr/share/man/man1/$program.1.gz"
@@ -117,13 +143,13 @@ done
 # Native programs missing, or built with the sanitizers: no zip, no package.
 echo 'static const char* const USAGE[] = {"", nullptr};' > "$tmp/usage.cpp"
 standin coupler-i2c "$tmp/asan" "$tmp/usage.cpp" -fsanitize=address
-cp "$tmp/asan/coupler-i2c" "$tmp/asan/coupler-check"
+for program in coupler-check coupler-station coupler-report; do cp "$tmp/asan/coupler-i2c" "$tmp/asan/$program"; done
 while IFS='|' read -r folder message; do
   output=$("$tmp/tree/scripts/package" --from "$build" --native "$folder" --out "$tmp/none" 2>&1)
   expect "exit code, native programs from $folder" 1 $?
   expect "message, native programs from $folder" "$message" "$output"
 done <<EOT
-$tmp/empty|package: $tmp/empty/coupler-check is missing: build the native programs first (cmake --preset host && cmake --build build-host --target coupler-check coupler-i2c)
+$tmp/empty|package: $tmp/empty/coupler-check is missing: build the native programs first (cmake --preset host && cmake --build build-host --target coupler-check coupler-i2c coupler-station coupler-report)
 $tmp/asan|package: $tmp/asan/coupler-check is built with the sanitizers: not a program for users
 EOT
 [[ ! -e "$tmp/none" ]] || [[ -z "$(ls -A "$tmp/none")" ]] || fail "files without the native programs: $(ls "$tmp/none")"
