@@ -40,6 +40,19 @@ bool EndsWith(const std::string& output, const std::string& text)
 // refuses to judge, which any run that times the coupler may end with.
 bool Refused(const ConsoleRun& run) { return run.code == 2 && Has(run.output, u8"Messung gestört in Schritt "); }
 
+// A run that times the coupler, made again while a busy PC keeps it from judging (three times at most).
+// *runs: how many runs it took.
+ConsoleRun RunJudged(const std::string& arguments, int* runs = nullptr)
+{
+    ConsoleRun result;
+    int tries = 0;
+    while (tries < 3 && (tries == 0 || Refused(result)))
+        result = RunCheck(arguments), tries++;
+    if (runs)
+        *runs = tries;
+    return result;
+}
+
 // What the person does at a question (or the coupler, once a text shows):
 // after some time, type keys, or what act does to the coupler.
 struct Answer {
@@ -164,11 +177,16 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
     size_t pulled = 0;
     for (int pull : pulls) {
         SCOPED_TRACE(std::to_string(pull) + " of " + std::to_string(whole) + ", wiring " + std::to_string(wiring));
-        ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && (pull < 0 || CouplerVanishAfter(3, pull)));
-        size_t rowAt = Slurp(log).size();
-        ConsoleRun result = pull >= 0    ? run(arguments, &made)
-                            : pull == -1 ? run(arguments + " --repeat 200", &made, "\n3   SCL")
-                                         : run(arguments + " --interactive", &made, "5a LED SDA:");
+        // A run the PC kept from judging is made again, three times at most.
+        ConsoleRun result;
+        size_t rowAt = 0;
+        for (int tries = 0; tries < 3 && (tries == 0 || Refused(result)); tries++) {
+            ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && (pull < 0 || CouplerVanishAfter(3, pull)));
+            rowAt = Slurp(log).size();
+            result = pull >= 0    ? run(arguments, &made)
+                     : pull == -1 ? run(arguments + " --repeat 200", &made, "\n3   SCL")
+                                  : run(arguments + " --interactive", &made, "5a LED SDA:");
+        }
         // A run may take fewer requests than the counted one (a busy machine made the counted
         // one's measurements repeat): where it ended before the pull, there was nothing to see.
         if (Refused(result) || (pull >= 0 && made <= pull && result.code == 0))
@@ -376,15 +394,17 @@ TEST_F(CheckTest, TheJsonLinesRecordHoldsEachRunWithItsStepsAndWhoRanIt)
     EXPECT_EQ(0u, passed.code);
     ASSERT_TRUE(CouplerSetFault(3, FAULT_INT_STUCK_LOW));
     std::string log = TempPath("csv");
-    EXPECT_EQ(1u, RunCheck("COM3 --repeat 2 --quiet --record " + record + " --log " + log).code);
-    std::string rows = Slurp(record), second = rows.substr(rows.find('\n') + 1);
+    int runs = 0;
+    EXPECT_EQ(1u, RunJudged("COM3 --repeat 2 --quiet --record " + record + " --log " + log, &runs).code);
+    // The failed run is the last line; a run the PC kept from judging has a line of its own before it.
+    std::string rows = Slurp(record), second = rows.substr(rows.rfind('\n', rows.size() - 2) + 1);
     // One time a run, with its offset from UTC, in the record and the row alike.
     std::string time = second.substr(9, 25);
     EXPECT_TRUE(Has("+-", time.substr(19, 1)) && time[22] == ':' && Has(Slurp(log), "\r\n" + time + ";")) << time;
     DeleteFileA(log.c_str());
     // A JSON reader takes every line (natively, where one is at hand), and
     // --json gives the run as one object on standard output.
-    ConsoleRun json = RunCheck("COM3 --repeat 2 --json --serial K-0043");
+    ConsoleRun json = RunJudged("COM3 --repeat 2 --json --serial K-0043");
     EXPECT_EQ(1u, json.code);
     EXPECT_EQ(0u, json.output.find("{\"program\":\"coupler-check\",\"command\":\"check\",\"time\":")) << json.output;
     if (!WINDOWS_PROGRAMS) {
@@ -404,7 +424,7 @@ TEST_F(CheckTest, TheJsonLinesRecordHoldsEachRunWithItsStepsAndWhoRanIt)
     }
     DeleteFileA(record.c_str());
     // One object a line, the keys for programs, the texts for people.
-    EXPECT_EQ(2u, Count(rows, "\n"));
+    EXPECT_EQ(1u + runs, Count(rows, "\n"));
     EXPECT_EQ(0u, rows.find("{\"time\":\"")) << rows;
     EXPECT_TRUE(Has(rows, ",\"port\":\"" + PortName(3) + "\",\"baud\":9600,\"repeat\":2,\"by_hand\":false,\"verdict\":"
                           "\"passed\",\"detail\":null,\"steps\":[{\"step\":1,\"label\":\"1\",\"name\":\"SDA losgelassen\",\"outcome\":"
