@@ -174,7 +174,7 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
         pulls.push_back(static_cast<int>(wiring * part / 10));
     for (int part = 1; part <= 6; part++)
         pulls.push_back(static_cast<int>(wiring + (whole - wiring) * part / 7));
-    size_t pulled = 0;
+    size_t pulled = 0, inScan = 0;
     for (int pull : pulls) {
         SCOPED_TRACE(std::to_string(pull) + " of " + std::to_string(whole) + ", wiring " + std::to_string(wiring));
         // A run the PC kept from judging is made again, three times at most.
@@ -193,15 +193,19 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
             continue;
         pulled++;
         EXPECT_EQ(2u, result.code);
-        // A scan that ended with the port has no line; the wiring before it passed.
+        // A scan that ended with the port has no line; the wiring before it passed, and the row
+        // has its figures. A pull meant for the scan lands in the wiring where a busy machine
+        // made its measurements repeat (more requests than the counted run's).
         EXPECT_TRUE(EndsWith(result.output, "\nSchnittstelle verloren\n") && !Has(result.output, "BESTANDEN") &&
                     !Has(result.output, "\nBus ")) << result.output;
-        EXPECT_TRUE(pull <= wiring || Has(result.output, "\n4   INT in Ruhe             ok")) << result.output;
+        bool scanning = Has(result.output, "\n4   INT in Ruhe             ok");
+        inScan += pull > wiring && scanning;
         std::string row = Slurp(log).substr(rowAt);
         EXPECT_EQ(1u, Count(row, u8";NICHT MÖGLICH;Schnittstelle verloren;")) << row;
-        EXPECT_TRUE(pull <= wiring || isdigit(static_cast<unsigned char>(row[row.find("verloren;") + 9]))) << row;
+        EXPECT_TRUE(!scanning || isdigit(static_cast<unsigned char>(row[row.find("verloren;") + 9]))) << row;
     }
     EXPECT_GE(pulled, pulls.size() / 2);
+    EXPECT_GE(inScan, 2u) << "of the 6 pulls meant for the scan";
     DeleteFileA(log.c_str());
 }
 

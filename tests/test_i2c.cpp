@@ -25,6 +25,17 @@ ConsoleRun RunI2c(const std::string& arguments, bool apart = false,
     return RunConsole(CT_I2C_EXE, "COM3 " + arguments, "", watch, apart);
 }
 
+// A job behind an adapter within the limit, made again (three times at most) while a busy PC
+// stretched its echo measurement past the limit: such a job rightly refuses and proves nothing.
+ConsoleRun RunI2cJudged(const std::string& arguments)
+{
+    ConsoleRun result;
+    for (int tries = 0; tries < 3 && (tries == 0 || (result.code == 2 && Has(result.output, "der Adapter meldet DSR")));
+         tries++)
+        result = RunI2c(arguments);
+    return result;
+}
+
 // The addresses the scan's table shows as found, e.g. "20 48 50".
 std::string Found(const std::string& output)
 {
@@ -445,22 +456,22 @@ TEST_F(I2cTest, ResultsHoldBehindASlowUsbAdapter)
         // 21.5 and -5.5 degrees: nine bits of half degrees, MSB first.
         // Addresses hexadecimal, 0x or not (48 is no 0x30); registers decimal or 0x.
         ASSERT_TRUE(CouplerSetTemperature(3, 43));
-        EXPECT_EQ("0x1580\n", RunI2c("get 48 0 w --quiet").output);
+        EXPECT_EQ("0x1580\n", RunI2cJudged("get 48 0 w --quiet").output);
         ASSERT_TRUE(CouplerSetTemperature(3, -11));
-        EXPECT_EQ("0xfa80\n", RunI2c("get 0x48 0x00 w --quiet").output);
+        EXPECT_EQ("0xfa80\n", RunI2cJudged("get 0x48 0x00 w --quiet").output);
         // The expander's inputs pull INT until the port is read.
         ASSERT_TRUE(CouplerSetExpanderInputs(3, a.inputs));
-        EXPECT_EQ("INT aktiv (auf Masse, CTS an)\n", RunI2c("int").output);
-        EXPECT_EQ(a.port, RunI2c("get 0x20").output);
-        EXPECT_EQ("INT in Ruhe (CTS aus)\n", RunI2c("int").output);
+        EXPECT_EQ("INT aktiv (auf Masse, CTS an)\n", RunI2cJudged("int").output);
+        EXPECT_EQ(a.port, RunI2cJudged("get 0x20").output);
+        EXPECT_EQ("INT in Ruhe (CTS aus)\n", RunI2cJudged("int").output);
         // A word written to a register (the over-temperature limit, 80 degC at
         // power-up, now 90 degC), and a byte read at random from the EEPROM.
-        EXPECT_EQ("0x5000\n", RunI2c("get 48 3 w").output);
-        EXPECT_EQ("0x5a00 in Register 0x03 von 0x48 geschrieben\n", RunI2c("set 48 3 0x5a00 w --write").output);
-        EXPECT_EQ("0x5a00\n", RunI2c("get 0x48 0x03 w").output);
+        EXPECT_EQ("0x5000\n", RunI2cJudged("get 48 3 w").output);
+        EXPECT_EQ("0x5a00 in Register 0x03 von 0x48 geschrieben\n", RunI2cJudged("set 48 3 0x5a00 w --write").output);
+        EXPECT_EQ("0x5a00\n", RunI2cJudged("get 0x48 0x03 w").output);
         ASSERT_TRUE(CouplerSetEeprom(3, std::string(7, '\xff') + "\x5a" + std::string(248, '\xff')));
-        EXPECT_EQ("0x5a\n", RunI2c("get 50 7").output);
-        EXPECT_EQ("48 50", Found(RunI2c("scan 0x48 0x50").output));
+        EXPECT_EQ("0x5a\n", RunI2cJudged("get 50 7").output);
+        EXPECT_EQ("48 50", Found(RunI2cJudged("scan 0x48 0x50").output));
     }
 }
 
