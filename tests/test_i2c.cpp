@@ -481,7 +481,8 @@ TEST_F(I2cTest, ResultsAloneOnStandardOutputAndTheEstimateHolds)
     ASSERT_TRUE(CouplerSetBusFault(3, BUS_STUCK_SLAVE) && CouplerSetEeprom(3, std::string(256, '\xff')));
     ConsoleRun result = RunI2c("dump 50", true);
     EXPECT_TRUE(Has(result.output, "\nf0: ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff    ................\n"));
-    EXPECT_EQ("SDA lag auf Masse: Bus mit Takten und STOP freigemacht\n", result.errors);
+    // First on standard error; a busy PC, whose requests take longer, may announce the dump's time after it.
+    EXPECT_EQ(0u, result.errors.find("SDA lag auf Masse: Bus mit Takten und STOP freigemacht\n")) << result.errors;
 
     // Behind an adapter whose status comes 8 ms late, at 1 ms a request, the
     // scan is announced, on standard error (its figures are proven on the
