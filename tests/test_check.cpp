@@ -40,17 +40,10 @@ bool EndsWith(const std::string& output, const std::string& text)
 // refuses to judge, which any run that times the coupler may end with.
 bool Refused(const ConsoleRun& run) { return run.code == 2 && Has(run.output, u8"Messung gestört in Schritt "); }
 
-// A run that times the coupler, made again while a busy PC keeps it from judging (three times at most).
-// *runs: how many runs it took.
+// A run that times the coupler, made again while a busy PC keeps it from judging.
 ConsoleRun RunJudged(const std::string& arguments, int* runs = nullptr)
 {
-    ConsoleRun result;
-    int tries = 0;
-    while (tries < 3 && (tries == 0 || Refused(result)))
-        result = RunCheck(arguments), tries++;
-    if (runs)
-        *runs = tries;
-    return result;
+    return RunAgainWhile([&] { return RunCheck(arguments); }, Refused, runs);
 }
 
 // What the person does at a question (or the coupler, once a text shows):
@@ -177,16 +170,14 @@ TEST_F(CheckTest, AnAdapterPulledAtAnyLineRequestEndsTheRunWithExitCode2AndARowT
     size_t pulled = 0, inScan = 0;
     for (int pull : pulls) {
         SCOPED_TRACE(std::to_string(pull) + " of " + std::to_string(whole) + ", wiring " + std::to_string(wiring));
-        // A run the PC kept from judging is made again, three times at most.
-        ConsoleRun result;
         size_t rowAt = 0;
-        for (int tries = 0; tries < 3 && (tries == 0 || Refused(result)); tries++) {
-            ASSERT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && (pull < 0 || CouplerVanishAfter(3, pull)));
+        ConsoleRun result = RunAgainWhile([&] {
+            EXPECT_TRUE(CouplerReset() && CouplerPortPresent(3, true) && (pull < 0 || CouplerVanishAfter(3, pull)));
             rowAt = Slurp(log).size();
-            result = pull >= 0    ? run(arguments, &made)
-                     : pull == -1 ? run(arguments + " --repeat 200", &made, "\n3   SCL")
-                                  : run(arguments + " --interactive", &made, "5a LED SDA:");
-        }
+            return pull >= 0    ? run(arguments, &made)
+                   : pull == -1 ? run(arguments + " --repeat 200", &made, "\n3   SCL")
+                                : run(arguments + " --interactive", &made, "5a LED SDA:");
+        }, Refused);
         // A run may take fewer requests than the counted one (a busy machine made the counted
         // one's measurements repeat): where it ended before the pull, there was nothing to see.
         if (Refused(result) || (pull >= 0 && made <= pull && result.code == 0))

@@ -29,11 +29,8 @@ ConsoleRun RunI2c(const std::string& arguments, bool apart = false,
 // stretched its echo measurement past the limit: such a job rightly refuses and proves nothing.
 ConsoleRun RunI2cJudged(const std::string& arguments)
 {
-    ConsoleRun result;
-    for (int tries = 0; tries < 3 && (tries == 0 || (result.code == 2 && Has(result.output, "der Adapter meldet DSR")));
-         tries++)
-        result = RunI2c(arguments);
-    return result;
+    return RunAgainWhile([&] { return RunI2c(arguments); },
+                         [](const ConsoleRun& run) { return run.code == 2 && Has(run.output, "der Adapter meldet DSR"); });
 }
 
 // The addresses the scan's table shows as found, e.g. "20 48 50".

@@ -58,3 +58,17 @@ struct ConsoleRun {
 // far and may write more input.
 ConsoleRun RunConsole(const char* program, const std::string& arguments, const std::string& input = "",
                       std::function<void(const std::string&, HANDLE)> watch = nullptr, bool errorsApart = false);
+// A run made again (three times at most) while refused says a busy PC kept it from
+// a result that proves anything; *runs: how many runs it took.
+inline ConsoleRun RunAgainWhile(const std::function<ConsoleRun()>& run,
+                                const std::function<bool(const ConsoleRun&)>& refused, int* runs = nullptr)
+{
+    ConsoleRun result;
+    int tries = 0;
+    do
+        result = run(), tries++;
+    while (tries < 3 && refused(result));
+    if (runs)
+        *runs = tries;
+    return result;
+}
